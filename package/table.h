@@ -1,0 +1,93 @@
+// Reading the file table: loading it from the program file, checking it, and
+// walking its records.
+//
+// A table is walked only after CheckPackageTable has found every one of its
+// entryCount records whole inside the region: the length, the name's zero, the
+// version and the piece list up to its end. The accessors below do no checks
+// of their own and must only be used on records of a checked table.
+#pragma once
+
+#include <cstdint>
+
+#include "package/format.h"
+#include "platform/platform.h"
+
+namespace zv {
+
+// A record of a checked table.
+struct PackageEntry {
+    const uint8_t* record = nullptr;
+};
+
+uint16_t EntryRecordLength(PackageEntry entry);
+uint16_t EntryFlags(PackageEntry entry);
+uint16_t EntrySizeKB(PackageEntry entry);
+const char* EntryName(PackageEntry entry);
+bool EntryHasVersion(PackageEntry entry);
+// The member's own version; only meaningful when EntryHasVersion.
+ProductVersion EntryVersion(PackageEntry entry);
+// The first piece descriptor of the record.
+const uint8_t* EntryPieces(PackageEntry entry);
+// The record that begins recordLength bytes after `entry`.
+PackageEntry NextPackageEntry(PackageEntry entry);
+// Decodes the descriptor at `piece`. For the terminating descriptor only the
+// volume (0) is read; length is then reported as 0.
+PackagePiece ReadPackagePiece(const uint8_t* piece);
+// True when `piece` ends the list (volume 0 or length 0).
+bool IsLastPiece(const PackagePiece& piece);
+
+// What is wrong with a damaged table; each has a name for messages.
+enum class TableDamage : uint8_t {
+    None,
+    RecordHeaderPastRegion,  // the record's 6 fixed bytes run past the region
+    RecordTooShort,          // recordLength below the smallest possible record
+    RecordPastRegion,        // recordLength runs past the region
+    NameUnterminated,        // no zero ends the name inside the record
+    VersionPastRecord,       // reserved byte or version field past the record
+    PiecesUnterminated,      // no terminator ends the piece list inside the record
+};
+const char* TableDamageName(TableDamage damage);
+
+struct TableCheck {
+    TableDamage damage = TableDamage::None;
+    uint32_t entryIndex = 0;  // the damaged record, counted from 0
+    uint32_t offset = 0;      // its offset in the region
+};
+
+// Checks the first `entryCount` records of the region.
+TableCheck CheckPackageTable(const uint8_t* bytes, uint32_t size, uint32_t entryCount);
+
+// How far loading the table got.
+enum class TableStatus : uint8_t {
+    NotLoaded,   // nothing tried yet
+    Loaded,      // read whole and checked: it may be walked
+    OpenFailed,  // the program file could not be opened
+    NoMemory,    // no block for the table
+    ReadFailed,  // the seek failed, or fewer than tableSize bytes were read
+    Damaged,     // read whole, but its records do not fit the region
+};
+const char* TableStatusName(TableStatus status);
+// The message for a table that is not loaded: IDS_NO_MEMORY for NoMemory,
+// otherwise IDS_READ_ERROR (about the program file); 0 when Loaded.
+unsigned TableStatusMessage(TableStatus status);
+
+struct PackageTable {
+    BlockHandle block = 0;
+    const uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    uint16_t entryCount = 0;
+    TableStatus status = TableStatus::NotLoaded;
+    TableCheck check;
+};
+
+// Reads header.tableSize bytes at header.tableOffset of `path` into a block of
+// its own and checks them. The file is closed on every path. On any status
+// but Loaded the table holds no block and must not be walked.
+TableStatus LoadPackageTable(Platform& os, const char* path, const PackageHeader& header,
+                             PackageTable* table);
+void FreePackageTable(Platform& os, PackageTable* table);
+
+// The first record of a loaded table.
+inline PackageEntry FirstPackageEntry(const PackageTable& table) { return PackageEntry{table.bytes}; }
+
+}  // namespace zv

@@ -1,0 +1,76 @@
+#include "platform/messages.h"
+
+#include "platform/text.h"
+#include "string_ids.h"
+
+namespace zv {
+namespace {
+
+int Show(RunContext& run, WindowRef owner, unsigned id, const char* text, const char* caption,
+         unsigned style) {
+    MessageRequest message{owner, id, text, caption, style};
+    return run.ui->ShowMessage(message);
+}
+
+// Loads string `id` (at most loadSize - 1 characters) and formats it with the
+// single text argument into `out`. The argument is cut to a path's length
+// first, so no format of the table can grow beyond the formatter's reach.
+void LoadAndFormat(unsigned id, int loadSize, const char* argument, char* out, int outSize) {
+    char format[kMaxPath] = {};
+    LoadText(id, format, loadSize < static_cast<int>(sizeof format) ? loadSize
+                                                                     : static_cast<int>(sizeof format));
+    char text[kMaxPath] = {};
+    CopyText(text, sizeof text, argument ? argument : "");
+    FormatText(out, outSize, format, text);
+}
+
+}  // namespace
+
+void SetItemString(RunContext& run, WindowRef dialog, int item, unsigned id) {
+    char text[255] = {};
+    LoadText(id, text, sizeof text);
+    run.ui->SetItemText(dialog, item, id, text);
+}
+
+int ShowTitledMessage(RunContext& run, WindowRef owner, unsigned id, unsigned style) {
+    char text[256] = {};
+    LoadText(id, text, sizeof text);
+    return Show(run, owner, id, text, run.titleText, style);
+}
+
+int ShowWarning(RunContext& run, WindowRef owner, unsigned id) {
+    char text[256] = {};
+    LoadText(id, text, sizeof text);
+    return Show(run, owner, id, text, nullptr, BOX_OK | BOX_ICONEXCLAMATION);
+}
+
+void ReportError(RunContext& run, WindowRef owner, unsigned id) {
+    switch (id) {
+    case IDS_FILE_MISSING:
+    case IDS_READ_ERROR:
+    case IDS_WRITE_ERROR:
+    case IDS_FILE_IN_USE: {
+        char text[260] = {};
+        LoadAndFormat(id, 260, run.errorFileName, text, sizeof text);
+        Show(run, owner, id, text, nullptr, BOX_OK | BOX_ICONEXCLAMATION);
+        break;
+    }
+    default:
+        ShowWarning(run, owner, id);
+        break;
+    }
+}
+
+int AskRetryCancel(RunContext& run, WindowRef owner, unsigned id, const char* text) {
+    char message[260] = {};
+    LoadAndFormat(id, 260, text, message, sizeof message);
+    return Show(run, owner, id, message, nullptr, BOX_RETRYCANCEL | BOX_ICONEXCLAMATION);
+}
+
+int AskAbortRetryIgnore(RunContext& run, WindowRef owner, unsigned id, const char* text) {
+    char message[256] = {};
+    LoadAndFormat(id, 127, text, message, sizeof message);
+    return Show(run, owner, id, message, nullptr, BOX_ABORTRETRYIGNORE | BOX_ICONEXCLAMATION);
+}
+
+}  // namespace zv

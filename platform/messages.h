@@ -1,0 +1,38 @@
+// Messages and questions, each built from one string of the table.
+//
+// Texts are formatted in fixed buffers and cut, never overrun, when too long:
+//   SetItemString                      255 characters of the string
+//   ShowTitledMessage, ShowWarning     256
+//   ReportError, AskRetryCancel        260 for the string, 260 formatted
+//   AskAbortRetryIgnore                127 for the string, 256 formatted
+// (sizes count the terminating zero). A string the table lacks gives an empty
+// text; the box is shown all the same.
+#pragma once
+
+#include "platform/run_context.h"
+
+namespace zv {
+
+// Sets item `item` of `dialog` to string `id`.
+void SetItemString(RunContext& run, WindowRef dialog, int item, unsigned id);
+
+// String `id` unformatted, captioned with run.titleText, in the caller's
+// style; returns the answer.
+int ShowTitledMessage(RunContext& run, WindowRef owner, unsigned id, unsigned style);
+
+// String `id` unformatted, the default caption, OK and the exclamation icon.
+int ShowWarning(RunContext& run, WindowRef owner, unsigned id);
+
+// For ids 33, 34, 35 and 39 the string is a format whose "%s" receives
+// run.errorFileName, shown with OK and the exclamation icon; any other id is
+// ShowWarning, and errorFileName is not read.
+void ReportError(RunContext& run, WindowRef owner, unsigned id);
+
+// String `id` formatted with `text`, Retry and Cancel, exclamation icon.
+// Returns ANSWER_RETRY or ANSWER_CANCEL.
+int AskRetryCancel(RunContext& run, WindowRef owner, unsigned id, const char* text);
+
+// String `id` formatted with `text`, Abort, Retry and Ignore, exclamation icon.
+int AskAbortRetryIgnore(RunContext& run, WindowRef owner, unsigned id, const char* text);
+
+}  // namespace zv

@@ -1,0 +1,131 @@
+// The operations the updater's core needs from the operating system.
+//
+// The core (package/, detect/, transfer/) reaches files, directories, the
+// settings file, version resources, the shared-file lookup and memory only
+// through a Platform. The Windows build implements it with the real Win32
+// calls (platform_win32.cpp); the portable build with POSIX calls and readers
+// of our own (platform_posix.cpp). Tests wrap either one to inject faults.
+//
+// Paths are 8-bit texts in Windows form ("C:\DIR\FILE.EXT") in buffers of
+// kMaxPath characters including the terminating zero. The POSIX platform maps
+// them onto the host file system (see posix_platform.h).
+//
+// Method names deliberately differ from the Win32 API names: many of those are
+// macros in <windows.h> and would rename methods in one translation unit only.
+#pragma once
+
+#include <cstdint>
+
+namespace zv {
+
+constexpr unsigned kMaxPath = 260;  // path buffer size, terminating zero included
+
+// A file handle as the "_l" file functions give it; kNoFile means none.
+using FileHandle = int32_t;
+constexpr FileHandle kNoFile = -1;
+// What Read, Write and Seek return when the operating system reports an error.
+constexpr int32_t kFileError = -1;
+
+enum class OpenMode : uint32_t { Read = 0, Write = 1, ReadWrite = 2 };
+enum class SeekOrigin : uint32_t { Begin = 0, Current = 1, End = 2 };
+
+// A moveable global memory block; 0 is none.
+using BlockHandle = uintptr_t;
+
+// Bits of the shared-file lookup's result word.
+constexpr uint32_t SHARED_CUR_NOT_DEST = 0x1;  // found elsewhere than where it belongs
+constexpr uint32_t SHARED_FILE_IN_USE = 0x2;   // the found copy is in use
+constexpr uint32_t SHARED_BUFFER_TOO_SMALL = 0x4;
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // --- Files -------------------------------------------------------------
+    // Opens an existing file; kNoFile on failure.
+    virtual FileHandle Open(const char* path, OpenMode mode) = 0;
+    // Creates a normal file for writing, or opens an existing one and cuts it
+    // to length 0; kNoFile on failure (a read-only file, a missing directory).
+    virtual FileHandle Create(const char* path) = 0;
+    // Reads up to `count` bytes; returns the number read (0 at the end of the
+    // file) or kFileError.
+    virtual int32_t Read(FileHandle file, void* buffer, uint32_t count) = 0;
+    // Writes `count` bytes; returns the number written, which is less than
+    // `count` when the disk is full, or kFileError.
+    virtual int32_t Write(FileHandle file, const void* buffer, uint32_t count) = 0;
+    // Moves the file position; returns the new position or kFileError.
+    virtual int32_t Seek(FileHandle file, int32_t offset, SeekOrigin origin) = 0;
+    virtual void Close(FileHandle file) = 0;
+    // Forces what was written to the disk; false on failure.
+    virtual bool Flush(FileHandle file) = 0;
+    // Deletes a file; false on failure.
+    virtual bool Remove(const char* path) = 0;
+    // Puts the file `from` in place of `to` (which may exist) in one step and
+    // makes the change durable; false on failure, leaving both as they were.
+    virtual bool Replace(const char* from, const char* to) = 0;
+    // Free bytes available to the caller on the volume holding `directory`.
+    virtual bool FreeSpace(const char* directory, uint64_t* bytes) = 0;
+
+    // --- Directories ---------------------------------------------------------
+    // Makes `path` the working directory; false when it is not an existing
+    // directory that can be entered.
+    virtual bool EnterDirectory(const char* path) = 0;
+    // Creates one directory; false on failure.
+    virtual bool MakeDirectory(const char* path) = 0;
+
+    // --- Locations -----------------------------------------------------------
+    // The full path of the running program's own file; returns its length, 0
+    // on failure. Always zero-terminates within `size`.
+    virtual uint32_t ModulePath(char* buffer, uint32_t size) = 0;
+    // The Windows directory, without a trailing "\" unless it is a root.
+    virtual uint32_t WindowsDirectory(char* buffer, uint32_t size) = 0;
+
+    // --- Settings file ----------------------------------------------------------
+    // A value of `key` in `section` of the settings file `file` (a bare name is
+    // looked for in the Windows directory), or `fallback` when absent; cut to
+    // `size` - 1 characters. Returns the length copied.
+    virtual uint32_t ProfileString(const char* section, const char* key, const char* fallback,
+                                   char* buffer, uint32_t size, const char* file) = 0;
+    // The value of `key` read as an integer, or `fallback` when absent.
+    virtual uint32_t ProfileInt(const char* section, const char* key, int32_t fallback,
+                                const char* file) = 0;
+
+    // --- Version library -----------------------------------------------------
+    // Size of the file's version-information block; 0 when it has none.
+    virtual uint32_t VersionInfoSize(const char* path) = 0;
+    // Reads the version-information block into `block` (`size` bytes).
+    virtual bool VersionInfo(const char* path, uint32_t size, void* block) = 0;
+    // Looks up a value in a block read by VersionInfo: "\" for the fixed file
+    // information, "\VarFileInfo\Translation", "\StringFileInfo\<table>\<name>".
+    // On success *value points into `block` and *length is its length.
+    virtual bool QueryVersion(const void* block, const char* subBlock, const void** value,
+                              uint32_t* length) = 0;
+    // The shared-file lookup: where the shared file `name` is now
+    // (`currentDir`, empty when nowhere) and where it belongs (`destDir`).
+    // Returns the SHARED_ result bits (the values of VerFindFileA).
+    virtual uint32_t FindSharedFile(const char* name, const char* windowsDir, const char* appDir,
+                                    char* currentDir, uint32_t currentSize, char* destDir,
+                                    uint32_t destSize) = 0;
+    // The name of a Windows language identifier; returns its length.
+    virtual uint32_t LanguageName(uint32_t language, char* buffer, uint32_t size) = 0;
+
+    // --- Memory ----------------------------------------------------------------
+    // A moveable, zero-filled block; 0 on failure.
+    virtual BlockHandle AllocBlock(uint32_t size) = 0;
+    // The address of a block; nullptr on failure.
+    virtual void* LockBlock(BlockHandle block) = 0;
+    virtual void UnlockBlock(BlockHandle block) = 0;
+    virtual void FreeBlock(BlockHandle block) = 0;
+};
+
+// The build's own platform: Win32 calls on Windows, POSIX elsewhere.
+Platform& HostPlatform();
+
+// Allocates a zero-filled block of `size` bytes, locks it and returns its
+// address, storing the handle in *handle. On failure returns nullptr and leaves
+// *handle 0 (a block that was allocated but could not be locked is freed).
+void* AllocGlobalBlock(Platform& os, uint32_t size, BlockHandle* handle);
+// Unlocks and frees the block if *handle is not 0, and sets *handle to 0.
+void FreeGlobalBlock(Platform& os, BlockHandle* handle);
+
+}  // namespace zv

@@ -1,0 +1,297 @@
+#include "platform/posix_platform.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/text.h"
+
+namespace zv {
+namespace {
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+std::string LowerAz(const std::string& s) {
+    std::string out = s;
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+bool Exists(const std::string& path) {
+    struct stat st;
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+// The name in `directory` that equals `name` without regard to case, or
+// `name` itself when there is none.
+std::string MatchName(const std::string& directory, const std::string& name) {
+    DIR* dir = ::opendir(directory.empty() ? "/" : directory.c_str());
+    if (dir == nullptr) return name;
+    std::string found = name;
+    while (struct dirent* entry = ::readdir(dir)) {
+        if (EqualNoCase(entry->d_name, name.c_str())) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
+// A file whose write bits are all clear carries the read-only attribute.
+bool IsReadOnlyFile(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+uint32_t CopyOut(char* buffer, uint32_t size, const std::string& text) {
+    if (size == 0) return 0;
+    return static_cast<uint32_t>(CopyText(buffer, static_cast<int>(size), text.c_str()));
+}
+
+}  // namespace
+
+PosixPlatform::PosixPlatform(PosixLayout layout) : layout_(std::move(layout)) {
+    char cwd[PATH_MAX];
+    workingDir_ = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
+}
+
+std::string PosixPlatform::HostPath(const char* path) const {
+    std::string p(path);
+    for (char& c : p) {
+        if (c == '\\') c = '/';
+    }
+    if (p.size() >= 2 && IsDriveLetter(p[0]) && p[1] == ':') {
+        const std::string& root = layout_.drives[(p[0] | 0x20) - 'a'];
+        if (root.empty()) return std::string();
+        std::string rest = p.substr(2);
+        p = root + (rest.empty() || rest[0] != '/' ? "/" : "") + rest;
+    } else if (p.empty() || p[0] != '/') {
+        p = workingDir_ + "/" + p;
+    }
+    // Match each existing component without regard to case; once one is
+    // missing, the rest are taken as written.
+    std::string resolved;
+    size_t start = 1;
+    bool matching = true;
+    while (start <= p.size()) {
+        size_t end = p.find('/', start);
+        if (end == std::string::npos) end = p.size();
+        std::string part = p.substr(start, end - start);
+        start = end + 1;
+        if (part.empty() || part == ".") continue;
+        if (matching && part != "..") {
+            std::string candidate = resolved + "/" + part;
+            if (!Exists(candidate)) {
+                part = MatchName(resolved, part);
+                matching = Exists(resolved + "/" + part);
+            }
+        }
+        resolved += "/" + part;
+    }
+    return resolved.empty() ? "/" : resolved;
+}
+
+void PosixPlatform::SetSharedFileInUse(const std::string& name, bool inUse) {
+    if (inUse) {
+        inUse_.insert(LowerAz(name));
+    } else {
+        inUse_.erase(LowerAz(name));
+    }
+}
+
+FileHandle PosixPlatform::Open(const char* path, OpenMode mode) {
+    std::string host = HostPath(path);
+    if (host.empty()) return kNoFile;
+    int flags = O_RDONLY;
+    if (mode != OpenMode::Read) {
+        if (IsReadOnlyFile(host)) return kNoFile;
+        flags = mode == OpenMode::Write ? O_WRONLY : O_RDWR;
+    }
+    struct stat st;
+    if (::stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kNoFile;
+    int fd = ::open(host.c_str(), flags | O_CLOEXEC);
+    return fd < 0 ? kNoFile : fd;
+}
+
+FileHandle PosixPlatform::Create(const char* path) {
+    std::string host = HostPath(path);
+    if (host.empty() || IsReadOnlyFile(host)) return kNoFile;
+    int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return fd < 0 ? kNoFile : fd;
+}
+
+int32_t PosixPlatform::Read(FileHandle file, void* buffer, uint32_t count) {
+    if (count > INT32_MAX) count = INT32_MAX;
+    uint32_t got = 0;
+    while (got < count) {
+        ssize_t n = ::read(file, static_cast<char*>(buffer) + got, count - got);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return got > 0 ? static_cast<int32_t>(got) : kFileError;
+        if (n == 0) break;
+        got += static_cast<uint32_t>(n);
+    }
+    return static_cast<int32_t>(got);
+}
+
+int32_t PosixPlatform::Write(FileHandle file, const void* buffer, uint32_t count) {
+    if (count > INT32_MAX) count = INT32_MAX;
+    uint32_t put = 0;
+    while (put < count) {
+        ssize_t n = ::write(file, static_cast<const char*>(buffer) + put, count - put);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            // A full disk after some bytes is a short write, as on Windows.
+            if (put > 0 || errno == ENOSPC) return static_cast<int32_t>(put);
+            return kFileError;
+        }
+        if (n == 0) break;
+        put += static_cast<uint32_t>(n);
+    }
+    return static_cast<int32_t>(put);
+}
+
+int32_t PosixPlatform::Seek(FileHandle file, int32_t offset, SeekOrigin origin) {
+    int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+    off_t pos = ::lseek(file, offset, whence);
+    if (pos < 0 || pos > INT32_MAX) return kFileError;
+    return static_cast<int32_t>(pos);
+}
+
+void PosixPlatform::Close(FileHandle file) {
+    if (file != kNoFile) ::close(file);
+}
+
+bool PosixPlatform::Flush(FileHandle file) { return ::fsync(file) == 0; }
+
+bool PosixPlatform::Remove(const char* path) {
+    std::string host = HostPath(path);
+    return !host.empty() && ::unlink(host.c_str()) == 0;
+}
+
+bool PosixPlatform::Replace(const char* from, const char* to) {
+    std::string source = HostPath(from);
+    std::string target = HostPath(to);
+    if (source.empty() || target.empty() || IsReadOnlyFile(target)) return false;
+    if (::rename(source.c_str(), target.c_str()) != 0) return false;
+    // Make the new directory entry durable too.
+    std::string dir = target.substr(0, target.find_last_of('/'));
+    int fd = ::open(dir.empty() ? "/" : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+    return true;
+}
+
+bool PosixPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
+    std::string host = HostPath(directory);
+    struct statvfs st;
+    if (host.empty() || ::statvfs(host.c_str(), &st) != 0) return false;
+    *bytes = static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
+    return true;
+}
+
+bool PosixPlatform::EnterDirectory(const char* path) {
+    std::string host = HostPath(path);
+    struct stat st;
+    if (host.empty() || ::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) ||
+        ::access(host.c_str(), X_OK) != 0) {
+        return false;
+    }
+    workingDir_ = host;
+    return true;
+}
+
+bool PosixPlatform::MakeDirectory(const char* path) {
+    std::string host = HostPath(path);
+    return !host.empty() && ::mkdir(host.c_str(), 0777) == 0;
+}
+
+uint32_t PosixPlatform::ModulePath(char* buffer, uint32_t size) {
+    if (!layout_.modulePath.empty()) return CopyOut(buffer, size, layout_.modulePath);
+    char self[PATH_MAX];
+    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return CopyOut(buffer, size, "");
+    self[n] = '\0';
+    return CopyOut(buffer, size, self);
+}
+
+uint32_t PosixPlatform::WindowsDirectory(char* buffer, uint32_t size) {
+    return CopyOut(buffer, size, layout_.windowsDir);
+}
+
+uint32_t PosixPlatform::ProfileString(const char*, const char*, const char* fallback, char* buffer,
+                                      uint32_t size, const char*) {
+    // Settings files are not read by this build yet: every key is absent.
+    return CopyOut(buffer, size, fallback ? fallback : "");
+}
+
+uint32_t PosixPlatform::ProfileInt(const char*, const char*, int32_t fallback, const char*) {
+    return static_cast<uint32_t>(fallback);
+}
+
+uint32_t PosixPlatform::VersionInfoSize(const char*) {
+    // Version resources are not read by this build yet: no file has one.
+    return 0;
+}
+
+bool PosixPlatform::VersionInfo(const char*, uint32_t, void*) { return false; }
+
+bool PosixPlatform::QueryVersion(const void*, const char*, const void**, uint32_t*) { return false; }
+
+uint32_t PosixPlatform::FindSharedFile(const char* name, const char*, const char* appDir,
+                                       char* currentDir, uint32_t currentSize, char* destDir,
+                                       uint32_t destSize) {
+    // Found in the system directory first, then in the application directory;
+    // a shared file belongs in the system directory.
+    CopyOut(currentDir, currentSize, "");
+    const std::string candidates[] = {layout_.systemDir, appDir ? appDir : ""};
+    for (const std::string& dir : candidates) {
+        if (dir.empty()) continue;
+        std::string path = dir;
+        if (path.back() != '\\' && path.back() != '/') path += '\\';
+        path += name;
+        std::string host = HostPath(path.c_str());
+        struct stat st;
+        if (!host.empty() && ::stat(host.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+            CopyOut(currentDir, currentSize, dir);
+            break;
+        }
+    }
+    CopyOut(destDir, destSize, layout_.systemDir);
+    uint32_t result = 0;
+    if (currentDir[0] != '\0' && !EqualNoCase(currentDir, destDir)) result |= SHARED_CUR_NOT_DEST;
+    if (currentDir[0] != '\0' && inUse_.count(LowerAz(name)) != 0) result |= SHARED_FILE_IN_USE;
+    return result;
+}
+
+uint32_t PosixPlatform::LanguageName(uint32_t, char* buffer, uint32_t size) {
+    return CopyOut(buffer, size, "");
+}
+
+BlockHandle PosixPlatform::AllocBlock(uint32_t size) {
+    return reinterpret_cast<BlockHandle>(std::calloc(size == 0 ? 1 : size, 1));
+}
+
+void* PosixPlatform::LockBlock(BlockHandle block) { return reinterpret_cast<void*>(block); }
+
+void PosixPlatform::UnlockBlock(BlockHandle) {}
+
+void PosixPlatform::FreeBlock(BlockHandle block) { std::free(reinterpret_cast<void*>(block)); }
+
+Platform& HostPlatform() {
+    static PosixPlatform platform;
+    return platform;
+}
+
+}  // namespace zv

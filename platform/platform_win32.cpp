@@ -1,0 +1,147 @@
+// The platform of the Windows program: the real Win32 calls.
+#include <windows.h>
+
+#include "platform/platform.h"
+
+namespace zv {
+namespace {
+
+static_assert(sizeof(HFILE) == sizeof(FileHandle), "file handles are HFILE values");
+static_assert(SHARED_CUR_NOT_DEST == VFF_CURNEDEST && SHARED_FILE_IN_USE == VFF_FILEINUSE &&
+                  SHARED_BUFFER_TOO_SMALL == VFF_BUFFTOOSMALL,
+              "shared-file lookup bits are the platform's");
+
+class Win32Platform : public Platform {
+public:
+    FileHandle Open(const char* path, OpenMode mode) override {
+        HFILE file = _lopen(path, static_cast<int>(mode));
+        return file == HFILE_ERROR ? kNoFile : file;
+    }
+
+    FileHandle Create(const char* path) override {
+        HFILE file = _lcreat(path, 0);
+        return file == HFILE_ERROR ? kNoFile : file;
+    }
+
+    int32_t Read(FileHandle file, void* buffer, uint32_t count) override {
+        long n = _hread(file, buffer, static_cast<long>(count));
+        return n == HFILE_ERROR ? kFileError : static_cast<int32_t>(n);
+    }
+
+    int32_t Write(FileHandle file, const void* buffer, uint32_t count) override {
+        long n = _hwrite(file, static_cast<LPCCH>(buffer), static_cast<long>(count));
+        return n == HFILE_ERROR ? kFileError : static_cast<int32_t>(n);
+    }
+
+    int32_t Seek(FileHandle file, int32_t offset, SeekOrigin origin) override {
+        LONG pos = _llseek(file, offset, static_cast<int>(origin));
+        return pos == HFILE_ERROR ? kFileError : static_cast<int32_t>(pos);
+    }
+
+    void Close(FileHandle file) override {
+        if (file != kNoFile) _lclose(file);
+    }
+
+    bool Flush(FileHandle file) override {
+        return FlushFileBuffers(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file))) != 0;
+    }
+
+    bool Remove(const char* path) override { return DeleteFileA(path) != 0; }
+
+    bool Replace(const char* from, const char* to) override {
+        return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    }
+
+    bool FreeSpace(const char* directory, uint64_t* bytes) override {
+        ULARGE_INTEGER available;
+        if (!GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) return false;
+        *bytes = available.QuadPart;
+        return true;
+    }
+
+    bool EnterDirectory(const char* path) override { return SetCurrentDirectoryA(path) != 0; }
+
+    bool MakeDirectory(const char* path) override { return CreateDirectoryA(path, nullptr) != 0; }
+
+    uint32_t ModulePath(char* buffer, uint32_t size) override {
+        if (size == 0) return 0;
+        DWORD n = GetModuleFileNameA(nullptr, buffer, size);
+        if (n >= size) n = size - 1;  // cut: older systems leave it unterminated
+        buffer[n] = '\0';
+        return n;
+    }
+
+    uint32_t WindowsDirectory(char* buffer, uint32_t size) override {
+        if (size == 0) return 0;
+        UINT n = GetWindowsDirectoryA(buffer, size);
+        if (n == 0 || n >= size) {
+            buffer[0] = '\0';
+            return 0;
+        }
+        return n;
+    }
+
+    uint32_t ProfileString(const char* section, const char* key, const char* fallback, char* buffer,
+                           uint32_t size, const char* file) override {
+        return GetPrivateProfileStringA(section, key, fallback, buffer, size, file);
+    }
+
+    uint32_t ProfileInt(const char* section, const char* key, int32_t fallback,
+                        const char* file) override {
+        return GetPrivateProfileIntA(section, key, fallback, file);
+    }
+
+    uint32_t VersionInfoSize(const char* path) override {
+        DWORD unused = 0;
+        return GetFileVersionInfoSizeA(path, &unused);
+    }
+
+    bool VersionInfo(const char* path, uint32_t size, void* block) override {
+        return GetFileVersionInfoA(path, 0, size, block) != 0;
+    }
+
+    bool QueryVersion(const void* block, const char* subBlock, const void** value,
+                      uint32_t* length) override {
+        void* found = nullptr;
+        UINT foundLength = 0;
+        if (!VerQueryValueA(block, subBlock, &found, &foundLength)) return false;
+        *value = found;
+        *length = foundLength;
+        return true;
+    }
+
+    uint32_t FindSharedFile(const char* name, const char* windowsDir, const char* appDir,
+                            char* currentDir, uint32_t currentSize, char* destDir,
+                            uint32_t destSize) override {
+        UINT currentLength = currentSize;
+        UINT destLength = destSize;
+        return VerFindFileA(VFFF_ISSHAREDFILE, const_cast<char*>(name), const_cast<char*>(windowsDir),
+                            const_cast<char*>(appDir), currentDir, &currentLength, destDir,
+                            &destLength);
+    }
+
+    uint32_t LanguageName(uint32_t language, char* buffer, uint32_t size) override {
+        return VerLanguageNameA(language, buffer, size);
+    }
+
+    BlockHandle AllocBlock(uint32_t size) override {
+        return reinterpret_cast<BlockHandle>(GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, size));
+    }
+
+    void* LockBlock(BlockHandle block) override {
+        return GlobalLock(reinterpret_cast<HGLOBAL>(block));
+    }
+
+    void UnlockBlock(BlockHandle block) override { GlobalUnlock(reinterpret_cast<HGLOBAL>(block)); }
+
+    void FreeBlock(BlockHandle block) override { GlobalFree(reinterpret_cast<HGLOBAL>(block)); }
+};
+
+}  // namespace
+
+Platform& HostPlatform() {
+    static Win32Platform platform;
+    return platform;
+}
+
+}  // namespace zv

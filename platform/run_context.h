@@ -1,0 +1,29 @@
+// The values shared by the whole run of the updater. One RunContext is made at
+// start-up and handed to every operation that needs them; tests make a fresh
+// one per case.
+#pragma once
+
+#include "platform/platform.h"
+#include "platform/ui.h"
+
+namespace zv {
+
+constexpr unsigned kTitleTextSize = 79;  // at most 78 characters
+
+struct RunContext {
+    Platform* os = nullptr;
+    UserInterface* ui = nullptr;
+
+    // Caption of the titled messages and of the disk prompt; empty until loaded.
+    char titleText[kTitleTextSize] = {};
+    // The file that the next error message is about; the "%s" of ReportError.
+    char errorFileName[kMaxPath] = {};
+    // The running updater's own file, and its directory up to the last "\".
+    char programPath[kMaxPath] = {};
+    char programDir[kMaxPath] = {};
+
+    WindowRef backdropWindow = kNoWindow;
+    WindowRef progressPage = kNoWindow;
+};
+
+}  // namespace zv

@@ -1,0 +1,53 @@
+// The parts of text handling that are the same on every platform.
+#include "platform/text.h"
+
+#include "platform/string_table.h"
+
+namespace zv {
+
+const StringTableEntry* FindStringEntry(unsigned id) {
+    for (unsigned i = 0; i < kStringTableSize; ++i) {
+        if (kStringTable[i].id == id) return &kStringTable[i];
+    }
+    return nullptr;
+}
+
+int FormatText(char* buffer, int size, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int length = FormatTextV(buffer, size, format, args);
+    va_end(args);
+    return length;
+}
+
+int CopyText(char* buffer, int size, const char* source) {
+    if (size <= 0) return 0;
+    int length = 0;
+    while (length < size - 1 && source[length] != '\0') {
+        buffer[length] = source[length];
+        ++length;
+    }
+    buffer[length] = '\0';
+    return length;
+}
+
+bool AppendText(char* buffer, int size, const char* source) {
+    if (size <= 0) return false;
+    int length = 0;
+    while (length < size && buffer[length] != '\0') ++length;
+    if (length >= size) return false;  // not terminated within size: nothing fits
+    int copied = CopyText(buffer + length, size - length, source);
+    return source[copied] == '\0';
+}
+
+static int FoldAz(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
+int CompareNoCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        int ca = FoldAz(static_cast<unsigned char>(*a));
+        int cb = FoldAz(static_cast<unsigned char>(*b));
+        if (ca != cb || ca == 0) return ca - cb;
+    }
+}
+
+}  // namespace zv

@@ -1,0 +1,33 @@
+// Loading strings of the program's string table and formatting texts into
+// fixed-size buffers. Never writes past a buffer: a text longer than its
+// buffer is cut, and the buffer is always zero-terminated.
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+
+namespace zv {
+
+// Copies string `id` into `buffer` (at most size - 1 characters) and returns
+// its length. A string the table lacks gives an empty text and 0.
+int LoadText(unsigned id, char* buffer, int size);
+
+// Formats like the system's own formatter (wsprintfA on Windows): "%s", "%d",
+// "%u" with widths and precisions such as "%.3d" and "%.2u". The result is cut
+// to size - 1 characters. Returns the length written.
+int FormatText(char* buffer, int size, const char* format, ...);
+int FormatTextV(char* buffer, int size, const char* format, va_list args);
+
+// Copies `source` into `buffer`, cut to size - 1 characters; returns the
+// length copied.
+int CopyText(char* buffer, int size, const char* source);
+
+// Appends `source`, cut so that the whole fits in size - 1 characters;
+// returns false when something had to be cut.
+bool AppendText(char* buffer, int size, const char* source);
+
+// Compares two texts without regard to the case of the letters A to Z only.
+int CompareNoCase(const char* a, const char* b);
+inline bool EqualNoCase(const char* a, const char* b) { return CompareNoCase(a, b) == 0; }
+
+}  // namespace zv

@@ -1,0 +1,9 @@
+// The commands of quillon. Each takes argv with its own name in argv[0] and
+// returns an ExitCode.
+#pragma once
+
+namespace quillon {
+
+int RunList(int argc, char** argv);
+
+}  // namespace quillon

@@ -1,0 +1,51 @@
+#include "quillon/updater_file.h"
+
+#include <vector>
+
+#include "package/table_writer.h"
+#include "quillon/cli.h"
+
+namespace quillon {
+
+UpdaterOpen OpenUpdaterFile(zv::Platform& os, const std::string& path, UpdaterFile* file,
+                            std::string* error) {
+    *file = UpdaterFile{};
+    file->path = path;
+    std::vector<uint8_t> image;
+    std::string why;
+    if (!ReadWholeFile(path, &image, &why)) {
+        *error = path + ": cannot read: " + why;
+        return UpdaterOpen::Unreadable;
+    }
+    file->fileSize = image.size();
+    switch (zv::FindPackageHeader(image.data(), image.size(), &file->headerOffset)) {
+    case zv::HeaderSearch::NotFound:
+        *error = path + ": no package header block; this is not an updater program";
+        return UpdaterOpen::NoHeader;
+    case zv::HeaderSearch::Several:
+        *error = path + ": more than one package header block; the file cannot be told apart";
+        return UpdaterOpen::SeveralHeaders;
+    case zv::HeaderSearch::Found:
+        break;
+    }
+    file->header = zv::DecodePackageHeader(image.data() + file->headerOffset);
+    if (file->header.entryCount == 0) {
+        *error = path + ": the updater is not stamped: it carries no package";
+        return UpdaterOpen::Unstamped;
+    }
+    zv::TableStatus status = zv::LoadPackageTable(os, path.c_str(), file->header, &file->table);
+    if (status != zv::TableStatus::Loaded) {
+        *error = path + ": file table: " + zv::TableStatusName(status);
+        if (status == zv::TableStatus::Damaged) {
+            *error += " (entry " + std::to_string(file->table.check.entryIndex + 1) + " at table offset " +
+                      std::to_string(file->table.check.offset) + ": " +
+                      zv::TableDamageName(file->table.check.damage) + ")";
+        }
+        return UpdaterOpen::TableFailed;
+    }
+    return UpdaterOpen::Ok;
+}
+
+void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file) { zv::FreePackageTable(os, &file->table); }
+
+}  // namespace quillon

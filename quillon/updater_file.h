@@ -1,0 +1,36 @@
+// Opening a stamped updater file: its header and its file table.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+#include "package/table.h"
+#include "platform/platform.h"
+
+namespace quillon {
+
+enum class UpdaterOpen {
+    Ok,
+    Unreadable,   // the file cannot be read
+    NoHeader,     // no header block in the file
+    SeveralHeaders,
+    Unstamped,    // the header holds entryCount 0
+    TableFailed,  // the table could not be loaded or is damaged (see table.status)
+};
+
+struct UpdaterFile {
+    std::string path;
+    size_t fileSize = 0;
+    size_t headerOffset = 0;
+    zv::PackageHeader header{};
+    zv::PackageTable table;
+};
+
+// Reads the header of `path` and loads its table through `os`. On anything
+// but Ok, *error says what is wrong in words for the user. The table is
+// loaded by the same code the updater uses; free it with CloseUpdaterFile.
+UpdaterOpen OpenUpdaterFile(zv::Platform& os, const std::string& path, UpdaterFile* file,
+                            std::string* error);
+void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file);
+
+}  // namespace quillon

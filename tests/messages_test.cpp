@@ -1,0 +1,161 @@
+// Messages and questions: the texts from the string table, formatting with
+// the file name, buttons, icons, captions and owners, and texts cut to their
+// buffers.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/messages.h"
+#include "platform/string_table.h"
+#include "platform/text.h"
+#include "tests/support/scripted_ui.h"
+
+using namespace zv;
+
+namespace {
+
+struct MessagesTest : ::testing::Test {
+    zvtest::ScriptedUi ui;
+    RunContext run;
+    void SetUp() override {
+        run.ui = &ui;
+        std::strcpy(run.titleText, "Zarvel Udpater");
+    }
+    const zvtest::RecordedMessage& Last() { return ui.messages.back(); }
+};
+
+const WindowRef kPage = 0x1234;
+
+}  // namespace
+
+TEST(StringTable, HoldsEveryTextExactly) {
+    struct Case {
+        unsigned id;
+        const char* text;
+    } cases[] = {
+        {32, "Window problem..."},
+        {33, "%s is missing!"},
+        {34, "%s: read error!"},
+        {35, "%s: write error!"},
+        {36, "%s: Cannot remove this file because it is write protected."},
+        {37, "Not enough memory!"},
+        {38, "Invalid directory!"},
+        {39, "%s in use! Please, close all applications and retry."},
+        {40, "There is not enough disk space in the target directory."},
+        {41, "Disk full!"},
+        {48, "None"}, {49, "Unknown"}, {50, "Minimal"}, {51, "Normal"}, {52, "Full"},
+        {64, "This program cannot update your installed version of Zarvel. The version on your hard disk "
+             "has a higher or equal version number to this updater."},
+        {65, "This program cannot update your translated version of Zarvel."},
+        {66, "This program cannot update Zarvel on the CD Drive. You must re-install Zarvel using the "
+             "\"Normal\" installation before you can update it."},
+        {67, "This program cannot update your version of Zarvel."},
+        {68, "PLMR.DLL is in use! Please close all running applications, then restart this program."},
+        {69, "PLMR32.DLL is in use! Please close all running applications, then restart this program."},
+        {80, "Click &Next to update Zarvel on your hard disk."},
+        {81, "Click &Quit to return to Windows."},
+        {96, "Zarvel Udpater"},
+        {97, "Zarvel Updater - %s"},
+        {98, "Insert disk %d in drive %s."},
+        {112, "Welcome"}, {113, "File Detection"}, {114, "File Transfer"}, {115, "End"},
+    };
+    EXPECT_EQ(kStringTableSize, sizeof cases / sizeof cases[0]);
+    for (const Case& c : cases) {
+        char text[300];
+        LoadText(c.id, text, sizeof text);
+        EXPECT_STREQ(text, c.text) << "string " << c.id;
+    }
+    char text[8] = "x";
+    EXPECT_EQ(LoadText(99, text, sizeof text), 0);
+    EXPECT_STREQ(text, "");
+}
+
+TEST_F(MessagesTest, ReportErrorFormatsTheFileNameOnlyForItsFormats) {
+    std::strcpy(run.errorFileName, "C:\\UPDATE\\SETUP.EXE");
+    ReportError(run, kPage, 34);
+    EXPECT_EQ(Last().text, "C:\\UPDATE\\SETUP.EXE: read error!");
+    EXPECT_EQ(Last().style, BOX_OK | BOX_ICONEXCLAMATION);
+    EXPECT_FALSE(Last().hasCaption);
+    EXPECT_EQ(Last().owner, kPage);
+    EXPECT_EQ(Last().stringId, 34u);
+
+    // 37 is shown as it stands, whatever the file name holds.
+    std::memset(run.errorFileName, 'x', sizeof run.errorFileName);  // no terminating zero at all
+    ReportError(run, kNoWindow, 37);
+    EXPECT_EQ(Last().text, "Not enough memory!");
+    EXPECT_EQ(Last().style, BOX_OK | BOX_ICONEXCLAMATION);
+    EXPECT_EQ(Last().owner, kNoWindow);
+}
+
+TEST_F(MessagesTest, EachOperationHasItsButtonsIconAndCaption) {
+    ui.Script({ANSWER_RETRY, ANSWER_IGNORE});
+    EXPECT_EQ(AskRetryCancel(run, kPage, 39, "PLMR.DLL"), ANSWER_RETRY);
+    EXPECT_EQ(Last().text, "PLMR.DLL in use! Please, close all applications and retry.");
+    EXPECT_EQ(Last().style, BOX_RETRYCANCEL | BOX_ICONEXCLAMATION);
+    EXPECT_FALSE(Last().hasCaption);
+
+    EXPECT_EQ(AskAbortRetryIgnore(run, kPage, 36, "C:\\ZV\\zvact.exe"), ANSWER_IGNORE);
+    EXPECT_EQ(Last().text, "C:\\ZV\\zvact.exe: Cannot remove this file because it is write protected.");
+    EXPECT_EQ(Last().style, BOX_ABORTRETRYIGNORE | BOX_ICONEXCLAMATION);
+
+    // A format without "%s" ignores its argument.
+    EXPECT_EQ(AskRetryCancel(run, kPage, 41, "C:\\ZV\\zvact.exe"), ANSWER_CANCEL);
+    EXPECT_EQ(Last().text, "Disk full!");
+    EXPECT_EQ(ui.unscripted, 1);
+
+    ShowTitledMessage(run, kNoWindow, 37, BOX_OK | BOX_ICONINFORMATION);
+    EXPECT_TRUE(Last().hasCaption);
+    EXPECT_EQ(Last().caption, "Zarvel Udpater");
+    EXPECT_EQ(Last().style, BOX_OK | BOX_ICONINFORMATION);
+
+    // Unformatted: a "%s" shows as it stands.
+    ShowWarning(run, kNoWindow, 34);
+    EXPECT_EQ(Last().text, "%s: read error!");
+    EXPECT_FALSE(Last().hasCaption);
+    EXPECT_EQ(Last().style, BOX_OK | BOX_ICONEXCLAMATION);
+
+    SetItemString(run, kPage, 103, 51);
+    ASSERT_EQ(ui.items.size(), 1u);
+    EXPECT_EQ(ui.items[0].item, 103);
+    EXPECT_EQ(ui.items[0].text, "Normal");
+}
+
+TEST_F(MessagesTest, TooLongTextsAreCutToTheirBuffers) {
+    std::string longPath = "C:\\" + std::string(400, 'd');
+    std::memset(run.errorFileName, 0, sizeof run.errorFileName);
+    std::memcpy(run.errorFileName, longPath.data(), sizeof run.errorFileName - 1);
+    ReportError(run, kPage, 35);
+    EXPECT_EQ(Last().text.size(), 259u);
+    EXPECT_EQ(Last().text.substr(0, 3), "C:\\");
+
+    AskRetryCancel(run, kPage, 39, longPath.c_str());
+    EXPECT_EQ(Last().text.size(), 259u);
+
+    AskAbortRetryIgnore(run, kPage, 36, longPath.c_str());
+    EXPECT_EQ(Last().text.size(), 255u);  // a 256-character buffer
+
+    // String 64 is longer than the 127 characters the question loads.
+    AskAbortRetryIgnore(run, kPage, 64, "");
+    EXPECT_EQ(Last().text.size(), 126u);
+}
+
+TEST(Text, FormatCopyAppendAndCompare) {
+    char small[8];
+    EXPECT_EQ(FormatText(small, sizeof small, "%s!", "abcdefghij"), 7);
+    EXPECT_STREQ(small, "abcdefg");
+    char number[16];
+    FormatText(number, sizeof number, "%.3d", 2);
+    EXPECT_STREQ(number, "002");
+    FormatText(number, sizeof number, "%u.%.2u", 1u, 1u);
+    EXPECT_STREQ(number, "1.01");
+
+    char path[10] = "C:\\ZV\\";
+    EXPECT_TRUE(AppendText(path, sizeof path, "ab"));
+    EXPECT_FALSE(AppendText(path, sizeof path, "cdef"));
+    EXPECT_STREQ(path, "C:\\ZV\\abc");
+
+    EXPECT_TRUE(EqualNoCase("PLMR.DLL", "plmr.dll"));
+    EXPECT_FALSE(EqualNoCase("PLMR.DLL", "plmr.dl"));
+    EXPECT_FALSE(EqualNoCase("\xC4", "\xE4")) << "only A to Z fold";
+}

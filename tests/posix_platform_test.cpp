@@ -1,0 +1,152 @@
+// The portable platform: Windows paths on the host, names without regard to
+// case, the read-only attribute, and the fault-injecting wrapper.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "platform/posix_platform.h"
+#include "tests/support/fault_platform.h"
+#include "tests/support/temp_dir.h"
+
+using namespace zv;
+
+namespace {
+
+struct PosixPlatformTest : ::testing::Test {
+    zvtest::TempDir dir;
+    PosixPlatform os;
+    void SetUp() override {
+        PosixLayout layout;
+        layout.drives['C' - 'A'] = dir.path();
+        layout.windowsDir = "C:\\WINDOWS";
+        layout.systemDir = "C:\\WINDOWS\\SYSTEM";
+        os.SetLayout(layout);
+        zvtest::MakeDirs(dir / "WINDOWS/SYSTEM");
+        zvtest::MakeDirs(dir / "Zarvel");
+        zvtest::WriteFileText(dir / "Zarvel/ZvAct.exe", "MZ");
+    }
+};
+
+}  // namespace
+
+TEST_F(PosixPlatformTest, WindowsPathsMapOntoTheHostWithoutRegardToCase) {
+    EXPECT_EQ(os.HostPath("C:\\ZARVEL\\zvact.EXE"), dir / "Zarvel/ZvAct.exe");
+    EXPECT_EQ(os.HostPath("c:\\zarvel\\new\\file.bin"), dir / "Zarvel/new/file.bin");
+    EXPECT_EQ(os.HostPath("D:\\ZARVEL"), "") << "an unmapped drive";
+    ASSERT_TRUE(os.EnterDirectory("C:\\zarvel"));
+    EXPECT_EQ(os.HostPath("ZVACT.EXE"), dir / "Zarvel/ZvAct.exe");
+    EXPECT_EQ(os.HostPath((dir / "zarvel/zvact.exe").c_str()), dir / "Zarvel/ZvAct.exe") << "host paths pass";
+    EXPECT_FALSE(os.EnterDirectory("C:\\zarvel\\zvact.exe")) << "a file is no directory";
+    EXPECT_FALSE(os.EnterDirectory("C:\\missing"));
+}
+
+TEST_F(PosixPlatformTest, FilesReadWriteSeekAndReplace) {
+    FileHandle f = os.Create("C:\\Zarvel\\new.bin");
+    ASSERT_NE(f, kNoFile);
+    EXPECT_EQ(os.Write(f, "hello world", 11), 11);
+    EXPECT_TRUE(os.Flush(f));
+    os.Close(f);
+    f = os.Open("C:\\ZARVEL\\NEW.BIN", OpenMode::Read);
+    ASSERT_NE(f, kNoFile);
+    EXPECT_EQ(os.Seek(f, 0, SeekOrigin::End), 11);
+    EXPECT_EQ(os.Seek(f, 6, SeekOrigin::Begin), 6);
+    char buffer[16] = {};
+    EXPECT_EQ(os.Read(f, buffer, sizeof buffer), 5);
+    EXPECT_STREQ(buffer, "world");
+    EXPECT_EQ(os.Read(f, buffer, sizeof buffer), 0);
+    os.Close(f);
+    EXPECT_TRUE(os.Replace("C:\\Zarvel\\new.bin", "C:\\Zarvel\\zvact.exe"));
+    EXPECT_EQ(zvtest::ReadFileBytes(dir / "Zarvel/ZvAct.exe").size(), 11u);
+    EXPECT_FALSE(zvtest::FileExists(dir / "Zarvel/new.bin"));
+    EXPECT_EQ(os.Open("C:\\Zarvel\\missing", OpenMode::Read), kNoFile);
+    EXPECT_EQ(os.Open("C:\\Zarvel", OpenMode::Read), kNoFile) << "a directory is no file";
+}
+
+TEST_F(PosixPlatformTest, AReadOnlyFileCannotBeCreatedOverWrittenOrReplacedEvenByRoot) {
+    zvtest::SetReadOnly(dir / "Zarvel/ZvAct.exe", true);
+    EXPECT_EQ(os.Create("C:\\Zarvel\\zvact.exe"), kNoFile);
+    EXPECT_EQ(os.Open("C:\\Zarvel\\zvact.exe", OpenMode::ReadWrite), kNoFile);
+    FileHandle f = os.Open("C:\\Zarvel\\zvact.exe", OpenMode::Read);
+    EXPECT_NE(f, kNoFile);
+    os.Close(f);
+    zvtest::WriteFileText(dir / "Zarvel/other", "x");
+    EXPECT_FALSE(os.Replace("C:\\Zarvel\\other", "C:\\Zarvel\\zvact.exe"));
+    EXPECT_EQ(zvtest::ReadFileBytes(dir / "Zarvel/ZvAct.exe").size(), 2u);
+}
+
+TEST_F(PosixPlatformTest, LocationsAndDirectories) {
+    char buffer[kMaxPath];
+    os.WindowsDirectory(buffer, sizeof buffer);
+    EXPECT_STREQ(buffer, "C:\\WINDOWS");
+    EXPECT_TRUE(os.MakeDirectory("C:\\Zarvel\\sub"));
+    EXPECT_FALSE(os.MakeDirectory("C:\\Zarvel\\sub")) << "it exists already";
+    EXPECT_FALSE(os.MakeDirectory("C:\\Zarvel\\a\\b")) << "one level at a time";
+    uint64_t free = 0;
+    EXPECT_TRUE(os.FreeSpace("C:\\Zarvel", &free));
+    EXPECT_GT(free, 0u);
+}
+
+TEST_F(PosixPlatformTest, SharedFilesAreFoundInTheSystemDirectoryThenTheApplicationDirectory) {
+    zvtest::WriteFileText(dir / "Zarvel/PLMR.DLL", "16");
+    char current[kMaxPath];
+    char dest[kMaxPath];
+    uint32_t result = os.FindSharedFile("plmr.dll", "C:\\WINDOWS", "C:\\Zarvel\\", current, sizeof current,
+                                        dest, sizeof dest);
+    EXPECT_STREQ(current, "C:\\Zarvel\\");
+    EXPECT_STREQ(dest, "C:\\WINDOWS\\SYSTEM");
+    EXPECT_EQ(result, SHARED_CUR_NOT_DEST);
+
+    zvtest::WriteFileText(dir / "WINDOWS/SYSTEM/plmr.dll", "16");
+    os.SetSharedFileInUse("PLMR.DLL", true);
+    result = os.FindSharedFile("PLMR.DLL", "C:\\WINDOWS", "C:\\Zarvel\\", current, sizeof current, dest,
+                               sizeof dest);
+    EXPECT_STREQ(current, "C:\\WINDOWS\\SYSTEM");
+    EXPECT_EQ(result, SHARED_FILE_IN_USE);
+
+    result = os.FindSharedFile("PLMR32.DLL", "C:\\WINDOWS", "C:\\Zarvel\\", current, sizeof current, dest,
+                               sizeof dest);
+    EXPECT_STREQ(current, "");
+    EXPECT_EQ(result, 0u);
+}
+
+TEST_F(PosixPlatformTest, FaultsStrikeTheChosenCallsOnly) {
+    zvtest::FaultPlatform faulty(os);
+    faulty.Add({zvtest::FaultOp::Write, "out.bin", 1, 1, 3});  // the second write is short
+    faulty.Add({zvtest::FaultOp::Read, "zvact", 0, -1});       // every read fails
+    FileHandle out = faulty.Create("C:\\Zarvel\\out.bin");
+    ASSERT_NE(out, kNoFile);
+    EXPECT_EQ(faulty.Write(out, "abcdef", 6), 6);
+    EXPECT_EQ(faulty.Write(out, "abcdef", 6), 3);
+    EXPECT_EQ(faulty.Write(out, "abcdef", 6), 6);
+    faulty.Close(out);
+    EXPECT_EQ(zvtest::ReadFileBytes(dir / "Zarvel/out.bin").size(), 15u);
+
+    FileHandle in = faulty.Open("C:\\Zarvel\\zvact.exe", OpenMode::Read);
+    char buffer[4];
+    EXPECT_EQ(faulty.Read(in, buffer, 2), kFileError);
+    EXPECT_EQ(faulty.Read(in, buffer, 2), kFileError);
+    faulty.Close(in);
+    EXPECT_EQ(faulty.Struck(0), 1);
+    EXPECT_EQ(faulty.Struck(1), 2);
+    EXPECT_EQ(faulty.OpenFiles(), 0u);
+}
+
+TEST(GlobalBlocks, AllocatedZeroedAndFreedOnce) {
+    PosixPlatform posix;
+    zvtest::FaultPlatform os(posix);
+    BlockHandle handle = 0;
+    auto* bytes = static_cast<uint8_t*>(AllocGlobalBlock(os, 32000, &handle));
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_NE(handle, 0u);
+    EXPECT_EQ(bytes[0] | bytes[31999], 0);
+    FreeGlobalBlock(os, &handle);
+    EXPECT_EQ(handle, 0u);
+    FreeGlobalBlock(os, &handle);  // a zero handle is left alone
+    EXPECT_EQ(os.liveBlocks, 0);
+
+    os.Add({zvtest::FaultOp::LockBlock});
+    handle = 12345;
+    EXPECT_EQ(AllocGlobalBlock(os, 10, &handle), nullptr);
+    EXPECT_EQ(handle, 0u);
+    EXPECT_EQ(os.liveBlocks, 0) << "a block that cannot be locked is freed";
+}

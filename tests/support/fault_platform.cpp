@@ -1,0 +1,118 @@
+#include "tests/support/fault_platform.h"
+
+namespace zvtest {
+
+const Fault* FaultPlatform::Strike(FaultOp op, const std::string& path) {
+    for (Armed& a : faults_) {
+        if (a.fault.op != op || a.timesLeft == 0) continue;
+        if (!a.fault.pathContains.empty() && path.find(a.fault.pathContains) == std::string::npos) continue;
+        if (a.skipLeft > 0) {
+            --a.skipLeft;
+            continue;
+        }
+        if (a.timesLeft > 0) --a.timesLeft;
+        ++a.struck;
+        return &a.fault;
+    }
+    return nullptr;
+}
+
+std::string FaultPlatform::PathOf(zv::FileHandle file) const {
+    auto it = paths_.find(file);
+    return it == paths_.end() ? std::string() : it->second;
+}
+
+zv::FileHandle FaultPlatform::Open(const char* path, zv::OpenMode mode) {
+    if (Strike(FaultOp::Open, path)) return zv::kNoFile;
+    zv::FileHandle file = inner_.Open(path, mode);
+    if (file != zv::kNoFile) paths_[file] = path;
+    return file;
+}
+
+zv::FileHandle FaultPlatform::Create(const char* path) {
+    if (Strike(FaultOp::Create, path)) return zv::kNoFile;
+    zv::FileHandle file = inner_.Create(path);
+    if (file != zv::kNoFile) paths_[file] = path;
+    return file;
+}
+
+int32_t FaultPlatform::Read(zv::FileHandle file, void* buffer, uint32_t count) {
+    if (const Fault* f = Strike(FaultOp::Read, PathOf(file))) {
+        if (f->shortCount < 0) return zv::kFileError;
+        uint32_t n = static_cast<uint32_t>(f->shortCount) < count ? static_cast<uint32_t>(f->shortCount) : count;
+        return inner_.Read(file, buffer, n);
+    }
+    return inner_.Read(file, buffer, count);
+}
+
+int32_t FaultPlatform::Write(zv::FileHandle file, const void* buffer, uint32_t count) {
+    if (const Fault* f = Strike(FaultOp::Write, PathOf(file))) {
+        if (f->shortCount < 0) return zv::kFileError;
+        uint32_t n = static_cast<uint32_t>(f->shortCount) < count ? static_cast<uint32_t>(f->shortCount) : count;
+        return inner_.Write(file, buffer, n);
+    }
+    return inner_.Write(file, buffer, count);
+}
+
+int32_t FaultPlatform::Seek(zv::FileHandle file, int32_t offset, zv::SeekOrigin origin) {
+    if (Strike(FaultOp::Seek, PathOf(file))) return zv::kFileError;
+    return inner_.Seek(file, offset, origin);
+}
+
+void FaultPlatform::Close(zv::FileHandle file) {
+    paths_.erase(file);
+    inner_.Close(file);
+}
+
+bool FaultPlatform::Flush(zv::FileHandle file) {
+    if (Strike(FaultOp::Flush, PathOf(file))) return false;
+    return inner_.Flush(file);
+}
+
+bool FaultPlatform::Remove(const char* path) {
+    if (Strike(FaultOp::Remove, path)) return false;
+    return inner_.Remove(path);
+}
+
+bool FaultPlatform::Replace(const char* from, const char* to) {
+    if (Strike(FaultOp::Replace, to)) return false;
+    return inner_.Replace(from, to);
+}
+
+bool FaultPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
+    if (Strike(FaultOp::FreeSpace, directory)) return false;
+    if (freeSpaceOverride >= 0) {
+        *bytes = static_cast<uint64_t>(freeSpaceOverride);
+        return true;
+    }
+    return inner_.FreeSpace(directory, bytes);
+}
+
+bool FaultPlatform::EnterDirectory(const char* path) {
+    if (Strike(FaultOp::EnterDirectory, path)) return false;
+    return inner_.EnterDirectory(path);
+}
+
+bool FaultPlatform::MakeDirectory(const char* path) {
+    if (Strike(FaultOp::MakeDirectory, path)) return false;
+    return inner_.MakeDirectory(path);
+}
+
+zv::BlockHandle FaultPlatform::AllocBlock(uint32_t size) {
+    if (Strike(FaultOp::AllocBlock, std::string())) return 0;
+    zv::BlockHandle block = inner_.AllocBlock(size);
+    if (block != 0) ++liveBlocks;
+    return block;
+}
+
+void* FaultPlatform::LockBlock(zv::BlockHandle block) {
+    if (Strike(FaultOp::LockBlock, std::string())) return nullptr;
+    return inner_.LockBlock(block);
+}
+
+void FaultPlatform::FreeBlock(zv::BlockHandle block) {
+    if (block != 0) --liveBlocks;
+    inner_.FreeBlock(block);
+}
+
+}  // namespace zvtest
