@@ -13,6 +13,7 @@ constexpr unsigned kTitleTextSize = 79;  // at most 78 characters
 struct RunContext {
     Platform* os = nullptr;
     UserInterface* ui = nullptr;
+    TransferView* transferView = nullptr;
 
     // Caption of the titled messages and of the disk prompt; empty until loaded.
     char titleText[kTitleTextSize] = {};

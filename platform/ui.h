@@ -56,4 +56,21 @@ public:
     virtual void SetItemText(WindowRef dialog, int item, unsigned stringId, const char* text) = 0;
 };
 
+// The transfer page as the transfer sees it. The Windows shell shows dialog
+// 403 with its bar; tests script the stop requests.
+class TransferView {
+public:
+    virtual ~TransferView() = default;
+    // Shows the page; kNoWindow when it cannot be created.
+    virtual WindowRef CreateProgressPage() = 0;
+    virtual void DestroyProgressPage(WindowRef page) = 0;
+    // Records the percentage (0 to 100) and redraws the bar at once.
+    virtual void SetProgressPercent(unsigned percent) = 0;
+    // Clears the page result left by the page before (its Next is no stop).
+    virtual void ClearPageResult() = 0;
+    // Handles at most 20 pending window messages without waiting and returns
+    // the page result: non-zero asks the transfer to stop.
+    virtual int PumpMessages(WindowRef page) = 0;
+};
+
 }  // namespace zv

@@ -1,0 +1,57 @@
+// Where and how the product is installed, and whether this package may be
+// applied to it.
+#pragma once
+
+#include <cstdint>
+
+#include "detect/file_version.h"
+#include "package/format.h"
+#include "package/table.h"
+#include "platform/run_context.h"
+
+namespace zv {
+
+// InstalledProduct::variants
+enum VariantFlags : uint32_t { Act16 = 0x01, Sa16 = 0x02, Act32 = 0x08, Sa32 = 0x10 };
+// InstalledProduct::runtime
+enum RuntimeFlags : uint32_t {
+    Plmr16Found = 0x01,
+    Plmr32Found = 0x02,
+    Plmr16InUse = 0x04,
+    Plmr32InUse = 0x08,
+};
+
+struct InstalledProduct {
+    char drive[3] = {};
+    char dir[256] = {};
+    uint32_t inst = 0;
+    char installDir[kMaxPath] = {};  // always ends with "\" once detected
+    uint32_t variants = 0;
+    uint32_t runtime = 0;
+    FileVersionRecord act16, sa16, act32, sa32;
+};
+
+// What the detection page shows (dialog 402), item by item.
+struct UpdateVerdict {
+    char version16Text[256] = {};   // item 100
+    char version32Text[256] = {};   // item 101
+    char languageText[256] = {};    // item 102
+    char installTypeText[256] = {}; // item 103
+    char directoryText[kMaxPath] = {};  // item 104
+    unsigned messageId = 0;         // item 120: 64, 65, 66, 68, 69 or 0 for an empty line
+    char message[256] = {};
+    unsigned hintId = 0;            // item 140: 80 or 81
+    char hint[256] = {};
+    bool canProceed = false;        // the Next button
+};
+
+// Detects the installed product into *product, sets run.programPath,
+// run.programDir and run.errorFileName, and loads the package's file table
+// into *table (table->status says whether it may be walked).
+void DetectProduct(RunContext& run, const PackageHeader& header, InstalledProduct* product,
+                   PackageTable* table);
+
+// The verdict of the detection page.
+UpdateVerdict EvaluateUpdate(RunContext& run, const InstalledProduct& product, const PackageHeader& header);
+
+}  // namespace zv
