@@ -76,7 +76,9 @@ TEST(LzhufTree, StaysConsistentThroughUpdatesAndRebuilds) {
             if (t.freq[R] == MAX_FREQ) ++rebuilds;
             const uint16_t before = t.freq[R];
             UpdateTree(&t, c);
-            if (before != MAX_FREQ) ASSERT_EQ(t.freq[R], before + 1);
+            if (before != MAX_FREQ) {
+                ASSERT_EQ(t.freq[R], before + 1);
+            }
             if (step % 997 == 0 || before == MAX_FREQ) {
                 ASSERT_EQ(TreeFault(t), "") << "seed " << seed << " step " << step;
                 for (unsigned s = 0; s < N_CHAR; ++s) {
