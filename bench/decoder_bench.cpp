@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/classic_decoder.h"
+#include "bench/plain_decoder.h"
 #include "package/lzhuf_decoder.h"
 #include "tests/support/lzhuf_test_encoder.h"
 
@@ -116,16 +116,16 @@ void DecodeFromMemory(benchmark::State& state, Kind kind) {
     state.counters["ratio"] = static_cast<double>(stream.size()) / size;
 }
 
-// The same streams through the format's classic decoder (one bit at a time,
+// The same streams through the plain decoder (one bit at a time,
 // a 16-bit bit buffer), as a yardstick on this machine.
-void ClassicFromMemory(benchmark::State& state, Kind kind) {
+void PlainFromMemory(benchmark::State& state, Kind kind) {
     const std::vector<uint8_t>& stream = SampleStream(kind);
     uint32_t size = 0;
     zv::LzhufStreamSize(stream.data(), static_cast<uint32_t>(stream.size()), &size);
     std::vector<uint8_t> out(size + zv::LZHUF_MATCH_OVERRUN);
-    auto decoder = std::make_unique<ClassicDecoder>();
+    auto decoder = std::make_unique<PlainDecoder>();
     for (auto _ : state) {
-        const size_t produced = ClassicDecode(decoder.get(), stream.data(), stream.size(), out.data());
+        const size_t produced = PlainDecode(decoder.get(), stream.data(), stream.size(), out.data());
         if (produced < size) state.SkipWithError("decoding failed");
         benchmark::DoNotOptimize(out.data());
     }
@@ -134,10 +134,10 @@ void ClassicFromMemory(benchmark::State& state, Kind kind) {
 
 }  // namespace
 
-BENCHMARK_CAPTURE(ClassicFromMemory, text, Kind::Text)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(ClassicFromMemory, x86_code, Kind::Code)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(ClassicFromMemory, zeros, Kind::Zeros)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(ClassicFromMemory, random, Kind::Random)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PlainFromMemory, text, Kind::Text)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PlainFromMemory, x86_code, Kind::Code)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PlainFromMemory, zeros, Kind::Zeros)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(PlainFromMemory, random, Kind::Random)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeFromMemory, text, Kind::Text)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeFromMemory, x86_code, Kind::Code)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeFromMemory, zeros, Kind::Zeros)->Unit(benchmark::kMillisecond);

@@ -1,4 +1,4 @@
-#include "bench/classic_decoder.h"
+#include "bench/plain_decoder.h"
 
 #include <cstring>
 
@@ -7,11 +7,11 @@ namespace {
 constexpr int N = 4096, F = 60, THRESHOLD = 2, N_CHAR = 256 - THRESHOLD + F, T = N_CHAR * 2 - 1, R = T - 1;
 constexpr unsigned MAX_FREQ = 0x8000;
 
-int GetByteRaw(ClassicDecoder* d) { return d->in < d->end ? *d->in++ : -1; }
+int NextByte(PlainDecoder* d) { return d->in < d->end ? *d->in++ : -1; }
 
-int GetBit(ClassicDecoder* d) {
+int ReadBit(PlainDecoder* d) {
     while (d->len <= 8) {
-        int c = GetByteRaw(d);
+        int c = NextByte(d);
         if (c < 0) c = 0;
         d->buf |= static_cast<unsigned>(c) << (8 - d->len);
         d->len += 8;
@@ -22,9 +22,9 @@ int GetBit(ClassicDecoder* d) {
     return (i & 0x8000) != 0;
 }
 
-int GetByte(ClassicDecoder* d) {
+int ReadEightBits(PlainDecoder* d) {
     while (d->len <= 8) {
-        int c = GetByteRaw(d);
+        int c = NextByte(d);
         if (c < 0) c = 0;
         d->buf |= static_cast<unsigned>(c) << (8 - d->len);
         d->len += 8;
@@ -35,7 +35,7 @@ int GetByte(ClassicDecoder* d) {
     return static_cast<int>(i >> 8);
 }
 
-void StartHuff(ClassicDecoder* d) {
+void StartCounts(PlainDecoder* d) {
     for (int i = 0; i < N_CHAR; i++) {
         d->freq[i] = 1;
         d->son[i] = static_cast<uint16_t>(i + T);
@@ -50,7 +50,7 @@ void StartHuff(ClassicDecoder* d) {
     d->prnt[R] = 0;
 }
 
-void Reconst(ClassicDecoder* d) {
+void Rebuild(PlainDecoder* d) {
     int j = 0;
     for (int i = 0; i < T; i++) {
         if (d->son[i] >= T) {
@@ -79,8 +79,8 @@ void Reconst(ClassicDecoder* d) {
     }
 }
 
-void Update(ClassicDecoder* d, int c) {
-    if (d->freq[R] == MAX_FREQ) Reconst(d);
+void Update(PlainDecoder* d, int c) {
+    if (d->freq[R] == MAX_FREQ) Rebuild(d);
     c = d->prnt[c + T];
     do {
         unsigned k = ++d->freq[c];
@@ -104,10 +104,10 @@ void Update(ClassicDecoder* d, int c) {
     } while ((c = d->prnt[c]) != 0);
 }
 
-int DecodeChar(ClassicDecoder* d) {
+int NextSymbol(PlainDecoder* d) {
     unsigned c = d->son[R];
     while (c < T) {
-        c += static_cast<unsigned>(GetBit(d));
+        c += static_cast<unsigned>(ReadBit(d));
         c = d->son[c];
     }
     c -= T;
@@ -115,7 +115,7 @@ int DecodeChar(ClassicDecoder* d) {
     return static_cast<int>(c);
 }
 
-int DecodePosition(ClassicDecoder* d) {
+int NextPosition(PlainDecoder* d) {
     static uint8_t dcode[256], dlen[256];
     if (dlen[0] == 0) {
         static const int groups[6][2] = {{1, 3}, {3, 4}, {8, 5}, {12, 6}, {24, 7}, {16, 8}};
@@ -129,36 +129,36 @@ int DecodePosition(ClassicDecoder* d) {
             }
         }
     }
-    unsigned i = static_cast<unsigned>(GetByte(d));
+    unsigned i = static_cast<unsigned>(ReadEightBits(d));
     unsigned c = static_cast<unsigned>(dcode[i]) << 6;
     int j = dlen[i] - 2;
-    while (j--) i = (i << 1) + static_cast<unsigned>(GetBit(d));
+    while (j--) i = (i << 1) + static_cast<unsigned>(ReadBit(d));
     return static_cast<int>(c | (i & 0x3F));
 }
 
 }  // namespace
 
-size_t ClassicDecode(ClassicDecoder* d, const uint8_t* in, size_t inSize, uint8_t* out) {
+size_t PlainDecode(PlainDecoder* d, const uint8_t* in, size_t inSize, uint8_t* out) {
     if (inSize < 4) return 0;
-    const uint32_t textsize = in[0] | in[1] << 8 | in[2] << 16 | static_cast<uint32_t>(in[3]) << 24;
+    const uint32_t size = in[0] | in[1] << 8 | in[2] << 16 | static_cast<uint32_t>(in[3]) << 24;
     d->in = in + 4;
     d->end = in + inSize;
     d->buf = 0;
     d->len = 0;
-    if (textsize == 0) return 0;
-    StartHuff(d);
+    if (size == 0) return 0;
+    StartCounts(d);
     std::memset(d->window, 0, sizeof d->window);
     std::memset(d->window, ' ', N - F);
     int r = N - F;
     size_t count = 0;
-    while (count < textsize) {
-        int c = DecodeChar(d);
+    while (count < size) {
+        int c = NextSymbol(d);
         if (c < 256) {
             out[count++] = static_cast<uint8_t>(c);
             d->window[r++] = static_cast<uint8_t>(c);
             r &= (N - 1);
         } else {
-            int i = (r - DecodePosition(d) - 1) & (N - 1);
+            int i = (r - NextPosition(d) - 1) & (N - 1);
             int j = c - 255 + THRESHOLD;
             for (int k = 0; k < j; k++) {
                 c = d->window[(i + k) & (N - 1)];

@@ -1,4 +1,4 @@
-// The format's decoder in its classic shape, for comparison only: a 16-bit
+// The format decoded the plain way, for comparison only: a 16-bit
 // bit buffer refilled a byte at a time, one call per bit, the tree walked one
 // bit at a time and updated with a linear scan. Written from the format's
 // description; it expands the same streams to the same bytes.
@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct ClassicDecoder {
+struct PlainDecoder {
     uint16_t freq[628];
     uint16_t son[627];
     uint16_t prnt[941];
@@ -20,4 +20,4 @@ struct ClassicDecoder {
 
 // Expands the stream at `in` into `out` (room for its size plus 59 bytes);
 // returns the bytes produced.
-size_t ClassicDecode(ClassicDecoder* d, const uint8_t* in, size_t inSize, uint8_t* out);
+size_t PlainDecode(PlainDecoder* d, const uint8_t* in, size_t inSize, uint8_t* out);
