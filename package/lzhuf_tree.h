@@ -118,11 +118,30 @@ void StartTree(LzhufTree* tree);
 // calls it when the root has reached MAX_FREQ; exposed for tests.
 void RebuildTree(LzhufTree* tree);
 
+// Node n has just been counted up to k and now counts more than the node
+// after it: exchanges it, subtree and all, with the last node that counts less
+// than k, and returns the position it has moved to. Part of UpdateTree; out of
+// line, since most steps up the tree need no exchange.
+unsigned ExchangeNode(LzhufTree* tree, unsigned n, unsigned k);
+
 // Counts one more occurrence of `symbol` (0..N_CHAR-1): rebuilds the tree first
 // when the root's frequency is MAX_FREQ, then raises the frequencies on the
 // way from the symbol's leaf to the root, moving nodes so that the order of
-// frequencies holds. `symbol` is not checked.
-void UpdateTree(LzhufTree* tree, unsigned symbol);
+// frequencies holds. `symbol` is not checked. Inline: it runs once per symbol
+// on both sides.
+inline void UpdateTree(LzhufTree* tree, unsigned symbol) {
+    uint16_t* const freq = tree->freq;
+    const uint16_t* const prnt = tree->prnt;
+
+    if (freq[lzhuf::R] == lzhuf::MAX_FREQ) RebuildTree(tree);
+
+    unsigned n = prnt[symbol + lzhuf::T];
+    do {
+        const unsigned k = ++freq[n];
+        if (k > freq[n + 1]) n = ExchangeNode(tree, n, k);
+        n = prnt[n];
+    } while (n != 0);  // the root's parent
+}
 
 // The current code of `symbol`: its bits right-aligned in *bits, first bit
 // most significant, and their number in *length (1..MAX_CODE_BITS). The tree
