@@ -4,6 +4,10 @@
 
 namespace quillon {
 
+int RunBuild(int argc, char** argv);
+int RunExtract(int argc, char** argv);
 int RunList(int argc, char** argv);
+int RunLzhuf(int argc, char** argv);
+int RunVerify(int argc, char** argv);
 
 }  // namespace quillon

@@ -292,8 +292,16 @@ struct Parser {
     uint32_t literalBase = 0;
     uint32_t pricedUntil = 0;  // prices are taken anew from here on
     uint32_t nextInsert = 0;   // the first position not yet in the finder
+    uint32_t reported = 0;     // the position up to which progress was told
     OpSink* sink = nullptr;
 };
+
+void ReportProgress(Parser* p, uint32_t pos) {
+    if (p->options.progress != nullptr && pos > p->reported) {
+        p->options.progress->fetch_add(pos - p->reported, std::memory_order_relaxed);
+    }
+    p->reported = pos;
+}
 
 void RefreshPrices(Parser* p, uint32_t pos) {
     const double total = std::log2(static_cast<double>(p->stats.total));
@@ -313,6 +321,7 @@ void RefreshPrices(Parser* p, uint32_t pos) {
         p->literalSum[q - from + 1] = sum;
     }
     p->pricedUntil = pos + kPriceBlock;
+    ReportProgress(p, pos);
 }
 
 inline void Emit(Parser* p, Op op, unsigned symbol) {
@@ -551,7 +560,9 @@ bool EncodeLzhuf(const uint8_t* data, size_t size, std::vector<uint8_t>* stream,
         sink.flush = FlushDirect;
     }
 
+    parser.reported = LZHUF_HISTORY;
     ParseLazy(&parser, LZHUF_HISTORY);
+    ReportProgress(&parser, parser.end);
     sink.flush(&sink);
     if (threaded) {
         {

@@ -21,6 +21,7 @@
 // depend on the number of threads.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -38,6 +39,9 @@ struct LzhufEncoderOptions {
     // 2: one thread parses while another codes the symbols (used for inputs
     // of some size only). Any other value: one thread.
     unsigned threads = 1;
+    // When set, the bytes parsed are added to it as the parse goes on (for
+    // a progress display on another thread).
+    std::atomic<uint64_t>* progress = nullptr;
 };
 
 // Encodes `size` bytes into *stream (replacing what it held). Returns false,
