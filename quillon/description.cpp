@@ -102,7 +102,7 @@ public:
         line_ = 0;
         if (!haveVersion_) Error("the package version is missing (a line 'version a.b.c.d')");
         if (!haveLanguage_) Error("the package language is missing (a line 'language 0x0409', say)");
-        if (d_->members.empty()) Error("the description lists no files");
+        if (fileLines_ == 0) Error("the description lists no files");
         if (d_->members.size() > 0xFFFF) Error("more than 65535 files");
     }
 
@@ -111,26 +111,27 @@ public:
 private:
     void Version(const std::vector<std::string>& words) {
         if (haveVersion_) return Error("the package version is given twice");
+        haveVersion_ = true;  // a wrong one is reported here, not again as missing
         if (words.size() != 2) return Error("expected: version a.b.c.d");
         if (!ParseVersionText(words[1], &d_->version)) {
             return Error("'" + words[1] + "' is not a version a.b.c.d (four numbers of 0 to 65535)");
         }
         if (d_->version.high == 0 && d_->version.low == 0) return Error("the package version 0.0.0.0 is not allowed");
-        haveVersion_ = true;
     }
 
     void Language(const std::vector<std::string>& words) {
         if (haveLanguage_) return Error("the package language is given twice");
+        haveLanguage_ = true;
         if (words.size() != 2) return Error("expected: language ID (0x0409, or 1033)");
         uint32_t id = 0;
         if (!ParseNumber(words[1], 0xFFFF, &id)) {
             return Error("'" + words[1] + "' is not a language id of 16 bits (0x0409, or 1033)");
         }
         d_->language = id;
-        haveLanguage_ = true;
     }
 
     void File(const std::vector<std::string>& words) {
+        ++fileLines_;
         if (words.size() < 3) return Error("expected: file SOURCE NAME [shared] [update-only] [ignored] [version=...]");
         MemberDescription m;
         m.line = line_;
@@ -203,6 +204,7 @@ private:
     unsigned line_ = 0;
     bool haveVersion_ = false;
     bool haveLanguage_ = false;
+    size_t fileLines_ = 0;
     std::set<std::string> names_;
 };
 
