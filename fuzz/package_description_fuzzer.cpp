@@ -1,0 +1,47 @@
+// The package description parser of quillon build on arbitrary text. Checks:
+// no access out of bounds (the sanitizers), and that what it accepts is
+// consistent: at least one member, every name usable, no name twice, and a
+// version exactly on the members whose record has room for one.
+#include <cstdint>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "quillon/description.h"
+
+namespace {
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+std::string LowerAz(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size > 65536) return 0;
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    quillon::PackageDescription description;
+    std::vector<quillon::DescriptionError> errors;
+    const bool ok = quillon::ParseDescription(text, &description, &errors);
+    Check(ok == errors.empty());
+    if (!ok) return 0;
+    Check(!description.members.empty());
+    Check(description.language <= 0xFFFF);
+    std::set<std::string> names;
+    for (const quillon::MemberDescription& m : description.members) {
+        Check(quillon::CheckMemberName(m.name) == nullptr);
+        Check(names.insert(LowerAz(m.name)).second);
+        Check(!m.source.empty());
+        const bool hasRoom = (m.flags & zv::ENTRY_HAS_VERSION) != 0;
+        Check(hasRoom == (m.versionSource != quillon::VersionSource::None));
+    }
+    return 0;
+}
