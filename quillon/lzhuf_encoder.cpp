@@ -156,11 +156,6 @@ inline unsigned CommonLength(const uint8_t* a, const uint8_t* b, unsigned limit)
     return limit;
 }
 
-struct Match {
-    uint32_t length;
-    uint32_t distance;
-};
-
 // Hash chains of the positions of the buffer (history and data) by their
 // next 4 bytes: prev links each position to the one before it with the same
 // hash; a link older than the window is never followed, so a ring of N links
@@ -191,19 +186,20 @@ inline void InsertPosition(MatchFinder* mf, uint32_t pos) {
     mf->latest3[Hash3(p)] = pos;
 }
 
-// The matches at `pos` (at least N bytes into the buffer) of up to
-// `maxLength` bytes, in order of growing length, each the nearest one found of
-// its length; returns their number. Inserts `pos` afterwards.
-inline unsigned FindMatches(MatchFinder* mf, uint32_t pos, unsigned maxLength, Match* matches) {
+// Hands the matches at `pos` (at least N bytes into the buffer) of up to
+// `maxLength` bytes to `found(length, distance)`, in order of growing length,
+// each the nearest one found of its length. Inserts `pos` afterwards.
+template <class Found>
+inline void FindMatches(MatchFinder* mf, uint32_t pos, unsigned maxLength, Found&& found) {
     const uint8_t* const cur = mf->buf + pos;
+    const uint32_t head4 = Load32(cur);
     unsigned best = MIN_MATCH - 1;
-    unsigned count = 0;
 
     const unsigned h3 = Hash3(cur);
     const uint32_t near = mf->latest3[h3];
-    if (pos - near <= kMaxDistance && (Load32(mf->buf + near) ^ Load32(cur)) << 8 == 0) {
+    if (pos - near <= kMaxDistance && (Load32(mf->buf + near) ^ head4) << 8 == 0) {
         best = CommonLength(mf->buf + near, cur, maxLength);
-        matches[count++] = Match{best, pos - near};
+        found(best, pos - near);
     }
 
     const unsigned h = Hash4(cur);
@@ -213,11 +209,11 @@ inline unsigned FindMatches(MatchFinder* mf, uint32_t pos, unsigned maxLength, M
         const uint32_t distance = pos - cand;
         if (distance > kMaxDistance) break;  // also ends an empty chain
         const uint8_t* const m = mf->buf + cand;
-        if (m[best] == cur[best] && Load32(m) == Load32(cur)) {
+        if (m[best] == cur[best] && Load32(m) == head4) {
             const unsigned length = CommonLength(m, cur, maxLength);
             if (length > best) {
                 best = length;
-                matches[count++] = Match{length, distance};
+                found(length, distance);
             }
         }
         cand = mf->prev[cand & (N - 1)];
@@ -225,7 +221,6 @@ inline unsigned FindMatches(MatchFinder* mf, uint32_t pos, unsigned maxLength, M
     mf->prev[pos & (N - 1)] = first;
     mf->head[h] = pos;
     mf->latest3[h3] = pos;
-    return count;
 }
 
 // --- Prices ------------------------------------------------------------------
@@ -269,9 +264,10 @@ inline Op MatchOp(unsigned length, unsigned distance) { return length << 16 | di
 
 // Where the parse's symbols go: filled op by op, handed on when full.
 struct OpSink {
-    std::vector<Op> ops;
+    std::vector<Op> ops;  // kOpChunk long; the first `used` are filled
+    size_t used = 0;
     void* context = nullptr;
-    void (*flush)(OpSink* sink) = nullptr;  // takes the ops and leaves `ops` empty
+    void (*flush)(OpSink* sink) = nullptr;  // takes the ops and sets `used` to 0
 };
 
 constexpr size_t kOpChunk = 16384;
@@ -326,8 +322,9 @@ void RefreshPrices(Parser* p, uint32_t pos) {
 
 inline void Emit(Parser* p, Op op, unsigned symbol) {
     CountSymbol(&p->stats, symbol);
-    p->sink->ops.push_back(op);
-    if (p->sink->ops.size() >= kOpChunk) p->sink->flush(p->sink);
+    OpSink* const sink = p->sink;
+    sink->ops[sink->used++] = op;
+    if (sink->used == kOpChunk) sink->flush(sink);
 }
 
 inline void EmitLiteral(Parser* p, uint32_t pos) { Emit(p, LiteralOp(p->buf[pos]), p->buf[pos]); }
@@ -360,12 +357,10 @@ Choice BestMatch(Parser* p, uint32_t pos) {
     const unsigned maxLength = std::min<uint32_t>(F, p->end - pos);
     p->nextInsert = pos + 1;
     if (maxLength < MIN_MATCH) return best;
-    Match matches[F];
-    const unsigned count = FindMatches(&p->finder, pos, maxLength, matches);
-    for (unsigned j = 0; j < count; ++j) {
-        const int32_t gain = LiteralPrice(p, pos, matches[j].length) - MatchPrice(p, matches[j].length, matches[j].distance);
-        if (gain > best.gain) best = Choice{matches[j].length, matches[j].distance, gain};
-    }
+    FindMatches(&p->finder, pos, maxLength, [p, pos, &best](unsigned length, unsigned distance) {
+        const int32_t gain = LiteralPrice(p, pos, length) - MatchPrice(p, length, distance);
+        if (gain > best.gain) best = Choice{length, distance, gain};
+    });
     return best;
 }
 
@@ -454,8 +449,8 @@ struct DirectCoder {
 };
 
 void FlushDirect(OpSink* sink) {
-    CodeOps(static_cast<DirectCoder*>(sink->context)->writer, sink->ops.data(), sink->ops.size());
-    sink->ops.clear();
+    CodeOps(static_cast<DirectCoder*>(sink->context)->writer, sink->ops.data(), sink->used);
+    sink->used = 0;
 }
 
 // Two threads: the parse hands full chunks to a coding thread through a short
@@ -476,6 +471,7 @@ void FlushToPipeline(OpSink* sink) {
     Pipeline* pipe = static_cast<Pipeline*>(sink->context);
     std::unique_lock<std::mutex> hold(pipe->lock);
     pipe->changed.wait(hold, [pipe] { return pipe->full.size() < kPipelineDepth; });
+    sink->ops.resize(sink->used);
     pipe->full.push_back(std::move(sink->ops));
     if (!pipe->spare.empty()) {
         sink->ops = std::move(pipe->spare.back());
@@ -483,8 +479,8 @@ void FlushToPipeline(OpSink* sink) {
     } else {
         sink->ops = std::vector<Op>();
     }
-    sink->ops.clear();
-    sink->ops.reserve(kOpChunk);
+    sink->ops.resize(kOpChunk);
+    sink->used = 0;
     pipe->changed.notify_all();
 }
 
@@ -537,7 +533,7 @@ bool EncodeLzhuf(const uint8_t* data, size_t size, std::vector<uint8_t>* stream,
     for (uint32_t pos = 0; pos < LZHUF_HISTORY; ++pos) InsertPosition(&parser.finder, pos);
 
     OpSink sink;
-    sink.ops.reserve(kOpChunk);
+    sink.ops.resize(kOpChunk);
     parser.sink = &sink;
 
     // A second thread pays only when there is enough to code.
