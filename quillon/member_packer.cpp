@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -19,13 +20,14 @@ struct SharedWork {
     std::vector<size_t> order;       // largest first
     std::atomic<size_t> next{0};     // index into order of the next member to take
     std::atomic<uint64_t> done{0};   // source bytes packed
-    unsigned encoderThreads = 1;
+    size_t pipelined = SIZE_MAX;     // the member coded with a thread for each half, if any
     std::mutex lock;
     std::condition_variable finished;
     unsigned running = 0;
 };
 
-void PackOne(SharedWork* work, PackedMember* m) {
+void PackOne(SharedWork* work, size_t index) {
+    PackedMember* const m = &(*work->members)[index];
     std::vector<uint8_t> data;
     std::string why;
     if (!ReadWholeFile(m->sourcePath, &data, &why)) {
@@ -33,7 +35,7 @@ void PackOne(SharedWork* work, PackedMember* m) {
         return;
     }
     LzhufEncoderOptions options;
-    options.threads = work->encoderThreads;
+    options.threads = index == work->pipelined ? 2 : 1;
     options.progress = &work->done;
     if (!EncodeLzhuf(data.data(), data.size(), &m->stream, options)) {
         m->error = "larger than a member can be (4 GB - 1 bytes)";
@@ -44,7 +46,7 @@ void Worker(SharedWork* work) {
     for (;;) {
         const size_t k = work->next.fetch_add(1);
         if (k >= work->order.size()) break;
-        PackOne(work, &(*work->members)[work->order[k]]);
+        PackOne(work, work->order[k]);
     }
     std::lock_guard<std::mutex> hold(work->lock);
     --work->running;
@@ -61,8 +63,13 @@ bool PackMembers(std::vector<PackedMember>* members, unsigned jobs,
     std::stable_sort(work.order.begin(), work.order.end(), [members](size_t a, size_t b) {
         return (*members)[a].sourceSize > (*members)[b].sourceSize;
     });
-    // A lone member gets a thread for each half of the encoder's pipeline.
-    work.encoderThreads = jobs >= 2 && members->size() == 1 ? 2 : 1;
+    // A member larger than all others together would be left running alone
+    // at the end: it gets a thread for each half of the encoder's pipeline.
+    uint64_t total = 0;
+    for (const PackedMember& m : *members) total += m.sourceSize;
+    if (jobs >= 2 && !work.order.empty() && (*members)[work.order[0]].sourceSize * 2 > total) {
+        work.pipelined = work.order[0];
+    }
     jobs = std::max(1u, std::min<unsigned>(jobs, static_cast<unsigned>(members->size())));
 
     std::vector<std::thread> threads;
