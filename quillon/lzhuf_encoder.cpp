@@ -299,11 +299,28 @@ void ReportProgress(Parser* p, uint32_t pos) {
     p->reported = pos;
 }
 
+// 16 * log2(x) for x >= 1, rounded, from the position of the leading one bit
+// and the 6 bits below it: within a quarter of a sixteenth of a bit.
+struct Log2Table {
+    uint16_t fraction[64];
+    Log2Table() {
+        for (unsigned m = 0; m < 64; ++m) {
+            fraction[m] = static_cast<uint16_t>(kPriceScale * std::log2(1.0 + m / 64.0) + 0.5);
+        }
+    }
+};
+
+inline unsigned ScaledLog2(uint32_t x) {
+    static const Log2Table table;
+    const unsigned top = 31 - static_cast<unsigned>(__builtin_clz(x));
+    const unsigned below = top >= 6 ? (x >> (top - 6)) & 63 : (x << (6 - top)) & 63;
+    return kPriceScale * top + table.fraction[below];
+}
+
 void RefreshPrices(Parser* p, uint32_t pos) {
-    const double total = std::log2(static_cast<double>(p->stats.total));
+    const unsigned total = ScaledLog2(p->stats.total);
     for (unsigned c = 0; c < N_CHAR; ++c) {
-        p->symbolPrice[c] =
-            static_cast<uint16_t>(kPriceScale * (total - std::log2(static_cast<double>(p->stats.freq[c]))) + 0.5);
+        p->symbolPrice[c] = static_cast<uint16_t>(total - ScaledLog2(p->stats.freq[c]));
     }
     // The lazy parse looks back up to two bytes from a position it prices.
     const uint32_t from = pos - kPriceLookBack;
