@@ -7,6 +7,8 @@ namespace quillon {
 const std::vector<Command>& Commands() {
     static const std::vector<Command> commands = {
         {"list", "print the package stamped into an updater", RunList},
+        {"version", "print what the updater reads from a file's version resource", RunVersion},
+        {"detect", "print what the updater would detect on a machine", RunDetect},
     };
     return commands;
 }

@@ -1,11 +1,15 @@
 // reader_fixtures DIR: writes the executables and settings files on which the
 // portable readers are compared with the system's (tests/wine/test_readers.sh):
-// DIR/versions/ and DIR/settings/.
+// DIR/versions/ and DIR/settings/; and DIR/machine/, the files of an
+// installation (zvact.ini, ZARVEL/ with the product files, SYSTEM/ with the
+// runtime libraries) and a stamped updater, zvupdate.exe.
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
+#include "detect/stamped_blocks.h"
+#include "tests/support/fixture_package.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/temp_dir.h"
 
@@ -175,6 +179,32 @@ void WriteSettings(const std::string& dir) {
     for (const Fixture& f : fixtures) WriteFileText(dir + "/" + f.name, f.text);
 }
 
+void WriteMachine(const std::string& dir) {
+    MakeDirs(dir + "/ZARVEL");
+    MakeDirs(dir + "/SYSTEM");
+    WriteFileText(dir + "/zvact.ini", "[setup]\r\ndrive=C\r\ndir=\\ZARVEL\\\r\ninst=2\r\n");
+    auto marker = [](uint16_t word) {
+        return MarkerBlockBytes(zv::KEY_MARKER_WORD, {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8)});
+    };
+    WriteFileBytes(dir + "/ZARVEL/zvact.exe",
+                   BuildVersionedExecutable(ExeFormat::Ne, ProductVersionInfo(zv::MakeVersion(1, 2, 1, 28), 0x409, "ZVACT.EXE"),
+                                            marker(0x0003)));
+    WriteFileBytes(dir + "/ZARVEL/zvsa.bin",
+                   BuildVersionedExecutable(ExeFormat::Ne, ProductVersionInfo(zv::MakeVersion(1, 2, 1, 28), 0x407, "zvsa.bin")));
+    WriteFileBytes(dir + "/ZARVEL/zvact32.exe",
+                   BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(zv::MakeVersion(1, 2, 1, 32), 0x409, "zvact32.exe"),
+                                            marker(0x0000)));
+    WriteFileBytes(dir + "/ZARVEL/zvsa32.bin",
+                   BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(zv::MakeVersion(1, 2, 1, 32), 0x409, "zvsa32.bin")));
+    WriteFileText(dir + "/SYSTEM/PLMR.DLL", "16-bit runtime library");
+    WriteFileText(dir + "/SYSTEM/PLMR32.DLL", "32-bit runtime library");
+    WriteFileBytes(dir + "/zvupdate.exe",
+                   StampFixturePackage(BlankUpdaterImage(4096, 512),
+                                       {{"plmr.dll", 0x16, zv::MakeVersion(1, 2, 1, 28), {1, 2, 3}},
+                                        {"zvact.exe", 0x10, zv::MakeVersion(1, 2, 1, 31), {4, 5, 6}}},
+                                       zv::MakeVersion(1, 2, 1, 31), 0x409));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,6 +218,7 @@ int main(int argc, char** argv) {
         MakeDirs(dir + "/settings");
         WriteVersions(dir + "/versions");
         WriteSettings(dir + "/settings");
+        WriteMachine(dir + "/machine");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "reader_fixtures: %s\n", e.what());
         return 1;

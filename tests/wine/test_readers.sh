@@ -2,15 +2,19 @@
 # Compares the portable version-resource and settings readers with the
 # system's own (GetFileVersionInfoSizeA, GetFileVersionInfoA, VerQueryValueA,
 # GetPrivateProfileStringA, GetPrivateProfileIntA) under Wine, on fixture
-# files made by reader_fixtures.
+# files made by reader_fixtures; then runs the whole product detection
+# ("quillon detect") both ways on a few installations in the Wine prefix and
+# compares what it found and what the detection page says.
 #
 #   tests/wine/test_readers.sh HOST_BUILD_DIR WINDOWS_BUILD_DIR
 #
 # Every answer line of the two probes must be equal, except the differences
 # listed in known_reader_differences.txt; a listed difference that no longer
 # shows is reported as well. Language names are printed side by side for
-# information only (Wine names languages without their region). Exits 0 when
-# the answers agree, 1 on a mismatch, 2 when something is missing.
+# information only (Wine names languages without their region, where the
+# system says "English (United States)"), and so is the language line of the
+# detection page. Exits 0 when the answers agree, 1 on a mismatch, 2 when
+# something is missing.
 set -eu
 
 if [ $# -ne 2 ]; then
@@ -23,7 +27,9 @@ win_dir=$(cd "$2" && pwd)
 fixtures_tool=$host_dir/tests/reader_fixtures
 host_probe=$host_dir/tests/reader_probe
 win_probe=$win_dir/tests/winprobe/winprobe.exe
-for f in "$fixtures_tool" "$host_probe" "$win_probe"; do
+host_quillon=$host_dir/quillon/quillon
+win_quillon=$win_dir/quillon/quillon.exe
+for f in "$fixtures_tool" "$host_probe" "$win_probe" "$host_quillon" "$win_quillon"; do
     if [ ! -x "$f" ] && [ ! -f "$f" ]; then
         echo "test_readers: missing $f (build both presets first)" >&2
         exit 2
@@ -90,6 +96,57 @@ wine "$win_probe" lang $languages >"$work/win_lang.txt"
 echo "language names (information only): Wine | portable"
 paste -d'|' "$work/win_lang.txt" "$work/host_lang.txt" | sed 's/^/  /'
 
+# Whole detections: the installation of DIR/machine put into the prefix
+# (C:\ZARVEL, the settings file in C:\windows, the runtime libraries in the
+# system directory), changed a little for each case.
+drive_c=$WINEPREFIX/drive_c
+system_dir=$windows_dir/system32
+machine=$work/fx/machine
+install() {
+    rm -rf "$drive_c/ZARVEL" "$system_dir/PLMR.DLL" "$system_dir/PLMR32.DLL"
+    cp -r "$machine/ZARVEL" "$drive_c/ZARVEL"
+    cp "$machine/zvact.ini" "$windows_dir/zvact.ini"
+    cp "$machine/SYSTEM/PLMR.DLL" "$machine/SYSTEM/PLMR32.DLL" "$system_dir/"
+}
+detect_case() {
+    name=$1
+    # The program path differs by its form only; the language names are Wine's.
+    "$host_quillon" detect --drive "C=$drive_c" --windows-dir "$windows_dir" --system-dir "$system_dir" \
+        --updater "$machine/zvupdate.exe" | grep -v '^programPath' >"$work/host_detect_$name.txt"
+    wine "$win_quillon" detect --updater "$(winpath "$machine/zvupdate.exe")" 2>/dev/null | tr -d '\r' |
+        grep -v '^programPath' >"$work/win_detect_$name.txt"
+    win_language=$(grep '\[102\]' "$work/win_detect_$name.txt" | sed 's/.*\[102\] //' || true)
+    host_language=$(grep '\[102\]' "$work/host_detect_$name.txt" | sed 's/.*\[102\] //' || true)
+    sed -i 's/\[102\].*/[102] (language name)/' "$work/host_detect_$name.txt" "$work/win_detect_$name.txt"
+    if diff -u "$work/win_detect_$name.txt" "$work/host_detect_$name.txt" >"$work/diff_$name.txt"; then
+        echo "detection '$name': $(wc -l <"$work/host_detect_$name.txt") lines, equal${host_language:+ (language line: Wine '$win_language', portable '$host_language')}"
+    else
+        echo "detection '$name': MISMATCH (system first, portable second)"
+        cat "$work/diff_$name.txt"
+        detect_failed=1
+    fi
+}
+detect_failed=0
+install
+detect_case installed
+rm "$system_dir/PLMR.DLL"
+detect_case no-plmr16
+cp "$machine/SYSTEM/PLMR.DLL" "$drive_c/ZARVEL/PLMR.DLL"
+detect_case plmr16-in-product-dir
+install
+printf '[setup]\r\ndrive=c:\r\ndir=ZARVEL\r\ninst=0\r\n' >"$windows_dir/zvact.ini"
+detect_case relative-dir
+printf '[setup]\r\ndir=\\ZARVEL\r\n' >"$windows_dir/zvact.ini"
+detect_case no-drive
+rm "$windows_dir/zvact.ini"
+detect_case not-installed
+
+status=0
 python3 "$here/compare_probes.py" "$here/known_reader_differences.txt" \
     "$work/win_versions.txt" "$work/host_versions.txt" \
-    "$work/win_ini.txt" "$work/host_ini.txt"
+    "$work/win_ini.txt" "$work/host_ini.txt" || status=1
+if [ "$detect_failed" -ne 0 ]; then
+    echo "detection: FAILED"
+    status=1
+fi
+exit $status
