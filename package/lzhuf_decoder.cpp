@@ -1,0 +1,318 @@
+#include "package/lzhuf_decoder.h"
+
+#include <cstring>
+
+#include "platform/messages.h"
+#include "string_ids.h"
+
+namespace zv {
+
+using namespace lzhuf;
+
+namespace {
+
+// --- Bit input ---------------------------------------------------------------
+//
+// The stream's rule for taking bytes: before every read of bits (one bit, or
+// eight), while 8 or fewer bits are left, one more byte is taken; a byte that
+// is END_OF_DATA counts as 0, READ_FAILED fails the read. So at any point the
+// bytes taken are exactly those that the classic 16-bit bit reader would have
+// taken, and a failure or a disk prompt comes at the same point of the
+// stream.
+//
+// NeedBits applies that rule. TopUpBits takes more bytes early, but only
+// bytes the reader already holds in its buffer: taking those has no effect
+// beyond the reader's buffer position, which nothing else looks at until the
+// next member starts. The fast paths below read ahead freely and then check
+// that the rule would have taken no byte from outside the buffer on the way;
+// when it would have, the read is done again bit by bit with NeedBits.
+
+inline BitWord LoadBigEndian(const uint8_t* p) {
+    BitWord w;
+    std::memcpy(&w, p, sizeof w);
+#if defined(__GNUC__)
+    if constexpr (sizeof(BitWord) == 8) {
+        return static_cast<BitWord>(__builtin_bswap64(static_cast<uint64_t>(w)));
+    } else {
+        return static_cast<BitWord>(__builtin_bswap32(static_cast<uint32_t>(w)));
+    }
+#else
+    BitWord v = 0;
+    for (unsigned k = 0; k < sizeof w; ++k) v = v << 8 | p[k];
+    return v;
+#endif
+}
+
+// Takes as many whole bytes from the reader's buffer as fit below the valid
+// bits, leaving at least one bit of room (so every shift stays below the word
+// size).
+inline void TopUpBits(BitReader* in, VolumeReader* r) {
+    if (in->count >= BIT_WORD_BITS - 8) return;
+    if (r->bytesLeft >= sizeof(BitWord)) {
+        const unsigned take = (BIT_WORD_BITS - 1 - in->count) / 8;
+        const unsigned count = in->count + 8 * take;
+        in->bits |= LoadBigEndian(r->readPos) >> in->count;
+        in->bits &= ~(~BitWord(0) >> count);  // keep the bits below the valid ones zero
+        in->count = count;
+        r->readPos += take;
+        r->bytesLeft -= take;
+        return;
+    }
+    while (r->bytesLeft != 0 && in->count < BIT_WORD_BITS - 8) {
+        in->bits |= static_cast<BitWord>(*r->readPos) << (BIT_WORD_BITS - 8 - in->count);
+        in->count += 8;
+        ++r->readPos;
+        --r->bytesLeft;
+    }
+}
+
+// The byte rule before a read: while 8 or fewer bits are left, take a byte.
+// False when the reader failed.
+inline bool NeedBits(BitReader* in, VolumeReader* r) {
+    while (in->count <= 8) {
+        int32_t c = ReadPackageByte(r);
+        if (c == READ_FAILED) return false;
+        if (c < 0) c = 0;  // END_OF_DATA: missing bits read as zeros
+        in->bits |= static_cast<BitWord>(c) << (BIT_WORD_BITS - 8 - in->count);
+        in->count += 8;
+    }
+    return true;
+}
+
+// The next n bits (1..24) as a number, first bit most significant.
+inline unsigned PeekBits(const BitReader& in, unsigned n) {
+    return static_cast<unsigned>(in.bits >> (BIT_WORD_BITS - n));
+}
+
+inline void DropBits(BitReader* in, unsigned n) {
+    in->bits <<= n;
+    in->count -= n;
+}
+
+// --- Symbols and positions -----------------------------------------------------
+
+constexpr int kFailed = -1;
+
+// Decodes a symbol with the tree and counts it; kFailed on a failed read, with
+// the tree unchanged.
+inline int DecodeSymbol(LzhufDecoder* d, VolumeReader* r) {
+    BitReader* in = &d->input;
+    const uint16_t* son = d->tree.son;
+    TopUpBits(in, r);
+
+    // Walk down with the bits at hand. The rule would have taken no byte if
+    // more than 8 bits were left before each bit read: count - (used - 1) > 8.
+    BitWord bits = in->bits;
+    unsigned n = son[R];
+    unsigned used = 0;
+    while (n < T) {
+        n = son[n + static_cast<unsigned>(bits >> (BIT_WORD_BITS - 1))];
+        bits <<= 1;
+        ++used;
+    }
+    if (used + 8 <= in->count) {
+        in->bits = bits;
+        in->count -= used;
+    } else {
+        n = son[R];
+        while (n < T) {
+            if (!NeedBits(in, r)) return kFailed;
+            n = son[n + PeekBits(*in, 1)];
+            DropBits(in, 1);
+        }
+    }
+    const unsigned symbol = n - T;
+    UpdateTree(&d->tree, symbol);
+    return static_cast<int>(symbol);
+}
+
+// Decodes a match position (the distance back minus one, 0..4095): eight
+// bits i, then d_len[i] - 2 more; the upper 6 bits are d_code[i], the lower 6
+// the last 6 bits read. kFailed on a failed read.
+inline int DecodePosition(LzhufDecoder* d, VolumeReader* r) {
+    BitReader* in = &d->input;
+    // With 22 bits at hand no read of the at most 14 can need a byte.
+    if (in->count < 22) TopUpBits(in, r);
+    if (in->count >= 22) {
+        const unsigned i = PeekBits(*in, 8);
+        const unsigned bits = d_len[i] + 6u;
+        const unsigned code = PeekBits(*in, bits);
+        DropBits(in, bits);
+        return static_cast<int>(d_code[i] << 6 | (code & 0x3F));
+    }
+    if (!NeedBits(in, r)) return kFailed;
+    unsigned i = PeekBits(*in, 8);
+    DropBits(in, 8);
+    const unsigned upper = static_cast<unsigned>(d_code[i]) << 6;
+    for (unsigned j = d_len[i] - 2u; j != 0; --j) {
+        if (!NeedBits(in, r)) return kFailed;
+        i = i << 1 | PeekBits(*in, 1);
+        DropBits(in, 1);
+    }
+    return static_cast<int>(upper | (i & 0x3F));
+}
+
+// --- Sinks -------------------------------------------------------------------
+//
+// The expansion runs over either sink through four operations: the bytes that
+// can be put without a check (Room), putting them (Cursor, Advance), and
+// putting one byte with the check (Put, false on failure).
+
+inline uint32_t Room(const OutputSink& s) { return OUTPUT_BUFFER_SIZE - s.held; }
+inline uint8_t* Cursor(OutputSink* s) { return s->buffer + s->held; }
+inline void Advance(OutputSink* s, uint32_t n) { s->held += n; }
+inline bool Put(OutputSink* s, uint8_t c) { return PutOutputByte(s, c) == 0; }
+inline bool Finish(OutputSink* s) { return FlushOutput(s) == 0; }
+
+// Memory straight into the caller's buffer; running out of it is a failure.
+struct MemorySink {
+    uint8_t* out;
+    uint32_t capacity;
+    uint32_t size;
+};
+inline uint32_t Room(const MemorySink& s) { return s.capacity - s.size; }
+inline uint8_t* Cursor(MemorySink* s) { return s->out + s->size; }
+inline void Advance(MemorySink* s, uint32_t n) { s->size += n; }
+inline bool Put(MemorySink* s, uint8_t c) {
+    if (s->size == s->capacity) return false;
+    s->out[s->size++] = c;
+    return true;
+}
+inline bool Finish(MemorySink*) { return true; }
+
+enum class Expansion { Done, NoSize, Failed };
+
+template <class Sink>
+Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
+    d->input = BitReader{};
+    std::memset(d->window, 0, sizeof d->window);
+    std::memset(&d->tree, 0, sizeof d->tree);
+
+    uint32_t size = 0;
+    for (unsigned k = 0; k < 4; ++k) {
+        const int32_t c = ReadPackageByte(r);
+        if (c < 0) return Expansion::NoSize;
+        size |= static_cast<uint32_t>(c) << (8 * k);
+    }
+    d->expandedSize = size;
+    d->expandedCount = 0;
+    if (size == 0) return Expansion::Done;  // nothing written, nothing flushed
+
+    StartTree(&d->tree);
+    std::memset(d->window, ' ', WINDOW_START);
+    uint8_t* const window = d->window;
+    uint32_t pos = WINDOW_START;
+    uint32_t count = 0;
+
+    while (count < size) {
+        const int symbol = DecodeSymbol(d, r);
+        if (symbol == kFailed) return Expansion::Failed;
+        if (symbol < 256) {
+            const uint8_t c = static_cast<uint8_t>(symbol);
+            if (!Put(sink, c)) return Expansion::Failed;
+            window[pos] = c;
+            pos = (pos + 1) & WINDOW_MASK;
+            ++count;
+            continue;
+        }
+        const int back = DecodePosition(d, r);
+        if (back == kFailed) return Expansion::Failed;
+        const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
+        uint32_t from = (pos - static_cast<uint32_t>(back) - 1) & WINDOW_MASK;
+        // Byte by byte: each byte is stored before the next is taken, so a
+        // match may repeat the bytes it is writing.
+        if (length < Room(*sink)) {
+            uint8_t* out = Cursor(sink);
+            for (uint32_t k = 0; k < length; ++k) {
+                const uint8_t c = window[from];
+                out[k] = c;
+                window[pos] = c;
+                from = (from + 1) & WINDOW_MASK;
+                pos = (pos + 1) & WINDOW_MASK;
+            }
+            Advance(sink, length);
+        } else {
+            for (uint32_t k = 0; k < length; ++k) {
+                const uint8_t c = window[from];
+                if (!Put(sink, c)) return Expansion::Failed;
+                window[pos] = c;
+                from = (from + 1) & WINDOW_MASK;
+                pos = (pos + 1) & WINDOW_MASK;
+            }
+        }
+        count += length;  // a match is copied whole, even past the size
+    }
+    d->writePos = pos;
+    d->expandedCount = count;
+    return Finish(sink) ? Expansion::Done : Expansion::Failed;
+}
+
+}  // namespace
+
+int FlushOutput(OutputSink* sink) {
+    if (sink->held == 0) return 0;
+    RunContext& run = *sink->run;
+    int answer;
+    do {
+        const int32_t written = run.os->Write(sink->file, sink->buffer, sink->held);
+        if (written < 0) {
+            answer = AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, sink->targetPath);
+        } else if (static_cast<uint32_t>(written) < sink->held) {
+            // Keep only what is still to be written, so that a retry does not
+            // write the first part twice.
+            if (written > 0) {
+                std::memmove(sink->buffer, sink->buffer + written, sink->held - written);
+                sink->held -= static_cast<uint32_t>(written);
+            }
+            answer = AskRetryCancel(run, run.progressPage, IDS_DISK_FULL, sink->targetPath);
+        } else {
+            answer = 0;
+        }
+    } while (answer == ANSWER_RETRY);
+    if (answer != 0) return answer;
+    sink->held = 0;
+    return 0;
+}
+
+int PutOutputByteSlow(OutputSink* sink, uint8_t c) {
+    if (sink->held >= OUTPUT_BUFFER_SIZE) return ANSWER_CANCEL;  // a flush failed before
+    sink->buffer[sink->held++] = c;
+    return sink->held == OUTPUT_BUFFER_SIZE ? FlushOutput(sink) : 0;
+}
+
+int DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, OutputSink* sink) {
+    return Expand(decoder, reader, sink) == Expansion::Done ? 0 : 2;
+}
+
+const char* StreamStatusName(StreamStatus status) {
+    switch (status) {
+    case StreamStatus::Done: return "expanded";
+    case StreamStatus::NoSize: return "stream shorter than its 4-byte size";
+    case StreamStatus::OutputFull: return "expanded data larger than the room given";
+    }
+    return "unknown";
+}
+
+bool LzhufStreamSize(const uint8_t* in, uint32_t inSize, uint32_t* size) {
+    if (inSize < 4) return false;
+    *size = static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+            static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+    return true;
+}
+
+StreamStatus DecodeLzhufStream(LzhufDecoder* decoder, const uint8_t* in, uint32_t inSize, uint8_t* out,
+                               uint32_t outCapacity, uint32_t* outSize) {
+    VolumeReader reader;
+    BeginMemoryRead(&reader, in, inSize);
+    MemorySink sink{out, outCapacity, 0};
+    const Expansion result = Expand(decoder, &reader, &sink);
+    *outSize = sink.size;
+    switch (result) {
+    case Expansion::Done: return StreamStatus::Done;
+    case Expansion::NoSize: return StreamStatus::NoSize;
+    case Expansion::Failed: break;
+    }
+    return StreamStatus::OutputFull;
+}
+
+}  // namespace zv

@@ -1,0 +1,171 @@
+// The LZHUF decoder over streams held in memory: hand-made symbol sequences
+// that pin down the window, the position code and the end of the stream, and
+// round trips through the test encoder. The file side (output buffer, write
+// questions, the volume reader) is in member_read_test.cpp.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "package/lzhuf_decoder.h"
+#include "tests/support/lzhuf_test_encoder.h"
+
+using namespace zv;
+using zvtest::EncodeLzhufForTest;
+using zvtest::LzhufStreamWriter;
+
+namespace {
+
+struct Expanded {
+    StreamStatus status;
+    std::vector<uint8_t> bytes;
+};
+
+// Expands with room for `capacity` bytes (default: the size plus the overrun
+// of a last match), behind which a guard byte must stay untouched.
+Expanded Expand(const std::vector<uint8_t>& stream, int64_t capacity = -1) {
+    static auto decoder = std::make_unique<LzhufDecoder>();
+    uint32_t size = 0;
+    if (capacity < 0) capacity = LzhufStreamSize(stream.data(), static_cast<uint32_t>(stream.size()), &size)
+                                     ? size + LZHUF_MATCH_OVERRUN
+                                     : 0;
+    std::vector<uint8_t> out(static_cast<size_t>(capacity) + 1, 0xA5);
+    uint32_t produced = 0;
+    StreamStatus status = DecodeLzhufStream(decoder.get(), stream.data(), static_cast<uint32_t>(stream.size()),
+                                            out.data(), static_cast<uint32_t>(capacity), &produced);
+    EXPECT_EQ(out[static_cast<size_t>(capacity)], 0xA5) << "wrote past the room given";
+    out.resize(produced);
+    return Expanded{status, out};
+}
+
+std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
+
+std::vector<uint8_t> EnglishText(size_t size, unsigned seed) {
+    static const char* words[] = {"the ", "update ", "of ", "Zarvel ", "files ", "and ", "a ", "package ",
+                                  "volume ", "disk ", "is ", "written ", "to ", "directory. ", "\r\n"};
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < size) s += words[rng() % (sizeof words / sizeof words[0])];
+    s.resize(size);
+    return Bytes(s);
+}
+
+}  // namespace
+
+TEST(LzhufDecoder, StreamsTooShortForTheSizeFail) {
+    for (size_t length = 0; length < 4; ++length) {
+        const std::vector<uint8_t> stream(length, 0);
+        EXPECT_EQ(Expand(stream, 16).status, StreamStatus::NoSize) << length;
+    }
+}
+
+TEST(LzhufDecoder, SizeZeroProducesNothing) {
+    const Expanded e = Expand({0, 0, 0, 0, 0xFF, 0xFF}, 16);
+    EXPECT_EQ(e.status, StreamStatus::Done);
+    EXPECT_TRUE(e.bytes.empty());
+}
+
+TEST(LzhufDecoder, MatchesAtTheStartCopyFromTheInitialWindow) {
+    // The window starts as 4036 spaces and 60 zeros, writing at 4036.
+    LzhufStreamWriter w;
+    w.Match(10, 4041);  // from 4090: six zeros, then around to spaces at 0..3
+    w.Match(3, 4045);   // from 0 (4046 - 4045 - 1): spaces
+    w.Literal('x');
+    const Expanded e = Expand(w.Finish(14));
+    ASSERT_EQ(e.status, StreamStatus::Done);
+    EXPECT_EQ(e.bytes, Bytes(std::string(6, '\0') + std::string(4, ' ') + "   x"));
+}
+
+TEST(LzhufDecoder, OverlappingMatchRepeatsTheLastByte) {
+    LzhufStreamWriter w;
+    w.Literal('A');
+    w.Match(60, 0);  // one byte back: 60 copies of it
+    w.Literal('B');
+    w.Match(3, 61);  // the first 'A', from 62 bytes back
+    const Expanded e = Expand(w.Finish(65));
+    ASSERT_EQ(e.status, StreamStatus::Done);
+    EXPECT_EQ(e.bytes, Bytes(std::string(61, 'A') + "BAAA"));
+}
+
+TEST(LzhufDecoder, EveryPositionCodeLengthReadsBack) {
+    // Positions from each group of the prefix code, up to the farthest (4095:
+    // 4096 bytes back), after 4096 distinct-ish bytes.
+    std::vector<uint8_t> data(4096);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7 + i / 256);
+    LzhufStreamWriter w;
+    for (uint8_t c : data) w.Literal(c);
+    std::vector<uint8_t> expected = data;
+    for (unsigned position : {0u, 63u, 64u, 255u, 256u, 767u, 768u, 1535u, 1536u, 3071u, 3072u, 4095u}) {
+        const unsigned length = 3 + position % 58;
+        w.Match(length, position);
+        for (unsigned k = 0; k < length; ++k) expected.push_back(expected[expected.size() - position - 1]);
+    }
+    const Expanded e = Expand(w.Finish(static_cast<uint32_t>(expected.size())));
+    ASSERT_EQ(e.status, StreamStatus::Done);
+    EXPECT_EQ(e.bytes, expected);
+}
+
+TEST(LzhufDecoder, ALastMatchIsCopiedWholePastTheSize) {
+    LzhufStreamWriter w;
+    w.Literal('z');
+    w.Match(60, 0);
+    const Expanded e = Expand(w.Finish(2));
+    EXPECT_EQ(e.status, StreamStatus::Done);
+    EXPECT_EQ(e.bytes, Bytes(std::string(61, 'z')));
+    // Without the room for it, the memory expansion says so.
+    EXPECT_EQ(Expand(w.Finish(2), 40).status, StreamStatus::OutputFull);
+}
+
+TEST(LzhufDecoder, MissingBitsAtTheEndReadAsZeros) {
+    // A stream cut short expands exactly as if zero bytes followed.
+    const std::vector<uint8_t> data = EnglishText(3000, 7);
+    std::vector<uint8_t> stream = EncodeLzhufForTest(data);
+    stream.resize(stream.size() / 2);
+    std::vector<uint8_t> padded = stream;
+    padded.resize(padded.size() + 4096, 0);
+    const Expanded cut = Expand(stream);
+    const Expanded zeros = Expand(padded);
+    ASSERT_EQ(cut.status, StreamStatus::Done);
+    ASSERT_GE(cut.bytes.size(), data.size());
+    EXPECT_EQ(cut.bytes, zeros.bytes);
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + 1000, cut.bytes.begin()));
+    // Only the size and no coded data at all: decoded from zero bits alone.
+    const Expanded none = Expand({0x10, 0x27, 0, 0});
+    ASSERT_EQ(none.status, StreamStatus::Done);
+    EXPECT_GE(none.bytes.size(), 10000u);
+}
+
+TEST(LzhufDecoder, RoundTripsAcrossSizesThatMatter) {
+    const size_t sizes[] = {1, 2, 3, 59, 60, 61, 62, 4035, 4036, 4095, 4096, 4097, 31999, 32000, 32001, 70000};
+    for (size_t size : sizes) {
+        for (int kind = 0; kind < 3; ++kind) {
+            std::vector<uint8_t> data;
+            if (kind == 0) data = EnglishText(size, static_cast<unsigned>(size));
+            if (kind == 1) data.assign(size, 0);
+            if (kind == 2) {
+                std::mt19937 rng(static_cast<unsigned>(size));
+                data.resize(size);
+                for (auto& b : data) b = static_cast<uint8_t>(rng());
+            }
+            const Expanded e = Expand(EncodeLzhufForTest(data, kind == 2));
+            ASSERT_EQ(e.status, StreamStatus::Done) << size << " kind " << kind;
+            ASSERT_EQ(e.bytes, data) << size << " kind " << kind;
+        }
+    }
+}
+
+TEST(LzhufDecoder, RoundTripsThroughManyTreeRebuilds) {
+    // Skewed bytes: the root reaches 0x8000 every 32000-odd symbols.
+    std::mt19937 rng(2024);
+    std::geometric_distribution<int> skew(0.3);
+    std::vector<uint8_t> data(600000);
+    for (auto& b : data) b = static_cast<uint8_t>(skew(rng));
+    const Expanded literals = Expand(EncodeLzhufForTest(data, true));
+    ASSERT_EQ(literals.status, StreamStatus::Done);
+    EXPECT_EQ(literals.bytes, data);
+    const Expanded matched = Expand(EncodeLzhufForTest(data));
+    ASSERT_EQ(matched.status, StreamStatus::Done);
+    EXPECT_EQ(matched.bytes, data);
+}

@@ -1,0 +1,575 @@
+// Reading members out of the package's volumes and writing them to their
+// target files: the volume reader's pieces, blocks, disk prompts and read
+// questions, and the decoder's output buffer with its write questions. Each
+// case builds real volume files on drive A: and decodes through the real
+// platform, with faults injected and the questions answered by script.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <random>
+
+#include "package/lzhuf_decoder.h"
+#include "package/table_writer.h"
+#include "package/volume_reader.h"
+#include "platform/posix_platform.h"
+#include "string_ids.h"
+#include "tests/support/fault_platform.h"
+#include "tests/support/lzhuf_reference.h"
+#include "tests/support/lzhuf_test_encoder.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/temp_dir.h"
+
+using namespace zv;
+using zvtest::Fault;
+using zvtest::FaultOp;
+
+namespace {
+
+const WindowRef kPage = 0x4403;
+
+// Records the file calls that reach the disk.
+struct RecordingPlatform : zvtest::FaultPlatform {
+    using FaultPlatform::FaultPlatform;
+    std::vector<std::string> opens;
+    std::vector<uint32_t> reads;   // sizes asked
+    std::vector<uint32_t> writes;  // sizes asked
+    std::vector<int32_t> seeks;
+    FileHandle Open(const char* path, OpenMode mode) override {
+        opens.push_back(path);
+        return FaultPlatform::Open(path, mode);
+    }
+    int32_t Read(FileHandle file, void* buffer, uint32_t count) override {
+        reads.push_back(count);
+        return FaultPlatform::Read(file, buffer, count);
+    }
+    int32_t Write(FileHandle file, const void* buffer, uint32_t count) override {
+        writes.push_back(count);
+        return FaultPlatform::Write(file, buffer, count);
+    }
+    int32_t Seek(FileHandle file, int32_t offset, SeekOrigin origin) override {
+        seeks.push_back(offset);
+        return FaultPlatform::Seek(file, offset, origin);
+    }
+};
+
+// Answers from the script, and lets a test act when a message comes (to
+// swap the disk, say).
+struct DiskUi : zvtest::ScriptedUi {
+    std::function<void(const MessageRequest&)> onMessage;
+    int ShowMessage(const MessageRequest& m) override {
+        if (onMessage) onMessage(m);
+        return ScriptedUi::ShowMessage(m);
+    }
+};
+
+std::vector<uint8_t> Text(size_t size, unsigned seed) {
+    static const char* words[] = {"volume ", "disk ", "Zarvel ", "the ", "of ", "update ", "read ", "\r\n"};
+    std::mt19937 rng(seed);
+    std::string s;
+    while (s.size() < size) s += words[rng() % 8];
+    s.resize(size);
+    return std::vector<uint8_t>(s.begin(), s.end());
+}
+
+// Bytes that do not compress: a stream of about their size.
+std::vector<uint8_t> Noise(size_t size, unsigned seed) {
+    std::vector<uint8_t> data(size);
+    std::mt19937 rng(seed);
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    return data;
+}
+
+struct MemberReadTest : ::testing::Test {
+    zvtest::TempDir dir;
+    PosixPlatform posix;
+    RecordingPlatform os{posix};
+    DiskUi ui;
+    RunContext run;
+    std::map<uint16_t, std::vector<uint8_t>> volumes;
+    std::vector<EntryDescription> entries;
+    std::vector<uint8_t> table;
+    std::vector<uint8_t> input = std::vector<uint8_t>(INPUT_BUFFER_SIZE);
+    std::vector<uint8_t> output = std::vector<uint8_t>(OUTPUT_BUFFER_SIZE);
+    std::unique_ptr<LzhufDecoder> decoder = std::make_unique<LzhufDecoder>();
+    VolumeReader reader;
+    OutputSink* currentSink = nullptr;  // during Extract
+
+    void SetUp() override {
+        PosixLayout layout;
+        layout.drives[0] = dir.path();
+        posix.SetLayout(layout);
+        run.os = &os;
+        run.ui = &ui;
+        run.progressPage = kPage;
+        std::strcpy(run.titleText, "Zarvel Udpater");
+        std::strcpy(run.programPath, "A:\\SETUP.EXE");
+        std::strcpy(run.programDir, "a:\\");
+        volumes[1] = {'M', 'Z'};
+        volumes[1].resize(100, 0x90);
+    }
+    void TearDown() override { CloseVolumeReader(&reader); }
+
+    std::vector<uint8_t>& Volume(uint16_t n) {
+        if (!volumes.count(n)) volumes[n] = {static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8)};
+        return volumes[n];
+    }
+    static std::string FileName(uint16_t n) {
+        char name[16];
+        std::snprintf(name, sizeof name, n == 1 ? "SETUP.EXE" : "SETUP%03u", n);
+        return name;
+    }
+
+    // Adds a member whose stream is cut into pieces of the given volumes and
+    // lengths (the last piece takes the rest; a length of 0 there: nothing).
+    void AddMember(const std::string& name, const std::vector<uint8_t>& stream,
+                   std::vector<std::pair<uint16_t, uint32_t>> cuts = {{1, 0}}) {
+        EntryDescription e;
+        e.name = name;
+        size_t at = 0;
+        for (size_t k = 0; k < cuts.size(); ++k) {
+            const uint32_t length = k + 1 == cuts.size() ? static_cast<uint32_t>(stream.size() - at) : cuts[k].second;
+            std::vector<uint8_t>& v = Volume(cuts[k].first);
+            e.pieces.push_back(PackagePiece{cuts[k].first, static_cast<uint32_t>(v.size()), length});
+            v.insert(v.end(), stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + length));
+            at += length;
+        }
+        entries.push_back(e);
+    }
+    // A member whose first descriptor is the terminator.
+    void AddMemberWithoutPieces(const std::string& name) {
+        EntryDescription e;
+        e.name = name;
+        e.pieces.push_back(PackagePiece{1, 0, 1});  // made the terminator in Start
+        withoutPieces.push_back(entries.size());
+        entries.push_back(e);
+    }
+    std::vector<size_t> withoutPieces;
+
+    void WriteVolumes() {
+        for (auto& [n, bytes] : volumes) zvtest::WriteFileBytes(dir / FileName(n), bytes);
+    }
+    // Writes the volumes, builds the table and opens volume 1.
+    void Start() {
+        WriteVolumes();
+        ASSERT_EQ(BuildPackageTable(entries, 0, &table), TableBuildError::None);
+        for (size_t index : withoutPieces) {
+            uint8_t* piece = const_cast<uint8_t*>(EntryPieces(Entry(index)));
+            piece[0] = piece[1] = 0;
+        }
+        ASSERT_EQ(CheckPackageTable(table.data(), static_cast<uint32_t>(table.size()),
+                                    static_cast<uint32_t>(entries.size())).damage,
+                  TableDamage::None);
+        ASSERT_TRUE(StartVolumeReader(&reader, &run, run.programPath, input.data()));
+    }
+    PackageEntry Entry(size_t index) {
+        PackageEntry e{table.data()};
+        for (size_t k = 0; k < index; ++k) e = NextPackageEntry(e);
+        return e;
+    }
+    // Expands member `index` into A:\OUT<index>.BIN; returns DecodeMember's result.
+    int Extract(size_t index) {
+        const std::string target = "A:\\OUT" + std::to_string(index) + ".BIN";
+        OutputSink sink;
+        currentSink = &sink;
+        sink.run = &run;
+        sink.file = os.Create(target.c_str());
+        EXPECT_NE(sink.file, kNoFile);
+        sink.targetPath = target.c_str();
+        sink.buffer = output.data();
+        BeginMemberRead(&reader, Entry(index));
+        const int result = DecodeMember(decoder.get(), &reader, &sink);
+        os.Close(sink.file);
+        return result;
+    }
+    std::vector<uint8_t> Written(size_t index) {
+        return zvtest::ReadFileBytes(dir / ("OUT" + std::to_string(index) + ".BIN"));
+    }
+    const zvtest::RecordedMessage& Message(size_t k) { return ui.messages.at(k); }
+};
+
+}  // namespace
+
+// --- The volume reader's blocks and pieces ------------------------------------
+
+TEST_F(MemberReadTest, ReadsAPieceInBlocksOfAtMost32000Bytes) {
+    const std::vector<uint8_t> data = Noise(100000, 1);
+    const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data, true);
+    ASSERT_GT(stream.size(), 64000u);
+    AddMember("big.txt", stream);
+    Start();
+    ASSERT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    EXPECT_TRUE(ui.messages.empty());
+    // One seek to the piece, then full blocks and the rest; the decoder asks
+    // for one byte past the stream, which the terminator answers.
+    EXPECT_EQ(os.seeks, std::vector<int32_t>({100}));
+    const uint32_t size = static_cast<uint32_t>(stream.size());
+    std::vector<uint32_t> blocks(size / 32000, 32000u);
+    if (size % 32000) blocks.push_back(size % 32000);
+    EXPECT_EQ(os.reads, blocks);
+}
+
+TEST_F(MemberReadTest, TwoMembersOnTheOpenVolumeCostASeekEachAndNoPrompt) {
+    const std::vector<uint8_t> a = Text(5000, 2), b = Text(7000, 3);
+    AddMember("a.txt", zvtest::EncodeLzhufForTest(a));
+    AddMember("b.txt", zvtest::EncodeLzhufForTest(b));
+    Start();
+    ASSERT_EQ(Extract(1), 0);  // out of table order, to show the seek
+    ASSERT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), a);
+    EXPECT_EQ(Written(1), b);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(os.opens, std::vector<std::string>({"A:\\SETUP.EXE"}));
+    EXPECT_EQ(os.seeks, std::vector<int32_t>({static_cast<int32_t>(entries[1].pieces[0].offset), 100}));
+}
+
+TEST_F(MemberReadTest, StreamsThatEndEarly) {
+    const std::vector<uint8_t> data = Text(20000, 4);
+    const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data);
+    AddMember("short", {0x10, 0x00, 0x00});          // no whole size
+    AddMemberWithoutPieces("none");
+    AddMember("empty", {0, 0, 0, 0});               // size 0
+    // Pieces that stop halfway through the coded data: the rest reads as zeros.
+    AddMember("cut", std::vector<uint8_t>(stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2)));
+    Start();
+    EXPECT_EQ(Extract(0), 2);
+    EXPECT_EQ(Extract(1), 2);
+    EXPECT_EQ(Extract(2), 0);
+    EXPECT_TRUE(zvtest::FileExists(dir / "OUT2.BIN"));
+    EXPECT_TRUE(Written(2).empty());
+    EXPECT_TRUE(os.writes.empty()) << "a member of size 0 writes nothing at all";
+    EXPECT_EQ(Extract(3), 0);
+    std::vector<uint8_t> padded(stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2));
+    padded.resize(stream.size() + 100, 0);
+    const zvtest::ReferenceResult zeros = zvtest::ReferenceDecode(padded);
+    EXPECT_EQ(Written(3), zeros.bytes);
+    EXPECT_TRUE(std::equal(data.begin(), data.begin() + 5000, Written(3).begin()));
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(MemberReadTest, AVolumeThatEndsWhereABlockEndsGivesZerosWithoutAMessage) {
+    const std::vector<uint8_t> data = Text(200000, 5);
+    const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data);
+    AddMember("m", stream);
+    // The file holds only the first block of the piece.
+    volumes[1].resize(100 + 32000);
+    Start();
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_TRUE(ui.messages.empty());
+    std::vector<uint8_t> first(stream.begin(), stream.begin() + 32000);
+    EXPECT_EQ(Written(0), zvtest::ReferenceDecode(first).bytes);
+}
+
+// --- Read failures ---------------------------------------------------------------
+
+TEST_F(MemberReadTest, ReadErrorAsksAboutTheMemberAndRetryReadsTheBlockAgain) {
+    const std::vector<uint8_t> data = Noise(90000, 6);
+    AddMember("zvres.dll", zvtest::EncodeLzhufForTest(data, true));
+    Start();
+    os.Add(Fault{FaultOp::Read, "SETUP.EXE", 1, 1});  // the second block fails once
+    ui.Script({ANSWER_RETRY});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Message(0).stringId, IDS_READ_ERROR);
+    EXPECT_EQ(Message(0).text, "zvres.dll: read error!");
+    EXPECT_EQ(Message(0).buttons(), BOX_RETRYCANCEL);
+    EXPECT_EQ(Message(0).owner, kPage);
+}
+
+TEST_F(MemberReadTest, ReadErrorCancelledFailsTheMember) {
+    AddMember("zvres.dll", zvtest::EncodeLzhufForTest(Noise(90000, 6), true));
+    Start();
+    os.Add(Fault{FaultOp::Read, "SETUP.EXE", 0, -1});
+    ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
+    EXPECT_EQ(Extract(0), 2);
+    EXPECT_EQ(ui.messages.size(), 2u);
+    EXPECT_TRUE(Written(0).empty());
+}
+
+TEST_F(MemberReadTest, ShortReadReportsTheMemberWithOkOnly) {
+    AddMember("zvact.exe", zvtest::EncodeLzhufForTest(Noise(90000, 7), true));
+    // The file ends inside the piece's second block.
+    volumes[1].resize(100 + 32000 + 500);
+    Start();
+    EXPECT_EQ(Extract(0), 2);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Message(0).text, "zvact.exe: read error!");
+    EXPECT_EQ(Message(0).buttons(), BOX_OK);
+    EXPECT_STREQ(run.errorFileName, "zvact.exe");
+}
+
+TEST_F(MemberReadTest, SeekFailureIsAReadErrorOfTheVolume) {
+    const std::vector<uint8_t> data = Text(3000, 8);
+    AddMember("m", zvtest::EncodeLzhufForTest(data));
+    Start();
+    os.Add(Fault{FaultOp::Seek, "SETUP.EXE", 0, 1});
+    ui.Script({ANSWER_RETRY});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Message(0).text, "A:\\SETUP.EXE: read error!");
+}
+
+// --- Volumes -------------------------------------------------------------------------
+
+TEST(VolumeFilePath, EveryVolumeIsNamedFromTheProgramPath) {
+    struct Case {
+        const char* program;
+        uint32_t volume;
+        const char* expected;
+    } cases[] = {
+        {"C:\\UPDATE\\SETUP.EXE", 1, "C:\\UPDATE\\SETUP.EXE"},
+        {"C:\\UPDATE\\SETUP.EXE", 2, "C:\\UPDATE\\SETUP002"},
+        {"C:\\UPDATE\\SETUP.EXE", 3, "C:\\UPDATE\\SETUP003"},
+        {"C:\\UPDATE\\SETUP.EXE", 12, "C:\\UPDATE\\SETUP012"},
+        {"C:\\UPDATE\\SETUP.EXE", 1234, "C:\\UPDATE\\SETUP1234"},
+        {"C:\\UPD.V1\\SETUP", 2, "C:\\UPD.V1\\SETUP002"},
+    };
+    for (const Case& c : cases) {
+        char path[kMaxPath];
+        ASSERT_TRUE(VolumeFilePath(c.program, c.volume, path, sizeof path));
+        EXPECT_STREQ(path, c.expected);
+    }
+    char small[12];
+    EXPECT_FALSE(VolumeFilePath("C:\\UPDATE\\SETUP.EXE", 2, small, sizeof small));
+}
+
+TEST_F(MemberReadTest, APieceOnTheNextVolumeBringsTheDiskPrompt) {
+    const std::vector<uint8_t> data = Text(60000, 9);
+    const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data);
+    AddMember("zvsv.bin", stream, {{1, 1000}, {2, 0}});
+    Start();
+    ui.Script({ANSWER_OK});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Message(0).stringId, IDS_INSERT_DISK);
+    EXPECT_EQ(Message(0).text, "Insert disk 2 in drive A.");
+    EXPECT_EQ(Message(0).caption, "Zarvel Udpater");
+    EXPECT_EQ(Message(0).style, static_cast<unsigned>(BOX_OKCANCEL));
+    EXPECT_EQ(Message(0).owner, kPage);
+    EXPECT_EQ(os.opens.back(), "A:\\SETUP002");
+}
+
+TEST_F(MemberReadTest, ThirdVolumeIsNamedFromTheProgramNotFromTheSecond) {
+    const std::vector<uint8_t> data = Text(60000, 10);
+    AddMember("m", zvtest::EncodeLzhufForTest(data), {{1, 700}, {2, 800}, {3, 0}});
+    Start();
+    ui.Script({ANSWER_OK, ANSWER_OK});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(Message(1).text, "Insert disk 3 in drive A.");
+    EXPECT_EQ(os.opens.back(), "A:\\SETUP003");
+}
+
+TEST_F(MemberReadTest, CancelAtTheDiskPromptFailsTheMember) {
+    AddMember("m", zvtest::EncodeLzhufForTest(Text(60000, 11)), {{1, 1000}, {2, 0}});
+    Start();
+    ui.Script({ANSWER_CANCEL});
+    EXPECT_EQ(Extract(0), 2);
+    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(os.opens, std::vector<std::string>({"A:\\SETUP.EXE"})) << "no volume opened after Cancel";
+}
+
+TEST_F(MemberReadTest, WrongDiskPromptsAgainUntilTheRightOneIsIn) {
+    const std::vector<uint8_t> data = Text(60000, 12);
+    AddMember("m", zvtest::EncodeLzhufForTest(data), {{1, 1000}, {2, 0}});
+    Start();
+    const std::vector<uint8_t> right = volumes[2];
+    std::vector<uint8_t> wrong = right;
+    wrong[0] = 3;  // the disk of volume 3
+    zvtest::WriteFileBytes(dir / "SETUP002", wrong);
+    int prompts = 0;
+    ui.onMessage = [&](const MessageRequest& m) {
+        if (m.stringId == IDS_INSERT_DISK && ++prompts == 3) zvtest::WriteFileBytes(dir / "SETUP002", right);
+    };
+    ui.Script({ANSWER_OK, ANSWER_OK, ANSWER_OK});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    EXPECT_EQ(prompts, 3);
+    for (const auto& m : ui.messages) EXPECT_EQ(m.text, "Insert disk 2 in drive A.");
+}
+
+TEST_F(MemberReadTest, AVolumeShorterThanItsNumberIsTheWrongDisk) {
+    AddMember("m", zvtest::EncodeLzhufForTest(Text(6000, 13)), {{1, 1000}, {2, 0}});
+    Start();
+    zvtest::WriteFileBytes(dir / "SETUP002", {2});
+    ui.Script({ANSWER_OK, ANSWER_OK, ANSWER_CANCEL});
+    EXPECT_EQ(Extract(0), 2);
+    ASSERT_EQ(ui.messages.size(), 3u);
+    for (const auto& m : ui.messages) EXPECT_EQ(m.stringId, IDS_INSERT_DISK);
+}
+
+TEST_F(MemberReadTest, AMissingVolumeFileAsksReadErrorNamingIt) {
+    const std::vector<uint8_t> data = Text(6000, 14);
+    AddMember("m", zvtest::EncodeLzhufForTest(data), {{1, 1000}, {2, 0}});
+    Start();
+    const std::vector<uint8_t> volume2 = zvtest::ReadFileBytes(dir / "SETUP002");
+    std::remove((dir / "SETUP002").c_str());
+    ui.onMessage = [&](const MessageRequest& m) {
+        if (m.stringId == IDS_READ_ERROR) zvtest::WriteFileBytes(dir / "SETUP002", volume2);
+    };
+    ui.Script({ANSWER_OK, ANSWER_RETRY});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(Message(1).text, "A:\\SETUP002: read error!");
+    EXPECT_EQ(Message(1).buttons(), BOX_RETRYCANCEL);
+}
+
+TEST_F(MemberReadTest, AFailingNumberReadAsksAndRetryReadsItAgain) {
+    const std::vector<uint8_t> data = Text(6000, 15);
+    AddMember("m", zvtest::EncodeLzhufForTest(data), {{1, 1000}, {2, 0}});
+    Start();
+    os.Add(Fault{FaultOp::Read, "SETUP002", 0, 1});
+    ui.Script({ANSWER_OK, ANSWER_RETRY});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(Message(1).text, "A:\\SETUP002: read error!");
+}
+
+TEST_F(MemberReadTest, GoingBackToVolumeOneReopensTheProgramFile) {
+    const std::vector<uint8_t> a = Text(6000, 16), b = Text(7000, 17);
+    AddMember("a", zvtest::EncodeLzhufForTest(a), {{2, 0}});
+    AddMember("b", zvtest::EncodeLzhufForTest(b), {{1, 0}});
+    Start();
+    ui.Script({ANSWER_OK, ANSWER_OK});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(1), 0);
+    EXPECT_EQ(Written(0), a);
+    EXPECT_EQ(Written(1), b);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(Message(1).text, "Insert disk 1 in drive A.");
+    EXPECT_EQ(os.opens.back(), "A:\\SETUP.EXE");
+}
+
+// --- The output buffer ------------------------------------------------------------------
+
+TEST_F(MemberReadTest, TheFirstWriteComesAfterExactly32000Bytes) {
+    for (uint32_t size : {31999u, 32000u, 32001u, 64000u, 64005u}) {
+        AddMember("m" + std::to_string(size), zvtest::EncodeLzhufForTest(Text(size, size)));
+    }
+    Start();
+    const std::vector<std::vector<uint32_t>> expected = {
+        {31999}, {32000}, {32000, 1}, {32000, 32000}, {32000, 32000, 5}};
+    for (size_t k = 0; k < expected.size(); ++k) {
+        os.writes.clear();
+        ASSERT_EQ(Extract(k), 0);
+        EXPECT_EQ(os.writes, expected[k]) << k;
+        EXPECT_EQ(Written(k), Text(Written(k).size(), static_cast<unsigned>(Written(k).size())));
+    }
+}
+
+TEST_F(MemberReadTest, AShortWriteAsksDiskFullAndRetryWritesOnlyTheRest) {
+    const std::vector<uint8_t> data = Text(40000, 18);
+    AddMember("m", zvtest::EncodeLzhufForTest(data));
+    Start();
+    os.Add(Fault{FaultOp::Write, "OUT0", 0, 1, 12000});
+    ui.Script({ANSWER_RETRY});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    EXPECT_EQ(os.writes, std::vector<uint32_t>({32000, 20000, 8000}));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Message(0).stringId, IDS_DISK_FULL);
+    EXPECT_EQ(Message(0).text, "Disk full!");
+    EXPECT_EQ(Message(0).buttons(), BOX_RETRYCANCEL);
+    EXPECT_EQ(Message(0).owner, kPage);
+}
+
+TEST_F(MemberReadTest, NothingWrittenAtAllAsksDiskFullAndKeepsEverything) {
+    const std::vector<uint8_t> data = Text(1000, 19);
+    AddMember("m", zvtest::EncodeLzhufForTest(data));
+    Start();
+    os.Add(Fault{FaultOp::Write, "OUT0", 0, 2, 0});
+    ui.Script({ANSWER_RETRY, ANSWER_RETRY});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    EXPECT_EQ(os.writes, std::vector<uint32_t>({1000, 1000, 1000}));
+}
+
+TEST_F(MemberReadTest, AWriteErrorAsksWithThePathAndCancelFails) {
+    const std::vector<uint8_t> data = Text(40000, 20);
+    AddMember("m", zvtest::EncodeLzhufForTest(data));
+    Start();
+    os.Add(Fault{FaultOp::Write, "OUT0", 0, 2});
+    ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
+    EXPECT_EQ(Extract(0), 2);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_EQ(Message(0).stringId, IDS_WRITE_ERROR);
+    EXPECT_EQ(Message(0).text, "A:\\OUT0.BIN: write error!");
+    EXPECT_EQ(Message(1).text, "A:\\OUT0.BIN: write error!");
+    EXPECT_TRUE(Written(0).empty());
+    EXPECT_EQ(os.writes.size(), 2u) << "nothing more after Cancel";
+}
+
+TEST_F(MemberReadTest, AWriteErrorThenRetryWritesEverything) {
+    const std::vector<uint8_t> data = Text(40000, 21);
+    AddMember("m", zvtest::EncodeLzhufForTest(data));
+    Start();
+    os.Add(Fault{FaultOp::Write, "OUT0", 1, 1});  // the final flush fails once
+    ui.Script({ANSWER_RETRY});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    EXPECT_EQ(os.writes, std::vector<uint32_t>({32000, 8000, 8000}));
+}
+
+// --- Bytes are taken exactly when the format's bit reader takes them ------------------------
+
+TEST_F(MemberReadTest, EveryByteIsTakenWhenTheClassicBitReaderTakesIt) {
+    // The stream is cut in two at every place: the second part lies on
+    // volume 2, whose disk prompt is cancelled, so the member fails at the
+    // moment the decoder takes the first byte of that part, or succeeds when
+    // it never takes it. The classic bit reader (the reference) says which,
+    // and how many bytes were produced by then. The first part is one piece,
+    // which the decoder may read ahead in, or a piece per byte, which it can't.
+    const std::vector<uint8_t> data = Text(1500, 22);
+    std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data);
+    stream.push_back(0);  // the one byte past the coded data that the reader takes
+    stream.push_back(0);  // and one it never takes
+    struct Case {
+        size_t cut;
+        bool bytePieces;
+    };
+    std::vector<Case> cases;
+    for (size_t cut = 0; cut < stream.size(); ++cut) {
+        for (bool bytePieces : {false, true}) {
+            std::vector<std::pair<uint16_t, uint32_t>> pieces;
+            if (!bytePieces && cut > 0) pieces.push_back({1, static_cast<uint32_t>(cut)});
+            if (bytePieces) pieces.insert(pieces.end(), cut, {1, 1});
+            pieces.push_back({2, 0});
+            AddMember("m", stream, pieces);
+            cases.push_back(Case{cut, bytePieces});
+        }
+    }
+    Start();
+    size_t heldAtPrompt = 0;
+    OutputSink* const* sink = &currentSink;
+    ui.onMessage = [&](const MessageRequest&) { heldAtPrompt = (*sink)->held; };
+    int succeeded = 0;
+    for (size_t k = 0; k < cases.size(); ++k) {
+        SCOPED_TRACE("cut at " + std::to_string(cases[k].cut) + (cases[k].bytePieces ? " in byte pieces" : ""));
+        const zvtest::ReferenceResult expected = zvtest::ReferenceDecode(stream, static_cast<int64_t>(cases[k].cut));
+        // Each member from a fresh start on volume 1.
+        CloseVolumeReader(&reader);
+        ASSERT_TRUE(StartVolumeReader(&reader, &run, run.programPath, input.data()));
+        ui.messages.clear();
+        if (!expected.ok) ui.Script({ANSWER_CANCEL});
+        heldAtPrompt = 0;
+        ASSERT_EQ(Extract(k), expected.ok ? 0 : 2);
+        ASSERT_EQ(ui.messages.size(), expected.ok ? 0u : 1u);
+        ASSERT_EQ(ui.unscripted, 0);
+        if (expected.ok) {
+            ++succeeded;
+            EXPECT_EQ(Written(k), data);
+        } else {
+            EXPECT_EQ(heldAtPrompt, expected.bytes.size());
+        }
+    }
+    EXPECT_EQ(succeeded, 2);  // only the cut before the byte never taken
+}
