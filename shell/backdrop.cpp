@@ -76,6 +76,7 @@ void PaintBackdrop() {
 LRESULT CALLBACK BackdropWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY:
+        Trace("backdrop destroyed");
         PostQuitMessage(0);
         break;
     case WM_PAINT:

@@ -107,9 +107,13 @@ void TracePage(HWND page, unsigned templateId) {
     for (HWND child = GetWindow(page, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
         text[0] = '\0';
         GetWindowTextA(child, text, sizeof text);
-        Trace("page %u item %d visible=%d enabled=%d text=%s", templateId,
-              static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), IsWindowVisible(child) ? 1 : 0,
-              IsWindowEnabled(child) ? 1 : 0, text);
+        RECT area;
+        GetWindowRect(child, &area);
+        Trace("page %u item %d at %ld,%ld %ldx%ld visible=%d enabled=%d text=%s", templateId,
+              static_cast<int>(static_cast<short>(GetDlgCtrlID(child))), area.left, area.top,
+              area.right - area.left, area.bottom - area.top,
+              (GetWindowLongA(child, GWL_STYLE) & WS_VISIBLE) != 0 ? 1 : 0, IsWindowEnabled(child) ? 1 : 0,
+              text);
     }
 }
 

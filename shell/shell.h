@@ -93,7 +93,7 @@ void DrawProgressBar(HWND page, HDC dc);
 TransferView& Win32TransferView();
 
 // Trace of a page as it stands: caption of the frame, then each control's
-// id, state and text.
+// id, screen rectangle, state and text.
 void TracePage(HWND page, unsigned templateId);
 
 }  // namespace zv

@@ -136,6 +136,9 @@ INT_PTR CALLBACK TransferPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
             INT_PTR answer = DialogBoxParamA(g_Shell.instance, MAKEINTRESOURCEA(IDD_HALT), page, HaltDialogProc, 0);
             Trace("halt answer=%d", static_cast<int>(answer));
             if (answer != kKeepGoing) g_Shell.pageResult = 2;
+            // Closing the question activates the backdrop, which would keep
+            // the keyboard; give it back to the page so that Escape works again.
+            SetFocus(GetDlgItem(page, IDCANCEL));
         }
         return FALSE;
     default:
