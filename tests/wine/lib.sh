@@ -96,6 +96,8 @@ zv_make_prefix() {
     wineserver -w
     # Wine draws the windows' frames itself; no window manager takes them.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    # A program that crashes ends at once instead of waiting in the debugger.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
     wineserver -w
 }
 
