@@ -288,6 +288,16 @@ void CheckDibPalette() {
     ReleaseDC(nullptr, screen);
 }
 
+void CheckMinimiseAndRestore() {
+    SendMessageA(g_Shell.frameDialog, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    Drain();
+    Check(IsIconic(g_Shell.backdropWindow) != FALSE, "minimising the frame minimises the backdrop");
+    SendMessageA(g_Shell.backdropWindow, WM_SYSCOMMAND, SC_RESTORE, 0);
+    Drain();
+    Check(!IsIconic(g_Shell.backdropWindow) && !IsIconic(g_Shell.frameDialog) && IsWindowVisible(g_Shell.frameDialog),
+          "restoring the backdrop shows the frame in its normal state again");
+}
+
 // --- pages ----------------------------------------------------------------------
 
 int FontWeight(HFONT font) {
@@ -557,6 +567,7 @@ int main() {
     CheckProgressBar();
     CheckPumpMessages();
     CheckCentring();
+    CheckMinimiseAndRestore();
 
     DestroyWindow(g_Shell.frameDialog);
     DestroyWindow(g_Shell.backdropWindow);
