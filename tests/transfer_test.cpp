@@ -6,7 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
+#include <functional>
 #include <cstring>
 #include <map>
 #include <random>
@@ -19,6 +21,7 @@
 #include "tests/support/fault_platform.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/lzhuf_test_encoder.h"
+#include "tests/support/pe_builder.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
@@ -69,7 +72,7 @@ struct Member {
 };
 
 class TransferTest : public ::testing::Test {
-protected:
+public:
     zvtest::TempDir dir;
     PosixPlatform posix;
     zvtest::FaultPlatform os{posix};
@@ -201,4 +204,256 @@ TEST_F(TransferTest, BothPassesWriteWhatTheyShouldAndPassTheRestBy) {
     EXPECT_EQ(view.destroyed, 1);
     EXPECT_EQ(os.OpenFiles(), 0u);
     EXPECT_EQ(os.liveBlocks, 0);
+}
+
+namespace {
+
+// The installation of the fault scenarios: a shared library in the system
+// directory, a carried product file and a plain one, all to be replaced.
+class TransferFaultTest : public TransferTest {
+public:
+    Member plmr32{"plmr32.dll", 0x16, Bytes(21, 20000), MakeVersion(1, 2, 1, 28)};
+    Member act32{"zvact32.exe", ENTRY_UPDATE_ONLY, CarriedFile(22, 50000, 0x90, 0x0000), MakeVersion(1, 2, 1, 31)};
+    Member readme{"readme.txt", 0, Bytes(23, 70000)};
+
+    void SetUp() override {
+        TransferTest::SetUp();
+        Install("WINDOWS/SYSTEM/PLMR32.DLL", Bytes(1, 3000));
+        Install("ZARVEL/zvact32.exe", CarriedFile(2, 5000, 0x40, 0x1234));
+        Install("ZARVEL/readme.txt", Bytes(3, 100));
+        Package({plmr32, act32, readme});
+    }
+};
+
+struct FaultCase {
+    const char* what;
+    std::vector<Fault> faults;
+    std::vector<int> answers;
+    TransferResult result;
+    std::vector<unsigned> questions;  // string ids of every message shown, in order
+    std::vector<std::string> written; // installed files that end up new
+};
+
+}  // namespace
+
+TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
+    const std::string pkg = "SETUP.EXE";
+    const FaultCase cases[] = {
+        {"no fault", {}, {}, 0, {}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"write error, Retry", {{FaultOp::Write, "~zvnew.tmp", 1}}, {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR},
+         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"write error, Cancel", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+        {"short write, Retry writes the rest", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 0, 1, 12000}}, {ANSWER_RETRY}, 0,
+         {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"short write, Cancel", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 2, 1, 12000}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe"}},
+        {"new file cannot be created, Abort", {{FaultOp::Create, "ZARVEL\\~zvnew.tmp", 0, -1}}, {ANSWER_ABORT}, -1,
+         {IDS_WRITE_PROTECTED}, {"PLMR32.DLL"}},
+        {"flush fails, Cancel", {{FaultOp::Flush, "ZARVEL\\~zvnew.tmp", 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+        {"replace fails, Retry", {{FaultOp::Replace, "zvact32", 0, 1}}, {ANSWER_RETRY}, 0, {IDS_WRITE_PROTECTED},
+         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"replace fails, Abort", {{FaultOp::Replace, "zvact32", 0, -1}}, {ANSWER_ABORT}, -1, {IDS_WRITE_PROTECTED},
+         {"PLMR32.DLL"}},
+        {"replace fails, Ignore", {{FaultOp::Replace, "zvact32", 0, -1}}, {ANSWER_IGNORE}, 0, {IDS_WRITE_PROTECTED},
+         {"PLMR32.DLL", "readme.txt"}},
+        {"package read error, Cancel", {{FaultOp::Read, pkg, 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_READ_ERROR}, {}},
+        {"package read error, Retry", {{FaultOp::Read, pkg, 3, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR},
+         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"stamped blocks cannot be written into the new copy", {{FaultOp::Create, "~zvnew.$ZV", 0, -1}}, {},
+         IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+        {"no memory for an output buffer", {{FaultOp::AllocBlock, "", 1, 1, -1, 32000}}, {}, IDS_NO_MEMORY,
+         {IDS_NO_MEMORY}, {}},
+        {"stamped blocks cannot be read for lack of memory", {{FaultOp::AllocBlock, "", 0, 1, -1, 5000}}, {},
+         IDS_NO_MEMORY, {IDS_NO_MEMORY}, {"PLMR32.DLL"}},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A fresh installation for every case.
+        for (const auto& [relative, bytes] : before) {
+            zvtest::SetReadOnly(Host(relative), false);
+            zvtest::WriteFileBytes(Host(relative), bytes);
+        }
+        ui.messages.clear();
+        ui.unscripted = 0;
+        os.Clear();
+        for (const Fault& f : c.faults) os.Add(f);
+        ui.ClearScript();
+        for (int a : c.answers) ui.Script({a});
+        InstalledProduct fresh = product;
+
+        EXPECT_EQ(RunTransfer(run, header, table, &fresh), c.result);
+        EXPECT_EQ(MessageIds(), c.questions);
+        EXPECT_EQ(ui.unscripted, 0);
+        EXPECT_EQ(ui.Unanswered(), 0u);
+        for (const auto& [relative, old] : before) {
+            std::string name = relative.substr(relative.rfind('/') + 1);
+            bool wantNew = std::find(c.written.begin(), c.written.end(), name) != c.written.end();
+            std::vector<uint8_t> now = Read(relative);
+            if (!wantNew) {
+                EXPECT_EQ(now, old) << relative << " should be as it was";
+            } else if (name == "zvact32.exe") {
+                EXPECT_EQ(now.size(), act32.content.size()) << relative << " should be new";
+            } else {
+                EXPECT_EQ(now, packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name]) << relative << " should be new";
+            }
+        }
+        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+        EXPECT_FALSE(zvtest::FileExists(Host("WINDOWS/SYSTEM/~zvnew.tmp")));
+        EXPECT_EQ(os.OpenFiles(), 0u);
+        EXPECT_EQ(os.liveBlocks, 0);
+        EXPECT_EQ(view.created, view.destroyed);
+    }
+}
+
+TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
+    struct Case {
+        const char* what;
+        std::function<void(TransferFaultTest&)> arrange;
+        std::vector<int> answers;
+        TransferResult result;
+        std::vector<unsigned> messages;
+        std::vector<std::string> written;
+    };
+    const Case cases[] = {
+        {"a stop requested before the second entry", [](TransferFaultTest& t) { t.view.stopAtPoll = 2; }, {}, -1, {},
+         {"PLMR32.DLL"}},
+        {"the shared file in use: Cancel ends before pass 2",
+         [](TransferFaultTest& t) { t.posix.SetSharedFileInUse("plmr32.dll", true); }, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_FILE_IN_USE}, {}},
+        {"the shared file in use: Retry once it is closed",
+         [](TransferFaultTest& t) {
+             t.posix.SetSharedFileInUse("plmr32.dll", true);
+             t.ui.onShow = [&t](const zvtest::RecordedMessage&) { t.posix.SetSharedFileInUse("plmr32.dll", false); };
+         },
+         {ANSWER_RETRY}, 0, {IDS_FILE_IN_USE}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"a read-only installed file: Ignore leaves it, the rest goes on",
+         [](TransferFaultTest& t) { zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), true); }, {ANSWER_IGNORE}, 0,
+         {IDS_WRITE_PROTECTED}, {"PLMR32.DLL", "readme.txt"}},
+        {"a read-only installed file: Retry once it is writable",
+         [](TransferFaultTest& t) {
+             zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), true);
+             t.ui.onShow = [&t](const zvtest::RecordedMessage&) {
+                 zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), false);
+             };
+         },
+         {ANSWER_RETRY}, 0, {IDS_WRITE_PROTECTED}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"a read-only installed file: Abort",
+         [](TransferFaultTest& t) { zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), true); }, {ANSWER_ABORT}, -1,
+         {IDS_WRITE_PROTECTED}, {"PLMR32.DLL"}},
+        {"not enough free space: Cancel writes nothing", [](TransferFaultTest& t) { t.os.freeSpaceOverride = 1000; },
+         {ANSWER_CANCEL}, ANSWER_CANCEL, {IDS_NO_DISK_SPACE}, {}},
+        {"not enough free space: Retry after some is freed",
+         [](TransferFaultTest& t) {
+             t.os.freeSpaceOverride = 1000;
+             t.ui.onShow = [&t](const zvtest::RecordedMessage&) { t.os.freeSpaceOverride = 10'000'000; };
+         },
+         {ANSWER_RETRY}, 0, {IDS_NO_DISK_SPACE}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"the transfer page cannot be created", [](TransferFaultTest& t) { t.view.failCreate = true; }, {},
+         IDS_WINDOW_PROBLEM, {IDS_WINDOW_PROBLEM}, {}},
+        {"a table that was not loaded whole is never walked",
+         [](TransferFaultTest& t) { t.table.status = TableStatus::Damaged; }, {}, -1, {IDS_READ_ERROR}, {}},
+        {"the program file cannot be opened", [](TransferFaultTest& t) { t.os.Add({FaultOp::Open, "SETUP.EXE", 0, -1}); },
+         {}, -1, {IDS_READ_ERROR}, {}},
+        {"no memory for the input buffer",
+         [](TransferFaultTest& t) { t.os.Add({FaultOp::AllocBlock, "", 0, 1, -1, 32000}); }, {}, -1, {IDS_NO_MEMORY}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [relative, bytes] : before) {
+            zvtest::SetReadOnly(Host(relative), false);
+            zvtest::WriteFileBytes(Host(relative), bytes);
+        }
+        ui.messages.clear();
+        ui.onShow = nullptr;
+        ui.ClearScript();
+        os.Clear();
+        os.freeSpaceOverride = -1;
+        view = zvtest::ScriptedView();
+        posix.SetSharedFileInUse("plmr32.dll", false);
+        TableStatus status = table.status;
+        c.arrange(*this);
+        for (int a : c.answers) ui.Script({a});
+        InstalledProduct fresh = product;
+
+        EXPECT_EQ(RunTransfer(run, header, table, &fresh), c.result);
+        table.status = status;
+        EXPECT_EQ(MessageIds(), c.messages);
+        EXPECT_EQ(ui.unscripted, 0);
+        for (const auto& [relative, old] : before) {
+            std::string name = relative.substr(relative.rfind('/') + 1);
+            bool wantNew = std::find(c.written.begin(), c.written.end(), name) != c.written.end();
+            EXPECT_EQ(Read(relative) != old, wantNew) << relative;
+        }
+        if (!ui.messages.empty() && ui.messages.back().stringId == IDS_READ_ERROR) {
+            EXPECT_EQ(ui.messages.back().text, "C:\\UPDATE\\SETUP.EXE: read error!");
+        }
+        EXPECT_EQ(view.created, view.destroyed);
+        EXPECT_EQ(os.OpenFiles(), 0u);
+        EXPECT_EQ(os.liveBlocks, 0);
+    }
+}
+
+TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
+    const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt", "a:b", ".\\x",
+                           "", "dir\\"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        FreePackageTable(posix, &table);
+        ui.messages.clear();
+        Package({{name, 0, Bytes(5, 100)}});
+        EXPECT_EQ(Run(), IDS_INVALID_DIRECTORY);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text, "Invalid directory!");
+        EXPECT_FALSE(zvtest::FileExists(Host("evil.txt")));
+        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+    }
+    char target[kMaxPath], newPath[kMaxPath];
+    std::string longName(250, 'n');
+    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", longName.c_str(), target, newPath), NameProblem::TooLong);
+    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "help\\index.txt", target, newPath), NameProblem::None);
+    EXPECT_STREQ(target, "C:\\ZARVEL\\help\\index.txt");
+    EXPECT_STREQ(newPath, "C:\\ZARVEL\\help\\~zvnew.tmp");
+}
+
+TEST_F(TransferTest, VersionRuleWritesEqualAndOlderAndKeepsOnlyNewer) {
+    using zvtest::BuildVersionedExecutable;
+    using zvtest::ExeFormat;
+    using zvtest::ProductVersionInfo;
+    const ProductVersion entry = MakeVersion(1, 2, 1, 31);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> installed;
+        bool written;
+    } cases[] = {
+        {"equal.dll", BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(entry, 0x409, "equal.dll")), true},
+        {"older.dll",
+         BuildVersionedExecutable(ExeFormat::Ne, ProductVersionInfo(MakeVersion(1, 2, 0, 40), 0x409, "older.dll")),
+         true},
+        {"newer-ms.dll",  // a higher first word wins even with a lower second word
+         BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(MakeVersion(1, 3, 0, 0), 0x409, "x")), false},
+        {"newer-ls.dll",
+         BuildVersionedExecutable(ExeFormat::Ne, ProductVersionInfo(MakeVersion(1, 2, 1, 32), 0x409, "x")), false},
+        {"plain.dll", Bytes(30, 500), true},  // no version information: always overwritten
+    };
+    std::vector<Member> members;
+    for (const Case& c : cases) {
+        Install(std::string("ZARVEL/") + c.name, c.installed);
+        members.push_back({c.name, ENTRY_UPDATE_ONLY, Bytes(31, 700), entry});
+    }
+    Package(members);
+    ASSERT_EQ(Run(), 0);
+    for (const Case& c : cases) {
+        EXPECT_EQ(Read(std::string("ZARVEL/") + c.name) == packaged[c.name], c.written) << c.name;
+    }
+    EXPECT_EQ(view.percents.back(), 100u) << "entries passed by for a newer copy count as done";
+}
+
+TEST_F(TransferTest, NothingEligibleShowsNoPage) {
+    Package({{"a.txt", ENTRY_IGNORED, Bytes(9, 10)}, {"b.txt", ENTRY_IGNORED, Bytes(10, 10)}});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(view.created, 0);
+    EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/a.txt")));
 }
