@@ -457,3 +457,45 @@ TEST_F(TransferTest, NothingEligibleShowsNoPage) {
     EXPECT_EQ(view.created, 0);
     EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/a.txt")));
 }
+
+TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes) {
+    // The child is killed (SIGKILL) right before its k-th change to the disk,
+    // for every k until a run gets through.
+    int k = 1;
+    for (;; ++k) {
+        ASSERT_LT(k, 500) << "the transfer never completed";
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        std::fflush(nullptr);
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            os.killAtChange = k;
+            InstalledProduct fresh = product;
+            TransferResult result = RunTransfer(run, header, table, &fresh);
+            ::_exit(result == 0 ? 0 : 3);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        bool completed = WIFEXITED(status);
+        if (completed) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+        } else {
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "k=" << k;
+        }
+        for (const auto& [relative, old] : before) {
+            std::vector<uint8_t> now = Read(relative);
+            std::string name = relative.substr(relative.rfind('/') + 1);
+            bool isNew = name == "zvact32.exe" ? now.size() == act32.content.size()
+                                               : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
+            EXPECT_TRUE(now == old || isNew) << relative << " is torn after a kill at change " << k;
+            if (completed) EXPECT_TRUE(isNew) << relative;
+        }
+        if (completed) break;
+        if (k % 7 == 0) {
+            // What a killed run leaves behind does not stand in the way of the next.
+            InstalledProduct fresh = product;
+            EXPECT_EQ(RunTransfer(run, header, table, &fresh), 0) << "after a kill at change " << k;
+        }
+    }
+    EXPECT_GT(k, 10) << "the kill points cover the writes of every member";
+}
