@@ -2,6 +2,7 @@
 // detection page would say.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,15 +10,9 @@
 #include "detect/product_version.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
-#include "quillon/forwarding_platform.h"
+#include "quillon/machine.h"
 #include "quillon/updater_file.h"
 
-#ifndef _WIN32
-#include <climits>
-#include <cstdlib>
-
-#include "platform/posix_platform.h"
-#endif
 
 namespace quillon {
 namespace {
@@ -32,40 +27,7 @@ const char kDetectHelp[] =
     "product file's version resource gave), then the texts of the detection\n"
     "page exactly as the page would show them, judged against the package of\n"
     "the updater FILE (without --updater the page is not judged).\n"
-    "\n"
-    "  --windows-dir DIR   the Windows directory: zvact.ini is read from it\n"
-    "  --system-dir DIR    where the shared runtime libraries are looked for\n"
-    "  --drive L=DIR       the directory that drive letter L stands for; drive C\n"
-    "                      is the directory above the Windows directory unless\n"
-    "                      given. Paths without a drive letter are host paths.\n"
-    "\n"
-    "On Windows the system's own directories and calls are used and the\n"
-    "directory options are ignored.\n";
-
-// The running program's path is the updater's, so that detection loads the
-// package's table from it.
-class UpdaterPlatform : public ForwardingPlatform {
-public:
-    UpdaterPlatform(zv::Platform& inner, std::string updater) : ForwardingPlatform(inner), updater_(std::move(updater)) {}
-    uint32_t ModulePath(char* buffer, uint32_t size) override {
-        if (updater_.empty()) return ForwardingPlatform::ModulePath(buffer, size);
-        if (size == 0) return 0;
-        size_t n = updater_.size() < size - 1 ? updater_.size() : size - 1;
-        std::memcpy(buffer, updater_.data(), n);
-        buffer[n] = '\0';
-        return static_cast<uint32_t>(n);
-    }
-
-private:
-    std::string updater_;
-};
-
-struct Options {
-    std::string windowsDir;
-    std::string systemDir;
-    std::string updater;
-    std::string drives[26];
-};
+    "\n";
 
 const char* const kStatusNames[] = {"Matched", "Missing", "NoVersionInfo", "NameMismatch"};
 
@@ -116,88 +78,30 @@ void PrintPage(const zv::UpdateVerdict& v) {
     std::printf("  Next  %s\n", v.canProceed ? "enabled" : "disabled");
 }
 
-#ifndef _WIN32
-std::string Absolute(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
-    return path;
-}
-
-// The Windows form of a host directory that lies under a drive's directory;
-// the host path itself otherwise.
-std::string WindowsForm(const std::string& host, const std::string (&drives)[26]) {
-    for (int d = 0; d < 26; ++d) {
-        const std::string& root = drives[d];
-        if (root.empty()) continue;
-        if (host == root || (host.compare(0, root.size(), root) == 0 && host[root.size()] == '/')) {
-            std::string rest = host.substr(root.size());
-            for (char& c : rest) {
-                if (c == '/') c = '\\';
-            }
-            return std::string(1, static_cast<char>('A' + d)) + ":" + (rest.empty() ? "\\" : rest);
-        }
-    }
-    return host;
-}
-#endif
-
 }  // namespace
 
 int RunDetect(int argc, char** argv) {
     if (WantsHelp(argc, argv)) {
         std::fputs(kDetectHelp, stdout);
+        std::fputs(kMachineOptionsHelp, stdout);
         return EXIT_OK;
     }
-    Options o;
+    MachineOptions o;
     for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        bool hasValue = i + 1 < argc;
-        if (arg == "--windows-dir" && hasValue) {
-            o.windowsDir = argv[++i];
-        } else if (arg == "--system-dir" && hasValue) {
-            o.systemDir = argv[++i];
-        } else if (arg == "--updater" && hasValue) {
-            o.updater = argv[++i];
-        } else if (arg == "--drive" && hasValue) {
-            std::string value = argv[++i];
-            char letter = value.empty() ? '\0' : static_cast<char>(value[0] & ~0x20);
-            if (value.size() < 3 || letter < 'A' || letter > 'Z' || value[1] != '=') {
-                return Fail(EXIT_USAGE, "--drive wants LETTER=DIR, not '%s'", value.c_str());
-            }
-            o.drives[letter - 'A'] = value.substr(2);
-        } else {
-            std::fputs(kDetectHelp, stderr);
-            return EXIT_USAGE;
+        std::string error;
+        switch (ParseMachineOption(argc, argv, &i, &o, &error)) {
+        case OptionParse::Taken: continue;
+        case OptionParse::Bad: return Fail(EXIT_USAGE, "%s", error.c_str());
+        case OptionParse::NotMine: break;
         }
-    }
-
-#ifdef _WIN32
-    zv::Platform& host = zv::HostPlatform();
-    if (!o.windowsDir.empty() || !o.systemDir.empty()) {
-        std::fprintf(stderr, "quillon: the directory options are ignored on Windows\n");
-    }
-#else
-    if (o.windowsDir.empty() || o.systemDir.empty()) {
         std::fputs(kDetectHelp, stderr);
+        std::fputs(kMachineOptionsHelp, stderr);
         return EXIT_USAGE;
     }
-    zv::PosixLayout layout;
-    for (int d = 0; d < 26; ++d) {
-        if (!o.drives[d].empty()) layout.drives[d] = Absolute(o.drives[d]);
-    }
-    std::string windowsDir = Absolute(o.windowsDir);
-    if (layout.drives['C' - 'A'].empty()) {
-        size_t slash = windowsDir.find_last_of('/');
-        layout.drives['C' - 'A'] = slash == 0 || slash == std::string::npos ? "/" : windowsDir.substr(0, slash);
-    }
-    layout.windowsDir = WindowsForm(windowsDir, layout.drives);
-    layout.systemDir = WindowsForm(Absolute(o.systemDir), layout.drives);
-    if (!o.updater.empty()) o.updater = Absolute(o.updater);
-    zv::PosixPlatform host(layout);
-    if (!host.EnterDirectory("C:\\")) return Fail(EXIT_FAILED, "drive C (%s) is not a directory", layout.drives[2].c_str());
-#endif
-
-    UpdaterPlatform os(host, o.updater);
+    std::string error;
+    std::unique_ptr<zv::Platform> machine = MakeMachinePlatform(&o, &error);
+    if (!machine) return Fail(EXIT_USAGE, "%s", error.c_str());
+    zv::Platform& os = *machine;
     zv::PackageHeader header{};
     if (!o.updater.empty()) {
         UpdaterFile file;

@@ -7,5 +7,6 @@ namespace quillon {
 int RunList(int argc, char** argv);
 int RunVersion(int argc, char** argv);
 int RunDetect(int argc, char** argv);
+int RunPlan(int argc, char** argv);
 
 }  // namespace quillon
