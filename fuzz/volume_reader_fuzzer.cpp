@@ -1,0 +1,134 @@
+// The volume reader and the decoder's output over a file table and volume
+// files made from the input, with read, seek, open and write faults and the
+// user's answers chosen by the input too.
+//
+// Input, front to back: the entry count (1 byte, up to 12), the table size
+// (2 bytes, little-endian, up to 1024), 32 decision bytes, the table, then up
+// to four volume files, each a 2-byte length (up to 4096) and its bytes. A
+// table that does not pass CheckPackageTable is not walked, as in the updater.
+// Each member is either decoded into a target file or read byte by byte to
+// its end. fuzz/make_seeds.cpp writes inputs of this form.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "fuzz/memory_platform.h"
+#include "package/lzhuf_decoder.h"
+#include "package/volume_reader.h"
+#include "platform/run_context.h"
+
+namespace {
+
+// Answers every question from the decision bytes, but gives up after a
+// number of them so that Retry cannot go on for ever.
+class FuzzUi : public zv::UserInterface {
+public:
+    std::vector<uint8_t> answers;
+    int asked = 0;
+
+    int ShowMessage(const zv::MessageRequest& m) override {
+        if (m.text == nullptr || std::strlen(m.text) >= 300) std::abort();
+        const unsigned buttons = m.style & zv::BOX_BUTTONS_MASK;
+        const uint8_t a = answers.empty() ? 0 : answers[static_cast<size_t>(asked) % answers.size()];
+        const bool giveUp = ++asked > 8 || (a & 3) == 0;
+        switch (buttons) {
+        case zv::BOX_OK: return zv::ANSWER_OK;
+        case zv::BOX_OKCANCEL: return giveUp ? zv::ANSWER_CANCEL : zv::ANSWER_OK;
+        case zv::BOX_RETRYCANCEL: return giveUp ? zv::ANSWER_CANCEL : zv::ANSWER_RETRY;
+        default: return zv::ANSWER_CANCEL;
+        }
+    }
+    void SetItemText(zv::WindowRef, int, unsigned, const char*) override {}
+};
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+// Takes the input front to back; what runs out reads as zeros or nothing.
+struct Input {
+    const uint8_t* data;
+    size_t size;
+    size_t at = 0;
+
+    uint32_t Byte() { return at < size ? data[at++] : 0; }
+    uint32_t U16() { return Byte() | Byte() << 8; }
+    std::vector<uint8_t> Bytes(size_t n) {
+        n = std::min(n, size - at);
+        std::vector<uint8_t> bytes(data + at, data + at + n);
+        at += n;
+        return bytes;
+    }
+    bool Empty() const { return at >= size; }
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in{data, size};
+    const uint32_t entryCount = in.Byte() % 13;
+    const uint32_t tableSize = in.U16() % 1025;
+    const std::vector<uint8_t> decisions = in.Bytes(32);
+    std::vector<uint8_t> table = in.Bytes(tableSize);
+    if (zv::CheckPackageTable(table.data(), static_cast<uint32_t>(table.size()), entryCount).damage !=
+        zv::TableDamage::None) {
+        return 0;
+    }
+
+    zvfuzz::MemoryPlatform os;
+    os.decisions = decisions;
+    os.writeLimit = 40000;  // one full block, then the disk is full
+    os.AddFile("A:\\SETUP.EXE", in.Bytes(in.U16() % 4097));
+    for (const char* name : {"A:\\SETUP002", "A:\\SETUP003", "A:\\SETUP004"}) {
+        if (in.Empty()) break;
+        os.AddFile(name, in.Bytes(in.U16() % 4097));
+    }
+    FuzzUi ui;
+    ui.answers = decisions;
+
+    zv::RunContext run;
+    run.os = &os;
+    run.ui = &ui;
+    run.progressPage = 1;
+    std::strcpy(run.programPath, "A:\\SETUP.EXE");
+    std::strcpy(run.programDir, "A:\\");
+    std::strcpy(run.titleText, "Fuzz");
+
+    std::vector<uint8_t> input(zv::INPUT_BUFFER_SIZE);
+    std::vector<uint8_t> output(zv::OUTPUT_BUFFER_SIZE);
+    static auto decoder = std::make_unique<zv::LzhufDecoder>();
+    zv::VolumeReader reader;
+    if (!zv::StartVolumeReader(&reader, &run, run.programPath, input.data())) return 0;
+
+    zv::PackageEntry entry{table.data()};
+    for (uint32_t k = 0; k < entryCount; ++k, entry = zv::NextPackageEntry(entry)) {
+        zv::BeginMemberRead(&reader, entry);
+        if (decisions.empty() || (decisions[k % decisions.size()] & 0x80) == 0) {
+            zv::OutputSink sink;
+            sink.run = &run;
+            sink.file = os.Create("A:\\OUT.BIN");
+            sink.targetPath = "A:\\OUT.BIN";
+            sink.buffer = output.data();
+            const int result = zv::DecodeMember(decoder.get(), &reader, &sink);
+            Check(result == 0 || result == 2);
+            Check(sink.held <= zv::OUTPUT_BUFFER_SIZE);
+            os.Close(sink.file);
+        } else {
+            // Every byte to the end; past it END_OF_DATA must stay.
+            int32_t c;
+            uint32_t taken = 0;
+            do {
+                c = zv::ReadPackageByte(&reader);
+                Check(c >= zv::READ_FAILED && c <= 255);
+                Check(reader.bytesLeft <= zv::INPUT_BUFFER_SIZE);
+            } while (c >= 0 && ++taken < (1u << 16));
+            if (c == zv::END_OF_DATA && reader.file != zv::kNoFile) {
+                Check(zv::ReadPackageByte(&reader) < 0);
+            }
+        }
+    }
+    zv::CloseVolumeReader(&reader);
+    Check(os.openHandles == 0);
+    return 0;
+}
