@@ -234,7 +234,7 @@ bool ReadNode(const Tree& tree, uint32_t start, uint32_t limit, Node* node) {
     uint32_t unit = tree.is16 ? 1 : 2;
     uint32_t at = node->keyStart;
     for (;;) {
-        if (node->end - at < unit) return false;  // no zero ends the key
+        if (at > node->end || node->end - at < unit) return false;  // no zero ends the key
         bool zero = tree.is16 ? tree.block[at] == 0 : LoadU16LE(tree.block + at) == 0;
         at += unit;
         if (zero) break;
@@ -381,9 +381,11 @@ bool ReadVersionBlock(const FileBytes& file, void* block, uint32_t size) {
     if (count != 0 && !file.readAt(file, span.offset, bytes, count)) return false;
     if (size < VersionBlockNeed(bytes, size)) return false;
     // The system marks the block of a 32-bit executable, whatever layout its
-    // resource has.
+    // resource has; not over the root's own header, though, whose length and
+    // layout byte bound every later query.
     uint32_t rootLength = LoadU16LE(bytes);
-    if (span.kind != ExecutableKind::Ne && uint64_t{rootLength} + sizeof kConvertedSignature <= size) {
+    if (span.kind != ExecutableKind::Ne && rootLength >= kHeader32 &&
+        uint64_t{rootLength} + sizeof kConvertedSignature <= size) {
         std::memcpy(bytes + rootLength, kConvertedSignature, sizeof kConvertedSignature);
     }
     return true;
