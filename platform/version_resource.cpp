@@ -360,8 +360,12 @@ uint32_t VersionBlockSize(const FileBytes& file) {
     ReadResourceHead(file, span, head, sizeof head);
     uint64_t size;
     if (span.kind == ExecutableKind::Ne) {
-        // The system leaves room for its own wide copies of 16-bit texts.
-        size = span.length > kFixedInfoSize ? (uint64_t{span.length} - kFixedInfoSize) * 4 : 0;
+        // The system leaves room for its own wide copies of 16-bit texts. Its
+        // size for a resource shorter than the fixed file information wraps
+        // round to a size no block can have: such a file has no version
+        // information to give.
+        if (span.length < kFixedInfoSize) return 0;
+        size = (uint64_t{span.length} - kFixedInfoSize) * 4;
     } else {
         size = uint64_t{span.length} * 2 + 4;
     }

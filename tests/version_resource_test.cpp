@@ -119,6 +119,12 @@ TEST(VersionResource, BlockSizeAndLayoutAreTheSystemsOwn) {
     EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + static_cast<long>(narrow.size())), narrow);
     EXPECT_TRUE(IsVersionBlock16(block.data(), static_cast<uint32_t>(block.size())));
     EXPECT_NE(std::memcmp(block.data() + narrow.size(), "FE2X", 4), 0) << "no mark on a 16-bit file's block";
+
+    // A 16-bit resource shorter than the fixed file information gives no
+    // block (the system's size for it wraps round).
+    spec.resources[0].data.resize(40);
+    ne = BuildExecutable(spec);
+    EXPECT_EQ(VersionBlockSize(MemoryFileBytes(ne.data(), ne.size())), 0u);
 }
 
 TEST(VersionResource, OnlyTypeSixteenIdOneInTheFirstLanguageCounts) {

@@ -136,6 +136,18 @@ void WriteVersions(const std::string& dir) {
         bytes.resize(bytes.size() - 100);
         WriteFileBytes(dir + "/ne_cutpadding.exe", bytes);
     }
+    // Resources smaller than a VS_FIXEDFILEINFO: a root without value or
+    // children, and one whose length claims more than the resource holds.
+    for (ExeFormat format : formats) {
+        VersionLayout layout = format == ExeFormat::Ne ? VersionLayout::Narrow : VersionLayout::Wide;
+        VersionInfoSpec empty;
+        empty.fixedInfo = empty.varFileInfo = empty.stringFileInfo = false;
+        FixtureResource tiny = VersionResource(empty, layout);
+        WriteFileBytes(dir + "/" + ExeFormatName(format) + "_tiny.exe", WithVersionResources(format, {tiny}));
+        FixtureResource claims = VersionResource(Usual("zvact.exe"), layout);
+        claims.data.resize(48);
+        WriteFileBytes(dir + "/" + ExeFormatName(format) + "_claimsmore.exe", WithVersionResources(format, {claims}));
+    }
     WriteFileText(dir + "/text.txt", "hello, this is no executable\r\n");
     std::vector<uint8_t> dos(128, 0);
     dos[0] = 'M';
