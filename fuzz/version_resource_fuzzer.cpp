@@ -60,7 +60,7 @@ std::vector<uint8_t> Template(uint8_t pick) {
     zvtest::ExeFormat format = pick % 3 == 0 ? zvtest::ExeFormat::Pe32
                                : pick % 3 == 1 ? zvtest::ExeFormat::Pe32Plus
                                                : zvtest::ExeFormat::Ne;
-    zvtest::VersionInfoSpec info =
+    zvtest::VersionInfoDescription info =
         zvtest::ProductVersionInfo(zv::MakeVersion(1, 2, 1, 31), 0x409, "zvact.exe");
     return zvtest::BuildVersionedExecutable(format, info);
 }
