@@ -16,7 +16,7 @@ namespace {
 // The stream's rule for taking bytes: before every read of bits (one bit, or
 // eight), while 8 or fewer bits are left, one more byte is taken; a byte that
 // is END_OF_DATA counts as 0, READ_FAILED fails the read. So at any point the
-// bytes taken are exactly those that the classic 16-bit bit reader would have
+// bytes taken are exactly those that a plain 16-bit bit reader would have
 // taken, and a failure or a disk prompt comes at the same point of the
 // stream.
 //

@@ -6,7 +6,7 @@
 // transfer); it allocates nothing. The output buffer and the target file are
 // the caller's, handed over in an OutputSink.
 //
-// Bytes are taken from the reader exactly when the classic bit reader of the
+// Bytes are taken from the reader exactly when a plain 16-bit bit reader of the
 // format takes them: before a read of bits, while 8 or fewer bits are left,
 // one more byte. The decoder may look ahead into bytes the reader already
 // holds in its buffer, which changes nothing; it never makes the reader fetch

@@ -59,4 +59,27 @@ void RebuildTree(LzhufTree* tree) {
     }
 }
 
+unsigned ExchangeNode(LzhufTree* tree, unsigned n, unsigned k) {
+    uint16_t* const freq = tree->freq;
+    uint16_t* const son = tree->son;
+    uint16_t* const prnt = tree->prnt;
+
+    // The last node that counts less than k; the guard freq[T] ends the scan.
+    unsigned l = n + 2;
+    while (k > freq[l]) ++l;
+    --l;
+    freq[n] = freq[l];
+    freq[l] = static_cast<uint16_t>(k);
+
+    const unsigned a = son[n];
+    prnt[a] = static_cast<uint16_t>(l);
+    if (a < T) prnt[a + 1] = static_cast<uint16_t>(l);
+    const unsigned b = son[l];
+    son[l] = static_cast<uint16_t>(a);
+    prnt[b] = static_cast<uint16_t>(n);
+    if (b < T) prnt[b + 1] = static_cast<uint16_t>(n);
+    son[n] = static_cast<uint16_t>(b);
+    return l;
+}
+
 }  // namespace zv

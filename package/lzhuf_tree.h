@@ -118,42 +118,27 @@ void StartTree(LzhufTree* tree);
 // calls it when the root has reached MAX_FREQ; exposed for tests.
 void RebuildTree(LzhufTree* tree);
 
+// Node n has just been counted up to k and now counts more than the node
+// after it: exchanges it, subtree and all, with the last node that counts less
+// than k, and returns the position it has moved to. Part of UpdateTree; out of
+// line, since most steps up the tree need no exchange.
+unsigned ExchangeNode(LzhufTree* tree, unsigned n, unsigned k);
+
 // Counts one more occurrence of `symbol` (0..N_CHAR-1): rebuilds the tree first
 // when the root's frequency is MAX_FREQ, then raises the frequencies on the
 // way from the symbol's leaf to the root, moving nodes so that the order of
 // frequencies holds. `symbol` is not checked. Inline: it runs once per symbol
 // on both sides.
 inline void UpdateTree(LzhufTree* tree, unsigned symbol) {
-    using lzhuf::T;
     uint16_t* const freq = tree->freq;
-    uint16_t* const son = tree->son;
-    uint16_t* const prnt = tree->prnt;
+    const uint16_t* const prnt = tree->prnt;
 
     if (freq[lzhuf::R] == lzhuf::MAX_FREQ) RebuildTree(tree);
 
-    unsigned n = prnt[symbol + T];
+    unsigned n = prnt[symbol + lzhuf::T];
     do {
         const unsigned k = ++freq[n];
-        if (k > freq[n + 1]) {
-            // Node n now counts more than the node after it: exchange it with
-            // the last node that counts less than k (the guard freq[T] ends
-            // the scan), taking the subtrees along.
-            unsigned l = n + 2;
-            while (k > freq[l]) ++l;
-            --l;
-            freq[n] = freq[l];
-            freq[l] = static_cast<uint16_t>(k);
-
-            const unsigned a = son[n];
-            prnt[a] = static_cast<uint16_t>(l);
-            if (a < T) prnt[a + 1] = static_cast<uint16_t>(l);
-            const unsigned b = son[l];
-            son[l] = static_cast<uint16_t>(a);
-            prnt[b] = static_cast<uint16_t>(n);
-            if (b < T) prnt[b + 1] = static_cast<uint16_t>(n);
-            son[n] = static_cast<uint16_t>(b);
-            n = l;
-        }
+        if (k > freq[n + 1]) n = ExchangeNode(tree, n, k);
         n = prnt[n];
     } while (n != 0);  // the root's parent
 }

@@ -6,17 +6,17 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 bash scripts/build.sh
 mkdir -p out
-export ARTEFACTS="$PWD/out"
+export ZV_ARTIFACTS="$PWD/out"
+set +e
 . tests/wine/lib.sh
-trap wine_teardown EXIT
-wine_setup
-C=$(wine_c_drive)
+zv_start_xvfb 1024 768
+zv_make_prefix
+C=$(zv_drive_c)
 mkdir -p "$C/update"
 cp build/windows/shell/zvupdate.exe "$C/update/zvupdate.exe"
-wine_start 'C:\update\zvupdate.exe'
-wine_wait_window '^Error$' || fail "the updater showed nothing"
-sleep 0.5
-wine_screenshot zvupdate-unstamped.png
-xdotool key --window "$WINE_WINDOW" Return
-wine_finish
-echo "zvupdate.exe ended with exit code $WINE_EXIT; screenshot: out/zvupdate-unstamped.png"
+zv_start main 'C:\update\zvupdate.exe'
+zv_wait_window Error >/dev/null
+zv_screenshot zvupdate-unstamped
+zv_key Return
+zv_wait_exit main 30
+echo "zvupdate.exe ended with exit code $ZV_RC; screenshot: out/zvupdate-unstamped.png"

@@ -521,11 +521,11 @@ TEST_F(MemberReadTest, AWriteErrorThenRetryWritesEverything) {
 
 // --- Bytes are taken exactly when the format's bit reader takes them ------------------------
 
-TEST_F(MemberReadTest, EveryByteIsTakenWhenTheClassicBitReaderTakesIt) {
+TEST_F(MemberReadTest, EveryByteIsTakenWhenThePlainBitReaderTakesIt) {
     // The stream is cut in two at every place: the second part lies on
     // volume 2, whose disk prompt is cancelled, so the member fails at the
     // moment the decoder takes the first byte of that part, or succeeds when
-    // it never takes it. The classic bit reader (the reference) says which,
+    // it never takes it. The reference decoder's plain bit reader says which,
     // and how many bytes were produced by then. The first part is one piece,
     // which the decoder may read ahead in, or a piece per byte, which it can't.
     const std::vector<uint8_t> data = Text(1500, 22);

@@ -26,6 +26,8 @@ struct Fault {
     // Read and Write: transfer this many bytes and report them, instead of
     // failing with kFileError. -1: fail.
     int32_t shortCount = -1;
+    // AllocBlock: only allocations of this many bytes; 0: any.
+    uint32_t allocSize = 0;
 };
 
 class FaultPlatform : public zv::Platform {
@@ -36,6 +38,11 @@ public:
     void Clear() { faults_.clear(); }
     // How many calls each fault failed so far.
     int Struck(size_t index) const { return faults_[index].struck; }
+    // Ends the process with SIGKILL at the n-th call (from 1) that changes
+    // the disk (Create, Write, Flush, Remove, Replace, MakeDirectory), before
+    // it is carried out; 0: never. For crash tests in a child process.
+    int killAtChange = 0;
+    int changes = 0;
     // Free space reported by FreeSpace when set (>= 0).
     int64_t freeSpaceOverride = -1;
     // Files opened and not yet closed.
@@ -93,7 +100,8 @@ private:
         int struck = 0;
     };
     // The fault that strikes this call, or nullptr.
-    const Fault* Strike(FaultOp op, const std::string& path);
+    const Fault* Strike(FaultOp op, const std::string& path, uint32_t size = 0);
+    void Change();
     std::string PathOf(zv::FileHandle file) const;
 
     zv::Platform& inner_;

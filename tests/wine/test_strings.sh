@@ -6,15 +6,13 @@
 set -u
 WIN=$(cd "$2" && pwd)
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
-ARTEFACTS=${ARTEFACTS:-$WIN/artefacts}
 . "$(dirname "$0")/lib.sh"
-trap wine_teardown EXIT
 
-wine_setup
-wine "$WIN/tests/wintests/strings_probe.exe" 2>/dev/null | tr -d '\r' >"$WINE_TMP/loaded.txt" ||
-    fail "strings_probe failed"
+zv_make_prefix
+wine "$WIN/tests/wintests/strings_probe.exe" 2>/dev/null | tr -d '\r' >"$ZV_TMP/loaded.txt"
 grep -Ev '^(#|$)' "$SRC/resources/strings.txt" |
-    sed -E 's/^([0-9]+)[[:space:]]+IDS_[A-Z0-9_]+[[:space:]]+/\1\t/' >"$WINE_TMP/expected.txt"
-printf 'cut\tabcdefg\nformat\t002|1.01\n' >>"$WINE_TMP/expected.txt"
-diff -u "$WINE_TMP/expected.txt" "$WINE_TMP/loaded.txt" || fail "the compiled string table differs"
-log "PASS: $(wc -l <"$WINE_TMP/loaded.txt") lines equal"
+    sed -E 's/^([0-9]+)[[:space:]]+IDS_[A-Z0-9_]+[[:space:]]+/\1\t/' >"$ZV_TMP/expected.txt"
+printf 'cut\tabcdefg\nformat\t002|1.01\n' >>"$ZV_TMP/expected.txt"
+zv_check "the compiled string table and formatting equal their source" \
+    diff -u "$ZV_TMP/expected.txt" "$ZV_TMP/loaded.txt"
+zv_finish

@@ -6,37 +6,33 @@
 set -u
 HOST=$(cd "$1" && pwd)
 WIN=$(cd "$2" && pwd)
-ARTEFACTS=${ARTEFACTS:-$WIN/artefacts}
 . "$(dirname "$0")/lib.sh"
-trap wine_teardown EXIT
 
 EXE="$WIN/shell/zvupdate.exe"
-[ -f "$EXE" ] || fail "no $EXE"
-wine_setup
-C=$(wine_c_drive)
+[ -f "$EXE" ] || { zv_log "no $EXE"; exit 2; }
+zv_start_xvfb 1024 768
+zv_make_prefix
+C=$(zv_drive_c)
 mkdir -p "$C/update"
 cp "$EXE" "$C/update/setup.exe"
-"$HOST/tests/stamp_fixture" "$EXE" "$C/update/stamped.exe" || fail "stamping failed"
+"$HOST/tests/stamp_fixture" "$EXE" "$C/update/stamped.exe" || { zv_log "stamping failed"; exit 2; }
 
-log "unstamped: the message box must appear"
-wine_start 'C:\update\setup.exe'
+zv_start unstamped 'C:\update\setup.exe'
 # The box has no caption of its own: Wine gives it "Error".
-wine_wait_window '^Error$' || fail "no message box appeared"
-sleep 0.5
-wine_screenshot unstamped-message.png
-wine_trace_has 'zvupdate: message id=0 style=0x10 text=Please run QUILLON before to use this program!' ||
-    fail "trace does not show the unstamped message"
-xdotool key --window "$WINE_WINDOW" Return
-wine_finish || fail "the updater did not end after OK"
-[ "$WINE_EXIT" = 0 ] || fail "exit code $WINE_EXIT, expected 0"
-wine_trace_has 'zvupdate: answer id=0 answer=1' || fail "OK was not the answer"
-log "unstamped: message shown, OK, exit 0"
+box=$(zv_wait_window Error)
+zv_check "the message box appears" test -n "$box"
+zv_screenshot unstamped-message
+zv_check "the trace shows the unstamped message with the stop icon and OK" \
+    zv_wait_trace unstamped '^message id=0 style=0x10 text=Please run QUILLON before to use this program!$'
+zv_key Return
+zv_check "the updater ends after OK" zv_wait_exit unstamped 30
+zv_check "exit code 0 (got $ZV_RC)" test "$ZV_RC" = 0
+zv_check "OK was the answer" zv_wait_trace unstamped '^answer id=0 answer=1$' 1
 
-log "stamped: must not show the message"
-wine_start 'C:\update\stamped.exe'
-wine_finish || fail "the stamped updater did not end"
-[ "$WINE_EXIT" = 0 ] || fail "stamped: exit code $WINE_EXIT, expected 0"
-wine_trace_has 'zvupdate: start entries=2' || fail "the stamped updater did not see its 2 entries"
-if wine_trace_has 'zvupdate: message '; then fail "the stamped updater showed a message"; fi
-log "stamped: no message"
-log "PASS"
+zv_start stamped 'C:\update\stamped.exe'
+zv_check "the stamped updater sees its 2 entries" zv_wait_trace stamped '^start entries=2$'
+zv_check "the stamped updater shows its welcome page, not the message" zv_wait_trace stamped '^page 401 '
+if zv_trace stamped | grep -q 'Please run QUILLON'; then zv_check "no unstamped message" false; fi
+zv_key Escape
+zv_check "the stamped updater ends on Quit" zv_wait_exit stamped 30
+zv_finish
