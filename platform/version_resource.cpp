@@ -234,7 +234,7 @@ bool ReadNode(const Tree& tree, uint32_t start, uint32_t limit, Node* node) {
     uint32_t unit = tree.is16 ? 1 : 2;
     uint32_t at = node->keyStart;
     for (;;) {
-        if (node->end - at < unit) return false;  // no zero ends the key
+        if (at > node->end || node->end - at < unit) return false;  // no zero ends the key
         bool zero = tree.is16 ? tree.block[at] == 0 : LoadU16LE(tree.block + at) == 0;
         at += unit;
         if (zero) break;
@@ -360,8 +360,12 @@ uint32_t VersionBlockSize(const FileBytes& file) {
     ReadResourceHead(file, span, head, sizeof head);
     uint64_t size;
     if (span.kind == ExecutableKind::Ne) {
-        // The system leaves room for its own wide copies of 16-bit texts.
-        size = span.length > kFixedInfoSize ? (uint64_t{span.length} - kFixedInfoSize) * 4 : 0;
+        // The system leaves room for its own wide copies of 16-bit texts. Its
+        // size for a resource shorter than the fixed file information wraps
+        // round to a size no block can have: such a file has no version
+        // information to give.
+        if (span.length < kFixedInfoSize) return 0;
+        size = (uint64_t{span.length} - kFixedInfoSize) * 4;
     } else {
         size = uint64_t{span.length} * 2 + 4;
     }
@@ -381,9 +385,11 @@ bool ReadVersionBlock(const FileBytes& file, void* block, uint32_t size) {
     if (count != 0 && !file.readAt(file, span.offset, bytes, count)) return false;
     if (size < VersionBlockNeed(bytes, size)) return false;
     // The system marks the block of a 32-bit executable, whatever layout its
-    // resource has.
+    // resource has; not over the root's own header, though, whose length and
+    // layout byte bound every later query.
     uint32_t rootLength = LoadU16LE(bytes);
-    if (span.kind != ExecutableKind::Ne && uint64_t{rootLength} + sizeof kConvertedSignature <= size) {
+    if (span.kind != ExecutableKind::Ne && rootLength >= kHeader32 &&
+        uint64_t{rootLength} + sizeof kConvertedSignature <= size) {
         std::memcpy(bytes + rootLength, kConvertedSignature, sizeof kConvertedSignature);
     }
     return true;

@@ -94,10 +94,10 @@ bool IsVersionBlock16(const void* block, uint32_t size);
 // values given as they are stored, and for the 32-bit layout's texts
 // (wType not 0) the length of the 8-bit copy, its zero included, which the
 // query writes into the room behind the resource (characters outside code
-// page 1252 become "?"). A text node with no value (wValueLength 0) is
-// present and empty: *value points at a zero byte and *length is 0.
-// False when a key is missing, the block is malformed there, or (a block
-// not made by ReadVersionBlock) the room for an 8-bit copy lies outside it.
+// page 1252 take the system's best fit, or "?"). A text node with no value
+// (wValueLength 0) is present and empty: *value points at a zero byte and
+// *length is 0; so is a text whose 8-bit copy has no room in the block.
+// False when a key is missing or the block is malformed on the way to it.
 bool QueryVersionBlock(void* block, uint32_t size, const char* subBlock, const void** value,
                        uint32_t* length);
 

@@ -30,7 +30,7 @@ const ProductVersion kPackageVersion = MakeVersion(1, 2, 1, 31);
 const ProductVersion kOlder = MakeVersion(1, 2, 1, 28);
 const ProductVersion kNewer = MakeVersion(1, 3, 0, 0);
 
-struct ProductFileSpec {
+struct ProductFileDescription {
     bool present = true;
     std::string internalName;  // empty: the file's own name
     ProductVersion version = kOlder;
@@ -46,22 +46,22 @@ struct Machine {
     std::string dir = "\\ZARVEL";
     std::string inst;  // empty: no "inst" key
     std::string productDir = "ZARVEL";  // host directory under drive C
-    ProductFileSpec act16, sa16, act32, sa32;
+    ProductFileDescription act16, sa16, act32, sa32;
     bool plmr16 = true, plmr32 = true;
     bool plmr16InUse = false, plmr32InUse = false;
     bool plmr32InProductDir = false;  // instead of the system directory
     bool updater = true;
 };
 
-std::vector<uint8_t> ProductFileBytes(const std::string& name, const ProductFileSpec& spec, bool mainProgram,
+std::vector<uint8_t> ProductFileBytes(const std::string& name, const ProductFileDescription& desc, bool mainProgram,
                                       ExeFormat format) {
     std::vector<uint8_t> data(32, 0);
-    if (mainProgram && spec.markerWord >= 0) {
-        AppendBytes(&data, MarkerBlockBytes(KEY_MARKER_WORD, {static_cast<uint8_t>(spec.markerWord),
-                                                             static_cast<uint8_t>(spec.markerWord >> 8)}));
+    if (mainProgram && desc.markerWord >= 0) {
+        AppendBytes(&data, MarkerBlockBytes(KEY_MARKER_WORD, {static_cast<uint8_t>(desc.markerWord),
+                                                             static_cast<uint8_t>(desc.markerWord >> 8)}));
     }
     return BuildVersionedExecutable(
-        format, ProductVersionInfo(spec.version, spec.language, spec.internalName.empty() ? name : spec.internalName),
+        format, ProductVersionInfo(desc.version, desc.language, desc.internalName.empty() ? name : desc.internalName),
         data);
 }
 

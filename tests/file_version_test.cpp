@@ -40,11 +40,11 @@ TEST_F(FileVersionTest, StatusesAndWhatTheyLeave) {
     WriteFileBytes(dir / "short.bin", BuildVersionedExecutable(ExeFormat::Pe32Plus, ProductVersionInfo(v, 0x409, "zvsa32.bi")));
     WriteFileBytes(dir / "german.exe",
                    BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(v, 0x407, "zvact32.exe", "040704B0")));
-    VersionInfoSpec bare = ProductVersionInfo(v, 0x409, "zvact.exe");
+    VersionInfoDescription bare = ProductVersionInfo(v, 0x409, "zvact.exe");
     bare.fixedInfo = false;
     bare.varFileInfo = false;
     WriteFileBytes(dir / "bare.exe", BuildVersionedExecutable(ExeFormat::Ne, bare));
-    ExeSpec none;
+    ExeDescription none;
     WriteFileBytes(dir / "none.exe", BuildExecutable(none));
     WriteFileText(dir / "text.bin", "no executable at all");
     struct Case {

@@ -56,7 +56,7 @@ Answers Ask(const std::vector<uint8_t>& file, const char* nameQuery = "\\StringF
 
 const ExeFormat kFormats[] = {ExeFormat::Pe32, ExeFormat::Pe32Plus, ExeFormat::Ne};
 
-VersionInfoSpec Usual(const std::string& name) { return ProductVersionInfo(MakeVersion(1, 2, 1, 31), 0x409, name); }
+VersionInfoDescription Usual(const std::string& name) { return ProductVersionInfo(MakeVersion(1, 2, 1, 31), 0x409, name); }
 
 }  // namespace
 
@@ -91,7 +91,7 @@ TEST(VersionResource, TheThreeValuesComeOutOfEveryFormat) {
 TEST(VersionResource, BlockSizeAndLayoutAreTheSystemsOwn) {
     // 32-bit executables: twice the resource and "FE2X" behind it; 16-bit:
     // room for four times the resource after its fixed information.
-    VersionInfoSpec info = Usual("zvact.exe");
+    VersionInfoDescription info = Usual("zvact.exe");
     std::vector<uint8_t> wide = BuildVersionInfo(info, VersionLayout::Wide);
     std::vector<uint8_t> narrow = BuildVersionInfo(info, VersionLayout::Narrow);
     std::vector<uint8_t> pe = BuildVersionedExecutable(ExeFormat::Pe32, info);
@@ -106,11 +106,11 @@ TEST(VersionResource, BlockSizeAndLayoutAreTheSystemsOwn) {
     EXPECT_FALSE(ReadVersionBlock(peBytes, block.data(), static_cast<uint32_t>(wide.size())))
         << "a block without room for the 8-bit copies is refused";
 
-    ExeSpec spec;
-    spec.format = ExeFormat::Ne;
-    spec.neAlignShift = 4;
-    spec.resources.push_back(FixtureResource{16, "", 1, "", 0, narrow});
-    std::vector<uint8_t> ne = BuildExecutable(spec);
+    ExeDescription desc;
+    desc.format = ExeFormat::Ne;
+    desc.neAlignShift = 4;
+    desc.resources.push_back(FixtureResource{16, "", 1, "", 0, narrow});
+    std::vector<uint8_t> ne = BuildExecutable(desc);
     FileBytes neBytes = MemoryFileBytes(ne.data(), ne.size());
     uint32_t stored = static_cast<uint32_t>((narrow.size() + 15) / 16 * 16);  // whole alignment units
     ASSERT_EQ(VersionBlockSize(neBytes), (stored - 52) * 4);
@@ -119,6 +119,12 @@ TEST(VersionResource, BlockSizeAndLayoutAreTheSystemsOwn) {
     EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + static_cast<long>(narrow.size())), narrow);
     EXPECT_TRUE(IsVersionBlock16(block.data(), static_cast<uint32_t>(block.size())));
     EXPECT_NE(std::memcmp(block.data() + narrow.size(), "FE2X", 4), 0) << "no mark on a 16-bit file's block";
+
+    // A 16-bit resource shorter than the fixed file information gives no
+    // block (the system's size for it wraps round).
+    desc.resources[0].data.resize(40);
+    ne = BuildExecutable(desc);
+    EXPECT_EQ(VersionBlockSize(MemoryFileBytes(ne.data(), ne.size())), 0u);
 }
 
 TEST(VersionResource, OnlyTypeSixteenIdOneInTheFirstLanguageCounts) {
@@ -129,10 +135,10 @@ TEST(VersionResource, OnlyTypeSixteenIdOneInTheFirstLanguageCounts) {
             return FixtureResource{16, "", id, "", language, BuildVersionInfo(Usual(name), layout)};
         };
         auto build = [&](std::vector<FixtureResource> resources) {
-            ExeSpec spec;
-            spec.format = format;
-            spec.resources = std::move(resources);
-            return BuildExecutable(spec);
+            ExeDescription desc;
+            desc.format = format;
+            desc.resources = std::move(resources);
+            return BuildExecutable(desc);
         };
         EXPECT_EQ(Ask(build({})).size, 0u) << "no resources";
         EXPECT_EQ(Ask(build({FixtureResource{10, "", 1, "", 0x409, {1, 2, 3}}})).size, 0u) << "another type";
@@ -145,20 +151,20 @@ TEST(VersionResource, OnlyTypeSixteenIdOneInTheFirstLanguageCounts) {
         namedType.typeName = "VERSIONS";
         EXPECT_EQ(Ask(build({namedType, resource("real.exe", 1)})).internalName, "real.exe");
     }
-    ExeSpec spec;
-    spec.resources = {FixtureResource{16, "", 1, "", 0x407, BuildVersionInfo(Usual("erste.exe"), VersionLayout::Wide)},
+    ExeDescription desc;
+    desc.resources = {FixtureResource{16, "", 1, "", 0x407, BuildVersionInfo(Usual("erste.exe"), VersionLayout::Wide)},
                       FixtureResource{16, "", 1, "", 0x409, BuildVersionInfo(Usual("second.exe"), VersionLayout::Wide)}};
-    EXPECT_EQ(Ask(BuildExecutable(spec)).internalName, "erste.exe");
+    EXPECT_EQ(Ask(BuildExecutable(desc)).internalName, "erste.exe");
 }
 
 TEST(VersionResource, NeResourcesAreFoundAtEveryAlignmentShift) {
     for (uint16_t shift : {0, 1, 4, 9, 12}) {
-        ExeSpec spec;
-        spec.format = ExeFormat::Ne;
-        spec.neAlignShift = shift;
-        spec.data = std::vector<uint8_t>(700, 0x55);  // puts the resource further out
-        spec.resources.push_back(FixtureResource{16, "", 1, "", 0, BuildVersionInfo(Usual("zvsa.bin"), VersionLayout::Narrow)});
-        Answers a = Ask(BuildExecutable(spec));
+        ExeDescription desc;
+        desc.format = ExeFormat::Ne;
+        desc.neAlignShift = shift;
+        desc.data = std::vector<uint8_t>(700, 0x55);  // puts the resource further out
+        desc.resources.push_back(FixtureResource{16, "", 1, "", 0, BuildVersionInfo(Usual("zvsa.bin"), VersionLayout::Narrow)});
+        Answers a = Ask(BuildExecutable(desc));
         EXPECT_EQ(a.internalName, "zvsa.bin") << "shift " << shift;
         EXPECT_EQ(a.version.low, 0x0001001Fu) << "shift " << shift;
     }
@@ -167,7 +173,7 @@ TEST(VersionResource, NeResourcesAreFoundAtEveryAlignmentShift) {
 TEST(VersionResource, QueriesWalkKeysWithoutRegardToCase) {
     for (ExeFormat format : kFormats) {
         SCOPED_TRACE(ExeFormatName(format));
-        VersionInfoSpec info = Usual("zvact.exe");
+        VersionInfoDescription info = Usual("zvact.exe");
         info.tables[0].key = "040904e4";
         std::vector<uint8_t> file = BuildVersionedExecutable(format, info);
         struct Case {
@@ -197,23 +203,23 @@ TEST(VersionResource, QueriesWalkKeysWithoutRegardToCase) {
 TEST(VersionResource, MissingPartsAnswerNothingAndEmptyTextsArePresent) {
     for (ExeFormat format : kFormats) {
         SCOPED_TRACE(ExeFormatName(format));
-        VersionInfoSpec noFixed = Usual("zvact.exe");
+        VersionInfoDescription noFixed = Usual("zvact.exe");
         noFixed.fixedInfo = false;
         Answers a = Ask(BuildVersionedExecutable(format, noFixed));
         EXPECT_FALSE(a.fixed);
         EXPECT_EQ(a.internalName, "zvact.exe");
 
-        VersionInfoSpec noVars = Usual("zvact.exe");
+        VersionInfoDescription noVars = Usual("zvact.exe");
         noVars.varFileInfo = false;
         EXPECT_FALSE(Ask(BuildVersionedExecutable(format, noVars)).translation);
-        VersionInfoSpec emptyList = Usual("zvact.exe");
+        VersionInfoDescription emptyList = Usual("zvact.exe");
         emptyList.translations.clear();
         EXPECT_FALSE(Ask(BuildVersionedExecutable(format, emptyList)).translation);
-        VersionInfoSpec two = Usual("zvact.exe");
+        VersionInfoDescription two = Usual("zvact.exe");
         two.translations = {0x040C | (1252u << 16), 0x0409 | (1252u << 16)};
         EXPECT_EQ(Ask(BuildVersionedExecutable(format, two)).language, 0x040C) << "the first entry";
 
-        VersionInfoSpec noStrings = Usual("zvact.exe");
+        VersionInfoDescription noStrings = Usual("zvact.exe");
         noStrings.stringFileInfo = false;
         EXPECT_FALSE(Ask(BuildVersionedExecutable(format, noStrings)).name);
 
@@ -222,7 +228,7 @@ TEST(VersionResource, MissingPartsAnswerNothingAndEmptyTextsArePresent) {
         EXPECT_EQ(empty.internalName, "");
         EXPECT_EQ(empty.nameLength, 1u);
         for (bool last : {true, false}) {
-            VersionInfoSpec noValue = Usual("ignored");
+            VersionInfoDescription noValue = Usual("ignored");
             noValue.tables[0].texts.back().noValue = true;
             if (!last) noValue.tables[0].texts.push_back({"ProductName", "Zarvel"});
             Answers none = Ask(BuildVersionedExecutable(format, noValue));

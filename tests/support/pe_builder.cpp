@@ -93,14 +93,14 @@ VersionNode TextNode(const VersionText& text, VersionLayout layout) {
     return node;
 }
 
-std::vector<uint8_t> FixedFileInfo(const VersionInfoSpec& spec, VersionLayout layout) {
+std::vector<uint8_t> FixedFileInfo(const VersionInfoDescription& desc, VersionLayout layout) {
     std::vector<uint8_t> out;
     PushU32(out, 0xFEEF04BD);  // signature
     PushU32(out, 0x00010000);  // structure version
-    PushU32(out, spec.fileVersion.high);
-    PushU32(out, spec.fileVersion.low);
-    PushU32(out, spec.productVersion.high);
-    PushU32(out, spec.productVersion.low);
+    PushU32(out, desc.fileVersion.high);
+    PushU32(out, desc.fileVersion.low);
+    PushU32(out, desc.productVersion.high);
+    PushU32(out, desc.productVersion.low);
     PushU32(out, 0x3F);  // flags mask
     PushU32(out, 0);     // flags
     PushU32(out, layout == VersionLayout::Wide ? 0x00040004 : 0x00000001);  // NT Win32 / Win16
@@ -233,13 +233,13 @@ std::vector<uint8_t> ResourceSection(const std::vector<FixtureResource>& resourc
     return out;
 }
 
-std::vector<uint8_t> BuildPe(const ExeSpec& spec) {
-    bool plus = spec.format == ExeFormat::Pe32Plus;
+std::vector<uint8_t> BuildPe(const ExeDescription& desc) {
+    bool plus = desc.format == ExeFormat::Pe32Plus;
     std::vector<Section> sections;
-    sections.push_back(Section{".data", kSectionAlignment, spec.data.empty() ? std::vector<uint8_t>(16, 0) : spec.data});
+    sections.push_back(Section{".data", kSectionAlignment, desc.data.empty() ? std::vector<uint8_t>(16, 0) : desc.data});
     uint32_t resourceRva = static_cast<uint32_t>(AlignUp(kSectionAlignment + sections[0].bytes.size(), kSectionAlignment));
-    if (!spec.resources.empty()) {
-        sections.push_back(Section{".rsrc", resourceRva, ResourceSection(spec.resources, resourceRva)});
+    if (!desc.resources.empty()) {
+        sections.push_back(Section{".rsrc", resourceRva, ResourceSection(desc.resources, resourceRva)});
     }
     const uint32_t optionalSize = plus ? 240 : 224;
     const uint32_t headersEnd = kPeOffset + 4 + 20 + optionalSize + 40 * static_cast<uint32_t>(sections.size());
@@ -319,11 +319,11 @@ std::vector<uint8_t> BuildPe(const ExeSpec& spec) {
 
 constexpr uint32_t kNeOffset = 0x40;
 
-std::vector<uint8_t> BuildNe(const ExeSpec& spec) {
-    const uint32_t unit = 1u << spec.neAlignShift;
+std::vector<uint8_t> BuildNe(const ExeDescription& desc) {
+    const uint32_t unit = 1u << desc.neAlignShift;
     // The resource table, relative to its own start; names follow the types.
     std::vector<uint8_t> table;
-    PushU16(table, spec.neAlignShift);
+    PushU16(table, desc.neAlignShift);
     struct Pending {
         size_t entry;
         const FixtureResource* resource;
@@ -332,7 +332,7 @@ std::vector<uint8_t> BuildNe(const ExeSpec& spec) {
     std::vector<std::pair<size_t, std::string>> nameRefs;
     std::vector<std::string> typeOrder;
     std::vector<std::vector<const FixtureResource*>> groups;
-    for (const FixtureResource& r : spec.resources) {
+    for (const FixtureResource& r : desc.resources) {
         std::string key = r.typeName.empty() ? "#" + std::to_string(r.type) : r.typeName;
         auto at = std::find(typeOrder.begin(), typeOrder.end(), key);
         if (at == typeOrder.end()) {
@@ -414,11 +414,11 @@ std::vector<uint8_t> BuildNe(const ExeSpec& spec) {
     PushU16(out, 0);
     out.push_back(0);
     PutU16(out, ne + 0x20, static_cast<uint16_t>(description.size() + 4));
-    PutU16(out, ne + 0x32, spec.neAlignShift);  // segment alignment shift
-    PutU16(out, ne + 0x34, static_cast<uint16_t>(spec.resources.size()));
+    PutU16(out, ne + 0x32, desc.neAlignShift);  // segment alignment shift
+    PutU16(out, ne + 0x34, static_cast<uint16_t>(desc.resources.size()));
     out[ne + 0x36] = 2;  // Windows
     PutU16(out, ne + 0x3E, 0x030A);  // Windows 3.10
-    out.insert(out.end(), spec.data.begin(), spec.data.end());
+    out.insert(out.end(), desc.data.begin(), desc.data.end());
     for (const Pending& p : pending) {
         PadTo(out, unit);
         if (out.size() / unit > 0xFFFF) throw std::length_error("NE resource beyond reach of its shift");
@@ -431,34 +431,34 @@ std::vector<uint8_t> BuildNe(const ExeSpec& spec) {
 
 }  // namespace
 
-VersionInfoSpec ProductVersionInfo(zv::ProductVersion version, uint16_t language, const std::string& internalName,
+VersionInfoDescription ProductVersionInfo(zv::ProductVersion version, uint16_t language, const std::string& internalName,
                                    const std::string& table) {
-    VersionInfoSpec spec;
-    spec.fileVersion = version;
-    spec.productVersion = version;
-    spec.translations = {static_cast<uint32_t>(language) | (1252u << 16)};
+    VersionInfoDescription desc;
+    desc.fileVersion = version;
+    desc.productVersion = version;
+    desc.translations = {static_cast<uint32_t>(language) | (1252u << 16)};
     char versionText[32];
     std::snprintf(versionText, sizeof versionText, "%u.%u.%u.%u", zv::VersionMajor(version),
                   zv::VersionMinor(version), zv::VersionRelease(version), zv::VersionBuild(version));
-    spec.tables = {VersionTextTable{table,
+    desc.tables = {VersionTextTable{table,
                                     {{"CompanyName", "Fixture Works"},
                                      {"FileVersion", versionText},
                                      {"InternalName", internalName}}}};
-    return spec;
+    return desc;
 }
 
-std::vector<uint8_t> BuildVersionInfo(const VersionInfoSpec& spec, VersionLayout layout) {
+std::vector<uint8_t> BuildVersionInfo(const VersionInfoDescription& desc, VersionLayout layout) {
     VersionNode root;
     root.key = "VS_VERSION_INFO";
-    if (spec.fixedInfo) {
-        root.value = FixedFileInfo(spec, layout);
+    if (desc.fixedInfo) {
+        root.value = FixedFileInfo(desc, layout);
         root.valueLength = static_cast<uint16_t>(root.value.size());
     }
-    if (spec.stringFileInfo) {
+    if (desc.stringFileInfo) {
         VersionNode strings;
         strings.key = "StringFileInfo";
         strings.type = 1;
-        for (const VersionTextTable& t : spec.tables) {
+        for (const VersionTextTable& t : desc.tables) {
             VersionNode table;
             table.key = t.key;
             table.type = 1;
@@ -467,13 +467,13 @@ std::vector<uint8_t> BuildVersionInfo(const VersionInfoSpec& spec, VersionLayout
         }
         root.children.push_back(strings);
     }
-    if (spec.varFileInfo) {
+    if (desc.varFileInfo) {
         VersionNode vars;
         vars.key = "VarFileInfo";
         vars.type = 1;
         VersionNode translation;
         translation.key = "Translation";
-        for (uint32_t t : spec.translations) PushU32(translation.value, t);
+        for (uint32_t t : desc.translations) PushU32(translation.value, t);
         translation.valueLength = static_cast<uint16_t>(translation.value.size());
         vars.children.push_back(translation);
         root.children.push_back(vars);
@@ -490,19 +490,19 @@ const char* ExeFormatName(ExeFormat format) {
     return "?";
 }
 
-std::vector<uint8_t> BuildExecutable(const ExeSpec& spec) {
-    return spec.format == ExeFormat::Ne ? BuildNe(spec) : BuildPe(spec);
+std::vector<uint8_t> BuildExecutable(const ExeDescription& desc) {
+    return desc.format == ExeFormat::Ne ? BuildNe(desc) : BuildPe(desc);
 }
 
-std::vector<uint8_t> BuildVersionedExecutable(ExeFormat format, const VersionInfoSpec& info,
+std::vector<uint8_t> BuildVersionedExecutable(ExeFormat format, const VersionInfoDescription& info,
                                               const std::vector<uint8_t>& data) {
-    ExeSpec spec;
-    spec.format = format;
-    spec.data = data;
+    ExeDescription desc;
+    desc.format = format;
+    desc.data = data;
     FixtureResource version;
     version.data = BuildVersionInfo(info, format == ExeFormat::Ne ? VersionLayout::Narrow : VersionLayout::Wide);
-    spec.resources.push_back(version);
-    return BuildExecutable(spec);
+    desc.resources.push_back(version);
+    return BuildExecutable(desc);
 }
 
 std::vector<uint8_t> MarkerBlockBytes(uint32_t key, const std::vector<uint8_t>& data) {

@@ -25,7 +25,7 @@ struct VersionTextTable {
 };
 
 // What a version resource says.
-struct VersionInfoSpec {
+struct VersionInfoDescription {
     bool fixedInfo = true;  // false: the root carries no VS_FIXEDFILEINFO
     zv::ProductVersion fileVersion{0, 0};
     zv::ProductVersion productVersion{0, 0};
@@ -38,13 +38,13 @@ struct VersionInfoSpec {
 // The usual resource: the file version (also as product version), one
 // translation (language, code page 1252) and table `table` with
 // "CompanyName", "FileVersion" and "InternalName" = `internalName`.
-VersionInfoSpec ProductVersionInfo(zv::ProductVersion version, uint16_t language,
+VersionInfoDescription ProductVersionInfo(zv::ProductVersion version, uint16_t language,
                                    const std::string& internalName, const std::string& table = "040904E4");
 
 enum class VersionLayout { Wide, Narrow };  // 32-bit (wType, UTF-16) or 16-bit (8-bit texts)
 
 // The bytes of a VS_VERSIONINFO resource.
-std::vector<uint8_t> BuildVersionInfo(const VersionInfoSpec& spec, VersionLayout layout);
+std::vector<uint8_t> BuildVersionInfo(const VersionInfoDescription& desc, VersionLayout layout);
 
 enum class ExeFormat { Pe32, Pe32Plus, Ne };
 
@@ -59,19 +59,19 @@ struct FixtureResource {
     std::vector<uint8_t> data;
 };
 
-struct ExeSpec {
+struct ExeDescription {
     ExeFormat format = ExeFormat::Pe32;
     std::vector<FixtureResource> resources;  // in directory order
     std::vector<uint8_t> data;               // the data section (PE) or bytes behind the tables (NE)
     uint16_t neAlignShift = 4;
 };
 
-std::vector<uint8_t> BuildExecutable(const ExeSpec& spec);
+std::vector<uint8_t> BuildExecutable(const ExeDescription& desc);
 
 // A file of `format` whose one resource is the version resource made from
 // `info` (id 1, language 0x409) in its format's layout, with `data` in its
 // data section.
-std::vector<uint8_t> BuildVersionedExecutable(ExeFormat format, const VersionInfoSpec& info,
+std::vector<uint8_t> BuildVersionedExecutable(ExeFormat format, const VersionInfoDescription& info,
                                               const std::vector<uint8_t>& data = {});
 
 // 77 77, the key (little-endian), the data.

@@ -17,22 +17,22 @@ using namespace zvtest;
 
 namespace {
 
-std::vector<uint8_t> Versioned(ExeFormat format, const VersionInfoSpec& info) {
+std::vector<uint8_t> Versioned(ExeFormat format, const VersionInfoDescription& info) {
     return BuildVersionedExecutable(format, info);
 }
 
-VersionInfoSpec Usual(const std::string& name) {
+VersionInfoDescription Usual(const std::string& name) {
     return ProductVersionInfo(zv::MakeVersion(1, 2, 1, 31), 0x409, name);
 }
 
 std::vector<uint8_t> WithVersionResources(ExeFormat format, std::vector<FixtureResource> resources) {
-    ExeSpec spec;
-    spec.format = format;
-    spec.resources = std::move(resources);
-    return BuildExecutable(spec);
+    ExeDescription desc;
+    desc.format = format;
+    desc.resources = std::move(resources);
+    return BuildExecutable(desc);
 }
 
-FixtureResource VersionResource(const VersionInfoSpec& info, VersionLayout layout, uint16_t id = 1,
+FixtureResource VersionResource(const VersionInfoDescription& info, VersionLayout layout, uint16_t id = 1,
                                 uint16_t language = 0x409) {
     FixtureResource r;
     r.id = id;
@@ -51,36 +51,36 @@ void WriteVersions(const std::string& dir) {
         WriteFileBytes(prefix + "upper.dll", Versioned(format, Usual("ZVRES32.DLL")));
         WriteFileBytes(prefix + "othertable.exe",
                        Versioned(format, ProductVersionInfo(zv::MakeVersion(3, 1, 0, 7), 0x407, "zvact.exe", "040704B0")));
-        VersionInfoSpec two = Usual("zvact.exe");
+        VersionInfoDescription two = Usual("zvact.exe");
         two.tables.insert(two.tables.begin(), VersionTextTable{"040704B0", {{"InternalName", "andere.exe"}}});
         WriteFileBytes(prefix + "twotables.exe", Versioned(format, two));
         WriteFileBytes(prefix + "lowertable.exe",
                        Versioned(format, ProductVersionInfo(zv::MakeVersion(1, 0, 0, 1), 0x409, "zvsa32.bin", "040904e4")));
         WriteFileBytes(prefix + "emptyname.exe", Versioned(format, Usual("")));
-        VersionInfoSpec noValue = Usual("x");
+        VersionInfoDescription noValue = Usual("x");
         noValue.tables[0].texts.back().noValue = true;
         WriteFileBytes(prefix + "novaluelast.exe", Versioned(format, noValue));
-        VersionInfoSpec noValueMid = Usual("x");
+        VersionInfoDescription noValueMid = Usual("x");
         noValueMid.tables[0].texts.back().noValue = true;
         noValueMid.tables[0].texts.push_back({"ProductName", "Zarvel"});
         WriteFileBytes(prefix + "novaluemid.exe", Versioned(format, noValueMid));
-        VersionInfoSpec noFixed = Usual("zvact.exe");
+        VersionInfoDescription noFixed = Usual("zvact.exe");
         noFixed.fixedInfo = false;
         WriteFileBytes(prefix + "nofixed.exe", Versioned(format, noFixed));
-        VersionInfoSpec noVars = Usual("zvact.exe");
+        VersionInfoDescription noVars = Usual("zvact.exe");
         noVars.varFileInfo = false;
         WriteFileBytes(prefix + "novars.exe", Versioned(format, noVars));
-        VersionInfoSpec emptyTranslation = Usual("zvact.exe");
+        VersionInfoDescription emptyTranslation = Usual("zvact.exe");
         emptyTranslation.translations.clear();
         WriteFileBytes(prefix + "emptytranslation.exe", Versioned(format, emptyTranslation));
-        VersionInfoSpec twoTranslations = Usual("zvact.exe");
+        VersionInfoDescription twoTranslations = Usual("zvact.exe");
         twoTranslations.translations = {0x407u | (1200u << 16), 0x409u | (1252u << 16)};
         WriteFileBytes(prefix + "twotranslations.exe", Versioned(format, twoTranslations));
-        VersionInfoSpec noStrings = Usual("zvact.exe");
+        VersionInfoDescription noStrings = Usual("zvact.exe");
         noStrings.stringFileInfo = false;
         WriteFileBytes(prefix + "nostrings.exe", Versioned(format, noStrings));
         WriteFileBytes(prefix + "accents.exe", Versioned(format, Usual("zv\xC3\xA9\xE2\x82\xAC\xC4\x80.exe")));
-        VersionInfoSpec big = Usual("zvact32.exe");
+        VersionInfoDescription big = Usual("zvact32.exe");
         for (int i = 0; i < 40; ++i) {
             big.tables[0].texts.push_back({"Comment" + std::to_string(i), std::string(50 + i, 'a' + i % 26)});
         }
@@ -120,21 +120,33 @@ void WriteVersions(const std::string& dir) {
                    WithVersionResources(ExeFormat::Pe32, {VersionResource(Usual("zvact.exe"), VersionLayout::Wide, 1, 0x0C0C)}));
     // NE alignment shifts.
     for (uint16_t shift : {0, 1, 9}) {
-        ExeSpec spec;
-        spec.format = ExeFormat::Ne;
-        spec.neAlignShift = shift;
-        spec.resources.push_back(VersionResource(Usual("zvsa.bin"), VersionLayout::Narrow));
-        WriteFileBytes(dir + "/ne_shift" + std::to_string(shift) + ".bin", BuildExecutable(spec));
+        ExeDescription desc;
+        desc.format = ExeFormat::Ne;
+        desc.neAlignShift = shift;
+        desc.resources.push_back(VersionResource(Usual("zvsa.bin"), VersionLayout::Narrow));
+        WriteFileBytes(dir + "/ne_shift" + std::to_string(shift) + ".bin", BuildExecutable(desc));
     }
     // An NE file cut inside the padding of its last resource.
     {
-        ExeSpec spec;
-        spec.format = ExeFormat::Ne;
-        spec.neAlignShift = 9;
-        spec.resources.push_back(VersionResource(Usual("zvact.exe"), VersionLayout::Narrow));
-        std::vector<uint8_t> bytes = BuildExecutable(spec);
+        ExeDescription desc;
+        desc.format = ExeFormat::Ne;
+        desc.neAlignShift = 9;
+        desc.resources.push_back(VersionResource(Usual("zvact.exe"), VersionLayout::Narrow));
+        std::vector<uint8_t> bytes = BuildExecutable(desc);
         bytes.resize(bytes.size() - 100);
         WriteFileBytes(dir + "/ne_cutpadding.exe", bytes);
+    }
+    // Resources smaller than a VS_FIXEDFILEINFO: a root without value or
+    // children, and one whose length claims more than the resource holds.
+    for (ExeFormat format : formats) {
+        VersionLayout layout = format == ExeFormat::Ne ? VersionLayout::Narrow : VersionLayout::Wide;
+        VersionInfoDescription empty;
+        empty.fixedInfo = empty.varFileInfo = empty.stringFileInfo = false;
+        FixtureResource tiny = VersionResource(empty, layout);
+        WriteFileBytes(dir + "/" + ExeFormatName(format) + "_tiny.exe", WithVersionResources(format, {tiny}));
+        FixtureResource claims = VersionResource(Usual("zvact.exe"), layout);
+        claims.data.resize(48);
+        WriteFileBytes(dir + "/" + ExeFormatName(format) + "_claimsmore.exe", WithVersionResources(format, {claims}));
     }
     WriteFileText(dir + "/text.txt", "hello, this is no executable\r\n");
     std::vector<uint8_t> dos(128, 0);

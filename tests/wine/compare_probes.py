@@ -8,6 +8,7 @@ lines of the form  FILE <TAB> WINDOWS LINE <TAB> HOST LINE  ('#' starts a
 comment). Prints what it compared and every difference; exits 1 when a
 difference is not listed or a listed one did not show.
 """
+import difflib
 import sys
 
 
@@ -19,28 +20,45 @@ def read_known(path):
             if not line.strip() or line.startswith("#"):
                 continue
             parts = line.split("\t")
+            if len(parts) == 2:
+                parts.append("")  # a line that only the system gives
             if len(parts) != 3:
                 sys.exit(f"{path}: expected FILE<TAB>WINDOWS<TAB>HOST: {line!r}")
             known.add(tuple(parts))
     return known
 
 
+def split_files(lines):
+    """The lines of each "== FILE" block, in order."""
+    blocks = []
+    for line in lines:
+        if line.startswith("== ") or not blocks:
+            blocks.append((line[3:] if line.startswith("== ") else "?", []))
+        blocks[-1][1].append(line)
+    return blocks
+
+
 def differences(win_path, host_path):
+    """(FILE, system line, portable line) for every line that differs; a line
+    that only one side has is paired with an empty one."""
     with open(win_path, encoding="latin-1") as f:
-        win = [l.rstrip("\r\n") for l in f]
+        win = split_files([l.rstrip("\r\n") for l in f])
     with open(host_path, encoding="latin-1") as f:
-        host = [l.rstrip("\r\n") for l in f]
-    if len(win) != len(host):
-        print(f"MISMATCH: {win_path} has {len(win)} lines, {host_path} has {len(host)}")
-        return None, len(win)
+        host = split_files([l.rstrip("\r\n") for l in f])
+    if [name for name, _ in win] != [name for name, _ in host]:
+        print(f"MISMATCH: {win_path} and {host_path} do not list the same files")
+        return None, 0
     found = []
-    current = "?"
-    for w, h in zip(win, host):
-        if w.startswith("== "):
-            current = w[3:]
-        if w != h:
-            found.append((current, w, h))
-    return found, len(win)
+    count = 0
+    for (name, w), (_, h) in zip(win, host):
+        count += max(len(w), len(h))
+        matcher = difflib.SequenceMatcher(a=w, b=h, autojunk=False)
+        for op, i1, i2, j1, j2 in matcher.get_opcodes():
+            if op == "equal":
+                continue
+            for k in range(max(i2 - i1, j2 - j1)):
+                found.append((name, w[i1 + k] if i1 + k < i2 else "", h[j1 + k] if j1 + k < j2 else ""))
+    return found, count
 
 
 def main():

@@ -45,6 +45,9 @@ void PrintText(std::FILE* out, const char* text, uint32_t length) {
     std::fputc('"', out);
 }
 
+// Sizes beyond this are reported, not allocated.
+constexpr uint32_t kLargestBlock = 16u << 20;
+
 const char* const kVersionQueries[] = {
     "\\",
     "\\VarFileInfo\\Translation",
@@ -75,6 +78,10 @@ void ReportVersions(zv::Platform& os, std::FILE* out, int count, char** paths) {
         uint32_t size = os.VersionInfoSize(paths[f]);
         std::fprintf(out, "size %u\n", size);
         if (size == 0) continue;
+        if (size > kLargestBlock) {
+            std::fprintf(out, "block too large to read\n");
+            continue;
+        }
         std::vector<uint8_t> block(size, 0);
         if (!os.VersionInfo(paths[f], size, block.data())) {
             std::fprintf(out, "block failed\n");
@@ -101,6 +108,7 @@ void DumpBlocks(zv::Platform& os, std::FILE* out, int count, char** paths) {
     for (int f = 0; f < count; ++f) {
         uint32_t size = os.VersionInfoSize(paths[f]);
         std::fprintf(out, "== %s size %u\n", BaseName(paths[f]), size);
+        if (size > kLargestBlock) continue;
         std::vector<uint8_t> block(size, 0);
         if (size == 0 || !os.VersionInfo(paths[f], size, block.data())) continue;
         for (uint32_t i = 0; i < size; i += 32) {
