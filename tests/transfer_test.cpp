@@ -488,7 +488,9 @@ TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes)
             bool isNew = name == "zvact32.exe" ? now.size() == act32.content.size()
                                                : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
             EXPECT_TRUE(now == old || isNew) << relative << " is torn after a kill at change " << k;
-            if (completed) EXPECT_TRUE(isNew) << relative;
+            if (completed) {
+                EXPECT_TRUE(isNew) << relative;
+            }
         }
         if (completed) break;
         if (k % 7 == 0) {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/posix_platform.h"
-#include "tests/winprobe/probe_report.h"
+#include "tests/wintests/probe_report.h"
 
 int main(int argc, char** argv) {
     zv::PosixLayout layout;

@@ -26,7 +26,7 @@ host_dir=$(cd "$1" && pwd)
 win_dir=$(cd "$2" && pwd)
 fixtures_tool=$host_dir/tests/reader_fixtures
 host_probe=$host_dir/tests/reader_probe
-win_probe=$win_dir/tests/winprobe/winprobe.exe
+win_probe=$win_dir/tests/wintests/winprobe.exe
 host_quillon=$host_dir/quillon/quillon
 win_quillon=$win_dir/quillon/quillon.exe
 for f in "$fixtures_tool" "$host_probe" "$win_probe" "$host_quillon" "$win_quillon"; do

@@ -8,7 +8,7 @@
 #include <cstdio>
 
 #include "platform/platform.h"
-#include "tests/winprobe/probe_report.h"
+#include "tests/wintests/probe_report.h"
 
 int main(int argc, char** argv) {
     _setmode(_fileno(stdout), _O_BINARY);

@@ -1,4 +1,4 @@
-#include "tests/winprobe/probe_report.h"
+#include "tests/wintests/probe_report.h"
 
 #include <cstdint>
 #include <cstdlib>
