@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "quillon/forwarding_platform.h"
+#include "platform/forwarding_platform.h"
 
 #ifndef _WIN32
 #include <climits>
@@ -27,7 +27,7 @@ namespace {
 
 // The running program's path is the updater's, so that detection loads the
 // package's table from it and the transfer reads its members.
-class UpdaterPlatform : public ForwardingPlatform {
+class UpdaterPlatform : public zv::ForwardingPlatform {
 public:
     UpdaterPlatform(std::unique_ptr<zv::Platform> inner, std::string updater)
         : ForwardingPlatform(*inner), owned_(std::move(inner)), updater_(std::move(updater)) {}
@@ -46,7 +46,7 @@ private:
 };
 
 // Borrows the process-wide platform without owning it.
-class HostPlatformRef : public ForwardingPlatform {
+class HostPlatformRef : public zv::ForwardingPlatform {
 public:
     HostPlatformRef() : ForwardingPlatform(zv::HostPlatform()) {}
 };

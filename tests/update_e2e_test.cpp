@@ -3,8 +3,6 @@
 // foretell exactly what the transfer then does.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <algorithm>
 #include <cstring>
@@ -22,6 +20,7 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tool_run.h"
 #include "transfer/transfer.h"
 
 using namespace zv;
@@ -77,14 +76,9 @@ uint16_t ChecksumDifference(std::vector<uint8_t> file) {
 }
 
 std::string RunQuillon(const std::string& args, int* exitCode) {
-    std::string out;
-    std::FILE* pipe = ::popen((std::string(QUILLON_EXE) + " " + args + " 2>&1").c_str(), "r");
-    char block[4096];
-    size_t n;
-    while (pipe && (n = std::fread(block, 1, sizeof block, pipe)) > 0) out.append(block, n);
-    int status = pipe ? ::pclose(pipe) : -1;
-    *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
+    ToolRun run = RunTool(std::string(QUILLON_EXE) + " " + args);
+    *exitCode = run.exitCode;
+    return run.out;
 }
 
 class UpdateTest : public ::testing::Test {

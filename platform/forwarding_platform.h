@@ -1,26 +1,26 @@
-// A Platform that hands every call to another one; commands derive from it to
-// change one answer (the running program's path, for instance).
+// A Platform that hands every call to another one. Derived platforms change
+// the answers they care about: a tool's program path, a test's faults.
 #pragma once
 
 #include "platform/platform.h"
 
-namespace quillon {
+namespace zv {
 
-class ForwardingPlatform : public zv::Platform {
+class ForwardingPlatform : public Platform {
 public:
-    explicit ForwardingPlatform(zv::Platform& inner) : inner_(inner) {}
+    explicit ForwardingPlatform(Platform& inner) : inner_(inner) {}
 
-    zv::FileHandle Open(const char* path, zv::OpenMode mode) override { return inner_.Open(path, mode); }
-    zv::FileHandle Create(const char* path) override { return inner_.Create(path); }
-    int32_t Read(zv::FileHandle file, void* buffer, uint32_t count) override { return inner_.Read(file, buffer, count); }
-    int32_t Write(zv::FileHandle file, const void* buffer, uint32_t count) override {
+    FileHandle Open(const char* path, OpenMode mode) override { return inner_.Open(path, mode); }
+    FileHandle Create(const char* path) override { return inner_.Create(path); }
+    int32_t Read(FileHandle file, void* buffer, uint32_t count) override { return inner_.Read(file, buffer, count); }
+    int32_t Write(FileHandle file, const void* buffer, uint32_t count) override {
         return inner_.Write(file, buffer, count);
     }
-    int32_t Seek(zv::FileHandle file, int32_t offset, zv::SeekOrigin origin) override {
+    int32_t Seek(FileHandle file, int32_t offset, SeekOrigin origin) override {
         return inner_.Seek(file, offset, origin);
     }
-    void Close(zv::FileHandle file) override { inner_.Close(file); }
-    bool Flush(zv::FileHandle file) override { return inner_.Flush(file); }
+    void Close(FileHandle file) override { inner_.Close(file); }
+    bool Flush(FileHandle file) override { return inner_.Flush(file); }
     bool Remove(const char* path) override { return inner_.Remove(path); }
     bool Replace(const char* from, const char* to) override { return inner_.Replace(from, to); }
     bool FreeSpace(const char* directory, uint64_t* bytes) override { return inner_.FreeSpace(directory, bytes); }
@@ -49,13 +49,13 @@ public:
     uint32_t LanguageName(uint32_t language, char* buffer, uint32_t size) override {
         return inner_.LanguageName(language, buffer, size);
     }
-    zv::BlockHandle AllocBlock(uint32_t size) override { return inner_.AllocBlock(size); }
-    void* LockBlock(zv::BlockHandle block) override { return inner_.LockBlock(block); }
-    void UnlockBlock(zv::BlockHandle block) override { inner_.UnlockBlock(block); }
-    void FreeBlock(zv::BlockHandle block) override { inner_.FreeBlock(block); }
+    BlockHandle AllocBlock(uint32_t size) override { return inner_.AllocBlock(size); }
+    void* LockBlock(BlockHandle block) override { return inner_.LockBlock(block); }
+    void UnlockBlock(BlockHandle block) override { inner_.UnlockBlock(block); }
+    void FreeBlock(BlockHandle block) override { inner_.FreeBlock(block); }
 
-private:
-    zv::Platform& inner_;
+protected:
+    Platform& inner_;
 };
 
-}  // namespace quillon
+}  // namespace zv
