@@ -15,7 +15,7 @@
 
 #include "bench/plain_decoder.h"
 #include "package/lzhuf_decoder.h"
-#include "tests/support/lzhuf_test_encoder.h"
+#include "quillon/lzhuf_encoder.h"
 
 namespace {
 
@@ -63,13 +63,13 @@ std::vector<uint8_t> MakeText(size_t size) {
     return std::vector<uint8_t>(text.begin(), text.end());
 }
 
-// The member of the given kind, from the committed corpus when there is one
-// (bench/corpus/<kind>.bin), otherwise made here. The one place that says
-// where the benchmark's data comes from.
+// The member of the given kind, from the committed corpus (bench/corpus,
+// made by make_corpus.sh) when it is there, otherwise made here. The one place
+// that says where the benchmark's data comes from.
 std::vector<uint8_t> SampleData(Kind kind) {
-    static const char* names[] = {"text", "code", "zeros", "random"};
+    static const char* names[] = {"english.txt", "x86.obj", "zeros.bin", "random.bin"};
     const std::vector<uint8_t> corpus =
-        ReadFile(std::string(ZV_BENCH_CORPUS) + "/" + names[static_cast<int>(kind)] + ".bin", 64u << 20);
+        ReadFile(std::string(ZV_BENCH_CORPUS) + "/" + names[static_cast<int>(kind)], 64u << 20);
     if (!corpus.empty()) return corpus;
     switch (kind) {
     case Kind::Text: return MakeText(kSampleSize);
@@ -90,11 +90,14 @@ std::vector<uint8_t> SampleData(Kind kind) {
     return {};
 }
 
-// The coded stream of the sample, made once per kind.
+// The coded stream of the sample, made once per kind by the packer's encoder.
 const std::vector<uint8_t>& SampleStream(Kind kind) {
     static std::vector<uint8_t> streams[4];
     std::vector<uint8_t>& stream = streams[static_cast<int>(kind)];
-    if (stream.empty()) stream = zvtest::EncodeLzhufForTest(SampleData(kind));
+    if (stream.empty()) {
+        const std::vector<uint8_t> data = SampleData(kind);
+        quillon::EncodeLzhuf(data.data(), data.size(), &stream);
+    }
     return stream;
 }
 

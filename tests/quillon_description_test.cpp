@@ -1,0 +1,214 @@
+// The package description of quillon build, and the layout of a package over
+// its table region and volumes.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "quillon/description.h"
+#include "quillon/package_layout.h"
+
+using quillon::DescriptionError;
+using quillon::PackageDescription;
+using quillon::ParseDescription;
+
+namespace {
+
+const char kHead[] = "version 1.2.1.31\nlanguage 0x0409\n";
+
+}  // namespace
+
+TEST(PackageDescription, ReadsEveryPart) {
+    const std::string text =
+        "# the update\r\n"
+        "version  1.2.1.31   # the product\r\n"
+        "language 1033\r\n"
+        "\r\n"
+        "file bin/plmr.dll   plmr.dll  shared version=1.2.1.28\r\n"
+        "file \"my docs/read me.txt\"  \"doc\\read me.txt\"\r\n"
+        "file\tbin/zvsa.bin\tsub\\zvsa.bin\tignored update-only\tversion=auto\r\n";
+    PackageDescription d;
+    std::vector<DescriptionError> errors;
+    ASSERT_TRUE(ParseDescription(text, &d, &errors)) << errors[0].line << ": " << errors[0].message;
+    EXPECT_EQ(d.version.high, 0x00010002u);
+    EXPECT_EQ(d.version.low, 0x0001001Fu);
+    EXPECT_EQ(d.language, 0x0409u);
+    ASSERT_EQ(d.members.size(), 3u);
+    EXPECT_EQ(d.members[0].source, "bin/plmr.dll");
+    EXPECT_EQ(d.members[0].name, "plmr.dll");
+    EXPECT_EQ(d.members[0].flags, zv::ENTRY_SHARED);
+    EXPECT_EQ(d.members[0].versionSource, quillon::VersionSource::Given);
+    EXPECT_EQ(d.members[0].version.low, 0x0001001Cu);
+    EXPECT_EQ(d.members[0].line, 5u);
+    EXPECT_EQ(d.members[1].source, "my docs/read me.txt");
+    EXPECT_EQ(d.members[1].name, "doc\\read me.txt");
+    EXPECT_EQ(d.members[1].flags, 0);
+    EXPECT_EQ(d.members[1].versionSource, quillon::VersionSource::None);
+    EXPECT_EQ(d.members[2].name, "sub\\zvsa.bin");
+    EXPECT_EQ(d.members[2].flags, zv::ENTRY_IGNORED | zv::ENTRY_UPDATE_ONLY);
+    EXPECT_EQ(d.members[2].versionSource, quillon::VersionSource::Auto);
+}
+
+TEST(PackageDescription, ReportsEveryProblemWithItsLine) {
+    struct Case {
+        std::string text;
+        unsigned line;  // of the first problem; 0: the file as a whole
+        const char* says;
+    } cases[] = {
+        {"language 0x409\nfile a a\n", 0, "package version is missing"},
+        {"version 1.2.1.31\nfile a a\n", 0, "package language is missing"},
+        {kHead, 0, "lists no files"},
+        {std::string(kHead) + "fiel a a\n", 3, "unknown keyword 'fiel'"},
+        {"version 1.2.3\nlanguage 1\nfile a a\n", 1, "'1.2.3' is not a version"},
+        {"version 1.2.3.65536\nlanguage 1\nfile a a\n", 1, "is not a version"},
+        {"version 1.2.-3.4\nlanguage 1\nfile a a\n", 1, "is not a version"},
+        {"version 0.0.0.0\nlanguage 1\nfile a a\n", 1, "0.0.0.0 is not allowed"},
+        {"version 1.2.3.4\nversion 1.2.3.4\nlanguage 1\nfile a a\n", 2, "given twice"},
+        {"version 1.2.3.4\nlanguage 0x10000\nfile a a\n", 2, "not a language id"},
+        {"version 1.2.3.4\nlanguage english\nfile a a\n", 2, "not a language id"},
+        {"version 1.2.3.4\nlanguage 1 2\nfile a a\n", 2, "expected: language"},
+        {std::string(kHead) + "file a\n", 3, "expected: file SOURCE NAME"},
+        {std::string(kHead) + "file a b sharde\n", 3, "unknown flag 'sharde'"},
+        {std::string(kHead) + "file a b ignored ignored\n", 3, "ignored is given twice"},
+        {std::string(kHead) + "file a b shared\n", 3, "needs a version"},
+        {std::string(kHead) + "file a b update-only\n", 3, "needs a version"},
+        {std::string(kHead) + "file a b version=1.2.3.4\n", 3, "has no room for it"},
+        {std::string(kHead) + "file a b shared version=1.2\n", 3, "'1.2' is not a version a.b.c.d or auto"},
+        {std::string(kHead) + "file a b shared version=auto version=auto\n", 3, "version is given twice"},
+        {std::string(kHead) + "file a Plmr.dll\nfile b PLMR.DLL\n", 4, "used twice"},
+        {std::string(kHead) + "file a sub/b.txt\n", 3, "separated by \\ in the package"},
+        {std::string(kHead) + "file a \\b.txt\n", 3, "no leading \\"},
+        {std::string(kHead) + "file a C:b.txt\n", 3, "no drive"},
+        {std::string(kHead) + "file a ..\\b.txt\n", 3, "may not hold . or .. parts"},
+        {std::string(kHead) + "file a sub\\\\b.txt\n", 3, "empty directory part"},
+        {std::string(kHead) + "file a sub\\\n", 3, "empty directory part"},
+        {std::string(kHead) + "file a b?.txt\n", 3, "may not hold"},
+        {std::string(kHead) + "file a \"b.txt \"\n", 3, "ends with a dot or a blank"},
+        {std::string(kHead) + "file a \"b.txt\n", 3, "quoted word is not closed"},
+        {std::string(kHead) + "file \"\" b.txt\n", 3, "source file name is empty"},
+    };
+    for (const Case& c : cases) {
+        PackageDescription d;
+        std::vector<DescriptionError> errors;
+        EXPECT_FALSE(ParseDescription(c.text, &d, &errors)) << c.text;
+        ASSERT_FALSE(errors.empty()) << c.text;
+        EXPECT_EQ(errors[0].line, c.line) << c.text;
+        EXPECT_NE(errors[0].message.find(c.says), std::string::npos) << c.text << "\n" << errors[0].message;
+    }
+}
+
+TEST(PackageDescription, ListsEveryProblemNotJustTheFirst) {
+    PackageDescription d;
+    std::vector<DescriptionError> errors;
+    EXPECT_FALSE(ParseDescription("version x\nfile a b bad\nfile c d shared\n", &d, &errors));
+    // The version, the flag, the missing version of a member, then (for the
+    // file as a whole) the missing language; the wrong version is not also
+    // reported as missing.
+    ASSERT_EQ(errors.size(), 4u);
+    EXPECT_EQ(errors[0].line, 1u);
+    EXPECT_EQ(errors[1].line, 2u);
+    EXPECT_EQ(errors[2].line, 3u);
+    EXPECT_EQ(errors[3].line, 0u);
+    EXPECT_NE(errors[3].message.find("language is missing"), std::string::npos);
+}
+
+TEST(PackageLayout, TableListsMembersInTheOrderTheUpdaterReadsThem) {
+    const uint16_t kShared = zv::ENTRY_SHARED;
+    const uint16_t kUpdate = zv::ENTRY_UPDATE_ONLY;
+    const uint16_t kIgnored = zv::ENTRY_IGNORED;
+    const std::vector<uint16_t> flags = {kUpdate, kIgnored | kShared, 0, kShared, kIgnored, 0x04, kUpdate};
+    const std::vector<size_t> expected = {3, 5, 0, 2, 6, 1, 4};
+    EXPECT_EQ(quillon::ReadingOrder(flags), expected);
+}
+
+namespace {
+
+zv::EntryDescription Entry(const std::string& name, uint16_t flags) {
+    zv::EntryDescription e;
+    e.name = name;
+    e.flags = flags;
+    return e;
+}
+
+// The pieces of every entry, checked to follow one another without gaps from
+// the data offset on, over volumes of `volumeSize` bytes.
+void ExpectContiguous(const std::vector<zv::EntryDescription>& entries, const std::vector<uint32_t>& sizes,
+                      const quillon::PackageLayout& layout, uint64_t volumeSize) {
+    uint32_t volume = 1;
+    uint64_t pos = layout.dataOffset;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        uint64_t total = 0;
+        for (const zv::PackagePiece& p : entries[i].pieces) {
+            if (p.volume != volume) {
+                EXPECT_EQ(pos, volumeSize) << "a volume is left before it is full";
+                EXPECT_EQ(p.volume, volume + 1u);
+                volume = p.volume;
+                pos = quillon::kVolumeNumberSize;
+            }
+            EXPECT_EQ(p.offset, pos);
+            EXPECT_GT(p.length, 0u);
+            pos += p.length;
+            if (volumeSize != 0) {
+                EXPECT_LE(pos, volumeSize);
+            }
+            total += p.length;
+        }
+        EXPECT_EQ(total, sizes[i]) << entries[i].name;
+    }
+    EXPECT_EQ(layout.volumeCount, volume);
+    EXPECT_EQ(layout.volumeSizes.back(), pos);
+}
+
+}  // namespace
+
+TEST(PackageLayout, OneVolumeHoldsEverythingBehindTheTable) {
+    std::vector<zv::EntryDescription> entries = {Entry("plmr.dll", 0x16), Entry("a.txt", 0)};
+    const std::vector<uint32_t> sizes = {75450, 9};
+    quillon::PackageLayout layout;
+    std::string error;
+    ASSERT_TRUE(quillon::LayOutPackage(0x1D000, sizes, 0, &entries, &layout, &error)) << error;
+    // The records and 10 zero bytes per entry, as the updater's own packages.
+    const uint32_t records = zv::PackageRecordLength(8, true, 1) + zv::PackageRecordLength(5, false, 1);
+    EXPECT_EQ(layout.tableOffset, 0x1D000u);
+    EXPECT_EQ(layout.tableSize, records + 20);
+    EXPECT_EQ(layout.dataOffset, 0x1D000u + records + 20);
+    ExpectContiguous(entries, sizes, layout, 0);
+    EXPECT_EQ(layout.volumeCount, 1u);
+}
+
+TEST(PackageLayout, VolumesCutMembersIntoPiecesThatGoForward) {
+    std::vector<zv::EntryDescription> entries = {Entry("a.dll", 0x06), Entry("b.exe", 0x10), Entry("c.bin", 0),
+                                                 Entry("d.txt", 0)};
+    const std::vector<uint32_t> sizes = {3000, 2500, 7000, 4};
+    const uint64_t volumeSize = 2000;
+    quillon::PackageLayout layout;
+    std::string error;
+    ASSERT_TRUE(quillon::LayOutPackage(1000, sizes, volumeSize, &entries, &layout, &error)) << error;
+    ExpectContiguous(entries, sizes, layout, volumeSize);
+    EXPECT_GE(layout.volumeCount, 7u);
+    // The table region holds the records with all their pieces.
+    uint64_t records = 0;
+    for (const zv::EntryDescription& e : entries) {
+        records += zv::PackageRecordLength(static_cast<uint32_t>(e.name.size()), (e.flags & 0x16) != 0,
+                                           static_cast<uint32_t>(e.pieces.size()));
+    }
+    EXPECT_GE(layout.tableSize, records);
+}
+
+TEST(PackageLayout, RefusesVolumesTooSmall) {
+    struct Case {
+        uint64_t image;
+        uint64_t volumeSize;
+        const char* says;
+    } cases[] = {
+        {5000, 4000, "volume 1 cannot hold the updater"},
+        {100, 2, "room for data"},
+        {100, uint64_t{1} << 32, "larger than"},
+    };
+    for (const Case& c : cases) {
+        std::vector<zv::EntryDescription> entries = {Entry("a", 0)};
+        quillon::PackageLayout layout;
+        std::string error;
+        EXPECT_FALSE(quillon::LayOutPackage(c.image, {100}, c.volumeSize, &entries, &layout, &error));
+        EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}

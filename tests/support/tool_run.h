@@ -1,0 +1,16 @@
+// Running a command-line tool as a release engineer would, for tests.
+#pragma once
+
+#include <string>
+
+namespace zvtest {
+
+struct ToolRun {
+    int exitCode;     // -1 when it did not exit normally
+    std::string out;  // stdout and stderr together
+};
+
+// Runs `command` through the shell, stdin from /dev/null.
+ToolRun RunTool(const std::string& command);
+
+}  // namespace zvtest
