@@ -146,10 +146,11 @@ BENCHMARK_CAPTURE(DecodeFromMemory, x86_code, Kind::Code)->Unit(benchmark::kMill
 BENCHMARK_CAPTURE(DecodeFromMemory, zeros, Kind::Zeros)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DecodeFromMemory, random, Kind::Random)->Unit(benchmark::kMillisecond);
 
-// "decoder_bench --once KIND" expands the sample once and exits, for counting
-// instructions under a profiler (callgrind --toggle-collect=*DecodeLzhufStream*).
+// "decoder_bench --once KIND [plain]" expands the sample once and exits, for
+// counting instructions under a profiler (callgrind
+// --toggle-collect='*DecodeLzhufStream*', or '*PlainDecode*' with "plain").
 int main(int argc, char** argv) {
-    if (argc == 3 && std::string(argv[1]) == "--once") {
+    if ((argc == 3 || argc == 4) && std::string(argv[1]) == "--once") {
         static const char* names[] = {"text", "code", "zeros", "random"};
         for (int k = 0; k < 4; ++k) {
             if (std::string(argv[2]) != names[k]) continue;
@@ -157,6 +158,12 @@ int main(int argc, char** argv) {
             uint32_t size = 0;
             zv::LzhufStreamSize(stream.data(), static_cast<uint32_t>(stream.size()), &size);
             std::vector<uint8_t> out(size + zv::LZHUF_MATCH_OVERRUN);
+            if (argc == 4) {
+                auto plain = std::make_unique<PlainDecoder>();
+                const size_t produced = PlainDecode(plain.get(), stream.data(), stream.size(), out.data());
+                std::printf("%s: %zu bytes from %zu (plain)\n", names[k], produced, stream.size());
+                return produced >= size ? 0 : 1;
+            }
             auto decoder = std::make_unique<zv::LzhufDecoder>();
             uint32_t produced = 0;
             const zv::StreamStatus status =

@@ -182,11 +182,22 @@ inline bool Finish(MemorySink*) { return true; }
 
 enum class Expansion { Done, NoSize, Failed };
 
+// Leaves the window position and the bytes produced (counted against the
+// size) in the decoder when the member ends.
+inline Expansion Stop(LzhufDecoder* d, uint32_t pos, uint32_t produced, Expansion result) {
+    d->writePos = pos;
+    d->expandedCount = produced;
+    return result;
+}
+
 template <class Sink>
 Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
     d->input = BitReader{};
     std::memset(d->window, 0, sizeof d->window);
     std::memset(&d->tree, 0, sizeof d->tree);
+    d->writePos = WINDOW_START;
+    d->expandedCount = 0;
+    d->expandedSize = 0;
 
     uint32_t size = 0;
     for (unsigned k = 0; k < 4; ++k) {
@@ -195,28 +206,27 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
         size |= static_cast<uint32_t>(c) << (8 * k);
     }
     d->expandedSize = size;
-    d->expandedCount = 0;
     if (size == 0) return Expansion::Done;  // nothing written, nothing flushed
 
     StartTree(&d->tree);
     std::memset(d->window, ' ', WINDOW_START);
     uint8_t* const window = d->window;
     uint32_t pos = WINDOW_START;
-    uint32_t count = 0;
+    uint32_t left = size;  // bytes still to come; it cannot wrap as a count could
 
-    while (count < size) {
+    while (left != 0) {
         const int symbol = DecodeSymbol(d, r);
-        if (symbol == kFailed) return Expansion::Failed;
+        if (symbol == kFailed) return Stop(d, pos, size - left, Expansion::Failed);
         if (symbol < 256) {
             const uint8_t c = static_cast<uint8_t>(symbol);
-            if (!Put(sink, c)) return Expansion::Failed;
+            if (!Put(sink, c)) return Stop(d, pos, size - left, Expansion::Failed);
             window[pos] = c;
             pos = (pos + 1) & WINDOW_MASK;
-            ++count;
+            --left;
             continue;
         }
         const int back = DecodePosition(d, r);
-        if (back == kFailed) return Expansion::Failed;
+        if (back == kFailed) return Stop(d, pos, size - left, Expansion::Failed);
         const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
         uint32_t from = (pos - static_cast<uint32_t>(back) - 1) & WINDOW_MASK;
         // Byte by byte: each byte is stored before the next is taken, so a
@@ -234,17 +244,15 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
         } else {
             for (uint32_t k = 0; k < length; ++k) {
                 const uint8_t c = window[from];
-                if (!Put(sink, c)) return Expansion::Failed;
+                if (!Put(sink, c)) return Stop(d, pos, size - left, Expansion::Failed);
                 window[pos] = c;
                 from = (from + 1) & WINDOW_MASK;
                 pos = (pos + 1) & WINDOW_MASK;
             }
         }
-        count += length;  // a match is copied whole, even past the size
+        left = length < left ? left - length : 0;  // a match is copied whole, even past the size
     }
-    d->writePos = pos;
-    d->expandedCount = count;
-    return Finish(sink) ? Expansion::Done : Expansion::Failed;
+    return Stop(d, pos, size - left, Finish(sink) ? Expansion::Done : Expansion::Failed);
 }
 
 }  // namespace

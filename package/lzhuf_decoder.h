@@ -44,8 +44,9 @@ struct LzhufDecoder {
     LzhufTree tree;
     uint8_t window[lzhuf::WINDOW_SIZE];  // the last 4096 bytes, at positions & 0xFFF
     BitReader input;
-    uint32_t writePos;       // where the next byte goes in the window
-    uint32_t expandedCount;  // bytes produced so far
+    // Left behind when a member ends, for the curious (tests, tools):
+    uint32_t writePos;       // where the next byte would go in the window
+    uint32_t expandedCount;  // bytes of the expanded size produced (at most the size)
     uint32_t expandedSize;   // from the stream's first 4 bytes
 };
 

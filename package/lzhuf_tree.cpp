@@ -59,25 +59,59 @@ void RebuildTree(LzhufTree* tree) {
     }
 }
 
+namespace {
+
+// The last index whose frequency is less than k, looking from n + 2 on (the
+// order of frequencies makes it the end of the run that node n has just left;
+// freq[n + 1] is known to be less than k). Runs are short, so the first four
+// candidates are tested at once, as four 16-bit lanes of one word: a lane's
+// top bit in ((x | 0x8000) - k) | x is set exactly when x >= k, and no lane
+// borrows from the next, because k is at most 0x7FFF for any node but the
+// root. The guard freq[T] ends the scan.
+inline unsigned LastBelow(const uint16_t* freq, unsigned n, unsigned k) {
+    unsigned l = n + 2;
+    if (l + 3 <= T) {
+        constexpr uint64_t kTops = 0x8000800080008000u;
+        const uint64_t lanes = static_cast<uint64_t>(freq[l]) | static_cast<uint64_t>(freq[l + 1]) << 16 |
+                               static_cast<uint64_t>(freq[l + 2]) << 32 |
+                               static_cast<uint64_t>(freq[l + 3]) << 48;
+        const uint64_t atLeast = (((lanes | kTops) - k * 0x0001000100010001u) | lanes) & kTops;
+        if (atLeast != 0) {
+#if defined(__GNUC__)
+            return l + static_cast<unsigned>(__builtin_ctzll(atLeast)) / 16 - 1;
+#else
+            unsigned lane = 0;
+            while ((atLeast >> (16 * lane + 15) & 1) == 0) ++lane;
+            return l + lane - 1;
+#endif
+        }
+        l += 4;
+    }
+    while (k > freq[l]) ++l;
+    return l - 1;
+}
+
+}  // namespace
+
 unsigned ExchangeNode(LzhufTree* tree, unsigned n, unsigned k) {
     uint16_t* const freq = tree->freq;
     uint16_t* const son = tree->son;
     uint16_t* const prnt = tree->prnt;
 
-    // The last node that counts less than k; the guard freq[T] ends the scan.
-    unsigned l = n + 2;
-    while (k > freq[l]) ++l;
-    --l;
+    const unsigned l = LastBelow(freq, n, k);
     freq[n] = freq[l];
     freq[l] = static_cast<uint16_t>(k);
 
+    // The children of an internal node, or the symbol of a leaf, get their
+    // new parent. For a leaf the second store repeats the first, which spares
+    // a branch that the data would decide.
     const unsigned a = son[n];
-    prnt[a] = static_cast<uint16_t>(l);
-    if (a < T) prnt[a + 1] = static_cast<uint16_t>(l);
     const unsigned b = son[l];
-    son[l] = static_cast<uint16_t>(a);
+    prnt[a] = static_cast<uint16_t>(l);
+    prnt[a + (a < T)] = static_cast<uint16_t>(l);
     prnt[b] = static_cast<uint16_t>(n);
-    if (b < T) prnt[b + 1] = static_cast<uint16_t>(n);
+    prnt[b + (b < T)] = static_cast<uint16_t>(n);
+    son[l] = static_cast<uint16_t>(a);
     son[n] = static_cast<uint16_t>(b);
     return l;
 }

@@ -11,7 +11,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <vector>
+
+#include "platform/ini_file.h"
+#include "platform/language_names.h"
 #include "platform/text.h"
+#include "platform/version_resource.h"
 
 namespace zv {
 namespace {
@@ -56,6 +61,57 @@ bool IsReadOnlyFile(const std::string& path) {
 uint32_t CopyOut(char* buffer, uint32_t size, const std::string& text) {
     if (size == 0) return 0;
     return static_cast<uint32_t>(CopyText(buffer, static_cast<int>(size), text.c_str()));
+}
+
+// A FileBytes over an open descriptor.
+bool ReadDescriptorAt(const FileBytes& file, uint64_t offset, void* out, uint32_t count) {
+    if (offset > file.size || count > file.size - offset) return false;
+    int fd = *static_cast<const int*>(file.context);
+    uint32_t got = 0;
+    while (got < count) {
+        ssize_t n = ::pread(fd, static_cast<char*>(out) + got, count - got, static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        got += static_cast<uint32_t>(n);
+    }
+    return true;
+}
+
+// A regular file opened for reading, closed when it goes.
+struct ReadOnlyFile {
+    int fd = -1;
+    uint64_t size = 0;
+    explicit ReadOnlyFile(const std::string& host) {
+        struct stat st;
+        if (host.empty() || ::stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return;
+        fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC);
+        size = static_cast<uint64_t>(st.st_size);
+    }
+    ~ReadOnlyFile() {
+        if (fd >= 0) ::close(fd);
+    }
+    ReadOnlyFile(const ReadOnlyFile&) = delete;
+    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
+    FileBytes Bytes() const {
+        FileBytes bytes;
+        bytes.context = &fd;
+        bytes.size = size;
+        bytes.readAt = ReadDescriptorAt;
+        return bytes;
+    }
+};
+
+// A name without any directory part is a file in the Windows directory.
+bool IsBareName(const char* name) {
+    return std::strpbrk(name, "\\/:") == nullptr;
+}
+
+// The whole text of a settings file; false when it cannot be read.
+bool ReadSettingsText(const std::string& host, std::vector<char>* text) {
+    ReadOnlyFile file(host);
+    if (file.fd < 0) return false;
+    text->resize(static_cast<size_t>(file.size));
+    return file.size == 0 || ReadDescriptorAt(file.Bytes(), 0, text->data(), static_cast<uint32_t>(file.size));
 }
 
 }  // namespace
@@ -230,24 +286,48 @@ uint32_t PosixPlatform::WindowsDirectory(char* buffer, uint32_t size) {
     return CopyOut(buffer, size, layout_.windowsDir);
 }
 
-uint32_t PosixPlatform::ProfileString(const char*, const char*, const char* fallback, char* buffer,
-                                      uint32_t size, const char*) {
-    // Settings files are not read by this build yet: every key is absent.
-    return CopyOut(buffer, size, fallback ? fallback : "");
+std::string PosixPlatform::SettingsHostPath(const char* file) const {
+    if (file == nullptr) return std::string();
+    if (!IsBareName(file)) return HostPath(file);
+    if (layout_.windowsDir.empty()) return std::string();
+    std::string path = layout_.windowsDir;
+    if (path.back() != '\\' && path.back() != '/') path += '\\';
+    return HostPath((path + file).c_str());
 }
 
-uint32_t PosixPlatform::ProfileInt(const char*, const char*, int32_t fallback, const char*) {
-    return static_cast<uint32_t>(fallback);
+uint32_t PosixPlatform::ProfileString(const char* section, const char* key, const char* fallback, char* buffer,
+                                      uint32_t size, const char* file) {
+    std::vector<char> text;
+    if (!ReadSettingsText(SettingsHostPath(file), &text)) text.clear();
+    return IniString(text.data(), text.size(), section, key, fallback, buffer, size);
 }
 
-uint32_t PosixPlatform::VersionInfoSize(const char*) {
-    // Version resources are not read by this build yet: no file has one.
-    return 0;
+uint32_t PosixPlatform::ProfileInt(const char* section, const char* key, int32_t fallback, const char* file) {
+    std::vector<char> text;
+    if (!ReadSettingsText(SettingsHostPath(file), &text)) text.clear();
+    return IniInteger(text.data(), text.size(), section, key, fallback);
 }
 
-bool PosixPlatform::VersionInfo(const char*, uint32_t, void*) { return false; }
+uint32_t PosixPlatform::VersionInfoSize(const char* path) {
+    ReadOnlyFile file(HostPath(path));
+    if (file.fd < 0) return 0;
+    return VersionBlockSize(file.Bytes());
+}
 
-bool PosixPlatform::QueryVersion(const void*, const char*, const void**, uint32_t*) { return false; }
+bool PosixPlatform::VersionInfo(const char* path, uint32_t size, void* block) {
+    ReadOnlyFile file(HostPath(path));
+    if (file.fd < 0) return false;
+    return ReadVersionBlock(file.Bytes(), block, size);
+}
+
+bool PosixPlatform::QueryVersion(const void* block, const char* subBlock, const void** value, uint32_t* length) {
+    // A block made by VersionInfo holds at least what its own header asks
+    // for, which bounds every query.
+    uint8_t head[6];
+    std::memcpy(head, block, sizeof head);
+    uint32_t size = VersionBlockNeed(head, sizeof head);
+    return QueryVersionBlock(const_cast<void*>(block), size, subBlock, value, length);
+}
 
 uint32_t PosixPlatform::FindSharedFile(const char* name, const char*, const char* appDir,
                                        char* currentDir, uint32_t currentSize, char* destDir,
@@ -275,8 +355,12 @@ uint32_t PosixPlatform::FindSharedFile(const char* name, const char*, const char
     return result;
 }
 
-uint32_t PosixPlatform::LanguageName(uint32_t, char* buffer, uint32_t size) {
-    return CopyOut(buffer, size, "");
+uint32_t PosixPlatform::LanguageName(uint32_t language, char* buffer, uint32_t size) {
+    const char* name = KnownLanguageName(language);
+    if (name != nullptr) return CopyOut(buffer, size, name);
+    char unknown[48];
+    FormatText(unknown, sizeof unknown, "Unknown language (0x%04X)", static_cast<unsigned>(language & 0xFFFF));
+    return CopyOut(buffer, size, unknown);
 }
 
 BlockHandle PosixPlatform::AllocBlock(uint32_t size) {

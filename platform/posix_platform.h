@@ -71,6 +71,9 @@ public:
     void FreeBlock(BlockHandle block) override;
 
 private:
+    // The host path of a settings file; a bare name lies in the Windows directory.
+    std::string SettingsHostPath(const char* file) const;
+
     PosixLayout layout_;
     std::string workingDir_;  // host form
     std::set<std::string> inUse_;  // lower-case names

@@ -11,6 +11,9 @@ const std::vector<Command>& Commands() {
         {"verify", "expand every member with the updater's decoder and check it", RunVerify},
         {"extract", "write every member of a package into a directory", RunExtract},
         {"lzhuf", "compress or expand one raw LZHUF stream", RunLzhuf},
+        {"version", "print what the updater reads from a file's version resource", RunVersion},
+        {"detect", "print what the updater would detect on a machine", RunDetect},
+        {"plan", "print what the update would do on a machine, writing nothing", RunPlan},
     };
     return commands;
 }

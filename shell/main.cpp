@@ -1,17 +1,19 @@
 // Start-up and shutdown of the updater.
 #include <windows.h>
 
+#include "detect/detection.h"
+#include "package/table.h"
 #include "platform/messages.h"
 #include "platform/text.h"
+#include "resource.h"
 #include "shell/package_header.h"
 #include "shell/shell.h"
 #include "shell/trace.h"
 #include "shell/win32_ui.h"
 #include "string_ids.h"
+#include "transfer/transfer.h"
 
 namespace zv {
-
-Shell g_Shell;
 
 namespace {
 
@@ -26,6 +28,49 @@ bool ActivateRunningCopy() {
     if (popup != running) BringWindowToTop(popup);
     Trace("another copy is running");
     return true;
+}
+
+// Where the backdrop stands and how big its client area is, for the tests
+// that check its colours on a screenshot.
+void TraceBackdrop() {
+    RECT client;
+    GetClientRect(g_Shell.backdropWindow, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(g_Shell.backdropWindow, &origin);
+    Trace("backdrop client %ldx%ld at %ld,%ld screen %dx%d menu %d", client.right, client.bottom, origin.x,
+          origin.y, g_Shell.screenWidth, g_Shell.screenHeight, g_Shell.menuHeight);
+}
+
+// Welcome, detection, the detection page or the not-installed page, the
+// transfer and its outcome. Every page but the transfer's runs in
+// RunModalPage; any result but Next (1) ends the sequence.
+void RunPageSequence(PackageTable* table) {
+    RunContext& run = g_Shell.run;
+    if (RunModalPage(IDD_WELCOME, WelcomePageProc, 0) != 1) return;
+
+    InstalledProduct product;
+    DetectProduct(run, g_Shell.header, &product, table);
+    Trace("detected variants=0x%x runtime=0x%x", static_cast<unsigned>(product.variants),
+          static_cast<unsigned>(product.runtime));
+    if (product.variants == 0) {
+        RunModalPage(IDD_NOT_INSTALLED, NotInstalledPageProc, 0);
+        return;
+    }
+
+    // The verdict is decided once and shown by the page as it is.
+    UpdateVerdict verdict = EvaluateUpdate(run, product, g_Shell.header);
+    g_Shell.verdict = &verdict;
+    uint32_t answer = RunModalPage(IDD_DETECTED, DetectedPageProc, 0);
+    g_Shell.verdict = nullptr;
+    if (answer != 1) return;
+
+    TransferResult result = RunTransfer(run, g_Shell.header, *table, &product);
+    Trace("transfer result=%d", static_cast<int>(result));
+    if (result == 0) {
+        RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);
+    } else {
+        RunModalPage(IDD_PARTIAL, PartialPageProc, 0);
+    }
 }
 
 void Shutdown() {
@@ -43,6 +88,7 @@ int RunUpdater(HINSTANCE instance) {
     g_Shell.instance = instance;
     g_Shell.run.os = &HostPlatform();
     g_Shell.run.ui = &Win32UserInterface();
+    g_Shell.run.transferView = &Win32TransferView();
 
     g_Shell.pageBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
     if (g_Shell.pageBrush == nullptr) {
@@ -69,15 +115,30 @@ int RunUpdater(HINSTANCE instance) {
     g_Shell.screenCentre.x = g_Shell.screenWidth / 2;
     g_Shell.screenCentre.y = g_Shell.screenHeight / 2 - g_Shell.menuHeight;
 
-    PackageHeader header = StampedPackageHeader();
-    Trace("start entries=%u", static_cast<unsigned>(header.entryCount));
-    if (header.entryCount == 0) {
+    TraceBackdrop();
+
+    g_Shell.header = StampedPackageHeader();
+    Trace("start entries=%u", static_cast<unsigned>(g_Shell.header.entryCount));
+    PackageTable table;
+    if (g_Shell.header.entryCount == 0) {
         // The one text that is not in the string table.
         MessageRequest unstamped{g_Shell.run.backdropWindow, 0,
                                  "Please run QUILLON before to use this program!", nullptr,
                                  BOX_OK | BOX_ICONSTOP};
         g_Shell.run.ui->ShowMessage(unstamped);
+    } else {
+        g_Shell.frameDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_FRAME), g_Shell.backdropWindow,
+                                                 FrameDialogProc, 0);
+        if (g_Shell.frameDialog != nullptr) {
+            RunPageSequence(&table);
+            DestroyWindow(g_Shell.frameDialog);
+            g_Shell.frameDialog = nullptr;
+        } else {
+            Trace("frame not created");
+        }
     }
+    // The file table that detection loaded lives until here.
+    FreePackageTable(*g_Shell.run.os, &table);
     Shutdown();
     Trace("exit 0");
     return 0;

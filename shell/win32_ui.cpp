@@ -22,7 +22,11 @@ class DialogUserInterface : public UserInterface {
 public:
     int ShowMessage(const MessageRequest& m) override {
         Trace("message id=%u style=0x%x text=%s", m.stringId, m.style, m.text);
+        // The box takes the keyboard; when it closes, the window that had it
+        // gets it back (activation alone would leave it with the backdrop).
+        HWND focus = GetFocus();
         int answer = MessageBoxA(reinterpret_cast<HWND>(m.owner), m.text, m.caption, m.style);
+        if (focus != nullptr && IsWindow(focus)) SetFocus(focus);
         Trace("answer id=%u answer=%d", m.stringId, answer);
         return answer;
     }

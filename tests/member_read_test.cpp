@@ -573,3 +573,23 @@ TEST_F(MemberReadTest, EveryByteIsTakenWhenThePlainBitReaderTakesIt) {
     }
     EXPECT_EQ(succeeded, 2);  // only the cut before the byte never taken
 }
+
+TEST_F(MemberReadTest, AFullBufferAfterACancelledFlushTakesNoMoreBytes) {
+    Start();
+    OutputSink sink;
+    sink.run = &run;
+    sink.file = os.Create("A:\\OUT.BIN");
+    sink.targetPath = "A:\\OUT.BIN";
+    sink.buffer = output.data();
+    os.Add(Fault{FaultOp::Write, "OUT.BIN", 0, -1});
+    ui.Script({ANSWER_CANCEL});
+    for (uint32_t k = 0; k + 1 < OUTPUT_BUFFER_SIZE; ++k) ASSERT_EQ(PutOutputByte(&sink, 'x'), 0);
+    EXPECT_EQ(PutOutputByte(&sink, 'y'), ANSWER_CANCEL);  // the 32000th: the flush is cancelled
+    EXPECT_EQ(sink.held, OUTPUT_BUFFER_SIZE);
+    EXPECT_EQ(output.back(), 'y');
+    EXPECT_NE(PutOutputByte(&sink, 'z'), 0);
+    EXPECT_EQ(sink.held, OUTPUT_BUFFER_SIZE);
+    EXPECT_EQ(output.back(), 'y');
+    EXPECT_EQ(ui.messages.size(), 1u);
+    os.Close(sink.file);
+}

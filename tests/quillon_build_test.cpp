@@ -11,6 +11,7 @@
 #include "platform/posix_platform.h"
 #include "quillon/updater_file.h"
 #include "tests/support/fixture_package.h"
+#include "tests/support/pe_builder.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
 
@@ -224,7 +225,7 @@ TEST(QuillonBuild, RefusesBadInputAndWritesNothing) {
         {"build " + (r.dir / "none.txt") + " --updater " + r.updater + " --output " + r.setup, 1, "cannot read"},
         {"build " + bad + " --updater " + r.updater + " --output " + r.setup, 1, "bad.txt:3: unknown flag 'sharde'"},
         {"build " + autoVersion + " --updater " + r.updater + " --output " + r.setup, 1,
-         "version=auto: reading version resources is not available in this build"},
+         "has no version resource"},
         {"build " + missingSource + " --updater " + r.updater + " --output " + r.setup, 1, "no such file"},
         {"build " + r.description + " --updater " + (r.dir / "plain.exe") + " --output " + r.setup, 1,
          "no package header block"},
@@ -299,4 +300,24 @@ TEST(QuillonCommands, EveryCommandHasHelp) {
     for (const char* command : {"build", "verify", "extract", "lzhuf", "list"}) {
         EXPECT_NE(all.out.find(std::string("  ") + command), std::string::npos) << all.out;
     }
+}
+
+TEST(QuillonBuild, VersionAutoTakesTheSourceFilesVersionResource) {
+    Release r;
+    zvtest::MakeDirs(r.dir / "auto");
+    WriteFileBytes(r.dir / "auto/plmr32.dll",
+                   zvtest::BuildVersionedExecutable(zvtest::ExeFormat::Pe32,
+                                                    zvtest::ProductVersionInfo(zv::MakeVersion(1, 2, 1, 28), 0x409, "PLMR32.DLL")));
+    WriteFileBytes(r.dir / "auto/zvsa.bin",
+                   zvtest::BuildVersionedExecutable(zvtest::ExeFormat::Ne,
+                                                    zvtest::ProductVersionInfo(zv::MakeVersion(1, 2, 1, 31), 0x409, "zvsa.bin")));
+    const std::string description = r.dir / "auto.txt";
+    WriteFileText(description, "version 1.2.1.31\nlanguage 0x0409\n"
+                               "file auto/plmr32.dll plmr32.dll shared version=auto\n"
+                               "file auto/zvsa.bin zvsa.bin update-only version=auto\n");
+    ToolRun build = Quillon("build " + description + " --updater " + r.updater + " --output " + r.setup);
+    ASSERT_EQ(build.exitCode, 0) << build.out;
+    ToolRun list = Quillon("list " + r.setup);
+    EXPECT_NE(list.out.find("1.01 (1.2.1.28)"), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("1.01 (1.2.1.31)"), std::string::npos) << list.out;
 }

@@ -1,34 +1,19 @@
 // quillon list, run as the release engineer runs it.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
 #include <cstdio>
 #include <string>
 
 #include "package/table_writer.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/tool_run.h"
 
 namespace {
 
-struct ToolRun {
-    int exitCode;
-    std::string out;  // stdout and stderr together
-};
+using zvtest::ToolRun;
 
-ToolRun Quillon(const std::string& args) {
-    std::string command = std::string(QUILLON_EXE) + " " + args + " 2>&1";
-    ToolRun run{-1, {}};
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr) return run;
-    char block[4096];
-    size_t n;
-    while ((n = std::fread(block, 1, sizeof block, pipe)) > 0) run.out.append(block, n);
-    int status = ::pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+ToolRun Quillon(const std::string& args) { return zvtest::RunTool(std::string(QUILLON_EXE) + " " + args); }
 
 }  // namespace
 

@@ -1,10 +1,17 @@
 #include "tests/support/fault_platform.h"
 
+#include <csignal>
+
 namespace zvtest {
 
-const Fault* FaultPlatform::Strike(FaultOp op, const std::string& path) {
+void FaultPlatform::Change() {
+    if (killAtChange != 0 && ++changes >= killAtChange) std::raise(SIGKILL);
+}
+
+const Fault* FaultPlatform::Strike(FaultOp op, const std::string& path, uint32_t size) {
     for (Armed& a : faults_) {
         if (a.fault.op != op || a.timesLeft == 0) continue;
+        if (a.fault.allocSize != 0 && a.fault.allocSize != size) continue;
         if (!a.fault.pathContains.empty() && path.find(a.fault.pathContains) == std::string::npos) continue;
         if (a.skipLeft > 0) {
             --a.skipLeft;
@@ -30,6 +37,7 @@ zv::FileHandle FaultPlatform::Open(const char* path, zv::OpenMode mode) {
 }
 
 zv::FileHandle FaultPlatform::Create(const char* path) {
+    Change();
     if (Strike(FaultOp::Create, path)) return zv::kNoFile;
     zv::FileHandle file = inner_.Create(path);
     if (file != zv::kNoFile) paths_[file] = path;
@@ -46,6 +54,7 @@ int32_t FaultPlatform::Read(zv::FileHandle file, void* buffer, uint32_t count) {
 }
 
 int32_t FaultPlatform::Write(zv::FileHandle file, const void* buffer, uint32_t count) {
+    Change();
     if (const Fault* f = Strike(FaultOp::Write, PathOf(file))) {
         if (f->shortCount < 0) return zv::kFileError;
         uint32_t n = static_cast<uint32_t>(f->shortCount) < count ? static_cast<uint32_t>(f->shortCount) : count;
@@ -65,16 +74,19 @@ void FaultPlatform::Close(zv::FileHandle file) {
 }
 
 bool FaultPlatform::Flush(zv::FileHandle file) {
+    Change();
     if (Strike(FaultOp::Flush, PathOf(file))) return false;
     return inner_.Flush(file);
 }
 
 bool FaultPlatform::Remove(const char* path) {
+    Change();
     if (Strike(FaultOp::Remove, path)) return false;
     return inner_.Remove(path);
 }
 
 bool FaultPlatform::Replace(const char* from, const char* to) {
+    Change();
     if (Strike(FaultOp::Replace, to)) return false;
     return inner_.Replace(from, to);
 }
@@ -94,12 +106,13 @@ bool FaultPlatform::EnterDirectory(const char* path) {
 }
 
 bool FaultPlatform::MakeDirectory(const char* path) {
+    Change();
     if (Strike(FaultOp::MakeDirectory, path)) return false;
     return inner_.MakeDirectory(path);
 }
 
 zv::BlockHandle FaultPlatform::AllocBlock(uint32_t size) {
-    if (Strike(FaultOp::AllocBlock, std::string())) return 0;
+    if (Strike(FaultOp::AllocBlock, std::string(), size)) return 0;
     zv::BlockHandle block = inner_.AllocBlock(size);
     if (block != 0) ++liveBlocks;
     return block;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/forwarding_platform.h"
 
 namespace zvtest {
 
@@ -26,16 +26,23 @@ struct Fault {
     // Read and Write: transfer this many bytes and report them, instead of
     // failing with kFileError. -1: fail.
     int32_t shortCount = -1;
+    // AllocBlock: only allocations of this many bytes; 0: any.
+    uint32_t allocSize = 0;
 };
 
-class FaultPlatform : public zv::Platform {
+class FaultPlatform : public zv::ForwardingPlatform {
 public:
-    explicit FaultPlatform(zv::Platform& inner) : inner_(inner) {}
+    explicit FaultPlatform(zv::Platform& inner) : ForwardingPlatform(inner) {}
 
     void Add(const Fault& fault) { faults_.push_back(Armed{fault, fault.skip, fault.times}); }
     void Clear() { faults_.clear(); }
     // How many calls each fault failed so far.
     int Struck(size_t index) const { return faults_[index].struck; }
+    // Ends the process with SIGKILL at the n-th call (from 1) that changes
+    // the disk (Create, Write, Flush, Remove, Replace, MakeDirectory), before
+    // it is carried out; 0: never. For crash tests in a child process.
+    int killAtChange = 0;
+    int changes = 0;
     // Free space reported by FreeSpace when set (>= 0).
     int64_t freeSpaceOverride = -1;
     // Files opened and not yet closed.
@@ -55,34 +62,8 @@ public:
     bool FreeSpace(const char* directory, uint64_t* bytes) override;
     bool EnterDirectory(const char* path) override;
     bool MakeDirectory(const char* path) override;
-    uint32_t ModulePath(char* buffer, uint32_t size) override { return inner_.ModulePath(buffer, size); }
-    uint32_t WindowsDirectory(char* buffer, uint32_t size) override {
-        return inner_.WindowsDirectory(buffer, size);
-    }
-    uint32_t ProfileString(const char* section, const char* key, const char* fallback, char* buffer,
-                           uint32_t size, const char* file) override {
-        return inner_.ProfileString(section, key, fallback, buffer, size, file);
-    }
-    uint32_t ProfileInt(const char* section, const char* key, int32_t fallback, const char* file) override {
-        return inner_.ProfileInt(section, key, fallback, file);
-    }
-    uint32_t VersionInfoSize(const char* path) override { return inner_.VersionInfoSize(path); }
-    bool VersionInfo(const char* path, uint32_t size, void* block) override {
-        return inner_.VersionInfo(path, size, block);
-    }
-    bool QueryVersion(const void* block, const char* subBlock, const void** value, uint32_t* length) override {
-        return inner_.QueryVersion(block, subBlock, value, length);
-    }
-    uint32_t FindSharedFile(const char* name, const char* windowsDir, const char* appDir, char* currentDir,
-                            uint32_t currentSize, char* destDir, uint32_t destSize) override {
-        return inner_.FindSharedFile(name, windowsDir, appDir, currentDir, currentSize, destDir, destSize);
-    }
-    uint32_t LanguageName(uint32_t language, char* buffer, uint32_t size) override {
-        return inner_.LanguageName(language, buffer, size);
-    }
     zv::BlockHandle AllocBlock(uint32_t size) override;
     void* LockBlock(zv::BlockHandle block) override;
-    void UnlockBlock(zv::BlockHandle block) override { inner_.UnlockBlock(block); }
     void FreeBlock(zv::BlockHandle block) override;
 
 private:
@@ -93,10 +74,10 @@ private:
         int struck = 0;
     };
     // The fault that strikes this call, or nullptr.
-    const Fault* Strike(FaultOp op, const std::string& path);
+    const Fault* Strike(FaultOp op, const std::string& path, uint32_t size = 0);
+    void Change();
     std::string PathOf(zv::FileHandle file) const;
 
-    zv::Platform& inner_;
     std::vector<Armed> faults_;
     std::map<zv::FileHandle, std::string> paths_;
 };

@@ -23,6 +23,7 @@ int ScriptedUi::ShowMessage(const zv::MessageRequest& m) {
     }
     messages.push_back(RecordedMessage{m.owner, m.stringId, m.text ? m.text : "", m.caption != nullptr,
                                        m.caption ? m.caption : "", m.style, answer});
+    if (onShow) onShow(messages.back());
     return answer;
 }
 

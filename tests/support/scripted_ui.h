@@ -3,6 +3,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,16 @@ class ScriptedUi : public zv::UserInterface {
 public:
     // Answers for the next questions, in order.
     void Script(std::initializer_list<int> answers) { answers_.insert(answers_.end(), answers); }
+    void ClearScript() { answers_.clear(); }
     // Answers still unused.
     size_t Unanswered() const { return answers_.size(); }
     // Messages shown when the script had run out. They are answered with the
     // "give up" button of their kind (OK, Cancel or Abort).
     int unscripted = 0;
+
+    // Called with each message as it is shown, before it is answered: the
+    // moment a user would mend something and press Retry.
+    std::function<void(const RecordedMessage&)> onShow;
 
     std::vector<RecordedMessage> messages;
     std::vector<RecordedItem> items;

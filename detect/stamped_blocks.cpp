@@ -1,0 +1,191 @@
+#include "detect/stamped_blocks.h"
+
+#include <cstring>
+
+#include "package/paths.h"
+#include "platform/bytes.h"
+#include "platform/text.h"
+#include "string_ids.h"
+
+namespace zv {
+
+const CarriedBlock kCarriedBlocks[kCarriedBlockCount] = {
+    {KEY_CARRIED_SHORT, 12},
+    {KEY_CARRIED_FIRST, 88},
+    {KEY_CARRIED_SECOND, 88},
+};
+
+uint8_t* SavedBlock(StampedBlockSave* save, unsigned index) {
+    switch (index) {
+    case 0: return save->shortBlock;
+    case 1: return save->firstBlock;
+    default: return save->secondBlock;
+    }
+}
+
+const uint8_t* SavedBlock(const StampedBlockSave& save, unsigned index) {
+    return SavedBlock(const_cast<StampedBlockSave*>(&save), index);
+}
+
+namespace {
+
+static_assert(sizeof(StampedBlockSave{}.shortBlock) == 12 && sizeof(StampedBlockSave{}.firstBlock) == 88 &&
+                  sizeof(StampedBlockSave{}.secondBlock) == 88,
+              "the save area holds one array per carried block");
+
+// A whole file in one block of memory, for the time of one operation.
+struct FileImage {
+    BlockHandle handle = 0;
+    uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+};
+
+enum class ImageRead { Done, NoMemory, Failed };
+
+// Takes the length of the open `file` and reads all of it into a new block.
+// Files shorter than a marker's header get no block: they hold no blocks.
+ImageRead ReadImage(Platform& os, FileHandle file, FileImage* image) {
+    int32_t end = os.Seek(file, 0, SeekOrigin::End);
+    if (end == kFileError || os.Seek(file, 0, SeekOrigin::Begin) != 0) return ImageRead::Failed;
+    image->length = static_cast<uint32_t>(end);
+    if (image->length < MARKER_HEADER_SIZE) return ImageRead::Done;
+    image->bytes = static_cast<uint8_t*>(AllocGlobalBlock(os, image->length, &image->handle));
+    if (image->bytes == nullptr) return ImageRead::NoMemory;
+    if (os.Read(file, image->bytes, image->length) != static_cast<int32_t>(image->length)) {
+        return ImageRead::Failed;
+    }
+    return ImageRead::Done;
+}
+
+void FreeImage(Platform& os, FileImage* image) {
+    FreeGlobalBlock(os, &image->handle);
+    image->bytes = nullptr;
+}
+
+// Copies `length` bytes to `to` and tells whether they differed.
+bool CopyChanged(uint8_t* to, const uint8_t* from, uint32_t length) {
+    if (std::memcmp(to, from, length) == 0) return false;
+    std::memcpy(to, from, length);
+    return true;
+}
+
+// Writes the whole image to a temporary file beside `path`, forces it to the
+// disk and puts it in place of `path`. The temporary file is removed on
+// every failure.
+bool ReplaceWithImage(Platform& os, const char* path, const FileImage& image) {
+    char temporary[kMaxPath];
+    CopyText(temporary, sizeof temporary, path);
+    if (!ReplaceExtension(temporary, sizeof temporary, ".$ZV")) return false;
+    if (EqualNoCase(temporary, path) && !ReplaceExtension(temporary, sizeof temporary, ".$ZW")) return false;
+    FileHandle out = os.Create(temporary);
+    if (out == kNoFile) return false;
+    bool written = os.Write(out, image.bytes, image.length) == static_cast<int32_t>(image.length) && os.Flush(out);
+    os.Close(out);
+    if (!written || !os.Replace(temporary, path)) {
+        os.Remove(temporary);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+uint32_t FindMarker(const uint8_t* bytes, uint32_t length, uint32_t key, uint32_t dataLength) {
+    if (length < MARKER_HEADER_SIZE || length - MARKER_HEADER_SIZE < dataLength) return kNoMarker;
+    uint32_t last = length - MARKER_HEADER_SIZE - dataLength;
+    for (uint32_t p = 0; p <= last; ++p) {
+        if (LoadU16LE(bytes + p) == MARKER_VALUE && LoadU32LE(bytes + p + 2) == key) return p + MARKER_HEADER_SIZE;
+    }
+    return kNoMarker;
+}
+
+uint16_t StampChecksum(const uint8_t* bytes, uint32_t length) {
+    uint32_t c = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        c = (c + bytes[i]) & 0xFFFFu;
+        c = ((c << 1) | (c >> 15)) & 0xFFFFu;
+    }
+    return static_cast<uint16_t>(c);
+}
+
+int32_t ReadMarkerWord(Platform& os, const char* path, uint32_t key) {
+    FileHandle file = os.Open(path, OpenMode::Read);
+    if (file == kNoFile) return -1;
+    FileImage image;
+    ImageRead read = ReadImage(os, file, &image);
+    os.Close(file);
+    int32_t word = -1;
+    if (read == ImageRead::Done && image.bytes != nullptr) {
+        uint32_t at = FindMarker(image.bytes, image.length, key, MARKER_WORD_SIZE);
+        if (at != kNoMarker) word = LoadU16LE(image.bytes + at);
+    }
+    FreeImage(os, &image);
+    return word;
+}
+
+unsigned ReadStampedBlocks(RunContext& run, const char* path, StampedBlockSave* save) {
+    Platform& os = *run.os;
+    CopyText(run.errorFileName, sizeof run.errorFileName, path);
+    FileHandle file = os.Open(path, OpenMode::Read);
+    if (file == kNoFile) return IDS_READ_ERROR;
+    FileImage image;
+    ImageRead read = ReadImage(os, file, &image);
+    os.Close(file);
+    unsigned result = 0;
+    if (read == ImageRead::NoMemory) {
+        result = IDS_NO_MEMORY;
+    } else if (read == ImageRead::Failed) {
+        result = IDS_READ_ERROR;  // never use a file read only in part
+    } else if (image.bytes != nullptr) {
+        for (unsigned i = 0; i < kCarriedBlockCount; ++i) {
+            const CarriedBlock& block = kCarriedBlocks[i];
+            uint32_t at = FindMarker(image.bytes, image.length, block.key, block.length);
+            if (at != kNoMarker) std::memcpy(SavedBlock(save, i), image.bytes + at, block.length);
+        }
+    }
+    FreeImage(os, &image);
+    return result;
+}
+
+unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBlockSave& save) {
+    Platform& os = *run.os;
+    CopyText(run.errorFileName, sizeof run.errorFileName, path);
+    FileHandle file = os.Open(path, OpenMode::ReadWrite);
+    if (file == kNoFile) return IDS_WRITE_ERROR;
+    FileImage image;
+    ImageRead read = ReadImage(os, file, &image);
+    os.Close(file);
+    if (read != ImageRead::Done || image.bytes == nullptr) {
+        FreeImage(os, &image);
+        // A file read only in part is never written back.
+        if (read == ImageRead::NoMemory) return IDS_NO_MEMORY;
+        return read == ImageRead::Failed ? static_cast<unsigned>(IDS_WRITE_ERROR) : 0u;
+    }
+
+    uint8_t* bytes = image.bytes;
+    bool changed = false;
+    uint32_t checksumAt = FindMarker(bytes, image.length, KEY_CHECKSUM, MARKER_WORD_SIZE);
+    uint16_t stored = 0;
+    uint16_t difference = 0;
+    if (checksumAt != kNoMarker) {
+        stored = LoadU16LE(bytes + checksumAt);
+        StoreU16LE(bytes + checksumAt, 0);
+        difference = static_cast<uint16_t>(stored - StampChecksum(bytes, image.length));
+    }
+    for (unsigned i = 0; i < kCarriedBlockCount; ++i) {
+        const CarriedBlock& block = kCarriedBlocks[i];
+        uint32_t at = FindMarker(bytes, image.length, block.key, block.length);
+        if (at != kNoMarker && CopyChanged(bytes + at, SavedBlock(save, i), block.length)) changed = true;
+    }
+    if (checksumAt != kNoMarker) {
+        uint16_t updated = static_cast<uint16_t>(difference + StampChecksum(bytes, image.length));
+        StoreU16LE(bytes + checksumAt, updated);
+        if (updated != stored) changed = true;
+    }
+    unsigned result = 0;
+    if (changed && !ReplaceWithImage(os, path, image)) result = IDS_WRITE_ERROR;
+    FreeImage(os, &image);
+    return result;
+}
+
+}  // namespace zv

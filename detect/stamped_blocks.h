@@ -1,0 +1,103 @@
+// Data blocks stamped into product files, each introduced by a marker, and
+// the three operations on them: reading a main program's marker word, and
+// carrying three blocks from an installed file into its new copy while
+// keeping the new copy's checksum relation.
+//
+// A MarkerBlock lies anywhere in a file, without alignment, little-endian:
+//
+//   0  u16  marker, 0x7777 (bytes 77 77)
+//   2  u32  key
+//   6  data, whose length the key fixes
+//
+// The operations hold the whole file in one block of memory for the time of
+// one call, and report failures as string ids (0 for success).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "platform/run_context.h"
+
+namespace zv {
+
+constexpr uint16_t MARKER_VALUE = 0x7777;
+constexpr uint32_t MARKER_HEADER_SIZE = 6;
+
+#pragma pack(push, 1)
+struct MarkerBlock {
+    uint16_t marker;  // MARKER_VALUE
+    uint32_t key;
+    // the data follows
+};
+#pragma pack(pop)
+static_assert(sizeof(MarkerBlock) == MARKER_HEADER_SIZE, "a marker block's header is 6 packed bytes");
+
+// Keys and the lengths of their data.
+constexpr uint32_t KEY_MARKER_WORD = 0x30301587;  // 2 bytes: the main programs' marker word
+constexpr uint32_t KEY_CARRIED_SHORT = 0xE0AC6824;  // 12 bytes, carried
+constexpr uint32_t KEY_CARRIED_FIRST = 0x78243503;  // 88 bytes, carried
+constexpr uint32_t KEY_CARRIED_SECOND = 0x72399459; // 88 bytes, carried
+constexpr uint32_t KEY_CHECKSUM = 0x58495216;      // 2 bytes: the checksum word
+constexpr uint32_t MARKER_WORD_SIZE = 2;
+
+constexpr unsigned kCarriedBlockCount = 3;
+struct CarriedBlock {
+    uint32_t key;
+    uint32_t length;
+};
+// The carried blocks, in the order they are read and written.
+extern const CarriedBlock kCarriedBlocks[kCarriedBlockCount];
+
+// The save area: the carried blocks of the last installed files read, one
+// array per key in the order of kCarriedBlocks. It starts zero and belongs to
+// the caller (the transfer keeps one for the whole run and shares it by all
+// carried files: nothing clears it between one file and the next).
+struct StampedBlockSave {
+    uint8_t shortBlock[12] = {};
+    uint8_t firstBlock[88] = {};
+    uint8_t secondBlock[88] = {};
+};
+// The array of carried block `index` (0 to 2).
+uint8_t* SavedBlock(StampedBlockSave* save, unsigned index);
+const uint8_t* SavedBlock(const StampedBlockSave& save, unsigned index);
+
+constexpr uint32_t kNoMarker = 0xFFFFFFFFu;
+
+// The position of the data of the first block with `key` whose data
+// (`dataLength` bytes) lies wholly inside the `length` bytes, or kNoMarker.
+// Every byte position is tried, without regard to alignment, so a marker that
+// overlaps bytes just examined ("77 77 77" then the key) is still found. A
+// block whose data would run past the end counts as absent.
+uint32_t FindMarker(const uint8_t* bytes, uint32_t length, uint32_t key, uint32_t dataLength = 0);
+
+// The stamp checksum: c starts at 0; for each byte, c = (c + byte) mod 65536
+// rotated left by one bit within 16 bits. No bytes give 0; "abc" gives 0x0556.
+uint16_t StampChecksum(const uint8_t* bytes, uint32_t length);
+
+// The 16-bit value of the first block with `key` in the file (0 to 65535), or
+// -1: no such block, or the file cannot be opened, held in memory or read
+// whole. -1 has bit 2 set. Reports nothing.
+int32_t ReadMarkerWord(Platform& os, const char* path, uint32_t key);
+
+// Copies the carried blocks of the installed file `path` into *save; a block
+// the file lacks leaves its array as it was. First copies `path` into
+// run.errorFileName. Returns 0; 34 when the file cannot be opened for
+// reading or cannot be read whole; 37 when there is no memory for it.
+unsigned ReadStampedBlocks(RunContext& run, const char* path, StampedBlockSave* save);
+
+// Writes `save` into the carried blocks of the new file `path` (a block the
+// file lacks is passed over) and brings its checksum word up to date, so that
+// the checksum word minus the checksum of the file (that word taken as 0)
+// stays what it was. First copies `path` into run.errorFileName.
+//
+// The file is never left half written: the new bytes go to a temporary file
+// beside it (the name with the extension ".$ZV"), which is flushed and then
+// put in its place in one step; on any failure the temporary file is removed
+// and `path` is as it was.
+// A file whose bytes would not change is not written at all.
+// Returns 0; 35 when the file cannot be opened for reading and writing or
+// cannot be read whole, or the new bytes cannot be written and put in
+// place; 37 when there is no memory for it.
+unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBlockSave& save);
+
+}  // namespace zv

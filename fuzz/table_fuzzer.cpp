@@ -1,0 +1,34 @@
+// The file table check and walk on any bytes: the first two bytes are the
+// entry count, the rest is the table region. A table the check accepts is
+// walked in full, as the transfer would walk it.
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "package/table.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    uint32_t count = static_cast<uint32_t>(data[0] | (data[1] << 8));
+    // The region gets a buffer of its own, so reading past it is caught.
+    size_t regionSize = size - 2;
+    uint8_t* region = new uint8_t[regionSize ? regionSize : 1];
+    std::memcpy(region, data + 2, regionSize);
+    zv::TableCheck check = zv::CheckPackageTable(region, static_cast<uint32_t>(regionSize), count);
+    if (check.damage == zv::TableDamage::None) {
+        zv::PackageEntry e{region};
+        unsigned sum = 0;
+        for (uint32_t i = 0; i < count; ++i, e = zv::NextPackageEntry(e)) {
+            sum += zv::EntryFlags(e) + zv::EntrySizeKB(e) + static_cast<unsigned>(std::strlen(zv::EntryName(e)));
+            if (zv::EntryHasVersion(e)) sum += zv::EntryVersion(e).low;
+            for (const uint8_t* p = zv::EntryPieces(e);; p += zv::PACKAGE_PIECE_SIZE) {
+                zv::PackagePiece piece = zv::ReadPackagePiece(p);
+                if (zv::IsLastPiece(piece)) break;
+                sum += piece.length;
+            }
+        }
+        if (sum == 0xFFFFFFFFu) std::memset(region, 0, regionSize);  // keeps the walk observable
+    }
+    delete[] region;
+    return 0;
+}

@@ -1,0 +1,149 @@
+// quillon detect: what the updater would detect on a machine and what its
+// detection page would say.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "detect/detection.h"
+#include "detect/product_version.h"
+#include "quillon/cli.h"
+#include "quillon/commands.h"
+#include "quillon/machine.h"
+#include "quillon/updater_file.h"
+
+
+namespace quillon {
+namespace {
+
+const char kDetectHelp[] =
+    "usage: quillon detect --windows-dir DIR --system-dir DIR [--updater FILE]\n"
+    "                      [--drive LETTER=DIR]...\n"
+    "\n"
+    "Runs the updater's product detection against a directory tree that stands\n"
+    "for a machine and prints what it found (the settings of zvact.ini, the\n"
+    "installation directory, the variants and runtime libraries, and what each\n"
+    "product file's version resource gave), then the texts of the detection\n"
+    "page exactly as the page would show them, judged against the package of\n"
+    "the updater FILE (without --updater the page is not judged).\n"
+    "\n";
+
+const char* const kStatusNames[] = {"Matched", "Missing", "NoVersionInfo", "NameMismatch"};
+
+std::string FlagNames(uint32_t flags, const std::vector<std::pair<uint32_t, const char*>>& names) {
+    std::string out;
+    for (const auto& [bit, name] : names) {
+        if (flags & bit) out += std::string(" ") + name;
+    }
+    return out;
+}
+
+void PrintRecord(const char* field, const char* file, const zv::FileVersionRecord& r) {
+    char parts[32];
+    zv::FormatVersionParts(r.version, parts, sizeof parts);
+    std::printf("%-13s %-12s status %u %-14s version %-16s language 0x%04X\n", field, file,
+                static_cast<unsigned>(r.status), kStatusNames[r.status & 3], parts, static_cast<unsigned>(r.language));
+}
+
+void PrintProduct(const zv::InstalledProduct& p) {
+    std::printf("drive         \"%s\"\n", p.drive);
+    std::printf("dir           \"%s\"\n", p.dir);
+    std::printf("inst          %u\n", static_cast<unsigned>(p.inst));
+    std::printf("installDir    \"%s\"\n", p.installDir);
+    std::printf("variants      0x%02X%s\n", static_cast<unsigned>(p.variants),
+                FlagNames(p.variants, {{zv::Act16, "Act16"}, {zv::Sa16, "Sa16"}, {zv::Act32, "Act32"}, {zv::Sa32, "Sa32"}})
+                    .c_str());
+    std::printf("runtime       0x%02X%s\n", static_cast<unsigned>(p.runtime),
+                FlagNames(p.runtime, {{zv::Plmr16Found, "Plmr16Found"},
+                                      {zv::Plmr32Found, "Plmr32Found"},
+                                      {zv::Plmr16InUse, "Plmr16InUse"},
+                                      {zv::Plmr32InUse, "Plmr32InUse"}})
+                    .c_str());
+    PrintRecord("act16", "zvact.exe", p.act16);
+    PrintRecord("sa16", "zvsa.bin", p.sa16);
+    PrintRecord("act32", "zvact32.exe", p.act32);
+    PrintRecord("sa32", "zvsa32.bin", p.sa32);
+}
+
+void PrintPage(const zv::UpdateVerdict& v) {
+    std::printf("detection page (dialog 402):\n");
+    std::printf("  [100] %s\n", v.version16Text);
+    std::printf("  [101] %s\n", v.version32Text);
+    std::printf("  [102] %s\n", v.languageText);
+    std::printf("  [103] %s\n", v.installTypeText);
+    std::printf("  [104] %s\n", v.directoryText);
+    std::printf("  [120] %s\n", v.message);
+    std::printf("  [140] %s\n", v.hint);
+    std::printf("  Next  %s\n", v.canProceed ? "enabled" : "disabled");
+}
+
+}  // namespace
+
+int RunDetect(int argc, char** argv) {
+    if (WantsHelp(argc, argv)) {
+        std::fputs(kDetectHelp, stdout);
+        std::fputs(kMachineOptionsHelp, stdout);
+        return EXIT_OK;
+    }
+    MachineOptions o;
+    for (int i = 1; i < argc; ++i) {
+        std::string error;
+        switch (ParseMachineOption(argc, argv, &i, &o, &error)) {
+        case OptionParse::Taken: continue;
+        case OptionParse::Bad: return Fail(EXIT_USAGE, "%s", error.c_str());
+        case OptionParse::NotMine: break;
+        }
+        std::fputs(kDetectHelp, stderr);
+        std::fputs(kMachineOptionsHelp, stderr);
+        return EXIT_USAGE;
+    }
+    std::string error;
+    std::unique_ptr<zv::Platform> machine = MakeMachinePlatform(&o, &error);
+    if (!machine) return Fail(EXIT_USAGE, "%s", error.c_str());
+    zv::Platform& os = *machine;
+    zv::PackageHeader header{};
+    if (!o.updater.empty()) {
+        UpdaterFile file;
+        std::string error;
+        if (OpenUpdaterFile(os, o.updater, &file, &error) != UpdaterOpen::Ok) {
+            CloseUpdaterFile(os, &file);
+            return Fail(EXIT_FAILED, "%s", error.c_str());
+        }
+        header = file.header;
+        CloseUpdaterFile(os, &file);
+    }
+
+    zv::RunContext run;
+    run.os = &os;
+    zv::InstalledProduct product;
+    zv::PackageTable table;
+    zv::DetectProduct(run, header, &product, &table);
+
+    char windows[zv::kMaxPath] = {};
+    os.WindowsDirectory(windows, sizeof windows);
+    std::printf("settings      %s%szvact.ini\n", windows, windows[0] != '\0' && windows[std::strlen(windows) - 1] != '\\' ? "\\" : "");
+    PrintProduct(product);
+    std::printf("programPath   \"%s\"\n", run.programPath);
+    if (!o.updater.empty()) {
+        char parts[32], shown[32];
+        zv::FormatVersionParts(header.version, parts, sizeof parts);
+        zv::FormatVersion(header.version, shown, sizeof shown);
+        std::printf("package       version %s (%s), language 0x%04X\n", parts, shown, static_cast<unsigned>(header.language));
+        std::printf("file table    %s", zv::TableStatusName(table.status));
+        if (table.status == zv::TableStatus::Loaded) std::printf(", %u entries", static_cast<unsigned>(table.entryCount));
+        std::printf("\n");
+    }
+    std::printf("\n");
+    if (product.variants == 0) {
+        std::printf("Zarvel is not installed: the updater shows its not-installed page.\n");
+    } else if (o.updater.empty()) {
+        std::printf("Zarvel is installed; give --updater to judge the detection page.\n");
+    } else {
+        PrintPage(zv::EvaluateUpdate(run, product, header));
+    }
+    zv::FreePackageTable(os, &table);
+    return EXIT_OK;
+}
+
+}  // namespace quillon

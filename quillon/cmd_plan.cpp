@@ -1,0 +1,115 @@
+// quillon plan: what the updater would do on a machine, entry by entry,
+// decided by the same code as the real transfer, with nothing written.
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "detect/detection.h"
+#include "detect/product_version.h"
+#include "quillon/cli.h"
+#include "quillon/commands.h"
+#include "quillon/machine.h"
+#include "quillon/updater_file.h"
+#include "transfer/transfer.h"
+
+namespace quillon {
+namespace {
+
+const char kPlanHelp[] =
+    "usage: quillon plan --updater FILE --windows-dir DIR --system-dir DIR\n"
+    "                    [--drive LETTER=DIR]...\n"
+    "\n"
+    "Runs the updater's detection against a directory tree that stands for a\n"
+    "machine, then the transfer's decisions for every entry of the package of\n"
+    "FILE without writing anything, and prints what the update would do: which\n"
+    "file it writes where, or why it passes an entry by (ignored, runtime\n"
+    "library not found, installed copy newer, update-only with nothing\n"
+    "installed, carried file not installed), the percentage the progress bar\n"
+    "would end on, and the verdict of the detection page.\n"
+    "\n";
+
+class PlanPrinter : public zv::TransferObserver {
+public:
+    uint32_t lastPercent = 0;
+    void EntryDone(const zv::EntryReport& r) override {
+        lastPercent = r.percent;
+        if (r.outcome == zv::EntryOutcome::OtherPass) return;
+        if (r.outcome == zv::EntryOutcome::Ignored && r.pass == 2) return;  // told in pass 1
+        std::printf("  %3u  %u  %-24s %-42s %s\n", r.index + 1, r.pass, r.name, zv::EntryOutcomeName(r.outcome),
+                    r.targetPath);
+    }
+};
+
+}  // namespace
+
+int RunPlan(int argc, char** argv) {
+    if (WantsHelp(argc, argv)) {
+        std::fputs(kPlanHelp, stdout);
+        std::fputs(kMachineOptionsHelp, stdout);
+        return EXIT_OK;
+    }
+    MachineOptions o;
+    for (int i = 1; i < argc; ++i) {
+        std::string error;
+        switch (ParseMachineOption(argc, argv, &i, &o, &error)) {
+        case OptionParse::Taken: continue;
+        case OptionParse::Bad: return Fail(EXIT_USAGE, "%s", error.c_str());
+        case OptionParse::NotMine: break;
+        }
+        std::fputs(kPlanHelp, stderr);
+        return EXIT_USAGE;
+    }
+    if (o.updater.empty()) return Fail(EXIT_USAGE, "--updater FILE is needed");
+    std::string error;
+    std::unique_ptr<zv::Platform> machine = MakeMachinePlatform(&o, &error);
+    if (!machine) return Fail(EXIT_USAGE, "%s", error.c_str());
+    zv::Platform& os = *machine;
+
+    UpdaterFile file;
+    if (OpenUpdaterFile(os, o.updater, &file, &error) != UpdaterOpen::Ok) {
+        CloseUpdaterFile(os, &file);
+        return Fail(EXIT_FAILED, "%s", error.c_str());
+    }
+    zv::PackageHeader header = file.header;
+    CloseUpdaterFile(os, &file);
+
+    zv::RunContext run;
+    run.os = &os;
+    zv::InstalledProduct product;
+    zv::PackageTable table;
+    zv::DetectProduct(run, header, &product, &table);
+    if (product.variants == 0) {
+        std::printf("Zarvel is not installed here: the updater shows its not-installed page and writes nothing.\n");
+        zv::FreePackageTable(os, &table);
+        return EXIT_OK;
+    }
+    zv::UpdateVerdict verdict = zv::EvaluateUpdate(run, product, header);
+    char shown[32], parts[32];
+    zv::FormatVersion(header.version, shown, sizeof shown);
+    zv::FormatVersionParts(header.version, parts, sizeof parts);
+    std::printf("package %s (%s) for %s\n", parts, shown, product.installDir);
+    std::printf("detection page: %s%s%s\n", verdict.canProceed ? "Next enabled" : "Next disabled",
+                verdict.message[0] ? ": " : "", verdict.message);
+    if (!verdict.canProceed) std::printf("(the update is refused; below is what it would do were it allowed)\n");
+    if (table.status != zv::TableStatus::Loaded) {
+        std::printf("the file table is %s: the transfer reports a read error and writes nothing\n",
+                    zv::TableStatusName(table.status));
+        zv::FreePackageTable(os, &table);
+        return EXIT_FAILED;
+    }
+
+    std::printf("\n  %3s  %s  %-24s %-42s %s\n", "#", "p", "name", "decision", "target");
+    PlanPrinter printer;
+    zv::TransferOptions options;
+    options.dryRun = true;
+    options.observer = &printer;
+    zv::TransferResult result = zv::RunTransfer(run, header, table, &product, options);
+    std::printf("\nthe progress bar would end at %u%%\n", static_cast<unsigned>(printer.lastPercent));
+    if (result != 0) {
+        std::printf("the transfer would end with result %d before the end of the table\n", static_cast<int>(result));
+    }
+    zv::FreePackageTable(os, &table);
+    return result == 0 ? EXIT_OK : EXIT_FAILED;
+}
+
+}  // namespace quillon

@@ -1,0 +1,135 @@
+#include "quillon/machine.h"
+
+#include <cstring>
+
+#include "platform/forwarding_platform.h"
+
+#ifndef _WIN32
+#include <climits>
+#include <cstdlib>
+
+#include "platform/posix_platform.h"
+#endif
+
+namespace quillon {
+
+const char kMachineOptionsHelp[] =
+    "  --windows-dir DIR   the Windows directory: zvact.ini is read from it\n"
+    "  --system-dir DIR    where the shared runtime libraries are looked for\n"
+    "  --drive L=DIR       the directory that drive letter L stands for; drive C\n"
+    "                      is the directory above the Windows directory unless\n"
+    "                      given. Paths without a drive letter are host paths.\n"
+    "\n"
+    "On Windows the system's own directories and calls are used and the\n"
+    "directory options are ignored.\n";
+
+namespace {
+
+// The running program's path is the updater's, so that detection loads the
+// package's table from it and the transfer reads its members.
+class UpdaterPlatform : public zv::ForwardingPlatform {
+public:
+    UpdaterPlatform(std::unique_ptr<zv::Platform> inner, std::string updater)
+        : ForwardingPlatform(*inner), owned_(std::move(inner)), updater_(std::move(updater)) {}
+    uint32_t ModulePath(char* buffer, uint32_t size) override {
+        if (updater_.empty()) return ForwardingPlatform::ModulePath(buffer, size);
+        if (size == 0) return 0;
+        size_t n = updater_.size() < size - 1 ? updater_.size() : size - 1;
+        std::memcpy(buffer, updater_.data(), n);
+        buffer[n] = '\0';
+        return static_cast<uint32_t>(n);
+    }
+
+private:
+    std::unique_ptr<zv::Platform> owned_;
+    std::string updater_;
+};
+
+// Borrows the process-wide platform without owning it.
+class HostPlatformRef : public zv::ForwardingPlatform {
+public:
+    HostPlatformRef() : ForwardingPlatform(zv::HostPlatform()) {}
+};
+
+#ifndef _WIN32
+std::string Absolute(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    return path;
+}
+
+// The Windows form of a host directory that lies under a drive's directory;
+// the host path itself otherwise.
+std::string WindowsForm(const std::string& host, const std::string (&drives)[26]) {
+    for (int d = 0; d < 26; ++d) {
+        const std::string& root = drives[d];
+        if (root.empty()) continue;
+        if (host == root || (host.compare(0, root.size(), root) == 0 && host[root.size()] == '/')) {
+            std::string rest = host.substr(root.size());
+            for (char& c : rest) {
+                if (c == '/') c = '\\';
+            }
+            return std::string(1, static_cast<char>('A' + d)) + ":" + (rest.empty() ? "\\" : rest);
+        }
+    }
+    return host;
+}
+#endif
+
+}  // namespace
+
+OptionParse ParseMachineOption(int argc, char** argv, int* i, MachineOptions* o, std::string* error) {
+    std::string arg = argv[*i];
+    bool hasValue = *i + 1 < argc;
+    if (!hasValue) return OptionParse::NotMine;
+    if (arg == "--windows-dir") {
+        o->windowsDir = argv[++*i];
+    } else if (arg == "--system-dir") {
+        o->systemDir = argv[++*i];
+    } else if (arg == "--updater") {
+        o->updater = argv[++*i];
+    } else if (arg == "--drive") {
+        std::string value = argv[++*i];
+        char letter = value.empty() ? '\0' : static_cast<char>(value[0] & ~0x20);
+        if (value.size() < 3 || letter < 'A' || letter > 'Z' || value[1] != '=') {
+            *error = "--drive wants LETTER=DIR, not '" + value + "'";
+            return OptionParse::Bad;
+        }
+        o->drives[letter - 'A'] = value.substr(2);
+    } else {
+        return OptionParse::NotMine;
+    }
+    return OptionParse::Taken;
+}
+
+std::unique_ptr<zv::Platform> MakeMachinePlatform(MachineOptions* o, std::string* error) {
+#ifdef _WIN32
+    (void)error;
+    std::unique_ptr<zv::Platform> host(new HostPlatformRef());
+#else
+    if (o->windowsDir.empty() || o->systemDir.empty()) {
+        *error = "--windows-dir and --system-dir are needed";
+        return nullptr;
+    }
+    zv::PosixLayout layout;
+    for (int d = 0; d < 26; ++d) {
+        if (!o->drives[d].empty()) layout.drives[d] = Absolute(o->drives[d]);
+    }
+    std::string windowsDir = Absolute(o->windowsDir);
+    if (layout.drives['C' - 'A'].empty()) {
+        size_t slash = windowsDir.find_last_of('/');
+        layout.drives['C' - 'A'] = slash == 0 || slash == std::string::npos ? "/" : windowsDir.substr(0, slash);
+    }
+    layout.windowsDir = WindowsForm(windowsDir, layout.drives);
+    layout.systemDir = WindowsForm(Absolute(o->systemDir), layout.drives);
+    if (!o->updater.empty()) o->updater = Absolute(o->updater);
+    std::unique_ptr<zv::PosixPlatform> host(new zv::PosixPlatform(layout));
+    if (!host->EnterDirectory("C:\\")) {
+        *error = "drive C (" + layout.drives[2] + ") is not a directory";
+        return nullptr;
+    }
+#endif
+    return std::unique_ptr<zv::Platform>(new UpdaterPlatform(std::move(host), o->updater));
+}
+
+}  // namespace quillon

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Sets up a fresh machine and runs every test: the host tests under CTest,
+# each fuzz target briefly, and the Windows programs under Wine.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/setup.sh || exit 1
+bash scripts/build.sh || exit 1
+
+failed=0
+(cd build/host && ctest --output-on-failure -j"$(nproc)") || failed=1
+
+echo "== fuzz targets (${FUZZ_SECONDS:=20} s each)"
+if cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j"$(nproc)" >/dev/null; then
+  for f in build/fuzz/fuzz/*_fuzzer; do
+    corpus=$(mktemp -d)
+    if "$f" -max_total_time="$FUZZ_SECONDS" "$corpus" >"$corpus.log" 2>&1; then
+      echo "fuzz $(basename "$f"): $(grep -Eo 'Done [0-9]+ runs' "$corpus.log")"
+    else
+      echo "fuzz $(basename "$f"): FAILED"; tail -40 "$corpus.log"; failed=1
+    fi
+    rm -rf "$corpus" "$corpus.log"
+  done
+else
+  echo "fuzz targets: build FAILED"; failed=1
+fi
+
+echo "== Windows programs under Wine"
+passed=0; wfailed=0
+for t in tests/wine/test_*.sh; do
+  if bash "$t" build/host build/windows; then
+    passed=$((passed + 1)); echo "wine $(basename "$t"): passed"
+  else
+    wfailed=$((wfailed + 1)); echo "wine $(basename "$t"): FAILED"
+  fi
+done
+[ "$wfailed" -eq 0 ] || failed=1
+echo "wine: $passed passed, $wfailed failed"
+exit $failed

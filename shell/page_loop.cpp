@@ -1,0 +1,60 @@
+// The two message loops of the wizard. Pages are modeless children of the
+// frame, so the backdrop's and the frame's system menus keep working while a
+// page runs; every window procedure reports what the user did through
+// g_Shell.pageResult, which the loops read after each message.
+#include "shell/shell.h"
+#include "shell/trace.h"
+
+namespace zv {
+
+namespace {
+// PumpMessages hands on at most this many messages per call.
+constexpr int kPumpBatch = 20;
+}  // namespace
+
+uint32_t RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter) {
+    g_Shell.pageResult = 0;
+    HWND page = CreateDialogParamA(g_Shell.instance, MAKEINTRESOURCEA(templateId), g_Shell.frameDialog,
+                                   pageProc, parameter);
+    if (page == nullptr) {
+        Trace("page %u not created", static_cast<unsigned>(templateId));
+        return 2;
+    }
+    TracePage(page, templateId);
+
+    while (g_Shell.pageResult == 0) {
+        MSG msg;
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            // The quit message (or a queue that can no longer be read) ends
+            // the page like Quit; the quit message is not posted again.
+            g_Shell.pageResult = 2;
+            break;
+        }
+        if (!IsDialogMessageA(page, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    DestroyWindow(page);
+    Trace("page %u result %u", static_cast<unsigned>(templateId), static_cast<unsigned>(g_Shell.pageResult));
+    return g_Shell.pageResult;
+}
+
+uint32_t PumpMessages(HWND dialog) {
+    for (int handled = 0; handled < kPumpBatch; ++handled) {
+        MSG msg;
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) break;
+        if (msg.message == WM_QUIT) {
+            g_Shell.pageResult = 2;
+            continue;
+        }
+        if (!IsDialogMessageA(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return g_Shell.pageResult;
+}
+
+}  // namespace zv

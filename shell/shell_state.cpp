@@ -1,0 +1,7 @@
+#include "shell/shell.h"
+
+namespace zv {
+
+Shell g_Shell;
+
+}  // namespace zv

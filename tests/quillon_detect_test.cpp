@@ -1,0 +1,114 @@
+// quillon version and quillon detect, run as a support engineer runs them.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "detect/stamped_blocks.h"
+#include "tests/support/fixture_package.h"
+#include "tests/support/pe_builder.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tool_run.h"
+
+using namespace zvtest;
+
+namespace {
+
+using zvtest::ToolRun;
+
+ToolRun Quillon(const std::string& args) { return zvtest::RunTool(std::string(QUILLON_EXE) + " " + args); }
+
+bool Has(const ToolRun& run, const std::string& text) { return run.out.find(text) != std::string::npos; }
+
+std::vector<uint8_t> MainProgram(ExeFormat format, const std::string& name, zv::ProductVersion version, uint16_t word = 0) {
+    return BuildVersionedExecutable(format, ProductVersionInfo(version, 0x409, name),
+                                    MarkerBlockBytes(zv::KEY_MARKER_WORD, {static_cast<uint8_t>(word), 0}));
+}
+
+}  // namespace
+
+TEST(QuillonVersion, PrintsWhatTheUpdaterReads) {
+    TempDir dir;
+    WriteFileBytes(dir / "zvsa.bin",
+                   BuildVersionedExecutable(ExeFormat::Ne, ProductVersionInfo(zv::MakeVersion(1, 2, 1, 31), 0x409, "ZVSA.BIN")));
+    WriteFileBytes(dir / "other.dll",
+                   BuildVersionedExecutable(ExeFormat::Pe32Plus, ProductVersionInfo(zv::MakeVersion(3, 1, 0, 7), 0x407, "x.dll")));
+    WriteFileText(dir / "plain.txt", "text");
+
+    ToolRun run = Quillon("version " + (dir / "zvsa.bin"));
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Has(run, "status        0 Matched\n")) << run.out;
+    EXPECT_TRUE(Has(run, "version       1.2.1.31 (shown as 1.01)\n")) << run.out;
+    EXPECT_TRUE(Has(run, "language      0x0409 English (United States)\n")) << run.out;
+    EXPECT_TRUE(Has(run, "internal name \"ZVSA.BIN\"\n")) << run.out;
+
+    struct Case {
+        std::string args;
+        int exitCode;
+        const char* says;
+    } cases[] = {
+        {"version " + (dir / "other.dll"), 0, "status        3 NameMismatch"},
+        {"version " + (dir / "other.dll") + " --expect X.DLL", 0, "version       3.1.0.7 (shown as 3.00)"},
+        {"version " + (dir / "other.dll") + " --expect x.dl", 1, "language      0x0407 German (Germany)"},
+        {"version " + (dir / "plain.txt"), 1, "status        2 NoVersionInfo"},
+        {"version " + (dir / "missing.exe"), 1, "status        1 Missing"},
+        {"version", 2, "usage: quillon version"},
+        {"version --help", 0, "usage: quillon version"},
+    };
+    for (const Case& c : cases) {
+        ToolRun r = Quillon(c.args);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.out;
+        EXPECT_TRUE(Has(r, c.says)) << c.args << "\n" << r.out;
+    }
+}
+
+TEST(QuillonDetect, PrintsTheProductAndThePageTexts) {
+    TempDir dir;
+    const std::string c = dir / "C";
+    MakeDirs(c + "/WINDOWS/SYSTEM");
+    MakeDirs(c + "/APPS/ZARVEL");
+    WriteFileText(c + "/WINDOWS/zvact.ini", "[Setup]\r\nDrive=C:\r\nDir=\\Apps\\Zarvel\\\r\nInst=2\r\n");
+    WriteFileBytes(c + "/APPS/ZARVEL/zvact32.exe", MainProgram(ExeFormat::Pe32, "zvact32.exe", zv::MakeVersion(1, 2, 1, 28)));
+    WriteFileBytes(c + "/APPS/ZARVEL/zvsa32.bin",
+                   BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(zv::MakeVersion(1, 2, 1, 28), 0x409, "zvsa32.bin")));
+    WriteFileText(c + "/WINDOWS/SYSTEM/PLMR32.DLL", "32");
+    WriteFileBytes(dir / "zvupdate.exe",
+                   StampFixturePackage(BlankUpdaterImage(1024, 64), {{"zvact32.exe", 0x10, zv::MakeVersion(1, 2, 1, 31), {1}}},
+                                       zv::MakeVersion(1, 2, 1, 31), 0x409));
+    std::string dirs = "detect --windows-dir " + c + "/WINDOWS --system-dir " + c + "/WINDOWS/SYSTEM";
+
+    ToolRun run = Quillon(dirs + " --updater " + (dir / "zvupdate.exe"));
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const char* lines[] = {
+        "settings      C:\\WINDOWS\\zvact.ini\n",
+        "dir           \"\\Apps\\Zarvel\"\n",
+        "inst          2\n",
+        "installDir    \"C:\\Apps\\Zarvel\\\"\n",
+        "variants      0x18 Act32 Sa32\n",
+        "runtime       0x02 Plmr32Found\n",
+        "file table    loaded, 1 entries\n",
+        "  [100] None\n",
+        "  [101] 1.01\n",
+        "  [102] English (United States)\n",  // from zvsa32.bin
+        "  [103] Full\n",
+        "  [104] C:\\Apps\\Zarvel\n",
+        "  [120] \n",
+        "  [140] Click &Next to update Zarvel on your hard disk.\n",
+        "  Next  enabled\n",
+    };
+    for (const char* line : lines) EXPECT_TRUE(Has(run, line)) << line << "\n" << run.out;
+
+    run = Quillon(dirs);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Has(run, "give --updater")) << run.out;
+
+    WriteFileText(c + "/WINDOWS/zvact.ini", "[setup]\r\ndir=\r\n");
+    run = Quillon(dirs + " --updater " + (dir / "zvupdate.exe"));
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(Has(run, "Zarvel is not installed")) << run.out;
+
+    EXPECT_EQ(Quillon("detect --windows-dir " + c).exitCode, 2);
+    EXPECT_EQ(Quillon(dirs + " --drive 1=x").exitCode, 2);
+    run = Quillon(dirs + " --updater " + (dir / "missing.exe"));
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+}

@@ -1,0 +1,305 @@
+// Stamped data blocks: the marker search, the stamp checksum, the marker
+// word, and carrying blocks from installed files into new copies with the
+// checksum relation kept, the save area shared between files, and no file
+// left half written or written from a part.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "detect/stamped_blocks.h"
+#include "platform/bytes.h"
+#include "platform/posix_platform.h"
+#include "string_ids.h"
+#include "tests/support/fault_platform.h"
+#include "tests/support/pe_builder.h"
+#include "tests/support/temp_dir.h"
+
+using namespace zv;
+using zvtest::AppendBytes;
+using zvtest::MarkerBlockBytes;
+
+namespace {
+
+std::vector<uint8_t> Filled(size_t n, uint8_t value) { return std::vector<uint8_t>(n, value); }
+
+// The difference that WriteStampedBlocks keeps: the stored checksum word
+// minus the checksum of the file with that word taken as 0.
+uint16_t ChecksumDifference(std::vector<uint8_t> bytes) {
+    uint32_t at = FindMarker(bytes.data(), static_cast<uint32_t>(bytes.size()), KEY_CHECKSUM, 2);
+    EXPECT_NE(at, kNoMarker);
+    uint16_t stored = LoadU16LE(bytes.data() + at);
+    StoreU16LE(bytes.data() + at, 0);
+    return static_cast<uint16_t>(stored - StampChecksum(bytes.data(), static_cast<uint32_t>(bytes.size())));
+}
+
+// A product file: filler, the three carried blocks (each present or not) with
+// data filled with `fill`, fill + 1, fill + 2, and a checksum word.
+std::vector<uint8_t> ProductFile(uint8_t fill, bool withChecksum = true, uint16_t checksum = 0x1234,
+                                 bool first = true, bool second = true, bool third = true) {
+    std::vector<uint8_t> bytes = Filled(37, 0x11);
+    if (first) AppendBytes(&bytes, MarkerBlockBytes(KEY_CARRIED_SHORT, Filled(12, fill)));
+    AppendBytes(&bytes, Filled(5, 0x22));
+    if (second) AppendBytes(&bytes, MarkerBlockBytes(KEY_CARRIED_FIRST, Filled(88, static_cast<uint8_t>(fill + 1))));
+    if (withChecksum) AppendBytes(&bytes, MarkerBlockBytes(KEY_CHECKSUM, {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8)}));
+    if (third) AppendBytes(&bytes, MarkerBlockBytes(KEY_CARRIED_SECOND, Filled(88, static_cast<uint8_t>(fill + 2))));
+    AppendBytes(&bytes, Filled(9, 0x33));
+    return bytes;
+}
+
+struct StampedBlocksTest : ::testing::Test {
+    zvtest::TempDir dir;
+    PosixPlatform posix;
+    zvtest::FaultPlatform os{posix};
+    RunContext run;
+    StampedBlockSave save;
+
+    void SetUp() override {
+        PosixLayout layout;
+        layout.drives['C' - 'A'] = dir.path();
+        posix.SetLayout(layout);
+        zvtest::MakeDirs(dir / "ZV");
+        run.os = &os;
+    }
+    void TearDown() override {
+        EXPECT_EQ(os.OpenFiles(), 0u) << "every file is closed";
+        EXPECT_EQ(os.liveBlocks, 0) << "every block is freed";
+    }
+    void Put(const std::string& name, const std::vector<uint8_t>& bytes) { zvtest::WriteFileBytes(dir / ("ZV/" + name), bytes); }
+    std::vector<uint8_t> Get(const std::string& name) { return zvtest::ReadFileBytes(dir / ("ZV/" + name)); }
+    bool Exists(const std::string& name) { return zvtest::FileExists(dir / ("ZV/" + name)); }
+};
+
+}  // namespace
+
+TEST(MarkerSearch, FindsTheFirstWholeBlockAtAnyByte) {
+    auto key = [](uint32_t k) {
+        return std::vector<uint8_t>{static_cast<uint8_t>(k), static_cast<uint8_t>(k >> 8), static_cast<uint8_t>(k >> 16),
+                                    static_cast<uint8_t>(k >> 24)};
+    };
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> bytes;
+        uint32_t dataLength;
+        uint32_t expected;
+    } cases[] = {
+        {"no bytes", {}, 0, kNoMarker},
+        {"5 bytes", {0x77, 0x77, 0x87, 0x15, 0x30}, 0, kNoMarker},
+        {"exactly a header", MarkerBlockBytes(KEY_MARKER_WORD, {}), 0, 6},
+        {"header with its data", MarkerBlockBytes(KEY_MARKER_WORD, {1, 2}), 2, 6},
+        {"data one byte short", MarkerBlockBytes(KEY_MARKER_WORD, {1}), 2, kNoMarker},
+        {"77 77 77 then the key", [&] {
+             std::vector<uint8_t> b = {0x77, 0x77, 0x77};
+             AppendBytes(&b, key(KEY_MARKER_WORD));
+             b.push_back(9);
+             b.push_back(0);
+             return b;
+         }(), 2, 7},
+        {"odd position", [&] {
+             std::vector<uint8_t> b = {1, 2, 3};
+             AppendBytes(&b, MarkerBlockBytes(KEY_MARKER_WORD, {4, 0}));
+             return b;
+         }(), 2, 9},
+        {"first of two", [&] {
+             std::vector<uint8_t> b = MarkerBlockBytes(KEY_MARKER_WORD, {1, 0});
+             AppendBytes(&b, MarkerBlockBytes(KEY_MARKER_WORD, {2, 0}));
+             return b;
+         }(), 2, 6},
+        {"another key", MarkerBlockBytes(KEY_CHECKSUM, {1, 2}), 2, kNoMarker},
+        {"key bytes without marker", [&] {
+             std::vector<uint8_t> b = {0x77, 0x78};
+             AppendBytes(&b, key(KEY_MARKER_WORD));
+             b.push_back(0);
+             b.push_back(0);
+             return b;
+         }(), 2, kNoMarker},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(FindMarker(c.bytes.data(), static_cast<uint32_t>(c.bytes.size()), KEY_MARKER_WORD, c.dataLength),
+                  c.expected)
+            << c.what;
+    }
+}
+
+TEST(MarkerSearch, StampChecksumAddsThenRotates) {
+    const uint8_t abc[] = {'a', 'b', 'c'};
+    EXPECT_EQ(StampChecksum(abc, 0), 0);
+    EXPECT_EQ(StampChecksum(abc, 3), 0x0556);
+    // Long runs carry past 16 bits and rotate the top bit round.
+    std::vector<uint8_t> ramp;
+    for (int i = 0; i < 1024; ++i) ramp.push_back(static_cast<uint8_t>(i));
+    EXPECT_EQ(StampChecksum(ramp.data(), 1024), 0x68FF);
+    std::vector<uint8_t> ones = Filled(40, 0xFF);
+    EXPECT_EQ(StampChecksum(ones.data(), 40), 0xFA03);
+}
+
+TEST_F(StampedBlocksTest, MarkerWordOfAMainProgram) {
+    std::vector<uint8_t> file = Filled(100, 0);
+    AppendBytes(&file, MarkerBlockBytes(KEY_MARKER_WORD, {0x0B, 0x80}));
+    AppendBytes(&file, MarkerBlockBytes(KEY_MARKER_WORD, {0x00, 0x00}));
+    Put("zvact.exe", file);
+    EXPECT_EQ(ReadMarkerWord(os, "C:\\ZV\\zvact.exe", KEY_MARKER_WORD), 0x800B) << "the first block, unsigned";
+    EXPECT_EQ(ReadMarkerWord(os, "C:\\ZV\\zvact.exe", KEY_CHECKSUM), -1);
+    EXPECT_EQ(ReadMarkerWord(os, "C:\\ZV\\missing.exe", KEY_MARKER_WORD), -1);
+    EXPECT_NE(ReadMarkerWord(os, "C:\\ZV\\missing.exe", KEY_MARKER_WORD) & 4, 0) << "-1 has bit 2 set";
+    for (size_t n = 1; n <= 5; ++n) {
+        std::vector<uint8_t> tiny = MarkerBlockBytes(KEY_MARKER_WORD, {});
+        tiny.resize(n);
+        Put("tiny.exe", tiny);
+        EXPECT_EQ(ReadMarkerWord(os, "C:\\ZV\\tiny.exe", KEY_MARKER_WORD), -1) << n << " bytes";
+    }
+    Put("cut.exe", MarkerBlockBytes(KEY_MARKER_WORD, {7}));
+    EXPECT_EQ(ReadMarkerWord(os, "C:\\ZV\\cut.exe", KEY_MARKER_WORD), -1) << "a word past the end is absent";
+    os.Add({zvtest::FaultOp::Read, "zvact", 0, 1, 50});
+    EXPECT_EQ(ReadMarkerWord(os, "C:\\ZV\\zvact.exe", KEY_MARKER_WORD), -1) << "a file read in part";
+    os.Add({zvtest::FaultOp::AllocBlock});
+    EXPECT_EQ(ReadMarkerWord(os, "C:\\ZV\\zvact.exe", KEY_MARKER_WORD), -1);
+}
+
+TEST_F(StampedBlocksTest, BlocksAreCarriedAndTheChecksumRelationKept) {
+    Put("zvact.exe.old", ProductFile(0xA0));
+    std::vector<uint8_t> fresh = ProductFile(0x00, true, 0x4321);
+    Put("zvact.exe", fresh);
+    uint16_t before = ChecksumDifference(fresh);
+
+    EXPECT_EQ(ReadStampedBlocks(run, "C:\\ZV\\zvact.exe.old", &save), 0u);
+    EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact.exe.old");
+    EXPECT_EQ(save.shortBlock[0], 0xA0);
+    EXPECT_EQ(save.firstBlock[87], 0xA1);
+    EXPECT_EQ(save.secondBlock[0], 0xA2);
+
+    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact.exe", save), 0u);
+    EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact.exe");
+    std::vector<uint8_t> after = Get("zvact.exe");
+    ASSERT_EQ(after.size(), fresh.size());
+    std::vector<uint8_t> expected = ProductFile(0xA0);
+    for (size_t i = 0; i < after.size(); ++i) {
+        if (i >= 37 + 6 + 12 + 5 + 6 + 88 + 6 && i < 37 + 6 + 12 + 5 + 6 + 88 + 8) continue;  // the checksum word
+        ASSERT_EQ(after[i], expected[i]) << "byte " << i;
+    }
+    EXPECT_EQ(ChecksumDifference(after), before) << "the new file keeps its difference";
+    EXPECT_FALSE(Exists("zvact.$ZV")) << "no temporary file is left";
+}
+
+TEST_F(StampedBlocksTest, ADifferenceOfZeroStaysZero) {
+    std::vector<uint8_t> fresh = ProductFile(0x00, true, 0);
+    uint32_t at = FindMarker(fresh.data(), static_cast<uint32_t>(fresh.size()), KEY_CHECKSUM, 2);
+    StoreU16LE(fresh.data() + at, StampChecksum(fresh.data(), static_cast<uint32_t>(fresh.size())));
+    ASSERT_EQ(ChecksumDifference(fresh), 0);
+    Put("zvsa.bin", fresh);
+    Put("old.bin", ProductFile(0x5C));
+    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\old.bin", &save), 0u);
+    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvsa.bin", save), 0u);
+    std::vector<uint8_t> after = Get("zvsa.bin");
+    EXPECT_NE(after, fresh);
+    EXPECT_EQ(ChecksumDifference(after), 0);
+}
+
+TEST_F(StampedBlocksTest, ASaveAreaEqualToTheBlocksLeavesTheFileUntouched) {
+    std::vector<uint8_t> file = ProductFile(0x30, true, 0xBEEF);
+    Put("zvsv.bin", file);
+    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\zvsv.bin", &save), 0u);
+    // Nothing changes, so nothing is written: a create would fail here.
+    os.Add({zvtest::FaultOp::Create, "", 0, -1});
+    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvsv.bin", save), 0u);
+    EXPECT_EQ(Get("zvsv.bin"), file);
+    EXPECT_EQ(os.Struck(0), 0);
+}
+
+TEST_F(StampedBlocksTest, TheSaveAreaCarriesOverBetweenFiles) {
+    Put("a.bin", ProductFile(0x10));
+    Put("b.bin", ProductFile(0x70, true, 0x1234, true, false, false));  // only the 12-byte block
+    Put("c.bin", Filled(3, 0x77));                                      // 3 bytes: no blocks
+    Put("new.bin", ProductFile(0x00, false));
+    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\a.bin", &save), 0u);
+    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\b.bin", &save), 0u);
+    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\c.bin", &save), 0u);
+    EXPECT_EQ(save.shortBlock[11], 0x70);
+    EXPECT_EQ(save.firstBlock[0], 0x11) << "kept from a.bin";
+    EXPECT_EQ(save.secondBlock[0], 0x12) << "kept from a.bin";
+    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\new.bin", save), 0u);
+    std::vector<uint8_t> expected = ProductFile(0x10, false);
+    std::fill(expected.begin() + 37 + 6, expected.begin() + 37 + 6 + 12, 0x70);
+    EXPECT_EQ(Get("new.bin"), expected) << "a file without a checksum block still gets its blocks";
+}
+
+TEST_F(StampedBlocksTest, OnlyTheFirstOfTwoBlocksIsReadAndWritten) {
+    std::vector<uint8_t> twice = MarkerBlockBytes(KEY_CARRIED_SHORT, Filled(12, 1));
+    AppendBytes(&twice, MarkerBlockBytes(KEY_CARRIED_SHORT, Filled(12, 2)));
+    Put("twice.bin", twice);
+    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\twice.bin", &save), 0u);
+    EXPECT_EQ(save.shortBlock[0], 1);
+    save.shortBlock[0] = 9;
+    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\twice.bin", save), 0u);
+    std::vector<uint8_t> after = Get("twice.bin");
+    EXPECT_EQ(after[6], 9);
+    EXPECT_EQ(after[6 + 12 + 6], 2) << "the second block is left alone";
+}
+
+TEST_F(StampedBlocksTest, ABlockRunningPastTheEndIsAbsent) {
+    std::vector<uint8_t> cut = MarkerBlockBytes(KEY_CARRIED_FIRST, Filled(87, 0x44));  // one byte short
+    Put("cut.bin", cut);
+    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\cut.bin", &save), 0u);
+    EXPECT_EQ(save.firstBlock[0], 0) << "not read";
+    save.firstBlock[0] = 0x99;
+    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\cut.bin", save), 0u);
+    EXPECT_EQ(Get("cut.bin"), cut) << "not written";
+}
+
+TEST_F(StampedBlocksTest, FilesOfOneToFiveBytesHaveNoBlocks) {
+    save.shortBlock[0] = 0x5A;
+    for (size_t n = 1; n <= 5; ++n) {
+        std::vector<uint8_t> tiny = {0x77, 0x77, 0x24, 0x68, 0xAC};
+        tiny.resize(n);
+        Put("tiny.bin", tiny);
+        EXPECT_EQ(ReadStampedBlocks(run, "C:\\ZV\\tiny.bin", &save), 0u);
+        EXPECT_EQ(save.shortBlock[0], 0x5A);
+        EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\tiny.bin", save), 0u);
+        EXPECT_EQ(Get("tiny.bin"), tiny);
+    }
+}
+
+TEST_F(StampedBlocksTest, FailuresGiveTheirCodesAndLeaveTheFileAsItWas) {
+    std::vector<uint8_t> file = ProductFile(0x00);
+    save.firstBlock[5] = 0xEE;  // so that a write would change the file
+    struct Case {
+        const char* what;
+        zvtest::Fault fault;
+        unsigned readResult;
+        unsigned writeResult;
+    } cases[] = {
+        {"cannot open", {zvtest::FaultOp::Open}, IDS_READ_ERROR, IDS_WRITE_ERROR},
+        {"no memory", {zvtest::FaultOp::AllocBlock}, IDS_NO_MEMORY, IDS_NO_MEMORY},
+        {"block cannot be locked", {zvtest::FaultOp::LockBlock}, IDS_NO_MEMORY, IDS_NO_MEMORY},
+        {"length unknown", {zvtest::FaultOp::Seek}, IDS_READ_ERROR, IDS_WRITE_ERROR},
+        {"read in part", {zvtest::FaultOp::Read, "", 0, 1, 100}, IDS_READ_ERROR, IDS_WRITE_ERROR},
+        {"read fails", {zvtest::FaultOp::Read}, IDS_READ_ERROR, IDS_WRITE_ERROR},
+        {"temporary not created", {zvtest::FaultOp::Create}, 0, IDS_WRITE_ERROR},
+        {"disk full while writing", {zvtest::FaultOp::Write, "", 0, 1, 60}, 0, IDS_WRITE_ERROR},
+        {"write fails", {zvtest::FaultOp::Write}, 0, IDS_WRITE_ERROR},
+        {"flush fails", {zvtest::FaultOp::Flush}, 0, IDS_WRITE_ERROR},
+        {"cannot be put in place", {zvtest::FaultOp::Replace}, 0, IDS_WRITE_ERROR},
+    };
+    for (const Case& c : cases) {
+        Put("zvact32.exe", file);
+        StampedBlockSave untouched = save;
+        os.Clear();
+        os.Add(c.fault);
+        EXPECT_EQ(ReadStampedBlocks(run, "C:\\ZV\\zvact32.exe", &untouched), c.readResult) << c.what;
+        EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact32.exe");
+        os.Clear();
+        os.Add(c.fault);
+        run.errorFileName[0] = '\0';
+        EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save), c.writeResult) << c.what;
+        EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact32.exe");
+        if (c.writeResult != 0) {
+            EXPECT_EQ(Get("zvact32.exe"), file) << c.what << ": the file is as it was";
+        }
+        EXPECT_FALSE(Exists("zvact32.$ZV")) << c.what << ": no temporary file is left";
+    }
+    os.Clear();
+    zvtest::SetReadOnly(dir / "ZV/zvact32.exe", true);
+    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save), static_cast<unsigned>(IDS_WRITE_ERROR))
+        << "a read-only file";
+    EXPECT_EQ(ReadStampedBlocks(run, "C:\\ZV\\missing.exe", &save), static_cast<unsigned>(IDS_READ_ERROR));
+}

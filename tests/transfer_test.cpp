@@ -1,0 +1,503 @@
+// The transfer: both passes and their decisions, progress, the questions and
+// their answers, and, under every fault, installed files that are each either
+// as they were or wholly new.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+#include <cstring>
+#include <map>
+#include <random>
+
+#include "detect/stamped_blocks.h"
+#include "package/table.h"
+#include "platform/bytes.h"
+#include "platform/posix_platform.h"
+#include "string_ids.h"
+#include "tests/support/fault_platform.h"
+#include "tests/support/fixture_package.h"
+#include "tests/support/lzhuf_test_encoder.h"
+#include "tests/support/pe_builder.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/scripted_view.h"
+#include "tests/support/temp_dir.h"
+#include "transfer/extract.h"
+#include "transfer/transfer.h"
+
+using namespace zv;
+using zvtest::Fault;
+using zvtest::FaultOp;
+
+namespace {
+
+const uint32_t kBlockKeys[] = {KEY_CARRIED_SHORT, KEY_CARRIED_FIRST, KEY_CARRIED_SECOND};
+const uint32_t kBlockSizes[] = {12, 88, 88};
+
+std::vector<uint8_t> Bytes(uint32_t seed, size_t size) {
+    std::mt19937 random(seed);
+    std::vector<uint8_t> bytes(size);
+    // Text-like, so the members compress and take several blocks to write.
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>("abcdefgh ij\n"[random() % 12]);
+    return bytes;
+}
+
+void PutBlock(std::vector<uint8_t>* file, size_t at, uint32_t key, const std::vector<uint8_t>& data) {
+    StoreU16LE(file->data() + at, 0x7777);
+    StoreU32LE(file->data() + at + 2, key);
+    std::copy(data.begin(), data.end(), file->begin() + static_cast<long>(at) + 6);
+}
+
+// A product file that carries the three blocks (filled with `fill`) and a
+// checksum word.
+std::vector<uint8_t> CarriedFile(uint32_t seed, size_t size, uint8_t fill, uint16_t checksum) {
+    std::vector<uint8_t> file = Bytes(seed, size);
+    size_t at = 100;
+    for (int k = 0; k < 3; ++k) {
+        PutBlock(&file, at, kBlockKeys[k], std::vector<uint8_t>(kBlockSizes[k], static_cast<uint8_t>(fill + k)));
+        at += 6 + kBlockSizes[k] + 17;
+    }
+    PutBlock(&file, at, KEY_CHECKSUM, {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8)});
+    return file;
+}
+
+struct Member {
+    std::string name;
+    uint16_t flags;
+    std::vector<uint8_t> content;
+    ProductVersion version{0, 0};
+};
+
+class TransferTest : public ::testing::Test {
+public:
+    zvtest::TempDir dir;
+    PosixPlatform posix;
+    zvtest::FaultPlatform os{posix};
+    zvtest::ScriptedUi ui;
+    zvtest::ScriptedView view;
+    RunContext run;
+    InstalledProduct product;
+    PackageHeader header{};
+    PackageTable table;
+    std::map<std::string, std::vector<uint8_t>> before;  // installed files before the run
+    std::map<std::string, std::vector<uint8_t>> packaged;
+
+    void SetUp() override {
+        PosixLayout layout;
+        layout.drives['C' - 'A'] = dir.path();
+        layout.windowsDir = "C:\\WINDOWS";
+        layout.systemDir = "C:\\WINDOWS\\SYSTEM";
+        layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
+        posix.SetLayout(layout);
+        zvtest::MakeDirs(dir / "WINDOWS/SYSTEM");
+        zvtest::MakeDirs(dir / "ZARVEL");
+        zvtest::MakeDirs(dir / "UPDATE");
+        run.os = &os;
+        run.ui = &ui;
+        run.transferView = &view;
+        std::strcpy(run.programPath, "C:\\UPDATE\\SETUP.EXE");
+        std::strcpy(run.programDir, "C:\\UPDATE\\");
+        std::strcpy(product.installDir, "C:\\ZARVEL");
+        product.runtime = Plmr16Found | Plmr32Found;
+    }
+    void TearDown() override { FreePackageTable(posix, &table); }
+
+    // Host path of a file in the installation or the system directory.
+    std::string Host(const std::string& relative) { return dir / relative; }
+
+    void Install(const std::string& relative, const std::vector<uint8_t>& bytes) {
+        zvtest::WriteFileBytes(Host(relative), bytes);
+        before[relative] = bytes;
+    }
+
+    void Package(const std::vector<Member>& members) {
+        std::vector<zvtest::FixtureMember> fixture;
+        for (const Member& m : members) {
+            zvtest::FixtureMember f;
+            f.name = m.name;
+            f.flags = m.flags;
+            f.version = m.version;
+            f.data = zvtest::EncodeLzhufForTest(m.content);
+            f.sizeKB = static_cast<uint16_t>((m.content.size() + 1023) / 1024);
+            fixture.push_back(f);
+            packaged[m.name] = m.content;
+        }
+        std::vector<uint8_t> image =
+            zvtest::StampFixturePackage(zvtest::BlankUpdaterImage(2048, 512), fixture, MakeVersion(1, 2, 1, 31), 0x409);
+        zvtest::WriteFileBytes(Host("UPDATE/SETUP.EXE"), image);
+        header = DecodePackageHeader(image.data() + 512);
+        ASSERT_EQ(LoadPackageTable(posix, run.programPath, header, &table), TableStatus::Loaded);
+    }
+
+    TransferResult Run(const TransferOptions& options = TransferOptions()) {
+        return RunTransfer(run, header, table, &product, options);
+    }
+
+    std::vector<uint8_t> Read(const std::string& relative) { return zvtest::ReadFileBytes(Host(relative)); }
+
+    // Every installed file is either as it was or wholly the packaged one, and
+    // no new file is left behind.
+    void ExpectWholeFiles() {
+        for (const auto& [relative, old] : before) {
+            std::vector<uint8_t> now = Read(relative);
+            std::string name = relative.substr(relative.find('/') + 1);
+            bool isOld = now == old;
+            bool isNew = packaged.count(name) && now == packaged[name];
+            EXPECT_TRUE(isOld || isNew) << relative << " is neither the old nor the new file";
+        }
+        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+    }
+
+    std::vector<unsigned> MessageIds() const {
+        std::vector<unsigned> ids;
+        for (const auto& m : ui.messages) ids.push_back(m.stringId);
+        return ids;
+    }
+};
+
+}  // namespace
+
+TEST_F(TransferTest, BothPassesWriteWhatTheyShouldAndPassTheRestBy) {
+    Install("WINDOWS/SYSTEM/PLMR32.DLL", Bytes(1, 3000));
+    Install("ZARVEL/zvact32.exe", CarriedFile(2, 5000, 0x40, 0x1234));
+    Install("ZARVEL/readme.txt", Bytes(3, 100));
+    Member plmr32{"plmr32.dll", 0x16, Bytes(11, 40000), MakeVersion(1, 2, 1, 28)};
+    Member plmr16{"plmr.dll", 0x16, Bytes(12, 500), MakeVersion(1, 2, 1, 28)};
+    Member act32{"zvact32.exe", ENTRY_UPDATE_ONLY, CarriedFile(13, 70000, 0x90, 0x0000), MakeVersion(1, 2, 1, 31)};
+    Member sa16{"zvsa.bin", ENTRY_UPDATE_ONLY, Bytes(14, 300), MakeVersion(1, 2, 1, 31)};
+    Member readme{"readme.txt", 0, Bytes(15, 33000)};
+    Member sub{"help\\index.txt", 0, Bytes(16, 1000)};
+    Member ignored{"ignored.bin", ENTRY_IGNORED, Bytes(17, 10)};
+    Package({plmr32, plmr16, act32, sa16, readme, sub, ignored});
+    product.runtime = Plmr32Found;  // PLMR.DLL was not found
+
+    ASSERT_EQ(Run(), 0) << ::testing::PrintToString(MessageIds());
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(Read("WINDOWS/SYSTEM/PLMR32.DLL"), plmr32.content);
+    EXPECT_FALSE(zvtest::FileExists(Host("WINDOWS/SYSTEM/plmr.dll")));
+    EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/zvsa.bin"))) << "update-only with nothing installed";
+    EXPECT_EQ(Read("ZARVEL/readme.txt"), readme.content);
+    EXPECT_EQ(Read("ZARVEL/help/index.txt"), sub.content) << "a missing subdirectory is made";
+    EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/ignored.bin")));
+
+    // The carried file: the new content with the installed copy's blocks, and
+    // its checksum word keeps the relation the packaged file had with its bytes.
+    std::vector<uint8_t> act = Read("ZARVEL/zvact32.exe");
+    std::vector<uint8_t> expected = CarriedFile(13, 70000, 0x40, 0);
+    ASSERT_EQ(act.size(), expected.size());
+    uint32_t word = FindMarker(act.data(), static_cast<uint32_t>(act.size()), KEY_CHECKSUM, 2);
+    ASSERT_NE(word, kNoMarker);
+    uint16_t stored = LoadU16LE(act.data() + word);
+    act[word] = act[word + 1] = 0;
+    EXPECT_EQ(act, expected) << "new bytes with the old blocks";
+    EXPECT_EQ(static_cast<uint16_t>(stored - StampChecksum(act.data(), static_cast<uint32_t>(act.size()))),
+              static_cast<uint16_t>(0 - StampChecksum(act32.content.data(), static_cast<uint32_t>(act32.content.size()))))
+        << "the checksum relation of the packaged file";
+    // 6 of 6 eligible entries handled but PLMR.DLL, passed by without a step: 5 × 100 / 6.
+    ASSERT_FALSE(view.percents.empty());
+    EXPECT_EQ(view.percents.front(), 0u);
+    EXPECT_EQ(view.percents.back(), 83u);
+    EXPECT_EQ(view.created, 1);
+    EXPECT_EQ(view.destroyed, 1);
+    EXPECT_EQ(os.OpenFiles(), 0u);
+    EXPECT_EQ(os.liveBlocks, 0);
+}
+
+namespace {
+
+// The installation of the fault scenarios: a shared library in the system
+// directory, a carried product file and a plain one, all to be replaced.
+class TransferFaultTest : public TransferTest {
+public:
+    Member plmr32{"plmr32.dll", 0x16, Bytes(21, 20000), MakeVersion(1, 2, 1, 28)};
+    Member act32{"zvact32.exe", ENTRY_UPDATE_ONLY, CarriedFile(22, 50000, 0x90, 0x0000), MakeVersion(1, 2, 1, 31)};
+    Member readme{"readme.txt", 0, Bytes(23, 70000)};
+
+    void SetUp() override {
+        TransferTest::SetUp();
+        Install("WINDOWS/SYSTEM/PLMR32.DLL", Bytes(1, 3000));
+        Install("ZARVEL/zvact32.exe", CarriedFile(2, 5000, 0x40, 0x1234));
+        Install("ZARVEL/readme.txt", Bytes(3, 100));
+        Package({plmr32, act32, readme});
+    }
+};
+
+struct FaultCase {
+    const char* what;
+    std::vector<Fault> faults;
+    std::vector<int> answers;
+    TransferResult result;
+    std::vector<unsigned> questions;  // string ids of every message shown, in order
+    std::vector<std::string> written; // installed files that end up new
+};
+
+}  // namespace
+
+TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
+    const std::string pkg = "SETUP.EXE";
+    const FaultCase cases[] = {
+        {"no fault", {}, {}, 0, {}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"write error, Retry", {{FaultOp::Write, "~zvnew.tmp", 1}}, {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR},
+         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"write error, Cancel", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+        {"short write, Retry writes the rest", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 0, 1, 12000}}, {ANSWER_RETRY}, 0,
+         {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"short write, Cancel", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 2, 1, 12000}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe"}},
+        {"new file cannot be created, Abort", {{FaultOp::Create, "ZARVEL\\~zvnew.tmp", 0, -1}}, {ANSWER_ABORT}, -1,
+         {IDS_WRITE_PROTECTED}, {"PLMR32.DLL"}},
+        {"flush fails, Cancel", {{FaultOp::Flush, "ZARVEL\\~zvnew.tmp", 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+        {"replace fails, Retry", {{FaultOp::Replace, "zvact32", 0, 1}}, {ANSWER_RETRY}, 0, {IDS_WRITE_PROTECTED},
+         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"replace fails, Abort", {{FaultOp::Replace, "zvact32", 0, -1}}, {ANSWER_ABORT}, -1, {IDS_WRITE_PROTECTED},
+         {"PLMR32.DLL"}},
+        {"replace fails, Ignore", {{FaultOp::Replace, "zvact32", 0, -1}}, {ANSWER_IGNORE}, 0, {IDS_WRITE_PROTECTED},
+         {"PLMR32.DLL", "readme.txt"}},
+        {"package read error, Cancel", {{FaultOp::Read, pkg, 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_READ_ERROR}, {}},
+        {"package read error, Retry", {{FaultOp::Read, pkg, 3, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR},
+         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"stamped blocks cannot be written into the new copy", {{FaultOp::Create, "~zvnew.$ZV", 0, -1}}, {},
+         IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+        {"no memory for an output buffer", {{FaultOp::AllocBlock, "", 1, 1, -1, 32000}}, {}, IDS_NO_MEMORY,
+         {IDS_NO_MEMORY}, {}},
+        {"stamped blocks cannot be read for lack of memory", {{FaultOp::AllocBlock, "", 0, 1, -1, 5000}}, {},
+         IDS_NO_MEMORY, {IDS_NO_MEMORY}, {"PLMR32.DLL"}},
+    };
+    for (const FaultCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        // A fresh installation for every case.
+        for (const auto& [relative, bytes] : before) {
+            zvtest::SetReadOnly(Host(relative), false);
+            zvtest::WriteFileBytes(Host(relative), bytes);
+        }
+        ui.messages.clear();
+        ui.unscripted = 0;
+        os.Clear();
+        for (const Fault& f : c.faults) os.Add(f);
+        ui.ClearScript();
+        for (int a : c.answers) ui.Script({a});
+        InstalledProduct fresh = product;
+
+        EXPECT_EQ(RunTransfer(run, header, table, &fresh), c.result);
+        EXPECT_EQ(MessageIds(), c.questions);
+        EXPECT_EQ(ui.unscripted, 0);
+        EXPECT_EQ(ui.Unanswered(), 0u);
+        for (const auto& [relative, old] : before) {
+            std::string name = relative.substr(relative.rfind('/') + 1);
+            bool wantNew = std::find(c.written.begin(), c.written.end(), name) != c.written.end();
+            std::vector<uint8_t> now = Read(relative);
+            if (!wantNew) {
+                EXPECT_EQ(now, old) << relative << " should be as it was";
+            } else if (name == "zvact32.exe") {
+                EXPECT_EQ(now.size(), act32.content.size()) << relative << " should be new";
+            } else {
+                EXPECT_EQ(now, packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name]) << relative << " should be new";
+            }
+        }
+        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+        EXPECT_FALSE(zvtest::FileExists(Host("WINDOWS/SYSTEM/~zvnew.tmp")));
+        EXPECT_EQ(os.OpenFiles(), 0u);
+        EXPECT_EQ(os.liveBlocks, 0);
+        EXPECT_EQ(view.created, view.destroyed);
+    }
+}
+
+TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
+    struct Case {
+        const char* what;
+        std::function<void(TransferFaultTest&)> arrange;
+        std::vector<int> answers;
+        TransferResult result;
+        std::vector<unsigned> messages;
+        std::vector<std::string> written;
+    };
+    const Case cases[] = {
+        {"a stop requested before the second entry", [](TransferFaultTest& t) { t.view.stopAtPoll = 2; }, {}, -1, {},
+         {"PLMR32.DLL"}},
+        {"the shared file in use: Cancel ends before pass 2",
+         [](TransferFaultTest& t) { t.posix.SetSharedFileInUse("plmr32.dll", true); }, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_FILE_IN_USE}, {}},
+        {"the shared file in use: Retry once it is closed",
+         [](TransferFaultTest& t) {
+             t.posix.SetSharedFileInUse("plmr32.dll", true);
+             t.ui.onShow = [&t](const zvtest::RecordedMessage&) { t.posix.SetSharedFileInUse("plmr32.dll", false); };
+         },
+         {ANSWER_RETRY}, 0, {IDS_FILE_IN_USE}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"a read-only installed file: Ignore leaves it, the rest goes on",
+         [](TransferFaultTest& t) { zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), true); }, {ANSWER_IGNORE}, 0,
+         {IDS_WRITE_PROTECTED}, {"PLMR32.DLL", "readme.txt"}},
+        {"a read-only installed file: Retry once it is writable",
+         [](TransferFaultTest& t) {
+             zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), true);
+             t.ui.onShow = [&t](const zvtest::RecordedMessage&) {
+                 zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), false);
+             };
+         },
+         {ANSWER_RETRY}, 0, {IDS_WRITE_PROTECTED}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"a read-only installed file: Abort",
+         [](TransferFaultTest& t) { zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), true); }, {ANSWER_ABORT}, -1,
+         {IDS_WRITE_PROTECTED}, {"PLMR32.DLL"}},
+        {"not enough free space: Cancel writes nothing", [](TransferFaultTest& t) { t.os.freeSpaceOverride = 1000; },
+         {ANSWER_CANCEL}, ANSWER_CANCEL, {IDS_NO_DISK_SPACE}, {}},
+        {"not enough free space: Retry after some is freed",
+         [](TransferFaultTest& t) {
+             t.os.freeSpaceOverride = 1000;
+             t.ui.onShow = [&t](const zvtest::RecordedMessage&) { t.os.freeSpaceOverride = 10'000'000; };
+         },
+         {ANSWER_RETRY}, 0, {IDS_NO_DISK_SPACE}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"the transfer page cannot be created", [](TransferFaultTest& t) { t.view.failCreate = true; }, {},
+         IDS_WINDOW_PROBLEM, {IDS_WINDOW_PROBLEM}, {}},
+        {"a table that was not loaded whole is never walked",
+         [](TransferFaultTest& t) { t.table.status = TableStatus::Damaged; }, {}, -1, {IDS_READ_ERROR}, {}},
+        {"the program file cannot be opened", [](TransferFaultTest& t) { t.os.Add({FaultOp::Open, "SETUP.EXE", 0, -1}); },
+         {}, -1, {IDS_READ_ERROR}, {}},
+        {"no memory for the input buffer",
+         [](TransferFaultTest& t) { t.os.Add({FaultOp::AllocBlock, "", 0, 1, -1, 32000}); }, {}, -1, {IDS_NO_MEMORY}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [relative, bytes] : before) {
+            zvtest::SetReadOnly(Host(relative), false);
+            zvtest::WriteFileBytes(Host(relative), bytes);
+        }
+        ui.messages.clear();
+        ui.onShow = nullptr;
+        ui.ClearScript();
+        os.Clear();
+        os.freeSpaceOverride = -1;
+        view = zvtest::ScriptedView();
+        posix.SetSharedFileInUse("plmr32.dll", false);
+        TableStatus status = table.status;
+        c.arrange(*this);
+        for (int a : c.answers) ui.Script({a});
+        InstalledProduct fresh = product;
+
+        EXPECT_EQ(RunTransfer(run, header, table, &fresh), c.result);
+        table.status = status;
+        EXPECT_EQ(MessageIds(), c.messages);
+        EXPECT_EQ(ui.unscripted, 0);
+        for (const auto& [relative, old] : before) {
+            std::string name = relative.substr(relative.rfind('/') + 1);
+            bool wantNew = std::find(c.written.begin(), c.written.end(), name) != c.written.end();
+            EXPECT_EQ(Read(relative) != old, wantNew) << relative;
+        }
+        if (!ui.messages.empty() && ui.messages.back().stringId == IDS_READ_ERROR) {
+            EXPECT_EQ(ui.messages.back().text, "C:\\UPDATE\\SETUP.EXE: read error!");
+        }
+        EXPECT_EQ(view.created, view.destroyed);
+        EXPECT_EQ(os.OpenFiles(), 0u);
+        EXPECT_EQ(os.liveBlocks, 0);
+    }
+}
+
+TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
+    const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt", "a:b", ".\\x",
+                           "", "dir\\"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        FreePackageTable(posix, &table);
+        ui.messages.clear();
+        Package({{name, 0, Bytes(5, 100)}});
+        EXPECT_EQ(Run(), IDS_INVALID_DIRECTORY);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(ui.messages[0].text, "Invalid directory!");
+        EXPECT_FALSE(zvtest::FileExists(Host("evil.txt")));
+        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+    }
+    char target[kMaxPath], newPath[kMaxPath];
+    std::string longName(250, 'n');
+    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", longName.c_str(), target, newPath), NameProblem::TooLong);
+    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "help\\index.txt", target, newPath), NameProblem::None);
+    EXPECT_STREQ(target, "C:\\ZARVEL\\help\\index.txt");
+    EXPECT_STREQ(newPath, "C:\\ZARVEL\\help\\~zvnew.tmp");
+}
+
+TEST_F(TransferTest, VersionRuleWritesEqualAndOlderAndKeepsOnlyNewer) {
+    using zvtest::BuildVersionedExecutable;
+    using zvtest::ExeFormat;
+    using zvtest::ProductVersionInfo;
+    const ProductVersion entry = MakeVersion(1, 2, 1, 31);
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> installed;
+        bool written;
+    } cases[] = {
+        {"equal.dll", BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(entry, 0x409, "equal.dll")), true},
+        {"older.dll",
+         BuildVersionedExecutable(ExeFormat::Ne, ProductVersionInfo(MakeVersion(1, 2, 0, 40), 0x409, "older.dll")),
+         true},
+        {"newer-ms.dll",  // a higher first word wins even with a lower second word
+         BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(MakeVersion(1, 3, 0, 0), 0x409, "x")), false},
+        {"newer-ls.dll",
+         BuildVersionedExecutable(ExeFormat::Ne, ProductVersionInfo(MakeVersion(1, 2, 1, 32), 0x409, "x")), false},
+        {"plain.dll", Bytes(30, 500), true},  // no version information: always overwritten
+    };
+    std::vector<Member> members;
+    for (const Case& c : cases) {
+        Install(std::string("ZARVEL/") + c.name, c.installed);
+        members.push_back({c.name, ENTRY_UPDATE_ONLY, Bytes(31, 700), entry});
+    }
+    Package(members);
+    ASSERT_EQ(Run(), 0);
+    for (const Case& c : cases) {
+        EXPECT_EQ(Read(std::string("ZARVEL/") + c.name) == packaged[c.name], c.written) << c.name;
+    }
+    EXPECT_EQ(view.percents.back(), 100u) << "entries passed by for a newer copy count as done";
+}
+
+TEST_F(TransferTest, NothingEligibleShowsNoPage) {
+    Package({{"a.txt", ENTRY_IGNORED, Bytes(9, 10)}, {"b.txt", ENTRY_IGNORED, Bytes(10, 10)}});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(view.created, 0);
+    EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/a.txt")));
+}
+
+TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes) {
+    // The child is killed (SIGKILL) right before its k-th change to the disk,
+    // for every k until a run gets through.
+    int k = 1;
+    for (;; ++k) {
+        ASSERT_LT(k, 500) << "the transfer never completed";
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        std::fflush(nullptr);
+        pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            os.killAtChange = k;
+            InstalledProduct fresh = product;
+            TransferResult result = RunTransfer(run, header, table, &fresh);
+            ::_exit(result == 0 ? 0 : 3);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        bool completed = WIFEXITED(status);
+        if (completed) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+        } else {
+            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "k=" << k;
+        }
+        for (const auto& [relative, old] : before) {
+            std::vector<uint8_t> now = Read(relative);
+            std::string name = relative.substr(relative.rfind('/') + 1);
+            bool isNew = name == "zvact32.exe" ? now.size() == act32.content.size()
+                                               : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
+            EXPECT_TRUE(now == old || isNew) << relative << " is torn after a kill at change " << k;
+            if (completed) {
+                EXPECT_TRUE(isNew) << relative;
+            }
+        }
+        if (completed) break;
+        if (k % 7 == 0) {
+            // What a killed run leaves behind does not stand in the way of the next.
+            InstalledProduct fresh = product;
+            EXPECT_EQ(RunTransfer(run, header, table, &fresh), 0) << "after a kill at change " << k;
+        }
+    }
+    EXPECT_GT(k, 10) << "the kill points cover the writes of every member";
+}

@@ -1,0 +1,217 @@
+// A whole update on a fixture installation: detection, the verdict, the
+// transfer, and every file checked afterwards; and quillon plan, which must
+// foretell exactly what the transfer then does.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <set>
+#include <sstream>
+
+#include "detect/detection.h"
+#include "detect/stamped_blocks.h"
+#include "platform/bytes.h"
+#include "platform/posix_platform.h"
+#include "tests/support/fixture_package.h"
+#include "tests/support/lzhuf_test_encoder.h"
+#include "tests/support/pe_builder.h"
+#include "tests/support/scripted_ui.h"
+#include "tests/support/scripted_view.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tool_run.h"
+#include "transfer/transfer.h"
+
+using namespace zv;
+using namespace zvtest;
+
+namespace {
+
+struct ProductFile {
+    const char* name;
+    ExeFormat format;
+    bool mainProgram;
+    bool carried;
+};
+
+const ProductFile kFiles[] = {
+    {"zvact.exe", ExeFormat::Ne, true, true},     {"zvsa.bin", ExeFormat::Ne, false, true},
+    {"zvsv.bin", ExeFormat::Ne, false, true},     {"zvact32.exe", ExeFormat::Pe32, true, true},
+    {"zvsa32.bin", ExeFormat::Pe32, false, true}, {"zvsv32.bin", ExeFormat::Pe32, false, true},
+    {"zvres.dll", ExeFormat::Pe32, false, false},
+};
+
+// A product file: its version resource, the marker word of a main program,
+// the three carried blocks filled with `fill` and a checksum word, and some
+// bytes of its own.
+std::vector<uint8_t> MakeFile(const ProductFile& f, ProductVersion version, uint8_t fill, uint16_t checksum) {
+    std::vector<uint8_t> data;
+    if (f.mainProgram) AppendBytes(&data, MarkerBlockBytes(KEY_MARKER_WORD, {0, 0}));
+    if (f.carried) {
+        AppendBytes(&data, MarkerBlockBytes(KEY_CARRIED_SHORT, std::vector<uint8_t>(12, fill)));
+        AppendBytes(&data, MarkerBlockBytes(KEY_CARRIED_FIRST, std::vector<uint8_t>(88, fill + 1)));
+        AppendBytes(&data, MarkerBlockBytes(KEY_CARRIED_SECOND, std::vector<uint8_t>(88, fill + 2)));
+        AppendBytes(&data, MarkerBlockBytes(KEY_CHECKSUM, {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8)}));
+    }
+    for (int i = 0; i < 3000; ++i) data.push_back(static_cast<uint8_t>((i * 7 + fill) % 251));
+    return BuildVersionedExecutable(f.format, ProductVersionInfo(version, 0x409, f.name), data);
+}
+
+std::vector<uint8_t> Block(const std::vector<uint8_t>& file, uint32_t key, uint32_t length) {
+    uint32_t at = FindMarker(file.data(), static_cast<uint32_t>(file.size()), key, length);
+    if (at == kNoMarker) return {};
+    return std::vector<uint8_t>(file.begin() + at, file.begin() + at + length);
+}
+
+// The stored checksum word less the stamp checksum of the file with the word
+// taken as zero: what carrying the blocks must keep.
+uint16_t ChecksumDifference(std::vector<uint8_t> file) {
+    uint32_t at = FindMarker(file.data(), static_cast<uint32_t>(file.size()), KEY_CHECKSUM, 2);
+    EXPECT_NE(at, kNoMarker);
+    if (at == kNoMarker) return 0;
+    uint16_t stored = LoadU16LE(file.data() + at);
+    file[at] = file[at + 1] = 0;
+    return static_cast<uint16_t>(stored - StampChecksum(file.data(), static_cast<uint32_t>(file.size())));
+}
+
+std::string RunQuillon(const std::string& args, int* exitCode) {
+    ToolRun run = RunTool(std::string(QUILLON_EXE) + " " + args);
+    *exitCode = run.exitCode;
+    return run.out;
+}
+
+class UpdateTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::map<std::string, std::vector<uint8_t>> installed;  // name -> bytes before the update
+    std::map<std::string, std::vector<uint8_t>> packaged;   // name -> bytes in the package
+
+    void SetUp() override {
+        MakeDirs(dir / "WINDOWS/SYSTEM");
+        MakeDirs(dir / "ZARVEL");
+        MakeDirs(dir / "UPDATE");
+        WriteFileText(dir / "WINDOWS/zvact.ini", "[setup]\r\ndrive=C:\r\ndir=\\ZARVEL\\\r\ninst=2\r\n");
+        const ProductVersion old = MakeVersion(1, 2, 1, 20);
+        const ProductVersion next = MakeVersion(1, 2, 1, 31);
+        std::vector<FixtureMember> members;
+        for (const char* lib : {"PLMR.DLL", "PLMR32.DLL"}) {
+            ProductFile f{lib, ExeFormat::Pe32, false, false};
+            WriteFileBytes(dir / ("WINDOWS/SYSTEM/" + std::string(lib)), MakeFile(f, old, 1, 0));
+            std::string lower = lib == std::string("PLMR.DLL") ? "plmr.dll" : "plmr32.dll";
+            packaged[lower] = MakeFile(f, next, 2, 0);
+            members.push_back({lower, 0x16, next, EncodeLzhufForTest(packaged[lower]), 4});
+        }
+        uint8_t fill = 0x10;
+        for (const ProductFile& f : kFiles) {
+            if (std::strcmp(f.name, "zvres.dll") != 0) {  // the one file not installed
+                installed[f.name] = MakeFile(f, old, fill, static_cast<uint16_t>(0x1111 * fill));
+                WriteFileBytes(dir / ("ZARVEL/" + std::string(f.name)), installed[f.name]);
+            }
+            packaged[f.name] = MakeFile(f, next, static_cast<uint8_t>(fill + 0x40), 0xBEEF);
+            members.push_back({f.name, ENTRY_UPDATE_ONLY, next, EncodeLzhufForTest(packaged[f.name]), 4});
+            fill = static_cast<uint8_t>(fill + 0x10);
+        }
+        // A newer installed copy than the package brings is kept.
+        installed["zvnewer.bin"] = MakeFile({"zvnewer.bin", ExeFormat::Pe32, false, false}, MakeVersion(1, 3, 0, 0), 3, 0);
+        WriteFileBytes(dir / "ZARVEL/zvnewer.bin", installed["zvnewer.bin"]);
+        packaged["zvnewer.bin"] = MakeFile({"zvnewer.bin", ExeFormat::Pe32, false, false}, next, 4, 0);
+        members.push_back({"zvnewer.bin", ENTRY_UPDATE_ONLY, next, EncodeLzhufForTest(packaged["zvnewer.bin"]), 4});
+        WriteFileBytes(dir / "UPDATE/SETUP.EXE",
+                       StampFixturePackage(BlankUpdaterImage(4096, 1000), members, next, 0x409));
+    }
+};
+
+class Recorder : public TransferObserver {
+public:
+    std::set<std::string> written;
+    void EntryDone(const EntryReport& r) override {
+        if (r.outcome == EntryOutcome::Written) written.insert(r.targetPath);
+    }
+};
+
+}  // namespace
+
+TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
+    // What quillon plan foretells, before anything is written.
+    int exitCode = -1;
+    std::string plan = RunQuillon("plan --updater " + (dir / "UPDATE/SETUP.EXE") + " --windows-dir " +
+                                      (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM"),
+                                  &exitCode);
+    ASSERT_EQ(exitCode, 0) << plan;
+    std::set<std::string> planned;
+    std::istringstream lines(plan);
+    for (std::string line; std::getline(lines, line);) {
+        size_t at = line.find(" write ");
+        if (at != std::string::npos) planned.insert(line.substr(line.find("C:\\", at)));
+    }
+
+    PosixLayout layout;
+    layout.drives['C' - 'A'] = dir.path();
+    layout.windowsDir = "C:\\WINDOWS";
+    layout.systemDir = "C:\\WINDOWS\\SYSTEM";
+    layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
+    PosixPlatform os(layout);
+    ScriptedUi ui;
+    ScriptedView view;
+    RunContext run;
+    run.os = &os;
+    run.ui = &ui;
+    run.transferView = &view;
+    std::vector<uint8_t> image = ReadFileBytes(dir / "UPDATE/SETUP.EXE");
+    PackageHeader header = DecodePackageHeader(image.data() + 1000);
+
+    InstalledProduct product;
+    PackageTable table;
+    DetectProduct(run, header, &product, &table);
+    EXPECT_EQ(product.variants, static_cast<uint32_t>(Act16 | Sa16 | Act32 | Sa32));
+    EXPECT_EQ(product.runtime, static_cast<uint32_t>(Plmr16Found | Plmr32Found));
+    EXPECT_STREQ(product.installDir, "C:\\ZARVEL\\");
+    UpdateVerdict verdict = EvaluateUpdate(run, product, header);
+    EXPECT_TRUE(verdict.canProceed) << verdict.message;
+    EXPECT_STREQ(verdict.installTypeText, "Full");
+    EXPECT_STREQ(verdict.version16Text, "1.01");
+
+    Recorder recorder;
+    TransferOptions options;
+    options.observer = &recorder;
+    ASSERT_EQ(RunTransfer(run, header, table, &product, options), 0);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(recorder.written, planned) << plan;
+    EXPECT_EQ(view.percents.back(), 100u);
+    EXPECT_NE(plan.find("would end at 100%"), std::string::npos) << plan;
+    FreePackageTable(os, &table);
+
+    EXPECT_EQ(ReadFileBytes(dir / "WINDOWS/SYSTEM/PLMR.DLL"), packaged["plmr.dll"]);
+    EXPECT_EQ(ReadFileBytes(dir / "WINDOWS/SYSTEM/PLMR32.DLL"), packaged["plmr32.dll"]);
+    EXPECT_FALSE(FileExists(dir / "ZARVEL/zvres.dll")) << "update-only, and not installed";
+    EXPECT_EQ(ReadFileBytes(dir / "ZARVEL/zvnewer.bin"), installed["zvnewer.bin"]) << "the installed copy is newer";
+    for (const ProductFile& f : kFiles) {
+        if (!f.carried) continue;
+        SCOPED_TRACE(f.name);
+        std::vector<uint8_t> now = ReadFileBytes(dir / ("ZARVEL/" + std::string(f.name)));
+        const std::vector<uint8_t>& was = installed[f.name];
+        const std::vector<uint8_t>& pkg = packaged[f.name];
+        ASSERT_EQ(now.size(), pkg.size());
+        for (const CarriedBlock& b : kCarriedBlocks) {
+            EXPECT_EQ(Block(now, b.key, b.length), Block(was, b.key, b.length)) << "carried from the installed copy";
+        }
+        EXPECT_EQ(ChecksumDifference(now), ChecksumDifference(pkg)) << "the checksum relation is kept";
+        // Everything else is the new file's.
+        std::vector<uint8_t> rest = now;
+        std::vector<uint8_t> expected = pkg;
+        const std::pair<uint32_t, uint32_t> blocks[] = {
+            {KEY_CARRIED_SHORT, 12}, {KEY_CARRIED_FIRST, 88}, {KEY_CARRIED_SECOND, 88}, {KEY_CHECKSUM, 2}};
+        std::vector<std::pair<uint32_t, uint32_t>> spans;
+        for (const auto& [key, length] : blocks) {
+            uint32_t at = FindMarker(expected.data(), static_cast<uint32_t>(expected.size()), key, length);
+            ASSERT_NE(at, kNoMarker);
+            spans.push_back({at, length});
+        }
+        for (const auto& [at, length] : spans) {
+            std::fill(rest.begin() + at, rest.begin() + at + length, 0);
+            std::fill(expected.begin() + at, expected.begin() + at + length, 0);
+        }
+        EXPECT_EQ(rest, expected);
+    }
+}

@@ -1,0 +1,224 @@
+# Helpers for the tests that run the updater under Wine on a virtual screen.
+#
+# Source this file from a test script, then:
+#   zv_start_xvfb 1024 768          a 24-bit X server on a display of its own
+#   zv_make_prefix                  a fresh 32-bit Wine prefix for this run
+#   zv_start NAME EXE               run EXE in the background; its trace goes
+#                                   to $ZV_TMP/NAME.trace, its exit code to
+#                                   $ZV_TMP/NAME.rc
+#   zv_wait_trace NAME REGEX [SECONDS]   wait for a trace line
+#   zv_wait_exit NAME [SECONDS]     wait for the exit; the code is in ZV_RC
+#   zv_wait_window TITLE [SECONDS]  wait for a top-level window; prints its id
+#   zv_key KEYS..., zv_click X Y    keyboard and mouse through XTEST
+#   zv_screenshot NAME              $ZV_ARTIFACTS/NAME.png (and NAME.ppm)
+#   zv_pixel FILE.ppm X Y           prints "R G B" (zvscreen.py has more)
+#   zv_check CONDITION-TEXT COMMAND...   counts a failure when COMMAND fails
+#   zv_finish                       prints the summary; exits non-zero on failure
+# Everything is cleaned up on exit (Wine server, X server, temporary files).
+# ZV_KEEP=1 keeps the temporary directory; ZV_ARTIFACTS, set before sourcing,
+# names where the screenshots go (default: inside the temporary directory).
+
+set -u
+
+ZV_TMP=$(mktemp -d "${TMPDIR:-/tmp}/zvwine.XXXXXX")
+# Screenshots stay after the run only when the caller names a directory.
+ZV_ARTIFACTS=${ZV_ARTIFACTS:-$ZV_TMP/artifacts}
+mkdir -p "$ZV_ARTIFACTS"
+ZV_FAILURES=0
+ZV_CHECKS=0
+ZV_XVFB_PID=
+ZV_RC=
+
+zv_log() { printf '%s\n' "$*" >&2; }
+
+zv_cleanup() {
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+        wineserver -k >/dev/null 2>&1 || true
+        wineserver -w >/dev/null 2>&1 || true
+    fi
+    zv_stop_xvfb
+    if [ "${ZV_KEEP:-0}" = 1 ]; then
+        zv_log "kept $ZV_TMP"
+    else
+        rm -rf "$ZV_TMP"
+    fi
+}
+trap zv_cleanup EXIT
+
+zv_require() {
+    local tool
+    for tool in "$@"; do
+        command -v "$tool" >/dev/null 2>&1 || { zv_log "missing tool: $tool"; exit 2; }
+    done
+}
+zv_require Xvfb xdotool xdpyinfo import convert wine wineserver python3
+
+# --- X server ---------------------------------------------------------------
+
+zv_start_xvfb() {
+    local width=$1 height=$2 display
+    zv_stop_xvfb
+    # A display number no other server holds: start from one derived from
+    # our process id and step on past taken ones.
+    display=$(( 100 + $$ % 300 ))
+    while [ -e "/tmp/.X${display}-lock" ] || [ -e "/tmp/.X11-unix/X${display}" ]; do
+        display=$((display + 1))
+    done
+    Xvfb ":$display" -screen 0 "${width}x${height}x24" -nolisten tcp >"$ZV_TMP/xvfb.log" 2>&1 &
+    ZV_XVFB_PID=$!
+    export DISPLAY=":$display"
+    local i
+    for i in $(seq 1 100); do
+        if xdpyinfo >/dev/null 2>&1; then return 0; fi
+        if ! kill -0 "$ZV_XVFB_PID" 2>/dev/null; then break; fi
+        sleep 0.1
+    done
+    zv_log "Xvfb did not start on $DISPLAY:"; cat "$ZV_TMP/xvfb.log" >&2
+    exit 2
+}
+
+zv_stop_xvfb() {
+    if [ -n "$ZV_XVFB_PID" ]; then
+        kill "$ZV_XVFB_PID" 2>/dev/null || true
+        wait "$ZV_XVFB_PID" 2>/dev/null || true
+        ZV_XVFB_PID=
+    fi
+}
+
+# --- Wine -------------------------------------------------------------------
+
+zv_make_prefix() {
+    export WINEPREFIX="$ZV_TMP/prefix"
+    export WINEARCH=win32
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    wine wineboot -i >"$ZV_TMP/wineboot.log" 2>&1
+    wineserver -w
+    # Wine draws the windows' frames itself; no window manager takes them.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    # A program that crashes ends at once instead of waiting in the debugger.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    wineserver -w
+}
+
+# The drive C: path of the prefix, for laying out files.
+zv_drive_c() { printf '%s\n' "$WINEPREFIX/drive_c"; }
+
+zv_start() {
+    local name=$1 exe=$2
+    rm -f "$ZV_TMP/$name.trace" "$ZV_TMP/$name.rc"
+    : >"$ZV_TMP/$name.trace"
+    # The program's trace arrives on Wine's debug channel (OutputDebugStringA).
+    ( WINEDEBUG=-all,warn+debugstr wine "$exe" >"$ZV_TMP/$name.out" 2>"$ZV_TMP/$name.wine"
+      echo $? >"$ZV_TMP/$name.rc" ) &
+}
+
+# The program's own trace lines, without Wine's framing, unescaped.
+zv_trace() {
+    local name=$1
+    python3 - "$ZV_TMP/$name.wine" <<'EOF'
+import re, signal, sys
+signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # readers such as grep -q may stop early
+line = re.compile(r'OutputDebugStringA "zvupdate: (.*)\\n"$')
+with open(sys.argv[1], encoding="latin-1") as f:
+    for raw in f:
+        m = line.search(raw.rstrip("\n"))
+        if m:
+            print(m.group(1).encode("latin-1").decode("unicode_escape"))
+EOF
+}
+
+zv_wait_trace() {
+    local name=$1 pattern=$2 seconds=${3:-20} i
+    for i in $(seq 1 $((seconds * 10))); do
+        if zv_trace "$name" | grep -qE -- "$pattern"; then return 0; fi
+        sleep 0.1
+    done
+    zv_log "timed out waiting for trace /$pattern/ of $name"
+    return 1
+}
+
+zv_wait_exit() {
+    local name=$1 seconds=${2:-20} i
+    ZV_RC=
+    for i in $(seq 1 $((seconds * 10))); do
+        if [ -s "$ZV_TMP/$name.rc" ]; then
+            ZV_RC=$(cat "$ZV_TMP/$name.rc")
+            return 0
+        fi
+        sleep 0.1
+    done
+    zv_log "timed out waiting for $name to end"
+    return 1
+}
+
+# --- Windows on the screen --------------------------------------------------
+
+zv_wait_window() {
+    local title=$1 seconds=${2:-20} i id
+    for i in $(seq 1 $((seconds * 10))); do
+        id=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1)
+        if [ -n "$id" ]; then printf '%s\n' "$id"; return 0; fi
+        sleep 0.1
+    done
+    zv_log "timed out waiting for window '$title'"
+    return 1
+}
+
+# The top-level X windows, bottom to top, that are mapped: "id name" lines.
+zv_stacking() {
+    xwininfo -root -children 2>/dev/null | python3 -c '
+import re, subprocess, sys
+for line in sys.stdin:
+    m = re.match(r"\s+(0x[0-9a-f]+) (\(has no name\)|\"(.*)\"):", line)
+    if not m:
+        continue
+    wid = m.group(1)
+    state = subprocess.run(["xwininfo", "-id", wid], capture_output=True, text=True).stdout
+    if "IsViewable" in state:
+        print(int(wid, 16), m.group(3) or "")
+' | tac
+}
+
+zv_key() { xdotool key --delay 80 "$@"; sleep 0.3; }
+
+zv_click() {
+    xdotool mousemove "$1" "$2" click 1
+    sleep 0.3
+}
+
+# Centre of a page item, from the page's trace: "X Y".
+zv_item_centre() {
+    local name=$1 page=$2 item=$3
+    zv_trace "$name" | sed -nE "s/^page $page item $item at (-?[0-9]+),(-?[0-9]+) ([0-9]+)x([0-9]+) .*/\1 \2 \3 \4/p" |
+        tail -n 1 | awk '{ print int($1 + $3 / 2), int($2 + $4 / 2) }'
+}
+
+zv_screenshot() {
+    local name=$1
+    sleep 0.3
+    import -window root -depth 8 "$ZV_ARTIFACTS/$name.ppm"
+    convert "$ZV_ARTIFACTS/$name.ppm" "$ZV_ARTIFACTS/$name.png"
+}
+
+ZV_SCREEN="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/zvscreen.py"
+zv_pixel() { python3 "$ZV_SCREEN" pixel "$@"; }
+
+# --- Checks -----------------------------------------------------------------
+
+zv_check() {
+    local what=$1
+    shift
+    ZV_CHECKS=$((ZV_CHECKS + 1))
+    if "$@"; then
+        zv_log "ok: $what"
+    else
+        ZV_FAILURES=$((ZV_FAILURES + 1))
+        zv_log "FAILED: $what"
+    fi
+}
+
+zv_finish() {
+    zv_log "$ZV_CHECKS checks, $ZV_FAILURES failed; screenshots in $ZV_ARTIFACTS"
+    [ "$ZV_FAILURES" -eq 0 ]
+}

@@ -1,0 +1,152 @@
+#!/bin/sh
+# Compares the portable version-resource and settings readers with the
+# system's own (GetFileVersionInfoSizeA, GetFileVersionInfoA, VerQueryValueA,
+# GetPrivateProfileStringA, GetPrivateProfileIntA) under Wine, on fixture
+# files made by reader_fixtures; then runs the whole product detection
+# ("quillon detect") both ways on a few installations in the Wine prefix and
+# compares what it found and what the detection page says.
+#
+#   tests/wine/test_readers.sh HOST_BUILD_DIR WINDOWS_BUILD_DIR
+#
+# Every answer line of the two probes must be equal, except the differences
+# listed in known_reader_differences.txt; a listed difference that no longer
+# shows is reported as well. Language names are printed side by side for
+# information only (Wine names languages without their region, where the
+# system says "English (United States)"), and so is the language line of the
+# detection page. Exits 0 when the answers agree, 1 on a mismatch, 2 when
+# something is missing.
+set -eu
+
+if [ $# -ne 2 ]; then
+    echo "usage: $0 HOST_BUILD_DIR WINDOWS_BUILD_DIR" >&2
+    exit 2
+fi
+here=$(cd "$(dirname "$0")" && pwd)
+host_dir=$(cd "$1" && pwd)
+win_dir=$(cd "$2" && pwd)
+fixtures_tool=$host_dir/tests/reader_fixtures
+host_probe=$host_dir/tests/reader_probe
+win_probe=$win_dir/tests/wintests/winprobe.exe
+host_quillon=$host_dir/quillon/quillon
+win_quillon=$win_dir/quillon/quillon.exe
+for f in "$fixtures_tool" "$host_probe" "$win_probe" "$host_quillon" "$win_quillon"; do
+    if [ ! -x "$f" ] && [ ! -f "$f" ]; then
+        echo "test_readers: missing $f (build both presets first)" >&2
+        exit 2
+    fi
+done
+if ! command -v wine >/dev/null 2>&1; then
+    echo "test_readers: wine is not installed" >&2
+    exit 2
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/zv-readers-XXXXXX")
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT INT TERM
+
+WINEPREFIX=$work/prefix
+WINEARCH=win32
+WINEDEBUG=-all
+WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
+wineboot -i >/dev/null 2>&1 || true
+windows_dir=$WINEPREFIX/drive_c/windows
+if [ ! -d "$windows_dir" ]; then
+    echo "test_readers: wine prefix was not created" >&2
+    exit 2
+fi
+
+"$fixtures_tool" "$work/fx"
+
+# Wine sees the host's root as drive Z:.
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
+
+host_args=""
+win_args=""
+for f in "$work"/fx/versions/*; do
+    host_args="$host_args $f"
+    win_args="$win_args $(winpath "$f")"
+done
+# shellcheck disable=SC2086
+"$host_probe" version $host_args >"$work/host_versions.txt"
+# shellcheck disable=SC2086
+wine "$win_probe" version $win_args >"$work/win_versions.txt"
+
+# A bare settings-file name is looked for in the Windows directory: the
+# prefix's for Wine, a copy of it for the host probe.
+cp "$work/fx/settings/zvact.ini" "$windows_dir/zvact.ini"
+mkdir -p "$work/windows"
+cp "$work/fx/settings/zvact.ini" "$work/windows/zvact.ini"
+host_args=""
+win_args=""
+for f in "$work"/fx/settings/*.ini; do
+    host_args="$host_args $f"
+    win_args="$win_args $(winpath "$f")"
+done
+# shellcheck disable=SC2086
+"$host_probe" --windows-dir "$work/windows" ini $host_args zvact.ini missing.ini >"$work/host_ini.txt"
+# shellcheck disable=SC2086
+wine "$win_probe" ini $win_args zvact.ini missing.ini >"$work/win_ini.txt"
+
+languages="0 409 407 40C 410 40A C0A 413 809 411 416 804 404 1234"
+# shellcheck disable=SC2086
+"$host_probe" lang $languages >"$work/host_lang.txt"
+# shellcheck disable=SC2086
+wine "$win_probe" lang $languages >"$work/win_lang.txt"
+
+echo "language names (information only): Wine | portable"
+paste -d'|' "$work/win_lang.txt" "$work/host_lang.txt" | sed 's/^/  /'
+
+# Whole detections: the installation of DIR/machine put into the prefix
+# (C:\ZARVEL, the settings file in C:\windows, the runtime libraries in the
+# system directory), changed a little for each case.
+drive_c=$WINEPREFIX/drive_c
+system_dir=$windows_dir/system32
+machine=$work/fx/machine
+install() {
+    rm -rf "$drive_c/ZARVEL" "$system_dir/PLMR.DLL" "$system_dir/PLMR32.DLL"
+    cp -r "$machine/ZARVEL" "$drive_c/ZARVEL"
+    cp "$machine/zvact.ini" "$windows_dir/zvact.ini"
+    cp "$machine/SYSTEM/PLMR.DLL" "$machine/SYSTEM/PLMR32.DLL" "$system_dir/"
+}
+detect_case() {
+    name=$1
+    # The program path differs by its form only; the language names are Wine's.
+    "$host_quillon" detect --drive "C=$drive_c" --windows-dir "$windows_dir" --system-dir "$system_dir" \
+        --updater "$machine/zvupdate.exe" | grep -v '^programPath' >"$work/host_detect_$name.txt"
+    wine "$win_quillon" detect --updater "$(winpath "$machine/zvupdate.exe")" 2>/dev/null | tr -d '\r' |
+        grep -v '^programPath' >"$work/win_detect_$name.txt"
+    win_language=$(grep '\[102\]' "$work/win_detect_$name.txt" | sed 's/.*\[102\] //' || true)
+    host_language=$(grep '\[102\]' "$work/host_detect_$name.txt" | sed 's/.*\[102\] //' || true)
+    sed -i 's/\[102\].*/[102] (language name)/' "$work/host_detect_$name.txt" "$work/win_detect_$name.txt"
+    if diff -u "$work/win_detect_$name.txt" "$work/host_detect_$name.txt" >"$work/diff_$name.txt"; then
+        echo "detection '$name': $(wc -l <"$work/host_detect_$name.txt") lines, equal${host_language:+ (language line: Wine '$win_language', portable '$host_language')}"
+    else
+        echo "detection '$name': MISMATCH (system first, portable second)"
+        cat "$work/diff_$name.txt"
+        detect_failed=1
+    fi
+}
+detect_failed=0
+install
+detect_case installed
+rm "$system_dir/PLMR.DLL"
+detect_case no-plmr16
+cp "$machine/SYSTEM/PLMR.DLL" "$drive_c/ZARVEL/PLMR.DLL"
+detect_case plmr16-in-product-dir
+install
+printf '[setup]\r\ndrive=c:\r\ndir=ZARVEL\r\ninst=0\r\n' >"$windows_dir/zvact.ini"
+detect_case relative-dir
+printf '[setup]\r\ndir=\\ZARVEL\r\n' >"$windows_dir/zvact.ini"
+detect_case no-drive
+rm "$windows_dir/zvact.ini"
+detect_case not-installed
+
+status=0
+python3 "$here/compare_probes.py" "$here/known_reader_differences.txt" \
+    "$work/win_versions.txt" "$work/host_versions.txt" \
+    "$work/win_ini.txt" "$work/host_ini.txt" || status=1
+if [ "$detect_failed" -ne 0 ]; then
+    echo "detection: FAILED"
+    status=1
+fi
+exit $status

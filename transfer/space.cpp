@@ -1,0 +1,61 @@
+#include "transfer/space.h"
+
+#include <cstring>
+
+#include "platform/text.h"
+#include "transfer/extract.h"
+
+namespace zv {
+namespace {
+
+uint64_t FileSize(Platform& os, const char* path) {
+    FileHandle file = os.Open(path, OpenMode::Read);
+    if (file == kNoFile) return 0;
+    int32_t size = os.Seek(file, 0, SeekOrigin::End);
+    os.Close(file);
+    return size > 0 ? static_cast<uint64_t>(size) : 0;
+}
+
+}  // namespace
+
+void SpacePlanner::EntryDone(const EntryReport& report) {
+    if (report.outcome != EntryOutcome::Written && report.outcome != EntryOutcome::InUse) return;
+    const char* target = report.targetPath;
+    char key[kMaxPath] = {};
+    if (target[0] != '\0' && target[1] == ':') {
+        key[0] = static_cast<char>(target[0] & ~0x20);
+        key[1] = ':';
+    }
+    Volume* volume = nullptr;
+    for (Volume& v : volumes_) {
+        if (std::strcmp(v.key, key) == 0) volume = &v;
+    }
+    if (volume == nullptr) {
+        volumes_.push_back(Volume{});
+        volume = &volumes_.back();
+        CopyText(volume->key, sizeof volume->key, key);
+        CopyText(volume->directory, sizeof volume->directory, target);
+        char* slash = std::strrchr(volume->directory, '\\');
+        if (slash != nullptr) slash[1] = '\0';
+    }
+    uint64_t newBytes = static_cast<uint64_t>(EntrySizeKB(report.entry)) * 1024;
+    volume->newBytes += newBytes;
+    volume->oldBytes += FileSize(os_, target);
+    uint64_t transient = IsCarriedFile(report.name) ? 2 * newBytes : newBytes;
+    if (transient > volume->transient) volume->transient = transient;
+}
+
+uint64_t SpacePlanner::Need(const Volume& v) {
+    uint64_t grown = v.newBytes > v.oldBytes ? v.newBytes - v.oldBytes : 0;
+    return grown + v.transient;
+}
+
+bool SpacePlanner::Enough() const {
+    for (const Volume& v : volumes_) {
+        uint64_t free = 0;
+        if (os_.FreeSpace(v.directory, &free) && free < Need(v)) return false;
+    }
+    return true;
+}
+
+}  // namespace zv
