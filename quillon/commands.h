@@ -4,8 +4,12 @@
 
 namespace quillon {
 
+int RunBuild(int argc, char** argv);
+int RunExtract(int argc, char** argv);
 int RunList(int argc, char** argv);
-int RunVersion(int argc, char** argv);
 int RunDetect(int argc, char** argv);
+int RunLzhuf(int argc, char** argv);
+int RunVerify(int argc, char** argv);
+int RunVersion(int argc, char** argv);
 
 }  // namespace quillon

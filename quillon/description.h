@@ -1,0 +1,54 @@
+// The package description that `quillon build` reads: a text file that names
+// the package's version and language and, one line each, its members. The
+// format is documented in docs/package-description.md.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "package/format.h"
+
+namespace quillon {
+
+enum class VersionSource : uint8_t {
+    None,   // the record carries no version
+    Given,  // version=a.b.c.d
+    Auto,   // version=auto: from the source file's version resource
+};
+
+struct MemberDescription {
+    std::string source;  // the file to pack, as written (relative to the description)
+    std::string name;    // the name in the package, with "\" between directories
+    uint16_t flags = 0;  // ENTRY_ flags
+    VersionSource versionSource = VersionSource::None;
+    zv::ProductVersion version{0, 0};  // when Given
+    unsigned line = 0;                 // where it was described
+};
+
+struct PackageDescription {
+    zv::ProductVersion version{0, 0};
+    uint32_t language = 0;
+    std::vector<MemberDescription> members;  // in the order of the description
+};
+
+// One problem found in a description, at a line (0: the file as a whole).
+struct DescriptionError {
+    unsigned line;
+    std::string message;
+};
+
+// Parses the text of a description. Returns true when it is complete and
+// consistent; otherwise false with every problem found in *errors (the
+// description is then not to be used). Source paths are not looked at here.
+bool ParseDescription(const std::string& text, PackageDescription* description,
+                      std::vector<DescriptionError>* errors);
+
+// Parses "a.b.c.d" (four decimal parts of 0..65535).
+bool ParseVersionText(const std::string& text, zv::ProductVersion* version);
+
+// Why `name` cannot be a member's name in the package, or nullptr when it
+// can: a relative path of Windows file names separated by single "\".
+const char* CheckMemberName(const std::string& name);
+
+}  // namespace quillon

@@ -1,0 +1,25 @@
+// Compressing a package's members, several at a time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace quillon {
+
+struct PackedMember {
+    std::string sourcePath;       // the host file to pack
+    uint64_t sourceSize = 0;      // its size, known before packing
+    std::vector<uint8_t> stream;  // the LZHUF stream, once packed
+    std::string error;            // why it could not be packed
+};
+
+// Packs every member on up to `jobs` threads (each member is a stream of its
+// own; the largest are started first). `progress` is called now and then on
+// the calling thread with the source bytes packed so far. Returns false when
+// a member could not be packed (see its error).
+bool PackMembers(std::vector<PackedMember>* members, unsigned jobs,
+                 const std::function<void(uint64_t done)>& progress);
+
+}  // namespace quillon

@@ -1,0 +1,102 @@
+#include "quillon/terminal_ui.h"
+
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "quillon/progress.h"
+#include "string_ids.h"
+
+namespace quillon {
+
+namespace {
+
+struct Button {
+    int answer;
+    const char* name;
+    char key;
+};
+
+// The buttons of a message box style, in the order they are shown.
+std::vector<Button> Buttons(unsigned style) {
+    switch (style & zv::BOX_BUTTONS_MASK) {
+    case zv::BOX_OKCANCEL: return {{zv::ANSWER_OK, "OK", 'o'}, {zv::ANSWER_CANCEL, "Cancel", 'c'}};
+    case zv::BOX_RETRYCANCEL: return {{zv::ANSWER_RETRY, "Retry", 'r'}, {zv::ANSWER_CANCEL, "Cancel", 'c'}};
+    case zv::BOX_ABORTRETRYIGNORE:
+        return {{zv::ANSWER_ABORT, "Abort", 'a'}, {zv::ANSWER_RETRY, "Retry", 'r'}, {zv::ANSWER_IGNORE, "Ignore", 'i'}};
+    default: return {{zv::ANSWER_OK, "OK", 'o'}};
+    }
+}
+
+const char* AnswerName(int answer) {
+    switch (answer) {
+    case zv::ANSWER_OK: return "OK";
+    case zv::ANSWER_CANCEL: return "Cancel";
+    case zv::ANSWER_ABORT: return "Abort";
+    case zv::ANSWER_RETRY: return "Retry";
+    case zv::ANSWER_IGNORE: return "Ignore";
+    case zv::ANSWER_YES: return "Yes";
+    case zv::ANSWER_NO: return "No";
+    }
+    return "?";
+}
+
+}  // namespace
+
+TerminalUi::TerminalUi(bool interactive) : interactive_(interactive && StdinIsTerminal()) {}
+
+void TerminalUi::WatchReader(const zv::VolumeReader* reader, zv::Platform* os) {
+    reader_ = reader;
+    os_ = os;
+}
+
+int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) const {
+    const std::vector<Button> buttons = Buttons(message.style);
+    if (message.stringId == zv::IDS_INSERT_DISK && reader_ != nullptr && os_ != nullptr) {
+        // The reader has named the volume's file before it asks for the disk.
+        const zv::FileHandle file = os_->Open(reader_->volumePath, zv::OpenMode::Read);
+        if (file != zv::kNoFile) {
+            os_->Close(file);
+            return zv::ANSWER_OK;
+        }
+        return zv::ANSWER_CANCEL;
+    }
+    for (const Button& b : buttons) {
+        if (b.answer == zv::ANSWER_CANCEL || b.answer == zv::ANSWER_ABORT) return b.answer;
+    }
+    return buttons.front().answer;
+}
+
+int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
+    ++messages;
+    lastMessage = message.text ? message.text : "";
+    const std::vector<Button> buttons = Buttons(message.style);
+    const int fallback = DefaultAnswer(message);
+    std::string choices;
+    for (const Button& b : buttons) {
+        if (!choices.empty()) choices += '/';
+        choices += b.name;
+    }
+    std::fprintf(stderr, "quillon: %s [%s]", lastMessage.c_str(), choices.c_str());
+    int answer = fallback;
+    if (interactive_ && buttons.size() > 1) {
+        std::fprintf(stderr, " (default %s)? ", AnswerName(fallback));
+        std::fflush(stderr);
+        char line[64];
+        if (std::fgets(line, sizeof line, stdin) != nullptr) {
+            char key = line[0];
+            if (key >= 'A' && key <= 'Z') key = static_cast<char>(key - 'A' + 'a');
+            for (const Button& b : buttons) {
+                if (key == b.key) answer = b.answer;
+            }
+        }
+    } else {
+        std::fprintf(stderr, " -> %s\n", AnswerName(answer));
+    }
+    if (answer == zv::ANSWER_CANCEL || answer == zv::ANSWER_ABORT) ++cancelled;
+    return answer;
+}
+
+void TerminalUi::SetItemText(zv::WindowRef, int, unsigned, const char*) {}
+
+}  // namespace quillon
