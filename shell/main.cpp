@@ -41,6 +41,18 @@ void TraceBackdrop() {
           origin.y, g_Shell.screenWidth, g_Shell.screenHeight, g_Shell.menuHeight);
 }
 
+// Traces what the transfer decided for each entry it looked at, and where it
+// stood afterwards.
+class TraceTransferObserver : public TransferObserver {
+public:
+    void EntryDone(const EntryReport& report) override {
+        Trace("entry %u pass %u %s: %s%s%s percent=%u result=%d", static_cast<unsigned>(report.index),
+              static_cast<unsigned>(report.pass), report.name, EntryOutcomeName(report.outcome),
+              report.targetPath[0] != '\0' ? " " : "", report.targetPath, static_cast<unsigned>(report.percent),
+              static_cast<int>(report.result));
+    }
+};
+
 // Welcome, detection, the detection page or the not-installed page, the
 // transfer and its outcome. Every page but the transfer's runs in
 // RunModalPage; any result but Next (1) ends the sequence.
@@ -64,7 +76,10 @@ void RunPageSequence(PackageTable* table) {
     g_Shell.verdict = nullptr;
     if (answer != 1) return;
 
-    TransferResult result = RunTransfer(run, g_Shell.header, *table, &product);
+    TraceTransferObserver observer;
+    TransferOptions options;
+    options.observer = &observer;
+    TransferResult result = RunTransfer(run, g_Shell.header, *table, &product, options);
     Trace("transfer result=%d", static_cast<int>(result));
     if (result == 0) {
         RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);

@@ -97,8 +97,13 @@ void SetProgressPercent(int percent) {
 INT_PTR CALLBACK HaltDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:
+        // The keyboard starts on No, the default button, so that Enter as the
+        // question opens keeps the transfer going. Left to the system, the
+        // focus would go to the first button, Yes, which would then look like
+        // the default and take Enter on Windows.
+        SetFocus(GetDlgItem(dialog, IDNO));
         TracePage(dialog, IDD_HALT);
-        return TRUE;
+        return FALSE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
         if (id == IDOK || id == IDCANCEL || id == IDYES || id == IDNO) EndDialog(dialog, id);

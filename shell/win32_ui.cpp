@@ -33,7 +33,13 @@ public:
 
     void SetItemText(WindowRef dialog, int item, unsigned stringId, const char* text) override {
         Trace("item %d id=%u text=%s", item, stringId, text);
-        SetDlgItemTextA(reinterpret_cast<HWND>(dialog), item, text);
+        HWND window = reinterpret_cast<HWND>(dialog);
+        SetDlgItemTextA(window, item, text);
+        // Painted at once: the transfer names the file it is about to write
+        // and then works without handing the window system a turn, so a
+        // repaint left for later would show the previous file all along.
+        HWND control = GetDlgItem(window, item);
+        if (control != nullptr) UpdateWindow(control);
     }
 };
 

@@ -5,7 +5,8 @@
 #   zv_make_prefix                  a fresh 32-bit Wine prefix for this run
 #   zv_start NAME EXE               run EXE in the background; its trace goes
 #                                   to $ZV_TMP/NAME.trace, its exit code to
-#                                   $ZV_TMP/NAME.rc
+#                                   $ZV_TMP/NAME.rc; a command in ZV_WINE_WRAP
+#                                   (such as setpriv with its options) runs wine
 #   zv_wait_trace NAME REGEX [SECONDS]   wait for a trace line
 #   zv_wait_exit NAME [SECONDS]     wait for the exit; the code is in ZV_RC
 #   zv_wait_window TITLE [SECONDS]  wait for a top-level window; prints its id
@@ -94,6 +95,16 @@ zv_make_prefix() {
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     wine wineboot -i >"$ZV_TMP/wineboot.log" 2>&1
     wineserver -w
+    # Wine's own fonts (Marlett draws the caption buttons, MS Sans Serif
+    # stands in for "Helv"): some packagings keep them where Wine does not
+    # look, and the windows are then drawn with whatever the host has.
+    local fonts
+    for fonts in /usr/share/wine/fonts /usr/local/share/wine/fonts /opt/wine*/share/wine/fonts; do
+        if [ -f "$fonts/marlett.ttf" ]; then
+            cp -n "$fonts"/* "$WINEPREFIX/drive_c/windows/Fonts/" 2>/dev/null
+            break
+        fi
+    done
     # Wine draws the windows' frames itself; no window manager takes them.
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     # A program that crashes ends at once instead of waiting in the debugger.
@@ -109,7 +120,8 @@ zv_start() {
     rm -f "$ZV_TMP/$name.trace" "$ZV_TMP/$name.rc"
     : >"$ZV_TMP/$name.trace"
     # The program's trace arrives on Wine's debug channel (OutputDebugStringA).
-    ( WINEDEBUG=-all,warn+debugstr wine "$exe" >"$ZV_TMP/$name.out" 2>"$ZV_TMP/$name.wine"
+    # shellcheck disable=SC2086 # the wrapper is a command with its words
+    ( WINEDEBUG=-all,warn+debugstr ${ZV_WINE_WRAP:-} wine "$exe" >"$ZV_TMP/$name.out" 2>"$ZV_TMP/$name.wine"
       echo $? >"$ZV_TMP/$name.rc" ) &
 }
 

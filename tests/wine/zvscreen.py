@@ -13,6 +13,12 @@ checks the backdrop's gradient and the frame's place on them.
       checks that the rectangle (X, Y) W x H (client coordinates) is where the
       gradient stops: along the middle row and column of the rectangle the
       pixels just outside it are the gradient's and its edge pixels are not.
+  zvscreen.py bar SHOT X Y W H PERCENT
+      checks the transfer page's bar, W x H pixels at (X, Y) on the screen, as
+      it stands at PERCENT: a sunken one-pixel frame, and along its middle row
+      segments of H / 2 pixels one colour, starting at 1 and every H / 2 + 2
+      pixels for as long as a segment ends left of W * PERCENT / 100; the
+      rest inside the frame is the face colour.
 """
 import sys
 
@@ -88,6 +94,53 @@ def check_frame(shot, left, top, height, x, y, w, h):
     return ok
 
 
+def check_bar(shot, x, y, w, h, percent):
+    s, filled = h // 2, w * percent // 100
+    want = []
+    start = 1
+    while start + s < filled:
+        want.append((start, s))
+        start += s + 2
+    row = y + h // 2
+    face = shot.pixel(x + w - 2, row)
+    ok = True
+    if want:
+        segment = shot.pixel(x + 1, row)
+        if segment == face:
+            print(f"the first segment at x = 1 has the face colour {face}")
+            return False
+        runs, run_start = [], None
+        for cx in range(1, w - 1):
+            inside = shot.pixel(x + cx, row) == segment
+            if inside and run_start is None:
+                run_start = cx
+            if not inside and run_start is not None:
+                runs.append((run_start, cx - run_start))
+                run_start = None
+        if run_start is not None:
+            runs.append((run_start, w - 1 - run_start))
+        if runs != want:
+            print(f"segments (start, width) {runs}, expected {want}")
+            ok = False
+        others = {shot.pixel(x + cx, row) for cx in range(1, w - 1)} - {segment, face}
+    else:
+        others = {shot.pixel(x + cx, row) for cx in range(1, w - 1)} - {face}
+    if others:
+        print(f"colours other than the segments' and the face's inside the bar: {sorted(others)}")
+        ok = False
+    # The sunken frame: shadow above and left, highlight below and right.
+    shadow, highlight = shot.pixel(x + w // 2, y), shot.pixel(x + w // 2, y + h - 1)
+    edges = [("left", shot.pixel(x, row), shadow), ("right", shot.pixel(x + w - 1, row), highlight)]
+    for what, got, expected in edges:
+        if got != expected:
+            print(f"the {what} edge is {got}, expected {expected}")
+            ok = False
+    if shadow == face or highlight == face or shadow == highlight:
+        print(f"frame colours shadow {shadow}, highlight {highlight}, face {face}: not a sunken frame")
+        ok = False
+    return ok
+
+
 def main(argv):
     command, shot = argv[1], Shot(argv[2])
     numbers = [int(a) for a in argv[3:]]
@@ -99,6 +152,8 @@ def main(argv):
         return 0 if check_gradient(shot, left, top, height, columns) else 1
     if command == "frame":
         return 0 if check_frame(shot, *numbers) else 1
+    if command == "bar":
+        return 0 if check_bar(shot, *numbers) else 1
     print(__doc__)
     return 2
 

@@ -1,0 +1,443 @@
+#!/usr/bin/env bash
+# Whole updates under Wine, driven like a user would: the sample installation
+# (tests/tools/product_fixture.cpp) in a prefix, the sample package stamped in
+# by quillon build, and a table of scenarios, each checked on the program's
+# trace, the files on the disk, screenshots and the exit code:
+#   happy        welcome, detection page, transfer (the bar at 50 % on the
+#                screen), success page; every file new, carried blocks kept
+#   not-installed, refusals   page 406, or page 402 with Next disabled
+#   halt         Cancel: No goes on; a second start while the halt
+#                confirmation is up; Cancel again: Yes halts; page 405
+#   escape       Escape on the page, Enter (No) on the confirmation, Escape
+#                again and Escape on the confirmation halts
+#   close        Alt+F4 on the backdrop during the transfer stops it at once
+#   protected    read-only installed files: question 36, Retry after making
+#                the file writable, Ignore keeps the other
+# After every stopped transfer each file is wholly old or wholly new.
+#
+# usage: test_update_scenarios.sh HOST_BUILD_DIR WINDOWS_BUILD_DIR [SCENARIO...]
+# Screenshots go to $ZV_ARTIFACTS (default HOST_BUILD_DIR/wine-artifacts/update_scenarios).
+set -u
+if [ $# -lt 2 ]; then
+    echo "usage: $0 HOST_BUILD_DIR WINDOWS_BUILD_DIR [SCENARIO...]" >&2
+    exit 2
+fi
+HOST_BUILD=$(cd "$1" && pwd)
+WINDOWS_BUILD=$(cd "$2" && pwd)
+shift 2
+ZV_ARTIFACTS=${ZV_ARTIFACTS:-$HOST_BUILD/wine-artifacts/update_scenarios}
+rm -rf "$ZV_ARTIFACTS"
+HERE=$(cd "$(dirname "$0")" && pwd)
+. "$HERE/lib.sh"
+. "$HERE/product.sh"
+
+SECONDS=0
+zv_product_build "$HOST_BUILD" "$WINDOWS_BUILD/shell/zvupdate.exe" "$ZV_TMP/product" || exit 2
+zv_log "fixture and package built in ${SECONDS} s"
+UPDATER='C:\update\zvupdate.exe'
+
+# --- helpers over the trace ---------------------------------------------------
+# The trace is read straight from Wine's output with sed, which is quick
+# enough to poll every 20 ms: the moments to catch during the transfer are
+# short. Wine escapes backslashes and quotes; nothing else occurs in it.
+
+trace() {
+    sed -n 's/.*OutputDebugStringA "zvupdate: \(.*\)\\n"$/\1/p' "$ZV_TMP/$1.wine" 2>/dev/null | sed 's/\\\(["\\]\)/\1/g'
+}
+has_line() { trace "$1" | grep -qE -- "$2"; }
+lacks_line() { ! has_line "$1" "$2"; }
+count_lines() { trace "$1" | grep -cE -- "$2"; }
+equals() { [ "$1" = "$2" ] || { zv_log "  got '$1', expected '$2'"; return 1; }; }
+# Waits until the trace has COUNT lines matching the pattern.
+wait_count() {
+    local name=$1 pattern=$2 count=$3 end=$((SECONDS + ${4:-30}))
+    while [ "$SECONDS" -le "$end" ]; do
+        [ "$(count_lines "$name" "$pattern")" -ge "$count" ] && return 0
+        sleep 0.02
+    done
+    zv_log "timed out waiting for $count lines /$pattern/ of $name"
+    return 1
+}
+wait_for() { wait_count "$1" "$2" 1 "${3:-30}"; }
+# Checks that the lines matching the patterns appear in this order.
+in_order() {
+    local name=$1 last=0 n pattern
+    shift
+    for pattern in "$@"; do
+        n=$(trace "$name" | grep -nE -- "$pattern" | awk -F: -v last="$last" '$1 > last { print $1; exit }')
+        if [ -z "$n" ]; then
+            zv_log "  /$pattern/ missing after line $last"
+            return 1
+        fi
+        last=$n
+    done
+}
+# The text of an item of a page, as the page showed it last.
+item_text() {
+    trace "$1" | sed -nE "s/^page $2 item $3 at [-0-9,]+ [0-9]+x[0-9]+ visible=[01] enabled=[01] text=(.*)$/\1/p" | tail -n 1
+}
+# "X Y W H" of an item on the screen.
+item_rect() {
+    trace "$1" | sed -nE "s/^page $2 item $3 at (-?[0-9]+),(-?[0-9]+) ([0-9]+)x([0-9]+) .*/\1 \2 \3 \4/p" | tail -n 1
+}
+click_item() {
+    local x y w h
+    read -r x y w h <<<"$(item_rect "$1" "$2" "$3")"
+    [ -n "$x" ] || { zv_log "  no item $3 on page $2"; return 1; }
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+}
+
+# Every product file is wholly old or wholly new, and new exactly when the
+# trace says its entry was written.
+files_follow_trace() {
+    local name=$1 ok=0 file entry want got
+    for file in $ZV_PRODUCT_FILES; do
+        entry=${file//\//\\}
+        want=old
+        [ "$file" = help/zvact.hlp ] && want=missing
+        if trace "$name" | grep -E '^entry [0-9]+ pass [12] ' | grep -qF -- " $entry: write "; then
+            want=new
+        fi
+        got=$(zv_product_state "$file" 2>&1 | tail -n 1)
+        if [ "$got" != "$file $want" ]; then
+            zv_log "  $got, expected $want"
+            ok=1
+        fi
+    done
+    return $ok
+}
+all_files_are() {
+    local want=$1 ok=0 line
+    while read -r line; do
+        case $line in
+        "help/zvact.hlp missing") [ "$want" = old ] || { zv_log "  $line"; ok=1; } ;;
+        *" $want") ;;
+        *) zv_log "  $line"; ok=1 ;;
+        esac
+    done < <(zv_product_state $ZV_PRODUCT_FILES 2>&1)
+    return $ok
+}
+no_new_files_left() {
+    local left
+    left=$(find "$(zv_drive_c)/ZARVEL" "$(zv_windows_dir)/system32" -iname '~zvnew.tmp' -o -iname '*.$zv' | head -n 5)
+    [ -z "$left" ] || { zv_log "  left behind: $left"; return 1; }
+}
+
+# Starts the updater and goes on to the detection page.
+to_detection() {
+    local name=$1
+    zv_start "$name" "$UPDATER"
+    wait_for "$name" '^page 401 item 100 ' 60 || return 1
+    zv_key Return
+    wait_for "$name" '^page (402 item 104|406 item -1) ' 30
+}
+# Starts the updater and goes on to the transfer page.
+to_transfer() {
+    local name=$1
+    to_detection "$name" || return 1
+    zv_key Return
+    wait_for "$name" '^page 403 item 103 ' 30
+}
+# Leaves the last page with its button and waits for the exit.
+finish_run() {
+    local name=$1 page=$2
+    click_item "$name" "$page" 2
+    zv_wait_exit "$name" 30
+    zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
+}
+# Resets the wine server, so that the next start runs with the current
+# ZV_WINE_WRAP (the server is started by the first program of a prefix).
+restart_wineserver() {
+    wineserver -k >/dev/null 2>&1
+    wineserver -w
+}
+
+# --- the scenarios ---------------------------------------------------------
+
+# Wine's VerLanguageNameA gives the bare language where Windows adds the
+# country ("English (United States)"); the page shows what the system says.
+ENGLISH=English
+GERMAN=German
+HINT_NEXT='Click &Next to update Zarvel on your hard disk.'
+HINT_QUIT='Click &Quit to return to Windows.'
+SUCCESS_TEXT='Zarvel has been successfully updated to version 1.01.'
+PARTIAL_TEXT='Zarvel has not been totally updated. You will have to run this utility again to completely update Zarvel.'
+NOT_INSTALLED_TEXT='Zarvel is not installed. Please install it before trying to update it.'
+
+scenario_happy() {
+    zv_product_install 2
+    zv_start happy "$UPDATER"
+    wait_for happy '^page 401 item 100 ' 60 || return 1
+    zv_screenshot happy_welcome
+    zv_check "happy: the welcome page names the package's version" \
+        equals "$(item_text happy 401 100)" 'Welcome to Zarvel v1.01 Updater.'
+    zv_key Return
+    wait_for happy '^page 402 item 104 ' 30 || return 1
+    zv_screenshot happy_detected
+    zv_check "happy: detection finds both variants and both runtime libraries" \
+        has_line happy '^detected variants=0x1b runtime=0x3$'
+    zv_check "happy: the detection page's caption" has_line happy '^page 402 created caption=Zarvel Updater - End$'
+    local item want
+    for item in "100=1.01" "101=1.01" "102=$ENGLISH" "103=Full" "104=C:\\ZARVEL" "120=" \
+        "140=$HINT_NEXT"; do
+        want=${item#*=}
+        zv_check "happy: detection page item ${item%%=*} reads '$want'" equals "$(item_text happy 402 "${item%%=*}")" "$want"
+    done
+    zv_check "happy: Next is enabled" has_line happy '^page 402 item 1 at .* enabled=1 text=&Next >$'
+    zv_key Return
+    wait_for happy '^page 403 item 103 ' 30 || return 1
+    # After ten of the twenty entries the bar stands at 50 % while the large
+    # map is expanded.
+    wait_for happy "^percent 50$" 30 || return 1
+    import -window root -depth 8 "$ZV_ARTIFACTS/happy_transfer_50.ppm"
+    convert "$ZV_ARTIFACTS/happy_transfer_50.ppm" "$ZV_ARTIFACTS/happy_transfer_50.png"
+    zv_check "happy: the bar was still at 50 % when the screenshot was taken" lacks_line happy '^percent 55$'
+    zv_check "happy: the bar's segments at 50 % on the screen" \
+        python3 "$ZV_SCREEN" bar "$ZV_ARTIFACTS/happy_transfer_50.ppm" $(item_rect happy 403 102) 50
+    zv_check "happy: the transfer page names the stage" \
+        has_line happy '^page 403 created caption=Zarvel Updater - File Transfer$'
+    wait_for happy '^page 404 item 101 ' 60 || return 1
+    zv_screenshot happy_success
+    zv_check "happy: the success page names the version" equals "$(item_text happy 404 101)" "$SUCCESS_TEXT"
+    zv_check "happy: the runtime libraries go where the system keeps shared files" \
+        in_order happy '^entry 0 pass 1 PLMR\.DLL: write C:\\windows\\system32\\PLMR\.DLL percent=5 result=0$' \
+        '^entry 1 pass 1 PLMR32\.DLL: write C:\\windows\\system32\\PLMR32\.DLL percent=10 result=0$'
+    zv_check "happy: the product files follow in pass 2, the help file in its new directory" \
+        in_order happy '^entry 2 pass 2 zvact\.exe: write C:\\ZARVEL\\zvact\.exe percent=15 result=0$' \
+        '^entry 8 pass 2 help\\zvact\.hlp: write C:\\ZARVEL\\help\\zvact\.hlp percent=45 result=0$' \
+        '^entry 19 pass 2 data\\map09\.dat: write C:\\ZARVEL\\data\\map09\.dat percent=100 result=0$' \
+        '^transfer result=0$' '^page 404 created'
+    zv_check "happy: all twenty entries are written" equals "$(count_lines happy '^entry [0-9]+ pass [12] .*: write ')" 20
+    zv_check "happy: no question is asked" lacks_line happy '^message '
+    finish_run happy 404
+    zv_check "happy: every file is new; the carried blocks and the checksum relation are kept" all_files_are new
+    zv_check "happy: no new file is left beside its target" no_new_files_left
+}
+
+scenario_not_installed() {
+    zv_product_install
+    rm -f "$(zv_windows_dir)/zvact.ini"
+    to_detection noini || return 1
+    zv_screenshot not_installed
+    zv_check "not installed: nothing detected" has_line noini '^detected variants=0x0 runtime=0x0$'
+    zv_check "not installed: page 406 says so" has_line noini "^page 406 item -1 at .* text=$NOT_INSTALLED_TEXT\$"
+    zv_check "not installed: the detection page is never shown" lacks_line noini '^page 402'
+    # Alt+F4 on the backdrop ends the page with 2; the backdrop stays until
+    # the shutdown.
+    zv_key alt+F4
+    zv_wait_exit noini 30
+    zv_check "not installed: Alt+F4 ends page 406 with 2, then the program shuts down" \
+        in_order noini '^backdrop close$' '^page 406 result 2$' '^backdrop destroyed$' '^exit 0$'
+    zv_check "not installed: the program ends with 0" equals "$ZV_RC" 0
+}
+
+# name | preparation | 16-bit | 32-bit | language | installation type | message | how to leave
+REFUSALS=$(cat <<EOF
+newer|overlay newer|1.01|1.01|$ENGLISH|Normal|This program cannot update your installed version of Zarvel. The version on your hard disk has a higher or equal version number to this updater.|quit
+translated|overlay translated|1.01|1.01|$GERMAN|Normal|This program cannot update your translated version of Zarvel.|escape
+cdrom|overlay cd|1.01|1.01|$ENGLISH|Minimal|This program cannot update Zarvel on the CD Drive. You must re-install Zarvel using the "Normal" installation before you can update it.|altf4
+noruntime32|no-runtime32|1.01|None|$ENGLISH|Minimal|This program cannot update Zarvel on the CD Drive. You must re-install Zarvel using the "Normal" installation before you can update it.|escape
+EOF
+)
+
+prepare() {
+    case $1 in
+    overlay) zv_product_overlay "$2" ;;
+    # The 32-bit runtime library is gone and of the 16-bit variant only the
+    # data file is there: the 32-bit files no longer count, nor any main program.
+    no-runtime32) rm -f "$(zv_windows_dir)/system32/PLMR32.DLL" "$(zv_drive_c)/ZARVEL/zvact.exe" ;;
+    esac
+}
+
+scenario_refusals() {
+    local name how v16 v32 language type message leave
+    while IFS='|' read -r name how v16 v32 language type message leave; do
+        zv_product_install 1
+        # shellcheck disable=SC2086 # the preparation is a command with its words
+        prepare $how
+        to_detection "$name" || return 1
+        zv_screenshot "refusal_$name"
+        zv_check "$name: the 16-bit line reads $v16" equals "$(item_text "$name" 402 100)" "$v16"
+        zv_check "$name: the 32-bit line reads $v32" equals "$(item_text "$name" 402 101)" "$v32"
+        zv_check "$name: the language reads $language" equals "$(item_text "$name" 402 102)" "$language"
+        zv_check "$name: the installation type reads $type" equals "$(item_text "$name" 402 103)" "$type"
+        zv_check "$name: the verdict" equals "$(item_text "$name" 402 120)" "$message"
+        zv_check "$name: the hint" equals "$(item_text "$name" 402 140)" "$HINT_QUIT"
+        zv_check "$name: Next is disabled" has_line "$name" '^page 402 item 1 at .* enabled=0 text=&Next >$'
+        zv_key Return
+        sleep 0.5
+        zv_check "$name: Enter does not end the page" lacks_line "$name" '^page 402 result'
+        case $leave in
+        quit) click_item "$name" 402 2 ;;
+        escape) zv_key Escape ;;
+        altf4) zv_key alt+F4 ;;
+        esac
+        zv_wait_exit "$name" 30
+        zv_check "$name: leaving ($leave) ends the page with 2" has_line "$name" '^page 402 result 2$'
+        zv_check "$name: no transfer" lacks_line "$name" '^page 403'
+        zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
+    done <<<"$REFUSALS"
+
+    zv_product_install 1
+    rm -f "$(zv_windows_dir)/system32/PLMR.DLL" "$(zv_windows_dir)/system32/PLMR32.DLL"
+    to_detection noruntime || return 1
+    zv_check "no runtime library: no variant counts, page 406" has_line noruntime "^page 406 item -1 at .* text=$NOT_INSTALLED_TEXT\$"
+    zv_check "no runtime library: variants 0" has_line noruntime '^detected variants=0x0 runtime=0x0$'
+    zv_key Escape
+    zv_wait_exit noruntime 30
+    zv_check "no runtime library: the program ends with 0" equals "$ZV_RC" 0
+}
+
+# The halt confirmation as it stands.
+check_halt_page() {
+    local name=$1
+    zv_check "$name: the halt confirmation asks" has_line "$name" \
+        '^page 407 item -1 at .* text=Do you really want to halt the update\?$'
+    zv_check "$name: the halt confirmation is captioned Install" has_line "$name" '^page 407 created caption=Install$'
+}
+
+scenario_halt() {
+    zv_product_install
+    to_transfer halt || return 1
+    click_item halt 403 2
+    wait_for halt '^page 407 item 7 ' 30 || return 1
+    zv_screenshot halt_confirmation
+    check_halt_page halt
+
+    # A second start while the confirmation is up, with another window over
+    # it: the second copy ends with 0 and brings the confirmation forward.
+    wine notepad >/dev/null 2>&1 &
+    zv_wait_window "Untitled - Notepad" 30 >/dev/null || return 1
+    xdotool search --name '^Untitled - Notepad$' windowraise >/dev/null 2>&1
+    sleep 0.5
+    zv_start second "$UPDATER"
+    zv_wait_exit second 30
+    zv_check "second start: ends with 0" equals "$ZV_RC" 0
+    zv_check "second start: says another copy runs and creates nothing" \
+        in_order second '^another copy is running$'
+    zv_check "second start: creates no window" lacks_line second '^(start|backdrop|page)'
+    sleep 0.5
+    zv_screenshot halt_brought_to_front
+    zv_check "second start: the halt confirmation is in front of the other window" \
+        python3 - "$(zv_stacking)" <<'EOF'
+import sys
+names = [line.split(" ", 1)[1] if " " in line else "" for line in sys.argv[1].splitlines()]
+sys.exit(0 if "Install" in names and "Untitled - Notepad" in names
+         and names.index("Install") > names.index("Untitled - Notepad") else 1)
+EOF
+    wine taskkill /im notepad.exe >/dev/null 2>&1
+    sleep 0.5
+
+    # No goes on with the next entries.
+    click_item halt 407 7
+    wait_for halt '^halt answer=7$' 10 || return 1
+    local before
+    before=$(count_lines halt '^entry [0-9]+ pass 2 .*: write ')
+    wait_count halt '^entry [0-9]+ pass 2 .*: write ' $((before + 1)) 30
+    zv_check "halt: No lets the transfer go on" in_order halt '^halt answer=7$' '^entry [0-9]+ pass 2 .*: write '
+
+    # Yes halts at the next entry.
+    click_item halt 403 2
+    wait_count halt '^page 407 created' 2 30 || return 1
+    click_item halt 407 6
+    wait_for halt '^page 405 item 101 ' 30 || return 1
+    zv_screenshot halt_partial
+    zv_check "halt: Yes stops the transfer before the next entry; page 405 follows" \
+        in_order halt '^halt answer=6$' '^entry [0-9]+ pass [12] .*: stopped percent=[0-9]+ result=-1$' \
+        '^transfer result=-1$' '^page 405 created'
+    zv_check "halt: page 405's text" equals "$(item_text halt 405 101)" "$PARTIAL_TEXT"
+    zv_check "halt: no closing message after a halt" lacks_line halt '^message '
+    finish_run halt 405
+    zv_check "halt: each file wholly old or wholly new, as far as the transfer got" files_follow_trace halt
+    zv_check "halt: no new file is left beside its target" no_new_files_left
+}
+
+scenario_escape() {
+    zv_product_install
+    to_transfer escape || return 1
+    zv_key Escape
+    wait_for escape '^page 407 item 7 ' 30 || return 1
+    check_halt_page escape
+    # No is the default button: Enter keeps the transfer going.
+    zv_key Return
+    wait_for escape '^halt answer=7$' 10 || return 1
+    zv_key Escape
+    wait_count escape '^page 407 created' 2 30 || return 1
+    zv_key Escape
+    wait_for escape '^page 405 item 101 ' 30 || return 1
+    zv_check "escape: Enter on the confirmation goes on, Escape on it halts" \
+        in_order escape '^halt answer=7$' '^halt answer=2$' '^entry [0-9]+ pass [12] .*: stopped ' '^transfer result=-1$'
+    finish_run escape 405
+    zv_check "escape: each file wholly old or wholly new, as far as the transfer got" files_follow_trace escape
+}
+
+scenario_close() {
+    zv_product_install
+    to_transfer close || return 1
+    zv_key alt+F4
+    wait_for close '^page 405 item 101 ' 30 || return 1
+    zv_check "close: Alt+F4 stops the transfer without a confirmation" \
+        in_order close '^backdrop close$' '^entry [0-9]+ pass [12] .*: stopped percent=[0-9]+ result=-1$' \
+        '^transfer result=-1$' '^page 405 created'
+    zv_check "close: no halt confirmation" lacks_line close '^page 407'
+    zv_check "close: the backdrop stays until the shutdown" lacks_line close '^backdrop destroyed$'
+    finish_run close 405
+    zv_check "close: each file wholly old or wholly new, as far as the transfer got" files_follow_trace close
+}
+
+scenario_protected() {
+    local c
+    c=$(zv_drive_c)
+    zv_product_install
+    chmod a-w "$c/ZARVEL/zvsv32.bin" "$c/ZARVEL/data/map03.dat"
+    # Root writes read-only files anyway; without the capabilities that let
+    # it, the files are write protected for Wine too.
+    if [ "$(id -u)" -eq 0 ]; then
+        ZV_WINE_WRAP="setpriv --inh-caps=-dac_override,-dac_read_search --bounding-set=-dac_override,-dac_read_search"
+        restart_wineserver
+    fi
+    to_transfer protected || return 1
+    wait_for protected '^message id=36 ' 30 || return 1
+    zv_screenshot protected_question
+    zv_check "protected: question 36 names the read-only file, Abort/Retry/Ignore" has_line protected \
+        '^message id=36 style=0x32 text=C:\\ZARVEL\\zvsv32\.bin: Cannot remove this file because it is write protected\.$'
+    chmod u+w "$c/ZARVEL/zvsv32.bin"
+    zv_key r
+    wait_for protected '^answer id=36 answer=4$' 10 || return 1
+    wait_count protected '^message id=36 ' 2 30 || return 1
+    zv_check "protected: then question 36 for the other file" has_line protected \
+        '^message id=36 style=0x32 text=C:\\ZARVEL\\data\\map03\.dat: Cannot remove this file because it is write protected\.$'
+    zv_key i
+    wait_for protected '^page 404 item 101 ' 60 || return 1
+    zv_check "protected: Retry writes the file once it is writable, Ignore keeps the other; the update counts as done" \
+        in_order protected '^answer id=36 answer=4$' '^entry 7 pass 2 zvsv32\.bin: write C:\\ZARVEL\\zvsv32\.bin ' \
+        '^answer id=36 answer=5$' '^entry 13 pass 2 data\\map03\.dat: kept: write protected, ignored percent=70 result=0$' \
+        '^transfer result=0$' '^page 404 created'
+    finish_run protected 404
+    zv_check "protected: the file written after Retry is new, with its carried blocks" \
+        equals "$(zv_product_state zvsv32.bin)" "zvsv32.bin new"
+    zv_check "protected: the ignored file is as it was, and still read-only" \
+        equals "$(zv_product_state data/map03.dat) $(stat -c %A "$c/ZARVEL/data/map03.dat")" "data/map03.dat old -r--r--r--"
+    chmod u+w "$c/ZARVEL/data/map03.dat"
+    zv_check "protected: every other file is new" equals "$(zv_product_state $ZV_PRODUCT_FILES | grep -cv ' new$')" 1
+    ZV_WINE_WRAP=
+    restart_wineserver
+}
+
+ALL_SCENARIOS="happy not_installed refusals halt escape close protected"
+zv_start_xvfb 1024 768
+zv_make_prefix
+zv_log "prefix made after ${SECONDS} s"
+for scenario in ${*:-$ALL_SCENARIOS}; do
+    started=$SECONDS
+    zv_log "== $scenario"
+    if ! "scenario_$scenario"; then
+        ZV_FAILURES=$((ZV_FAILURES + 1))
+        zv_log "FAILED: scenario $scenario did not get to its end"
+        trace "${scenario}" 2>/dev/null | tail -n 30 >&2
+        restart_wineserver
+    fi
+    zv_log "== $scenario: $((SECONDS - started)) s"
+done
+zv_log "all scenarios in ${SECONDS} s"
+zv_finish
