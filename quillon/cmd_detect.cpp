@@ -81,26 +81,10 @@ void PrintPage(const zv::UpdateVerdict& v) {
 }  // namespace
 
 int RunDetect(int argc, char** argv) {
-    if (WantsHelp(argc, argv)) {
-        std::fputs(kDetectHelp, stdout);
-        std::fputs(kMachineOptionsHelp, stdout);
-        return EXIT_OK;
-    }
     MachineOptions o;
-    for (int i = 1; i < argc; ++i) {
-        std::string error;
-        switch (ParseMachineOption(argc, argv, &i, &o, &error)) {
-        case OptionParse::Taken: continue;
-        case OptionParse::Bad: return Fail(EXIT_USAGE, "%s", error.c_str());
-        case OptionParse::NotMine: break;
-        }
-        std::fputs(kDetectHelp, stderr);
-        std::fputs(kMachineOptionsHelp, stderr);
-        return EXIT_USAGE;
-    }
-    std::string error;
-    std::unique_ptr<zv::Platform> machine = MakeMachinePlatform(&o, &error);
-    if (!machine) return Fail(EXIT_USAGE, "%s", error.c_str());
+    std::unique_ptr<zv::Platform> machine;
+    int exitCode = StartMachineCommand(argc, argv, kDetectHelp, &o, &machine);
+    if (exitCode >= 0) return exitCode;
     zv::Platform& os = *machine;
     zv::PackageHeader header{};
     if (!o.updater.empty()) {

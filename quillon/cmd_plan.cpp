@@ -43,27 +43,13 @@ public:
 }  // namespace
 
 int RunPlan(int argc, char** argv) {
-    if (WantsHelp(argc, argv)) {
-        std::fputs(kPlanHelp, stdout);
-        std::fputs(kMachineOptionsHelp, stdout);
-        return EXIT_OK;
-    }
     MachineOptions o;
-    for (int i = 1; i < argc; ++i) {
-        std::string error;
-        switch (ParseMachineOption(argc, argv, &i, &o, &error)) {
-        case OptionParse::Taken: continue;
-        case OptionParse::Bad: return Fail(EXIT_USAGE, "%s", error.c_str());
-        case OptionParse::NotMine: break;
-        }
-        std::fputs(kPlanHelp, stderr);
-        return EXIT_USAGE;
-    }
+    std::unique_ptr<zv::Platform> machine;
+    int exitCode = StartMachineCommand(argc, argv, kPlanHelp, &o, &machine);
+    if (exitCode >= 0) return exitCode;
     if (o.updater.empty()) return Fail(EXIT_USAGE, "--updater FILE is needed");
-    std::string error;
-    std::unique_ptr<zv::Platform> machine = MakeMachinePlatform(&o, &error);
-    if (!machine) return Fail(EXIT_USAGE, "%s", error.c_str());
     zv::Platform& os = *machine;
+    std::string error;
 
     UpdaterFile file;
     if (OpenUpdaterFile(os, o.updater, &file, &error) != UpdaterOpen::Ok) {

@@ -1,8 +1,10 @@
 #include "quillon/machine.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/forwarding_platform.h"
+#include "quillon/cli.h"
 
 #ifndef _WIN32
 #include <climits>
@@ -130,6 +132,29 @@ std::unique_ptr<zv::Platform> MakeMachinePlatform(MachineOptions* o, std::string
     }
 #endif
     return std::unique_ptr<zv::Platform>(new UpdaterPlatform(std::move(host), o->updater));
+}
+
+int StartMachineCommand(int argc, char** argv, const char* help, MachineOptions* options,
+                        std::unique_ptr<zv::Platform>* machine) {
+    if (WantsHelp(argc, argv)) {
+        std::fputs(help, stdout);
+        std::fputs(kMachineOptionsHelp, stdout);
+        return EXIT_OK;
+    }
+    std::string error;
+    for (int i = 1; i < argc; ++i) {
+        switch (ParseMachineOption(argc, argv, &i, options, &error)) {
+        case OptionParse::Taken: continue;
+        case OptionParse::Bad: return Fail(EXIT_USAGE, "%s", error.c_str());
+        case OptionParse::NotMine: break;
+        }
+        std::fputs(help, stderr);
+        std::fputs(kMachineOptionsHelp, stderr);
+        return EXIT_USAGE;
+    }
+    *machine = MakeMachinePlatform(options, &error);
+    if (!*machine) return Fail(EXIT_USAGE, "%s", error.c_str());
+    return -1;
 }
 
 }  // namespace quillon

@@ -31,4 +31,11 @@ OptionParse ParseMachineOption(int argc, char** argv, int* i, MachineOptions* op
 // that detection and the transfer read its package), or nullptr with *error.
 std::unique_ptr<zv::Platform> MakeMachinePlatform(MachineOptions* options, std::string* error);
 
+// The start of a command that takes only the options above: prints `help`
+// (and the options' help) for --help or a wrong command line, and makes the
+// machine's platform into *machine. Returns -1 when the command goes on,
+// otherwise its exit code.
+int StartMachineCommand(int argc, char** argv, const char* help, MachineOptions* options,
+                        std::unique_ptr<zv::Platform>* machine);
+
 }  // namespace quillon
