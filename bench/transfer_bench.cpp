@@ -136,7 +136,7 @@ void BM_WholeTransfer(benchmark::State& state) {
         zv::InstalledProduct product;
         std::strcpy(product.installDir, "C:\\ZARVEL\\");
         product.runtime = zv::Plmr16Found | zv::Plmr32Found;
-        if (zv::RunTransfer(run, release.header, table, &product) != 0) state.SkipWithError("transfer failed");
+        if (zv::RunTransfer(run, table, &product) != 0) state.SkipWithError("transfer failed");
     }
     zv::FreePackageTable(os, &table);
     struct rusage usage;

@@ -89,7 +89,7 @@ int RunPlan(int argc, char** argv) {
     zv::TransferOptions options;
     options.dryRun = true;
     options.observer = &printer;
-    zv::TransferResult result = zv::RunTransfer(run, header, table, &product, options);
+    zv::TransferResult result = zv::RunTransfer(run, table, &product, options);
     std::printf("\nthe progress bar would end at %u%%\n", static_cast<unsigned>(printer.lastPercent));
     if (result != 0) {
         std::printf("the transfer would end with result %d before the end of the table\n", static_cast<int>(result));

@@ -79,7 +79,7 @@ void RunPageSequence(PackageTable* table) {
     TraceTransferObserver observer;
     TransferOptions options;
     options.observer = &observer;
-    TransferResult result = RunTransfer(run, g_Shell.header, *table, &product, options);
+    TransferResult result = RunTransfer(run, *table, &product, options);
     Trace("transfer result=%d", static_cast<int>(result));
     if (result == 0) {
         RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);

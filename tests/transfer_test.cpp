@@ -133,7 +133,7 @@ public:
     }
 
     TransferResult Run(const TransferOptions& options = TransferOptions()) {
-        return RunTransfer(run, header, table, &product, options);
+        return RunTransfer(run, table, &product, options);
     }
 
     std::vector<uint8_t> Read(const std::string& relative) { return zvtest::ReadFileBytes(Host(relative)); }
@@ -284,7 +284,7 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
         for (int a : c.answers) ui.Script({a});
         InstalledProduct fresh = product;
 
-        EXPECT_EQ(RunTransfer(run, header, table, &fresh), c.result);
+        EXPECT_EQ(RunTransfer(run, table, &fresh), c.result);
         EXPECT_EQ(MessageIds(), c.questions);
         EXPECT_EQ(ui.unscripted, 0);
         EXPECT_EQ(ui.Unanswered(), 0u);
@@ -378,7 +378,7 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
         for (int a : c.answers) ui.Script({a});
         InstalledProduct fresh = product;
 
-        EXPECT_EQ(RunTransfer(run, header, table, &fresh), c.result);
+        EXPECT_EQ(RunTransfer(run, table, &fresh), c.result);
         table.status = status;
         EXPECT_EQ(MessageIds(), c.messages);
         EXPECT_EQ(ui.unscripted, 0);
@@ -471,7 +471,7 @@ TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes)
         if (child == 0) {
             os.killAtChange = k;
             InstalledProduct fresh = product;
-            TransferResult result = RunTransfer(run, header, table, &fresh);
+            TransferResult result = RunTransfer(run, table, &fresh);
             ::_exit(result == 0 ? 0 : 3);
         }
         int status = 0;
@@ -496,7 +496,7 @@ TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes)
         if (k % 7 == 0) {
             // What a killed run leaves behind does not stand in the way of the next.
             InstalledProduct fresh = product;
-            EXPECT_EQ(RunTransfer(run, header, table, &fresh), 0) << "after a kill at change " << k;
+            EXPECT_EQ(RunTransfer(run, table, &fresh), 0) << "after a kill at change " << k;
         }
     }
     EXPECT_GT(k, 10) << "the kill points cover the writes of every member";

@@ -175,7 +175,7 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     Recorder recorder;
     TransferOptions options;
     options.observer = &recorder;
-    ASSERT_EQ(RunTransfer(run, header, table, &product, options), 0);
+    ASSERT_EQ(RunTransfer(run, table, &product, options), 0);
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(recorder.written, planned) << plan;
     EXPECT_EQ(view.percents.back(), 100u);

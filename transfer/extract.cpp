@@ -35,7 +35,8 @@ int CreateMissingDirectories(Platform& os, const char* directory, const char* na
 }
 
 // Creates the new file; asks while it cannot be created. Returns 0 with the
-// sink's file open, or the result that ends the member.
+// file open, or the result that ends the member (0 too, with *file kNoFile,
+// when the user chose to leave the installed file as it is).
 TransferResult CreateNewFile(TransferSession& s, const char* name, const char* directory, bool existed,
                              FileHandle* file) {
     RunContext& run = *s.run;
@@ -52,7 +53,7 @@ TransferResult CreateNewFile(TransferSession& s, const char* name, const char* d
         switch (answer) {
         case ANSWER_RETRY: continue;
         case ANSWER_ABORT: return -1;
-        case ANSWER_IGNORE: return 1;  // the caller leaves the installed file alone
+        case ANSWER_IGNORE: return 0;
         default: return ANSWER_CANCEL;
         }
     }
@@ -164,10 +165,7 @@ TransferResult ExtractMember(TransferSession& s, const char* name, PackageEntry 
         }
         FileHandle file = kNoFile;
         result = CreateNewFile(s, name, directory, existed, &file);
-        if (result != 0) {
-            if (result == 1) result = 0;  // Ignore: the installed file stays
-            break;
-        }
+        if (file == kNoFile) break;  // Abort, Cancel, or Ignore: the installed file stays
         result = WriteMember(s, entry, file, buffer);
         os.Close(file);
         if (result != 0) break;

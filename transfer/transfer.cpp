@@ -279,9 +279,8 @@ const char* EntryOutcomeName(EntryOutcome outcome) {
     return "unknown outcome";
 }
 
-TransferResult RunTransfer(RunContext& run, const PackageHeader& header, const PackageTable& table,
+TransferResult RunTransfer(RunContext& run, const PackageTable& table,
                            InstalledProduct* product, const TransferOptions& options) {
-    (void)header;
     Platform& os = *run.os;
     if (table.status != TableStatus::Loaded) {
         // Never walk a table that was not read whole and found sound.

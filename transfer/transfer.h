@@ -65,7 +65,7 @@ struct TransferOptions {
 // with the transfer page shown through run.transferView and the questions
 // asked through run.ui, and shows the closing message. A table that was not
 // loaded whole is never walked: the user is told (34 or 37) and the result is -1.
-TransferResult RunTransfer(RunContext& run, const PackageHeader& header, const PackageTable& table,
+TransferResult RunTransfer(RunContext& run, const PackageTable& table,
                            InstalledProduct* product, const TransferOptions& options = TransferOptions());
 
 }  // namespace zv
