@@ -6,7 +6,7 @@
 set -euo pipefail
 
 PACKAGES=(
-  cmake g++ make python3 clang
+  cmake g++ make python3 clang libclang-rt-14-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   g++-mingw-w64-i686 binutils-mingw-w64-i686
   wine wine32:i386 wine64 fonts-wine
