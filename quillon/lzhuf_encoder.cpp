@@ -270,7 +270,7 @@ struct OpSink {
     void (*flush)(OpSink* sink) = nullptr;  // takes the ops and sets `used` to 0
 };
 
-constexpr size_t kOpChunk = 4096;
+constexpr size_t kOpChunk = 1024;
 constexpr uint32_t kPriceBlock = 4096;  // positions priced with one set of prices
 constexpr uint32_t kPriceLookBack = 2;
 

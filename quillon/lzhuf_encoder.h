@@ -34,8 +34,9 @@ namespace quillon {
 struct LzhufEncoderOptions {
     // Candidates looked at per position along a hash chain.
     unsigned chainLimit = 24;
-    // A match at least this long is taken without looking further.
-    unsigned niceLength = 40;
+    // A match at least this long is taken without weighing one that starts
+    // a byte later.
+    unsigned niceLength = 8;
     // 2: one thread parses while another codes the symbols (used for inputs
     // of some size only). Any other value: one thread.
     unsigned threads = 1;
