@@ -20,6 +20,7 @@
 #include "tests/support/lzhuf_reference.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/scripted_ui.h"
+#include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 
 using namespace zv;
@@ -65,14 +66,7 @@ struct DiskUi : zvtest::ScriptedUi {
     }
 };
 
-std::vector<uint8_t> Text(size_t size, unsigned seed) {
-    static const char* words[] = {"volume ", "disk ", "Zarvel ", "the ", "of ", "update ", "read ", "\r\n"};
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < size) s += words[rng() % 8];
-    s.resize(size);
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
+std::vector<uint8_t> Text(size_t size, unsigned seed) { return zvtest::SampleText(size, seed); }
 
 // Bytes that do not compress: a stream of about their size.
 std::vector<uint8_t> Noise(size_t size, unsigned seed) {

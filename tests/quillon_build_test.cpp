@@ -12,6 +12,7 @@
 #include "quillon/updater_file.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/pe_builder.h"
+#include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
 
@@ -31,14 +32,7 @@ std::vector<uint8_t> Noise(size_t size, unsigned seed) {
     return data;
 }
 
-std::vector<uint8_t> Text(size_t size, unsigned seed) {
-    static const char* words[] = {"volume ", "disk ", "Zarvel ", "the ", "of ", "update ", "read ", "\r\n"};
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < size) s += words[rng() % 8];
-    s.resize(size);
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
+std::vector<uint8_t> Text(size_t size, unsigned seed) { return zvtest::SampleText(size, seed); }
 
 constexpr size_t kImageSize = 20000;
 constexpr size_t kVolumeSize = 40000;
