@@ -154,14 +154,28 @@ inline int DecodePosition(LzhufDecoder* d, VolumeReader* r) {
 
 // --- Sinks -------------------------------------------------------------------
 //
-// The expansion runs over either sink through four operations: the bytes that
-// can be put without a check (Room), putting them (Cursor, Advance), and
-// putting one byte with the check (Put, false on failure).
+// The expansion hands its bytes to either sink in blocks: Due says how many
+// bytes the sink takes before it has to act (write out a full buffer, or fail
+// for want of room), Deliver hands bytes over and acts; false on failure.
 
-inline uint32_t Room(const OutputSink& s) { return OUTPUT_BUFFER_SIZE - s.held; }
-inline uint8_t* Cursor(OutputSink* s) { return s->buffer + s->held; }
-inline void Advance(OutputSink* s, uint32_t n) { s->held += n; }
-inline bool Put(OutputSink* s, uint8_t c) { return PutOutputByte(s, c) == 0; }
+inline uint32_t Due(const OutputSink& s) {
+    return s.held < OUTPUT_BUFFER_SIZE ? OUTPUT_BUFFER_SIZE - s.held : 1;  // a full buffer failed to flush
+}
+
+// A full buffer is written at once, before any more of the stream is read, so
+// that a write question and a disk prompt come in the order of the bytes.
+bool Deliver(OutputSink* s, const uint8_t* bytes, uint32_t count) {
+    while (count != 0) {
+        if (s->held >= OUTPUT_BUFFER_SIZE) return false;  // a flush failed before
+        const uint32_t take = count < OUTPUT_BUFFER_SIZE - s->held ? count : OUTPUT_BUFFER_SIZE - s->held;
+        std::memcpy(s->buffer + s->held, bytes, take);
+        s->held += take;
+        bytes += take;
+        count -= take;
+        if (s->held == OUTPUT_BUFFER_SIZE && FlushOutput(s) != 0) return false;
+    }
+    return true;
+}
 inline bool Finish(OutputSink* s) { return FlushOutput(s) == 0; }
 
 // Memory straight into the caller's buffer; running out of it is a failure.
@@ -170,30 +184,37 @@ struct MemorySink {
     uint32_t capacity;
     uint32_t size;
 };
-inline uint32_t Room(const MemorySink& s) { return s.capacity - s.size; }
-inline uint8_t* Cursor(MemorySink* s) { return s->out + s->size; }
-inline void Advance(MemorySink* s, uint32_t n) { s->size += n; }
-inline bool Put(MemorySink* s, uint8_t c) {
-    if (s->size == s->capacity) return false;
-    s->out[s->size++] = c;
-    return true;
+inline uint32_t Due(const MemorySink& s) {
+    const uint32_t room = s.capacity - s.size;
+    return room < UINT32_MAX ? room + 1 : room;  // one byte too many fails
+}
+inline bool Deliver(MemorySink* s, const uint8_t* bytes, uint32_t count) {
+    const uint32_t room = s->capacity - s->size;
+    const uint32_t take = count < room ? count : room;
+    std::memcpy(s->out + s->size, bytes, take);
+    s->size += take;
+    return take == count;
 }
 inline bool Finish(MemorySink*) { return true; }
 
 enum class Expansion { Done, NoSize, Failed };
 
-// Leaves the window position and the bytes produced (counted against the
-// size) in the decoder when the member ends.
-inline Expansion Stop(LzhufDecoder* d, uint32_t pos, uint32_t produced, Expansion result) {
-    d->writePos = pos;
-    d->expandedCount = produced;
-    return result;
+// Copies a match of `length` bytes from `distance` (1..N) bytes back. Eight
+// bytes at a time when the distance allows, which may write up to 7 bytes
+// past the match, into the history's slack; each byte of a match that repeats
+// itself is read after it has been written, as the format wants.
+inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length) {
+    const uint8_t* from = to - distance;
+    if (distance >= 8) {
+        for (uint32_t k = 0; k < length; k += 8) std::memcpy(to + k, from + k, 8);
+    } else {
+        for (uint32_t k = 0; k < length; ++k) to[k] = from[k];
+    }
 }
 
 template <class Sink>
 Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
     d->input = BitReader{};
-    std::memset(d->window, 0, sizeof d->window);
     std::memset(&d->tree, 0, sizeof d->tree);
     d->writePos = WINDOW_START;
     d->expandedCount = 0;
@@ -209,50 +230,57 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
     if (size == 0) return Expansion::Done;  // nothing written, nothing flushed
 
     StartTree(&d->tree);
-    std::memset(d->window, ' ', WINDOW_START);
-    uint8_t* const window = d->window;
-    uint32_t pos = WINDOW_START;
-    uint32_t left = size;  // bytes still to come; it cannot wrap as a count could
+    // What a match may reach before the first byte: the window starts as
+    // spaces, with zeros in its last 60 positions, which lie furthest back.
+    uint8_t* const start = d->history + N;
+    std::memset(d->history, 0, N - WINDOW_START);
+    std::memset(d->history + (N - WINDOW_START), ' ', WINDOW_START);
+    uint8_t* const end = d->history + N + LZHUF_HISTORY_BLOCK;  // a symbol may start below it
+
+    uint8_t* out = start;         // where the next byte goes
+    uint8_t* sent = start;        // bytes below this have gone to the sink
+    uint32_t slid = 0;            // bytes produced before `start`, in earlier blocks
+    uint32_t left = size;         // bytes still to come; it cannot wrap as a count could
+    bool ok = true;
 
     while (left != 0) {
-        const int symbol = DecodeSymbol(d, r);
-        if (symbol == kFailed) return Stop(d, pos, size - left, Expansion::Failed);
-        if (symbol < 256) {
-            const uint8_t c = static_cast<uint8_t>(symbol);
-            if (!Put(sink, c)) return Stop(d, pos, size - left, Expansion::Failed);
-            window[pos] = c;
-            pos = (pos + 1) & WINDOW_MASK;
-            --left;
-            continue;
-        }
-        const int back = DecodePosition(d, r);
-        if (back == kFailed) return Stop(d, pos, size - left, Expansion::Failed);
-        const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
-        uint32_t from = (pos - static_cast<uint32_t>(back) - 1) & WINDOW_MASK;
-        // Byte by byte: each byte is stored before the next is taken, so a
-        // match may repeat the bytes it is writing.
-        if (length < Room(*sink)) {
-            uint8_t* out = Cursor(sink);
-            for (uint32_t k = 0; k < length; ++k) {
-                const uint8_t c = window[from];
-                out[k] = c;
-                window[pos] = c;
-                from = (from + 1) & WINDOW_MASK;
-                pos = (pos + 1) & WINDOW_MASK;
+        const uint32_t due = Due(*sink);
+        uint8_t* const limit = due < static_cast<uint32_t>(end - sent) ? sent + due : end;
+        while (left != 0 && out < limit) {
+            const int symbol = DecodeSymbol(d, r);
+            if (symbol == kFailed) {
+                ok = false;
+                break;
             }
-            Advance(sink, length);
-        } else {
-            for (uint32_t k = 0; k < length; ++k) {
-                const uint8_t c = window[from];
-                if (!Put(sink, c)) return Stop(d, pos, size - left, Expansion::Failed);
-                window[pos] = c;
-                from = (from + 1) & WINDOW_MASK;
-                pos = (pos + 1) & WINDOW_MASK;
+            if (symbol < 256) {
+                *out++ = static_cast<uint8_t>(symbol);
+                --left;
+                continue;
             }
+            const int back = DecodePosition(d, r);
+            if (back == kFailed) {
+                ok = false;
+                break;
+            }
+            const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
+            CopyMatch(out, static_cast<uint32_t>(back) + 1, length);
+            out += length;
+            left = length < left ? left - length : 0;  // a match is copied whole, even past the size
         }
-        left = length < left ? left - length : 0;  // a match is copied whole, even past the size
+        if (!Deliver(sink, sent, static_cast<uint32_t>(out - sent))) ok = false;
+        sent = out;
+        if (!ok) break;
+        if (out >= end) {
+            std::memmove(d->history, out - N, N);
+            slid += static_cast<uint32_t>(out - start);
+            out = sent = start;
+        }
     }
-    return Stop(d, pos, size - left, Finish(sink) ? Expansion::Done : Expansion::Failed);
+    const uint32_t produced = slid + static_cast<uint32_t>(out - start);
+    d->writePos = (WINDOW_START + produced) & WINDOW_MASK;
+    d->expandedCount = size - left;
+    if (!ok) return Expansion::Failed;
+    return Finish(sink) ? Expansion::Done : Expansion::Failed;
 }
 
 }  // namespace

@@ -40,12 +40,20 @@ struct BitReader {
     unsigned count = 0;
 };
 
+// The expanded bytes are written straight on in `history` and handed to the
+// sink in blocks; when the end comes near, the last 4096 bytes (the window)
+// move back to the start. The slack behind the end lets a match be copied
+// eight bytes at a time without a check on every byte.
+constexpr uint32_t LZHUF_HISTORY_BLOCK = 32768;
+constexpr uint32_t LZHUF_HISTORY_SLACK = lzhuf::F + 8;
+constexpr uint32_t LZHUF_HISTORY_SIZE = lzhuf::N + LZHUF_HISTORY_BLOCK + LZHUF_HISTORY_SLACK;
+
 struct LzhufDecoder {
     LzhufTree tree;
-    uint8_t window[lzhuf::WINDOW_SIZE];  // the last 4096 bytes, at positions & 0xFFF
+    uint8_t history[LZHUF_HISTORY_SIZE];
     BitReader input;
     // Left behind when a member ends, for the curious (tests, tools):
-    uint32_t writePos;       // where the next byte would go in the window
+    uint32_t writePos;       // the window position (0..4095) the next byte would take
     uint32_t expandedCount;  // bytes of the expanded size produced (at most the size)
     uint32_t expandedSize;   // from the stream's first 4 bytes
 };
