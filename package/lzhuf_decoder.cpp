@@ -98,7 +98,7 @@ constexpr int kFailed = -1;
 inline int DecodeSymbol(LzhufDecoder* d, VolumeReader* r) {
     BitReader* in = &d->input;
     const uint16_t* son = d->tree.son;
-    TopUpBits(in, r);
+    if (in->count < 32) TopUpBits(in, r);  // codes longer than 24 bits are rare
 
     // Walk down with the bits at hand. The rule would have taken no byte if
     // more than 8 bits were left before each bit read: count - (used - 1) > 8.
