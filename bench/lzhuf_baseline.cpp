@@ -14,7 +14,7 @@ namespace {
 // that every string can be read as F bytes.
 std::vector<uint8_t> WindowBuffer(const uint8_t* data, size_t size) {
     std::vector<uint8_t> buf(quillon::LZHUF_HISTORY + size + F + 8, 0);
-    quillon::FillLzhufHistory(buf.data());
+    zv::lzhuf::FillStartHistory(buf.data());
     if (size != 0) std::memcpy(buf.data() + quillon::LZHUF_HISTORY, data, size);
     return buf;
 }

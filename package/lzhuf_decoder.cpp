@@ -158,23 +158,14 @@ inline int DecodePosition(LzhufDecoder* d, VolumeReader* r) {
 // bytes the sink takes before it has to act (write out a full buffer, or fail
 // for want of room), Deliver hands bytes over and acts; false on failure.
 
+// The output buffer is due when it becomes full: it is written then, before
+// any more of the stream is read, so that a write question and a disk prompt
+// come in the order of the bytes.
 inline uint32_t Due(const OutputSink& s) {
     return s.held < OUTPUT_BUFFER_SIZE ? OUTPUT_BUFFER_SIZE - s.held : 1;  // a full buffer failed to flush
 }
-
-// A full buffer is written at once, before any more of the stream is read, so
-// that a write question and a disk prompt come in the order of the bytes.
-bool Deliver(OutputSink* s, const uint8_t* bytes, uint32_t count) {
-    while (count != 0) {
-        if (s->held >= OUTPUT_BUFFER_SIZE) return false;  // a flush failed before
-        const uint32_t take = count < OUTPUT_BUFFER_SIZE - s->held ? count : OUTPUT_BUFFER_SIZE - s->held;
-        std::memcpy(s->buffer + s->held, bytes, take);
-        s->held += take;
-        bytes += take;
-        count -= take;
-        if (s->held == OUTPUT_BUFFER_SIZE && FlushOutput(s) != 0) return false;
-    }
-    return true;
+inline bool Deliver(OutputSink* s, const uint8_t* bytes, uint32_t count) {
+    return PutOutputBytes(s, bytes, count) == 0;
 }
 inline bool Finish(OutputSink* s) { return FlushOutput(s) == 0; }
 
@@ -230,11 +221,8 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
     if (size == 0) return Expansion::Done;  // nothing written, nothing flushed
 
     StartTree(&d->tree);
-    // What a match may reach before the first byte: the window starts as
-    // spaces, with zeros in its last 60 positions, which lie furthest back.
     uint8_t* const start = d->history + N;
-    std::memset(d->history, 0, N - WINDOW_START);
-    std::memset(d->history + (N - WINDOW_START), ' ', WINDOW_START);
+    FillStartHistory(d->history);  // what a match may reach before the first byte
     uint8_t* const end = d->history + N + LZHUF_HISTORY_BLOCK;  // a symbol may start below it
 
     uint8_t* out = start;         // where the next byte goes
@@ -310,10 +298,21 @@ int FlushOutput(OutputSink* sink) {
     return 0;
 }
 
-int PutOutputByteSlow(OutputSink* sink, uint8_t c) {
-    if (sink->held >= OUTPUT_BUFFER_SIZE) return ANSWER_CANCEL;  // a flush failed before
-    sink->buffer[sink->held++] = c;
-    return sink->held == OUTPUT_BUFFER_SIZE ? FlushOutput(sink) : 0;
+int PutOutputBytes(OutputSink* sink, const uint8_t* bytes, uint32_t count) {
+    while (count != 0) {
+        if (sink->held >= OUTPUT_BUFFER_SIZE) return ANSWER_CANCEL;  // a flush failed before
+        const uint32_t room = OUTPUT_BUFFER_SIZE - sink->held;
+        const uint32_t take = count < room ? count : room;
+        std::memcpy(sink->buffer + sink->held, bytes, take);
+        sink->held += take;
+        bytes += take;
+        count -= take;
+        if (sink->held == OUTPUT_BUFFER_SIZE) {
+            const int answer = FlushOutput(sink);
+            if (answer != 0) return answer;
+        }
+    }
+    return 0;
 }
 
 int DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, OutputSink* sink) {

@@ -75,15 +75,17 @@ struct OutputSink {
 // buffer then keeps what was not written.
 int FlushOutput(OutputSink* sink);
 
-// Appends one byte; flushes when the buffer has become full. Returns 0 or the
-// result of the flush. Must not be called again after a failed flush.
-int PutOutputByteSlow(OutputSink* sink, uint8_t c);
+// Appends `count` bytes; each time the buffer becomes full it is flushed at
+// once. Returns 0, or the result of the flush that failed: the buffer then
+// stays full with what was not written, and every later call fails
+// (ANSWER_CANCEL) without taking a byte.
+int PutOutputBytes(OutputSink* sink, const uint8_t* bytes, uint32_t count);
 inline int PutOutputByte(OutputSink* sink, uint8_t c) {
     if (sink->held < OUTPUT_BUFFER_SIZE - 1) {
         sink->buffer[sink->held++] = c;
         return 0;
     }
-    return PutOutputByteSlow(sink, c);
+    return PutOutputBytes(sink, &c, 1);
 }
 
 // Expands the member that BeginMemberRead has started on `reader` into

@@ -24,7 +24,6 @@ constexpr unsigned T = 2 * N_CHAR - 1;            // 627 nodes
 constexpr unsigned R = T - 1;                     // the root, 626
 constexpr uint16_t MAX_FREQ = 0x8000;  // root frequency that makes the tree rebuild
 constexpr unsigned WINDOW_START = N - F;  // 4036: first write position of a member
-constexpr unsigned WINDOW_SIZE = N + F - 1;  // 4155 bytes; the top 59 are never addressed
 constexpr unsigned WINDOW_MASK = N - 1;
 constexpr unsigned MIN_MATCH = THRESHOLD + 1;  // 3
 constexpr unsigned FIRST_MATCH_SYMBOL = 256;   // symbol of a match of MIN_MATCH bytes
@@ -37,6 +36,14 @@ constexpr unsigned MatchLength(unsigned symbol) { return symbol - 256 + MIN_MATC
 // (it is a Huffman tree for its frequencies), every leaf counts at least 1 and
 // the root at most MAX_FREQ, so no code is longer than 22 bits; 32 leaves room.
 constexpr unsigned MAX_CODE_BITS = 32;
+
+// The window a stream starts with, seen as the N bytes in front of the first
+// byte: 60 zeros (window positions 4036..4095, furthest back), then 4036
+// spaces, the last of them one byte back.
+inline void FillStartHistory(uint8_t history[N]) {
+    for (unsigned k = 0; k < N - WINDOW_START; ++k) history[k] = 0;
+    for (unsigned k = N - WINDOW_START; k < N; ++k) history[k] = ' ';
+}
 
 // The position code. A position (0..4095) is its upper 6 bits coded with a
 // prefix code that gives short codes to the near positions, then its lower 6

@@ -112,11 +112,6 @@ void FinishLzhufWriter(LzhufWriter* writer) {
     out.resize(writer->used);
 }
 
-void FillLzhufHistory(uint8_t history[LZHUF_HISTORY]) {
-    std::memset(history, 0, F);
-    std::memset(history + F, ' ', LZHUF_HISTORY - F);
-}
-
 // --- Match finder ------------------------------------------------------------
 
 namespace {
@@ -534,7 +529,7 @@ bool EncodeLzhuf(const uint8_t* data, size_t size, std::vector<uint8_t>* stream,
     }
 
     std::vector<uint8_t> buffer(LZHUF_HISTORY + size + kPadding, 0);
-    FillLzhufHistory(buffer.data());
+    zv::lzhuf::FillStartHistory(buffer.data());
     std::memcpy(buffer.data() + LZHUF_HISTORY, data, size);
 
     Parser parser;

@@ -72,9 +72,7 @@ void PutLzhufMatch(LzhufWriter* writer, unsigned length, unsigned distance);
 // stream's length.
 void FinishLzhufWriter(LzhufWriter* writer);
 
-// The decoder's initial window seen as the history in front of the data:
-// 60 zero bytes, then 4036 spaces, the last of them one byte back.
+// The decoder's initial window in front of the data (zv::lzhuf::FillStartHistory).
 constexpr unsigned LZHUF_HISTORY = zv::lzhuf::N;
-void FillLzhufHistory(uint8_t history[LZHUF_HISTORY]);
 
 }  // namespace quillon

@@ -89,6 +89,27 @@ TEST(LzhufDecoder, OverlappingMatchRepeatsTheLastByte) {
     EXPECT_EQ(e.bytes, Bytes(std::string(61, 'A') + "BAAA"));
 }
 
+TEST(LzhufDecoder, MatchesShorterThanTheirDistanceBackRepeatThemselves) {
+    // Below 8 bytes back the copy goes byte by byte, from 8 on in blocks of 8:
+    // both must repeat what the match itself has just written.
+    for (unsigned distance : {1u, 2u, 3u, 5u, 7u, 8u, 9u, 12u, 15u, 16u, 17u, 31u, 59u, 60u, 61u}) {
+        SCOPED_TRACE("distance " + std::to_string(distance));
+        LzhufStreamWriter w;
+        std::vector<uint8_t> expected;
+        for (unsigned k = 0; k < distance; ++k) {
+            expected.push_back(static_cast<uint8_t>('a' + k % 26));
+            w.Literal(expected.back());
+        }
+        for (unsigned length : {60u, 3u, 59u}) {
+            w.Match(length, distance - 1);
+            for (unsigned k = 0; k < length; ++k) expected.push_back(expected[expected.size() - distance]);
+        }
+        const Expanded e = Expand(w.Finish(static_cast<uint32_t>(expected.size())));
+        ASSERT_EQ(e.status, StreamStatus::Done);
+        EXPECT_EQ(e.bytes, expected);
+    }
+}
+
 TEST(LzhufDecoder, EveryPositionCodeLengthReadsBack) {
     // Positions from each group of the prefix code, up to the farthest (4095:
     // 4096 bytes back), after 4096 distinct-ish bytes.
