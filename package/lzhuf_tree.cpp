@@ -6,6 +6,11 @@ namespace zv {
 
 using namespace lzhuf;
 
+void lzhuf::FillStartHistory(uint8_t history[N]) {
+    std::memset(history, 0, N - WINDOW_START);
+    std::memset(history + (N - WINDOW_START), ' ', WINDOW_START);
+}
+
 void StartTree(LzhufTree* tree) {
     for (unsigned c = 0; c < N_CHAR; ++c) {
         tree->freq[c] = 1;

@@ -40,10 +40,7 @@ constexpr unsigned MAX_CODE_BITS = 32;
 // The window a stream starts with, seen as the N bytes in front of the first
 // byte: 60 zeros (window positions 4036..4095, furthest back), then 4036
 // spaces, the last of them one byte back.
-inline void FillStartHistory(uint8_t history[N]) {
-    for (unsigned k = 0; k < N - WINDOW_START; ++k) history[k] = 0;
-    for (unsigned k = N - WINDOW_START; k < N; ++k) history[k] = ' ';
-}
+void FillStartHistory(uint8_t history[N]);
 
 // The position code. A position (0..4095) is its upper 6 bits coded with a
 // prefix code that gives short codes to the near positions, then its lower 6
