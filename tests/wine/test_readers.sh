@@ -125,6 +125,20 @@ detect_case() {
         cat "$work/diff_$name.txt"
         detect_failed=1
     fi
+    # And what the transfer would do there, entry by entry.
+    "$host_quillon" plan --drive "C=$drive_c" --windows-dir "$windows_dir" --system-dir "$system_dir" \
+        --updater "$machine/zvupdate.exe" | grep -v '^programPath' >"$work/host_plan_$name.txt"
+    wine "$win_quillon" plan --updater "$(winpath "$machine/zvupdate.exe")" 2>/dev/null | tr -d '\r' |
+        grep -v '^programPath' >"$work/win_plan_$name.txt"
+    sed -i 's/\[102\].*/[102] (language name)/' "$work/host_plan_$name.txt" "$work/win_plan_$name.txt"
+    if diff -u "$work/win_plan_$name.txt" "$work/host_plan_$name.txt" >"$work/plandiff_$name.txt"; then
+        echo "plan '$name': $(wc -l <"$work/host_plan_$name.txt") lines, equal"
+        [ "$name" != installed ] || sed 's/^/  /' "$work/host_plan_$name.txt"
+    else
+        echo "plan '$name': MISMATCH (system first, portable second)"
+        cat "$work/plandiff_$name.txt"
+        detect_failed=1
+    fi
 }
 detect_failed=0
 install
