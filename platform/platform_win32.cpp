@@ -137,11 +137,11 @@ public:
     void FreeBlock(BlockHandle block) override { GlobalFree(reinterpret_cast<HGLOBAL>(block)); }
 };
 
+// Set up before main runs (it holds nothing but its table of operations).
+Win32Platform hostPlatform;
+
 }  // namespace
 
-Platform& HostPlatform() {
-    static Win32Platform platform;
-    return platform;
-}
+Platform& HostPlatform() { return hostPlatform; }
 
 }  // namespace zv

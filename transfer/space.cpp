@@ -27,12 +27,13 @@ void SpacePlanner::EntryDone(const EntryReport& report) {
         key[1] = ':';
     }
     Volume* volume = nullptr;
-    for (Volume& v : volumes_) {
-        if (std::strcmp(v.key, key) == 0) volume = &v;
+    for (unsigned k = 0; k < count_; ++k) {
+        if (std::strcmp(volumes_[k].key, key) == 0) volume = &volumes_[k];
     }
     if (volume == nullptr) {
-        volumes_.push_back(Volume{});
-        volume = &volumes_.back();
+        if (count_ == kMaxVolumes) return;  // cannot be: a key is a drive letter or nothing
+        volume = &volumes_[count_++];
+        *volume = Volume{};
         CopyText(volume->key, sizeof volume->key, key);
         CopyText(volume->directory, sizeof volume->directory, target);
         char* slash = std::strrchr(volume->directory, '\\');
@@ -51,7 +52,8 @@ uint64_t SpacePlanner::Need(const Volume& v) {
 }
 
 bool SpacePlanner::Enough() const {
-    for (const Volume& v : volumes_) {
+    for (unsigned k = 0; k < count_; ++k) {
+        const Volume& v = volumes_[k];
         uint64_t free = 0;
         if (os_.FreeSpace(v.directory, &free) && free < Need(v)) return false;
     }

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "transfer/transfer.h"
 
@@ -17,7 +16,7 @@ namespace zv {
 class SpacePlanner : public TransferObserver {
 public:
     explicit SpacePlanner(Platform& os) : os_(os) {}
-    void Reset() { volumes_.clear(); }
+    void Reset() { count_ = 0; }
     void EntryDone(const EntryReport& report) override;
     // True when no volume falls short (a volume whose free space cannot be
     // told is taken to have room).
@@ -30,13 +29,14 @@ public:
         uint64_t oldBytes = 0;
         uint64_t transient = 0;
     };
-    const std::vector<Volume>& volumes() const { return volumes_; }
     // What `volume` needs at the peak.
     static uint64_t Need(const Volume& volume);
 
 private:
+    static constexpr unsigned kMaxVolumes = 27;  // the drives A: to Z:, and paths without one
     Platform& os_;
-    std::vector<Volume> volumes_;
+    Volume volumes_[kMaxVolumes];
+    unsigned count_ = 0;
 };
 
 }  // namespace zv
