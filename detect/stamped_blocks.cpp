@@ -178,6 +178,9 @@ unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBloc
         if (at != kNoMarker && CopyChanged(bytes + at, SavedBlock(save, i), block.length)) changed = true;
     }
     if (checksumAt != kNoMarker) {
+        // Zero again: a carried block may lie over the word (its data then
+        // loses those two bytes), and the relation must still hold.
+        StoreU16LE(bytes + checksumAt, 0);
         uint16_t updated = static_cast<uint16_t>(difference + StampChecksum(bytes, image.length));
         StoreU16LE(bytes + checksumAt, updated);
         if (updated != stored) changed = true;

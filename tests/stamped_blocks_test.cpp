@@ -195,6 +195,33 @@ TEST_F(StampedBlocksTest, ADifferenceOfZeroStaysZero) {
     EXPECT_EQ(ChecksumDifference(after), 0);
 }
 
+TEST_F(StampedBlocksTest, TheRelationHoldsWhenACarriedBlockLiesOverTheChecksumWord) {
+    // The checksum block stands inside the data of the 88-byte block, so the
+    // carried data covers its word; the word written last must be the one
+    // that keeps the relation of the file as it ends up.
+    std::vector<uint8_t> inner = Filled(88, 0x44);
+    std::vector<uint8_t> checksumBlock = MarkerBlockBytes(KEY_CHECKSUM, {0x34, 0x12});
+    std::copy(checksumBlock.begin(), checksumBlock.end(), inner.begin() + 20);
+    std::vector<uint8_t> fresh = Filled(37, 0x11);
+    AppendBytes(&fresh, MarkerBlockBytes(KEY_CARRIED_FIRST, inner));
+    AppendBytes(&fresh, Filled(9, 0x33));
+    const uint32_t word = FindMarker(fresh.data(), static_cast<uint32_t>(fresh.size()), KEY_CHECKSUM, 2);
+    ASSERT_EQ(word, 37u + 6 + 20 + 6);
+    auto differenceAtWord = [word](std::vector<uint8_t> bytes) {
+        const uint16_t stored = LoadU16LE(bytes.data() + word);
+        StoreU16LE(bytes.data() + word, 0);
+        return static_cast<uint16_t>(stored - StampChecksum(bytes.data(), static_cast<uint32_t>(bytes.size())));
+    };
+    Put("zvact.exe", fresh);
+    Put("old.exe", ProductFile(0xA0));
+    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\old.exe", &save), 0u);
+    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact.exe", save), 0u);
+    const std::vector<uint8_t> after = Get("zvact.exe");
+    ASSERT_EQ(after.size(), fresh.size());
+    EXPECT_EQ(after[37 + 6], 0xA1) << "the carried data is written";
+    EXPECT_EQ(differenceAtWord(after), differenceAtWord(fresh));
+}
+
 TEST_F(StampedBlocksTest, ASaveAreaEqualToTheBlocksLeavesTheFileUntouched) {
     std::vector<uint8_t> file = ProductFile(0x30, true, 0xBEEF);
     Put("zvsv.bin", file);
