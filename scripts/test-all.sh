@@ -9,11 +9,13 @@ bash scripts/build.sh || exit 1
 failed=0
 (cd build/host && ctest --output-on-failure -j"$(nproc)") || failed=1
 
-echo "== fuzz targets (${FUZZ_SECONDS:=20} s each)"
+# A fixed seed keeps a run repeatable: the same search each time, so a red
+# run points at the change, not at luck. FUZZ_SEED=0 searches anew each run.
+echo "== fuzz targets (${FUZZ_SECONDS:=20} s each, seed ${FUZZ_SEED:=1})"
 if cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j"$(nproc)" >/dev/null; then
   for f in build/fuzz/fuzz/*_fuzzer; do
     corpus=$(mktemp -d)
-    if "$f" -max_total_time="$FUZZ_SECONDS" "$corpus" >"$corpus.log" 2>&1; then
+    if "$f" -seed="$FUZZ_SEED" -max_total_time="$FUZZ_SECONDS" "$corpus" >"$corpus.log" 2>&1; then
       echo "fuzz $(basename "$f"): $(grep -Eo 'Done [0-9]+ runs' "$corpus.log")"
     else
       echo "fuzz $(basename "$f"): FAILED"; tail -40 "$corpus.log"; failed=1
