@@ -23,14 +23,19 @@ namespace {
 
 std::vector<uint8_t> Filled(size_t n, uint8_t value) { return std::vector<uint8_t>(n, value); }
 
-// The difference that WriteStampedBlocks keeps: the stored checksum word
-// minus the checksum of the file with that word taken as 0.
-uint16_t ChecksumDifference(std::vector<uint8_t> bytes) {
-    uint32_t at = FindMarker(bytes.data(), static_cast<uint32_t>(bytes.size()), KEY_CHECKSUM, 2);
-    EXPECT_NE(at, kNoMarker);
+// The difference that WriteStampedBlocks keeps: the checksum word stored at
+// `at` minus the checksum of the file with that word taken as 0.
+uint16_t ChecksumDifferenceAt(std::vector<uint8_t> bytes, uint32_t at) {
     uint16_t stored = LoadU16LE(bytes.data() + at);
     StoreU16LE(bytes.data() + at, 0);
     return static_cast<uint16_t>(stored - StampChecksum(bytes.data(), static_cast<uint32_t>(bytes.size())));
+}
+
+// The same at the file's checksum block.
+uint16_t ChecksumDifference(const std::vector<uint8_t>& bytes) {
+    uint32_t at = FindMarker(bytes.data(), static_cast<uint32_t>(bytes.size()), KEY_CHECKSUM, 2);
+    EXPECT_NE(at, kNoMarker);
+    return at == kNoMarker ? 0 : ChecksumDifferenceAt(bytes, at);
 }
 
 // A product file: filler, the three carried blocks (each present or not) with
@@ -207,11 +212,6 @@ TEST_F(StampedBlocksTest, TheRelationHoldsWhenACarriedBlockLiesOverTheChecksumWo
     AppendBytes(&fresh, Filled(9, 0x33));
     const uint32_t word = FindMarker(fresh.data(), static_cast<uint32_t>(fresh.size()), KEY_CHECKSUM, 2);
     ASSERT_EQ(word, 37u + 6 + 20 + 6);
-    auto differenceAtWord = [word](std::vector<uint8_t> bytes) {
-        const uint16_t stored = LoadU16LE(bytes.data() + word);
-        StoreU16LE(bytes.data() + word, 0);
-        return static_cast<uint16_t>(stored - StampChecksum(bytes.data(), static_cast<uint32_t>(bytes.size())));
-    };
     Put("zvact.exe", fresh);
     Put("old.exe", ProductFile(0xA0));
     ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\old.exe", &save), 0u);
@@ -219,7 +219,7 @@ TEST_F(StampedBlocksTest, TheRelationHoldsWhenACarriedBlockLiesOverTheChecksumWo
     const std::vector<uint8_t> after = Get("zvact.exe");
     ASSERT_EQ(after.size(), fresh.size());
     EXPECT_EQ(after[37 + 6], 0xA1) << "the carried data is written";
-    EXPECT_EQ(differenceAtWord(after), differenceAtWord(fresh));
+    EXPECT_EQ(ChecksumDifferenceAt(after, word), ChecksumDifferenceAt(fresh, word));
 }
 
 TEST_F(StampedBlocksTest, ASaveAreaEqualToTheBlocksLeavesTheFileUntouched) {

@@ -108,37 +108,40 @@ install() {
     cp "$machine/zvact.ini" "$windows_dir/zvact.ini"
     cp "$machine/SYSTEM/PLMR.DLL" "$machine/SYSTEM/PLMR32.DLL" "$system_dir/"
 }
+# "quillon COMMAND" on the installation, portable (with the prefix's
+# directories) and under Wine (with the system's own). The program path
+# differs by its form only.
+run_both_ways() {
+    command=$1 name=$2
+    "$host_quillon" "$command" --drive "C=$drive_c" --windows-dir "$windows_dir" --system-dir "$system_dir" \
+        --updater "$machine/zvupdate.exe" | grep -v '^programPath' >"$work/host_${command}_$name.txt"
+    wine "$win_quillon" "$command" --updater "$(winpath "$machine/zvupdate.exe")" 2>/dev/null | tr -d '\r' |
+        grep -v '^programPath' >"$work/win_${command}_$name.txt"
+}
+# Compares the two outputs of run_both_ways, the language names (Wine's own)
+# taken as alike; NOTE follows the line that says they are equal.
+compare_both_ways() {
+    command=$1 name=$2 note=$3
+    host=$work/host_${command}_$name.txt win=$work/win_${command}_$name.txt
+    sed -i 's/\[102\].*/[102] (language name)/' "$host" "$win"
+    if diff -u "$win" "$host" >"$work/diff_${command}_$name.txt"; then
+        echo "$command '$name': $(wc -l <"$host") lines, equal$note"
+    else
+        echo "$command '$name': MISMATCH (system first, portable second)"
+        cat "$work/diff_${command}_$name.txt"
+        detect_failed=1
+    fi
+}
 detect_case() {
     name=$1
-    # The program path differs by its form only; the language names are Wine's.
-    "$host_quillon" detect --drive "C=$drive_c" --windows-dir "$windows_dir" --system-dir "$system_dir" \
-        --updater "$machine/zvupdate.exe" | grep -v '^programPath' >"$work/host_detect_$name.txt"
-    wine "$win_quillon" detect --updater "$(winpath "$machine/zvupdate.exe")" 2>/dev/null | tr -d '\r' |
-        grep -v '^programPath' >"$work/win_detect_$name.txt"
+    run_both_ways detect "$name"
     win_language=$(grep '\[102\]' "$work/win_detect_$name.txt" | sed 's/.*\[102\] //' || true)
     host_language=$(grep '\[102\]' "$work/host_detect_$name.txt" | sed 's/.*\[102\] //' || true)
-    sed -i 's/\[102\].*/[102] (language name)/' "$work/host_detect_$name.txt" "$work/win_detect_$name.txt"
-    if diff -u "$work/win_detect_$name.txt" "$work/host_detect_$name.txt" >"$work/diff_$name.txt"; then
-        echo "detection '$name': $(wc -l <"$work/host_detect_$name.txt") lines, equal${host_language:+ (language line: Wine '$win_language', portable '$host_language')}"
-    else
-        echo "detection '$name': MISMATCH (system first, portable second)"
-        cat "$work/diff_$name.txt"
-        detect_failed=1
-    fi
+    compare_both_ways detect "$name" "${host_language:+ (language line: Wine '$win_language', portable '$host_language')}"
     # And what the transfer would do there, entry by entry.
-    "$host_quillon" plan --drive "C=$drive_c" --windows-dir "$windows_dir" --system-dir "$system_dir" \
-        --updater "$machine/zvupdate.exe" | grep -v '^programPath' >"$work/host_plan_$name.txt"
-    wine "$win_quillon" plan --updater "$(winpath "$machine/zvupdate.exe")" 2>/dev/null | tr -d '\r' |
-        grep -v '^programPath' >"$work/win_plan_$name.txt"
-    sed -i 's/\[102\].*/[102] (language name)/' "$work/host_plan_$name.txt" "$work/win_plan_$name.txt"
-    if diff -u "$work/win_plan_$name.txt" "$work/host_plan_$name.txt" >"$work/plandiff_$name.txt"; then
-        echo "plan '$name': $(wc -l <"$work/host_plan_$name.txt") lines, equal"
-        [ "$name" != installed ] || sed 's/^/  /' "$work/host_plan_$name.txt"
-    else
-        echo "plan '$name': MISMATCH (system first, portable second)"
-        cat "$work/plandiff_$name.txt"
-        detect_failed=1
-    fi
+    run_both_ways plan "$name"
+    compare_both_ways plan "$name" ""
+    [ "$name" != installed ] || sed 's/^/  /' "$work/host_plan_$name.txt"
 }
 detect_failed=0
 install
