@@ -73,6 +73,23 @@ void PaintBackdrop() {
     EndPaint(window, &ps);
 }
 
+namespace {
+
+// The control of a page that should have the keyboard: its default button
+// when that can be pressed, else its first control that takes the keyboard
+// (as when the page was created), so that Enter never lands on another button
+// than the one the page offers by default.
+HWND PageKeyboardControl(HWND page) {
+    const LRESULT defaultId = SendMessageA(page, DM_GETDEFID, 0, 0);
+    if (HIWORD(defaultId) == DC_HASDEFID) {
+        HWND button = GetDlgItem(page, LOWORD(defaultId));
+        if (button != nullptr && IsWindowVisible(button) && IsWindowEnabled(button)) return button;
+    }
+    return GetNextDlgTabItem(page, nullptr, FALSE);
+}
+
+}  // namespace
+
 LRESULT CALLBACK BackdropWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_DESTROY:
@@ -83,6 +100,22 @@ LRESULT CALLBACK BackdropWndProc(HWND window, UINT message, WPARAM wParam, LPARA
         if (IsIconic(window)) break;
         PaintBackdrop();
         return 0;
+    case WM_SETFOCUS:
+        // The backdrop is only a background: when it is activated (a click on
+        // it, or the system handing it the activation as a question closes),
+        // the keyboard goes on to the running page, so that Enter and Escape
+        // keep working. Not while a question has the frame disabled: the
+        // question keeps the keyboard then.
+        if (g_Shell.runningPage != nullptr && IsWindow(g_Shell.runningPage) && g_Shell.frameDialog != nullptr &&
+            IsWindowEnabled(g_Shell.frameDialog)) {
+            HWND control = PageKeyboardControl(g_Shell.runningPage);
+            if (control != nullptr) {
+                Trace("backdrop focus to page item %d", GetDlgCtrlID(control));
+                SetFocus(control);
+                return 0;
+            }
+        }
+        break;
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
         case SC_CLOSE:

@@ -21,6 +21,7 @@ uint32_t RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter) {
         return 2;
     }
     TracePage(page, templateId);
+    g_Shell.runningPage = page;
 
     while (g_Shell.pageResult == 0) {
         MSG msg;
@@ -36,12 +37,19 @@ uint32_t RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter) {
             DispatchMessageA(&msg);
         }
     }
+    g_Shell.runningPage = nullptr;
     DestroyWindow(page);
     Trace("page %u result %u", static_cast<unsigned>(templateId), static_cast<unsigned>(g_Shell.pageResult));
     return g_Shell.pageResult;
 }
 
 uint32_t PumpMessages(HWND dialog) {
+    // Input that the window system has not queued yet is brought in first: a
+    // zero wait on the queue does that. Windows queues keys and clicks on its
+    // own, but Wine reads its X events only when a program waits or finds its
+    // queue empty, and during the transfer the queue rarely is (repaints of
+    // the file name and the bar), so a key could otherwise wait for the end.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
     for (int handled = 0; handled < kPumpBatch; ++handled) {
         MSG msg;
         if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) break;

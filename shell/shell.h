@@ -26,6 +26,9 @@ struct Shell {
     // decided yet, 1 Next, 2 Quit, Cancel, halt or close. Read by the loops
     // after each message.
     uint32_t pageResult = 0;
+    // The page that takes the keyboard while it runs (a page of the page loop,
+    // or the transfer page); none between pages.
+    HWND runningPage = nullptr;
     // The transfer page while it exists, and the last percentage it was given.
     HWND progressPage = nullptr;
     int progressPercent = 0;

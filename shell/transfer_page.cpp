@@ -139,11 +139,12 @@ INT_PTR CALLBACK TransferPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
             // The transfer waits inside PumpMessages while the question is
             // open; anything but No halts it at the next entry.
             INT_PTR answer = DialogBoxParamA(g_Shell.instance, MAKEINTRESOURCEA(IDD_HALT), page, HaltDialogProc, 0);
-            Trace("halt answer=%d", static_cast<int>(answer));
             if (answer != kKeepGoing) g_Shell.pageResult = 2;
             // Closing the question activates the backdrop, which would keep
             // the keyboard; give it back to the page so that Escape works again.
+            // Traced only then: from that line on, keys reach the page.
             SetFocus(GetDlgItem(page, IDCANCEL));
+            Trace("halt answer=%d", static_cast<int>(answer));
         }
         return FALSE;
     default:
@@ -167,6 +168,7 @@ public:
             return kNoWindow;
         }
         g_Shell.progressPage = page;
+        g_Shell.runningPage = page;
         g_Shell.run.progressPage = reinterpret_cast<WindowRef>(page);
         TracePage(page, IDD_TRANSFER);
         return reinterpret_cast<WindowRef>(page);
@@ -175,6 +177,7 @@ public:
     void DestroyProgressPage(WindowRef page) override {
         HWND window = reinterpret_cast<HWND>(page);
         if (window == nullptr) return;
+        if (g_Shell.runningPage == window) g_Shell.runningPage = nullptr;
         DestroyWindow(window);
         if (g_Shell.progressPage == window) {
             g_Shell.progressPage = nullptr;

@@ -132,6 +132,13 @@ no_new_files_left() {
     [ -z "$left" ] || { zv_log "  left behind: $left"; return 1; }
 }
 
+# The process id of the running updater.
+updater_pid() {
+    local pid
+    pid=$(pgrep -f -x 'C:\\update\\zvupdate\.exe.*' | head -n 1)
+    [ -n "$pid" ] || { zv_log "  no updater process"; return 1; }
+    echo "$pid"
+}
 # Starts the updater and goes on to the detection page.
 to_detection() {
     local name=$1
@@ -367,10 +374,17 @@ scenario_escape() {
     zv_key Escape
     wait_for escape '^page 407 item 7 ' 30 || return 1
     check_halt_page escape
-    # No is the default button: Enter keeps the transfer going.
-    zv_key Return
+    # No is the default button: Enter keeps the transfer going. What is left
+    # of the transfer after the confirmation (the nine 1 MB maps) takes less
+    # than a second, less than a script needs to see the answer and press the
+    # next key. So both keys are pressed while the program is held: it takes
+    # Enter in the confirmation and Escape on the page as soon as it goes on.
+    local pid
+    pid=$(updater_pid) || return 1
+    kill -STOP "$pid"
+    zv_key Return Escape
+    kill -CONT "$pid"
     wait_for escape '^halt answer=7$' 10 || return 1
-    zv_key Escape
     wait_count escape '^page 407 created' 2 30 || return 1
     zv_key Escape
     wait_for escape '^page 405 item 101 ' 30 || return 1
