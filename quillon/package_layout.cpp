@@ -16,10 +16,6 @@ std::vector<size_t> ReadingOrder(const std::vector<uint16_t>& flags) {
     return order;
 }
 
-namespace {
-
-// The table region for the entries with their current pieces: the records,
-// and 10 zero bytes per entry behind them as the updater's own packages have.
 uint64_t TableRegionSize(const std::vector<zv::EntryDescription>& entries) {
     uint64_t size = 0;
     for (const zv::EntryDescription& e : entries) {
@@ -29,8 +25,6 @@ uint64_t TableRegionSize(const std::vector<zv::EntryDescription>& entries) {
     }
     return size;
 }
-
-}  // namespace
 
 bool LayOutPackage(uint64_t imageSize, const std::vector<uint32_t>& streamSizes, uint64_t volumeSize,
                    std::vector<zv::EntryDescription>* entries, PackageLayout* layout, std::string* error) {

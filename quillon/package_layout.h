@@ -30,6 +30,11 @@ constexpr uint32_t kVolumeNumberSize = 2;
 // `flags`.
 std::vector<size_t> ReadingOrder(const std::vector<uint16_t>& flags);
 
+// The table region for `entries` with their current pieces (one for an entry
+// that has none yet): the records, and 10 zero bytes per entry behind them as
+// the updater's own packages have.
+uint64_t TableRegionSize(const std::vector<zv::EntryDescription>& entries);
+
 struct PackageLayout {
     uint32_t tableOffset = 0;
     uint32_t tableSize = 0;  // the records and 10 zero bytes per entry (or more)
