@@ -7,9 +7,12 @@
 #include <system_error>
 
 #include "quillon/cli.h"
+#include "quillon/code_page.h"
 #include "quillon/commands.h"
 #include "quillon/description.h"
 #include "quillon/host_paths.h"
+#include "quillon/interrupt.h"
+#include "quillon/output_files.h"
 #include "quillon/package_expander.h"
 #include "quillon/terminal_ui.h"
 
@@ -63,27 +66,38 @@ int RunExtract(int argc, char** argv) {
             std::printf("  BAD   %-32s not written: %s\n", name.c_str(), why);
             continue;
         }
-        const std::string target = MemberHostPath(dir, name);
+        const std::string target =
+            MemberHostPath(dir, HostMemberName(name.c_str(), expander.file().header.language));
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ec);
-        std::FILE* out = std::fopen(target.c_str(), "wb");
+        // Written under a temporary name and put in place once whole, so that
+        // an interrupt never leaves a partial member file.
+        std::string temporary;
+        std::FILE* out = CreateTemporaryFile(target, &temporary, &error);
         if (out == nullptr) {
             ++bad;
             std::printf("  BAD   %-32s cannot create %s\n", name.c_str(), target.c_str());
             continue;
         }
+        RemoveOnInterrupt(temporary);
         const MemberWriter writer = [out](const uint8_t* bytes, uint32_t count) {
             return std::fwrite(bytes, 1, count, out) == count;
         };
         const int messagesBefore = ui.messages;
         const ExpandResult result = expander.Expand(entry, writer);
-        const bool closed = std::fclose(out) == 0;
+        bool closed = std::fclose(out) == 0;
+        if (closed && result.done) {
+            std::error_code renamed;
+            std::filesystem::rename(temporary, target, renamed);
+            closed = !renamed;
+        }
+        RemoveOnInterrupt(std::string());
         std::string problem;
         if (!result.done) {
             problem = ui.messages > messagesBefore ? "not written: " + ui.lastMessage
                                                    : "not written: its stream ends before its size";
         } else if (!closed) {
-            problem = "not written: " + target + " cannot be closed";
+            problem = "not written: " + target + " cannot be completed";
         } else if (result.written != result.declaredSize) {
             // The updater would write the same bytes; keep them, but say so.
             std::printf("  warning: %s: its last match runs %" PRIu64 " bytes past its size\n", name.c_str(),
@@ -93,7 +107,7 @@ int RunExtract(int argc, char** argv) {
             std::printf("  ok    %-32s %10" PRIu64 " bytes\n", name.c_str(), result.written);
         } else {
             ++bad;
-            std::remove(target.c_str());
+            std::remove(temporary.c_str());
             std::printf("  BAD   %-32s %s\n", name.c_str(), problem.c_str());
         }
     }

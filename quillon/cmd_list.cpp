@@ -5,6 +5,7 @@
 
 #include "detect/product_version.h"
 #include "quillon/cli.h"
+#include "quillon/code_page.h"
 #include "quillon/commands.h"
 #include "quillon/updater_file.h"
 
@@ -72,7 +73,8 @@ void PrintEntries(const UpdaterFile& f) {
             pieces += text;
         }
         std::string version = zv::EntryHasVersion(e) ? VersionText(zv::EntryVersion(e)) : "-";
-        std::printf("  %3u  %-24s %-22s %-22s %8u  %s\n", i + 1, zv::EntryName(e),
+        std::printf("  %3u  %-24s %-22s %-22s %8u  %s\n", i + 1,
+                    ShownMemberName(zv::EntryName(e), f.header.language).c_str(),
                     FlagNames(zv::EntryFlags(e)).c_str(), version.c_str(),
                     static_cast<unsigned>(zv::EntrySizeKB(e)), pieces.c_str());
     }

@@ -156,4 +156,13 @@ std::string ShownMemberName(const char* name, uint32_t language) {
     return DecodeFromCodePage(name, LanguageCodePage(language));
 }
 
+std::string HostMemberName(const char* name, uint32_t language) {
+#ifdef _WIN32
+    (void)language;
+    return name;
+#else
+    return ShownMemberName(name, language);
+#endif
+}
+
 }  // namespace quillon

@@ -25,4 +25,9 @@ uint16_t LanguageCodePage(uint32_t language);
 // A member name from a package, in UTF-8 for showing.
 std::string ShownMemberName(const char* name, uint32_t language);
 
+// A member name from a package in the form the host's file calls take: the
+// code page's bytes themselves on Windows (as the updater passes them), UTF-8
+// elsewhere.
+std::string HostMemberName(const char* name, uint32_t language);
+
 }  // namespace quillon

@@ -252,13 +252,14 @@ private:
                 Error("the name '" + m.name + "' cannot be used: it is " + std::to_string(m.storedName.size()) +
                       " characters long, and no path under a directory can hold it (Windows allows " +
                       std::to_string(kMaxWindowsPath) + ")");
-            } else if (m.storedName.size() + kTypicalProductDirectory + 1 > kMaxWindowsPath) {
+            } else if (m.storedName.size() + kTypicalProductDirectory > kMaxWindowsPath) {
                 d_->warnings.push_back(DescriptionError{
                     m.line, "the name '" + m.name + "' is " + std::to_string(m.storedName.size()) +
-                                " characters long: below a product directory of more than " +
-                                std::to_string(kMaxWindowsPath - 1 - m.storedName.size()) +
-                                " characters the updater cannot write it (Windows allows paths of " +
-                                std::to_string(kMaxWindowsPath) + "); keep names under " +
+                                " characters long: the updater can write it only below a product directory of at "
+                                "most " +
+                                std::to_string(kMaxWindowsPath - m.storedName.size()) +
+                                " characters with its backslash (Windows allows paths of " +
+                                std::to_string(kMaxWindowsPath) + "); names of up to " +
                                 std::to_string(kMaxWindowsPath - kTypicalProductDirectory) + " characters"});
             }
         }

@@ -47,7 +47,8 @@ constexpr size_t kMaxNamePart = 255;
 constexpr size_t kMaxWindowsPath = 259;
 // The product directory that names are checked against for the warning of a
 // long name: a member whose name, behind a product directory of this many
-// characters and its "\", passes kMaxWindowsPath cannot be written there.
+// characters (its closing "\" included), passes kMaxWindowsPath cannot be
+// written there, so names of more than 195 characters are warned of.
 // "C:\Program Files (x86)\Zarvel\" has 30; the margin leaves room for
 // deeper installations.
 constexpr size_t kTypicalProductDirectory = 64;

@@ -1,0 +1,351 @@
+// quillon build as release engineers run it: two builds into one output at
+// once, mistyped command lines, mistakes in the description and the output
+// found before anything is packed, volumes left from an earlier build, names
+// outside ASCII, and the terminal's progress bar and questions.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <random>
+#include <string>
+
+#include "quillon/progress.h"
+#include "quillon/terminal_ui.h"
+#include "string_ids.h"
+#include "tests/support/fixture_package.h"
+#include "tests/support/sample_data.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/tool_run.h"
+
+using zvtest::ReadFileBytes;
+using zvtest::ToolRun;
+using zvtest::WriteFileBytes;
+using zvtest::WriteFileText;
+
+namespace {
+
+ToolRun Quillon(const std::string& args) { return zvtest::RunTool(std::string(QUILLON_EXE) + " " + args); }
+
+std::vector<uint8_t> Noise(size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> data(size);
+    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+    return data;
+}
+
+// An unstamped updater, sources and a description in a fresh directory.
+struct Tree {
+    zvtest::TempDir dir;
+    std::string updater = dir / "zvupdate.exe";
+    std::string description = dir / "zarvel.txt";
+    std::string out = dir / "out";
+    std::string setup = dir / "out/SETUP.EXE";
+
+    Tree() {
+        zvtest::MakeDirs(dir / "src");
+        zvtest::MakeDirs(out);
+        WriteFileBytes(updater, zvtest::BlankUpdaterImage(20000, 4321));
+        WriteFileBytes(dir / "src/readme.txt", zvtest::SampleText(30000, 1));
+        WriteFileBytes(dir / "src/plmr.dll", Noise(45000, 2));
+        WriteFileText(description,
+                      "version 1.2.1.31\nlanguage 0x0409\n"
+                      "file src/readme.txt readme.txt\n"
+                      "file src/plmr.dll plmr.dll shared version=1.2.1.28\n");
+    }
+    std::string Common() const { return description + " --updater " + updater + " --output " + setup; }
+    std::vector<std::string> OutFiles() const {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(out)) names.push_back(e.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+};
+
+}  // namespace
+
+// Two CI jobs building into one output at the same time: each puts its whole
+// package in place (one after the other) and says so, and what is left is
+// wholly one build's package, with no temporary or lock file behind.
+TEST(QuillonRelease, TwoConcurrentBuildsIntoOneOutputLeaveOneWholePackage) {
+    Tree t;
+    // Two descriptions of the same size and different contents, each built
+    // alone first as the reference.
+    // Thirty volumes each, so that the two builds' writing overlaps.
+    WriteFileBytes(t.dir / "src/a.bin", Noise(3000000, 11));
+    WriteFileBytes(t.dir / "src/b.bin", Noise(3000000, 12));
+    for (const char* which : {"a", "b"}) {
+        WriteFileText(t.dir / (std::string(which) + ".txt"),
+                      std::string("version 1.2.1.31\nlanguage 0x0409\nfile src/") + which + ".bin data.bin\n");
+    }
+    const std::string volumeSize = " --volume-size 100000";
+    auto volumeName = [](const std::string& dir, size_t v) {
+        char name[16];
+        std::snprintf(name, sizeof name, "/SETUP%03zu", v);
+        return dir + name;
+    };
+    std::vector<std::vector<uint8_t>> reference[2];
+    for (int k = 0; k < 2; ++k) {
+        const std::string dir = t.dir / ("ref" + std::to_string(k));
+        zvtest::MakeDirs(dir);
+        const ToolRun run = Quillon("build " + (t.dir / (k == 0 ? "a.txt" : "b.txt")) + " --updater " + t.updater +
+                                    " --output " + dir + "/SETUP.EXE" + volumeSize);
+        ASSERT_EQ(run.exitCode, 0) << run.out;
+        reference[k].push_back(ReadFileBytes(dir + "/SETUP.EXE"));
+        for (size_t v = 2; zvtest::FileExists(volumeName(dir, v)); ++v) {
+            reference[k].push_back(ReadFileBytes(volumeName(dir, v)));
+        }
+        ASSERT_GE(reference[k].size(), 30u);
+    }
+    ASSERT_EQ(reference[0].size(), reference[1].size());
+
+    for (int attempt = 0; attempt < 12; ++attempt) {
+        SCOPED_TRACE("attempt " + std::to_string(attempt));
+        std::filesystem::remove_all(t.out);
+        zvtest::MakeDirs(t.out);
+        const std::string build = std::string(QUILLON_EXE) + " build %s --updater " + t.updater + " --output " +
+                                  t.setup + volumeSize + " --jobs 1 >/dev/null 2>&1; echo $? > %s";
+        char a[4096], b[4096];
+        std::snprintf(a, sizeof a, build.c_str(), (t.dir / "a.txt").c_str(), (t.dir / "a.rc").c_str());
+        std::snprintf(b, sizeof b, build.c_str(), (t.dir / "b.txt").c_str(), (t.dir / "b.rc").c_str());
+        const ToolRun both = zvtest::RunTool(std::string("(") + a + ") & (" + b + ") & wait");
+        ASSERT_EQ(both.exitCode, 0) << both.out;
+        // Both put their package in place; neither failed or said so wrongly.
+        EXPECT_EQ(ReadFileBytes(t.dir / "a.rc"), std::vector<uint8_t>({'0', '\n'}));
+        EXPECT_EQ(ReadFileBytes(t.dir / "b.rc"), std::vector<uint8_t>({'0', '\n'}));
+
+        std::vector<std::vector<uint8_t>> left;
+        left.push_back(ReadFileBytes(t.setup));
+        for (size_t v = 2; v <= reference[0].size(); ++v) left.push_back(ReadFileBytes(volumeName(t.out, v)));
+        EXPECT_TRUE(left == reference[0] || left == reference[1]) << "the volumes in place are no one build's package";
+        EXPECT_EQ(t.OutFiles().size(), reference[0].size()) << "temporary or lock files left behind";
+    }
+}
+
+TEST(QuillonRelease, AMistypedCommandLineNamesTheArgumentAtFault) {
+    Tree t;
+    struct Case {
+        std::string args;
+        const char* says;
+    } cases[] = {
+        {"build " + t.description + " --updater " + t.updater + " --ouput " + t.setup,
+         "unknown option '--ouput'; did you mean --output?"},
+        {"build " + t.description + " --updater " + t.updater + " -o " + t.setup,
+         "unknown option '-o'; did you mean --output?"},
+        {"build " + t.Common() + " --output " + (t.dir / "other.exe"), "--output is given twice"},
+        {"build " + t.Common() + " --Jobs 2", "unknown option '--Jobs'; options are written in lower case: --jobs"},
+        {"build " + t.Common() + " --jobs", "--jobs needs a value"},
+        {"build " + t.Common() + " extra.txt", "unexpected argument 'extra.txt'"},
+        {"build " + t.description + " --output " + t.setup, "--updater FILE is missing"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = Quillon(c.args);
+        EXPECT_EQ(run.exitCode, 2) << c.args << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << c.args << "\n" << run.out;
+        EXPECT_EQ(run.out.find("Builds the package that DESCRIPTION"), std::string::npos)
+            << "the whole help instead of the fault\n" << run.out;
+    }
+    // --option=value is the same as --option value.
+    const ToolRun run = Quillon("build " + t.description + " --updater=" + t.updater + " --output=" + t.setup +
+                                " --volume-size=40000 --jobs=2");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(zvtest::FileExists(t.out + "/SETUP002"));
+}
+
+TEST(QuillonRelease, EveryProblemIsListedBeforeAnythingIsPacked) {
+    Tree t;
+    WriteFileText(t.description,
+                  "version 1.2.1.31\nlanguage 0x0409\n"
+                  "file src/readme.txt readme.txt\n"
+                  "file src/missing.dll missing.dll\n"
+                  "file src/plmr.dll plmr.dll shared version=1.2.1.28\n");
+    // No output folder, a volume too small for volume 1, a missing source
+    // and a bad updater: all four in one run.
+    WriteFileBytes(t.dir / "plain.exe", std::vector<uint8_t>(5000, 0x90));
+    ToolRun run = Quillon("build " + t.description + " --updater " + (t.dir / "plain.exe") + " --output " +
+                          (t.dir / "nodir/SETUP.EXE") + " --volume-size 4000");
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("no package header block"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("zarvel.txt:4: " + (t.dir / "src/missing.dll") + ": no such file"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("nodir does not exist"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("3 problems; nothing written"), std::string::npos) << run.out;
+
+    // With a good updater, the volume size is found too, before packing.
+    run = Quillon("build " + t.description + " --updater " + t.updater + " --output " + (t.dir / "nodir/SETUP.EXE") +
+                  " --volume-size 20010");
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("--volume-size 20010: volume 1 cannot hold the updater (20000 bytes)"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("nodir does not exist"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("no such file"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("3 problems; nothing written"), std::string::npos) << run.out;
+    EXPECT_EQ(run.out.find("quillon-tmp"), std::string::npos) << run.out;
+}
+
+TEST(QuillonRelease, NoOutputOrVolumeMayBeAnInput) {
+    Tree t;
+    zvtest::MakeDirs(t.dir / "rel");
+    WriteFileBytes(t.dir / "rel/SETUP003", zvtest::SampleText(1000, 5));
+    const std::vector<uint8_t> description = ReadFileBytes(t.description);
+    WriteFileText(t.dir / "rel/zarvel.txt",
+                  "version 1.2.1.31\nlanguage 0x0409\nfile SETUP003 notes.txt\nfile ../src/readme.txt readme.txt\n");
+    struct Case {
+        std::string args;
+        std::string says;
+    } cases[] = {
+        {"build " + t.description + " --updater " + t.updater + " --output " + t.description,
+         "the output would overwrite " + t.description + ", which the build reads"},
+        {"build " + t.description + " --updater " + t.updater + " --output " + (t.dir / "src/readme.txt"),
+         "which the build reads"},
+        {"build " + (t.dir / "rel/zarvel.txt") + " --updater " + t.updater + " --output " + (t.dir / "rel/SETUP.EXE"),
+         "volume 3 (" + (t.dir / "rel/SETUP003") + ") would overwrite"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = Quillon(c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.args << "\n" << run.out;
+        EXPECT_NE(run.out.find(c.says), std::string::npos) << c.args << "\n" << run.out;
+    }
+    EXPECT_EQ(ReadFileBytes(t.description), description);
+    EXPECT_EQ(ReadFileBytes(t.dir / "src/readme.txt"), zvtest::SampleText(30000, 1));
+    EXPECT_EQ(ReadFileBytes(t.dir / "rel/SETUP003"), zvtest::SampleText(1000, 5));
+}
+
+TEST(QuillonRelease, VolumesLeftFromALongerPackageAreRemovedAndNamed) {
+    Tree t;
+    WriteFileBytes(t.dir / "src/big.bin", Noise(200000, 7));
+    WriteFileText(t.dir / "big.txt", "version 1.2.1.31\nlanguage 0x0409\nfile src/big.bin big.bin\n");
+    ToolRun run = Quillon("build " + (t.dir / "big.txt") + " --updater " + t.updater + " --output " + t.setup +
+                          " --volume-size 30000");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    ASSERT_TRUE(zvtest::FileExists(t.out + "/SETUP008"));
+    ASSERT_FALSE(zvtest::FileExists(t.out + "/SETUP009"));
+    // A file of a volume's name that is not a volume is left alone.
+    WriteFileText(t.out + "/SETUP009", "not a volume");
+
+    // The release package takes two volumes: 3 to 8 are stale.
+    run = Quillon("build " + t.Common() + " --volume-size 40000");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_TRUE(zvtest::FileExists(t.out + "/SETUP002"));
+    for (int v = 3; v <= 8; ++v) {
+        const std::string stale = t.out + "/SETUP00" + std::to_string(v);
+        EXPECT_FALSE(zvtest::FileExists(stale)) << stale;
+        EXPECT_NE(run.out.find(stale), std::string::npos) << run.out;
+    }
+    EXPECT_NE(run.out.find("removed 6 volumes left from an earlier, longer package"), std::string::npos) << run.out;
+    EXPECT_TRUE(zvtest::FileExists(t.out + "/SETUP009"));
+    EXPECT_NE(run.out.find(t.out + "/SETUP009 has the name of a volume of this package but is not one"),
+              std::string::npos)
+        << run.out;
+    const ToolRun verify = Quillon("verify " + t.setup);
+    EXPECT_EQ(verify.exitCode, 0) << verify.out;
+}
+
+TEST(QuillonRelease, NamesOutsideAsciiAreStoredInTheLanguagesCodePageAndListedInUtf8) {
+    Tree t;
+    WriteFileText(t.description, "version 1.2.1.31\nlanguage 0x0409\nfile src/readme.txt \"doc\\Caf\xC3\xA9.txt\"\n");
+    ToolRun run = Quillon("build " + t.Common());
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    const std::vector<uint8_t> setup = ReadFileBytes(t.setup);
+    const std::string bytes(setup.begin(), setup.end());
+    EXPECT_NE(bytes.find(std::string("doc\\Caf\xE9.txt") + '\0'), std::string::npos) << "not stored in code page 1252";
+    EXPECT_EQ(bytes.find("Caf\xC3\xA9"), std::string::npos) << "stored as UTF-8";
+    const ToolRun list = Quillon("list " + t.setup);
+    EXPECT_NE(list.out.find("doc\\Caf\xC3\xA9.txt"), std::string::npos) << list.out;
+
+    // The same name in a Russian package cannot be written there.
+    WriteFileText(t.description, "version 1.2.1.31\nlanguage 0x0419\nfile src/readme.txt \"doc\\Caf\xC3\xA9.txt\"\n");
+    run = Quillon("build " + t.Common());
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("zarvel.txt:3: the name 'doc\\Caf\xC3\xA9.txt' cannot be used: the character"),
+              std::string::npos)
+        << run.out;
+}
+
+TEST(ProgressLine, FitsEveryTerminalWidth) {
+    const std::string longName = "help\\" + std::string(80, 'n') + ".hlp";
+    for (int columns = 1; columns <= 130; ++columns) {
+        for (const std::string& item : {std::string(), std::string("plmr.dll"), longName}) {
+            for (int perMille : {0, 505, 1000}) {
+                const std::string line = quillon::ProgressLine("packing", perMille, item, columns);
+                ASSERT_LT(line.size(), static_cast<size_t>(columns > 1 ? columns : 2))
+                    << columns << " columns: " << line;
+            }
+        }
+    }
+    // Wide enough: the whole bar, the percentage and the member.
+    EXPECT_EQ(quillon::ProgressLine("packing", 505, "plmr.dll", 80),
+              "packing [####################....................]  50.5% plmr.dll");
+    // Narrow: the bar shrinks before the percentage goes; the end of a long
+    // name is kept.
+    const std::string narrow = quillon::ProgressLine("packing", 1000, longName, 40);
+    EXPECT_EQ(narrow.compare(0, 20, "packing [##########]"), 0) << narrow;
+    EXPECT_NE(narrow.find("100.0%"), std::string::npos) << narrow;
+    EXPECT_EQ(narrow.substr(narrow.size() - 6), "nn.hlp") << narrow;
+}
+
+// The terminal's answers to the updater's questions: only a button's name or
+// letter answers; anything else is asked again, Enter takes the default and
+// the end of the input gives up.
+TEST(TerminalUi, AsksAgainUntilTheAnswerIsAButton) {
+    struct Case {
+        const char* typed;
+        unsigned style;
+        int answer;
+        int askedAgain;
+    } cases[] = {
+        {"yes\nx\nc\n", zv::BOX_OKCANCEL, zv::ANSWER_CANCEL, 2},
+        {"Cancel\n", zv::BOX_OKCANCEL, zv::ANSWER_CANCEL, 0},
+        {"okay\nOK\n", zv::BOX_OKCANCEL, zv::ANSWER_OK, 1},
+        {"\n", zv::BOX_RETRYCANCEL, zv::ANSWER_CANCEL, 0},  // the default of a question
+        {"", zv::BOX_RETRYCANCEL, zv::ANSWER_CANCEL, 0},    // no more input
+        {"q\nretry\n", zv::BOX_RETRYCANCEL, zv::ANSWER_RETRY, 1},
+        {"i\n", zv::BOX_ABORTRETRYIGNORE, zv::ANSWER_IGNORE, 0},
+        {"o\n", zv::BOX_ABORTRETRYIGNORE, zv::ANSWER_ABORT, 1},  // o is no button here; then no input
+    };
+    for (const Case& c : cases) {
+        std::FILE* in = std::tmpfile();
+        std::FILE* out = std::tmpfile();
+        ASSERT_NE(in, nullptr);
+        ASSERT_NE(out, nullptr);
+        std::fputs(c.typed, in);
+        std::rewind(in);
+        quillon::TerminalUi ui(in, out);
+        const zv::MessageRequest m{0, zv::IDS_READ_ERROR, "zvsa.bin: read error!", "quillon", c.style};
+        EXPECT_EQ(ui.ShowMessage(m), c.answer) << c.typed;
+        std::rewind(out);
+        std::string said;
+        char block[512];
+        size_t n;
+        while ((n = std::fread(block, 1, sizeof block, out)) > 0) said.append(block, n);
+        size_t again = 0;
+        for (size_t at = said.find("is not an answer"); at != std::string::npos;
+             at = said.find("is not an answer", at + 1)) {
+            ++again;
+        }
+        EXPECT_EQ(again, static_cast<size_t>(c.askedAgain)) << c.typed << "\n" << said;
+        std::fclose(in);
+        std::fclose(out);
+    }
+}
+
+// Ended in the middle of a member (Ctrl-C, or the end of a CI job): no member
+// file is left, whole or in part, nor its temporary. A shell's background job
+// ignores SIGINT, so the test sends SIGTERM, which takes the same way.
+TEST(QuillonRelease, AnInterruptedExtractLeavesNoPartOfAMember) {
+    Tree t;
+    const std::vector<uint8_t> big = Noise(8000000, 21);
+    WriteFileBytes(t.dir / "src/big.bin", big);
+    WriteFileText(t.description, "version 1.2.1.31\nlanguage 0x0409\nfile src/big.bin big.bin\n");
+    ASSERT_EQ(Quillon("build " + t.Common()).exitCode, 0);
+
+    // Ended as soon as the member's file appears under x.
+    const std::string x = t.dir / "x";
+    const ToolRun run = zvtest::RunTool(std::string(QUILLON_EXE) + " extract " + t.setup + " " + x +
+                                        " >/dev/null 2>&1 & pid=$!; n=0; "
+                                        "until ls " + x + "/* >/dev/null 2>&1 || [ $n -ge 3000 ]; do n=$((n+1)); "
+                                        "sleep 0.01; done; kill -TERM $pid; wait $pid; echo \"status $?\"");
+    ASSERT_NE(run.out.find("status 143"), std::string::npos) << "the extract was not interrupted: " << run.out;
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(x)) left.push_back(e.path().filename().string());
+    EXPECT_TRUE(left.empty()) << left.front() << " is left behind";
+}
