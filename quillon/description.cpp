@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "package/member_name.h"
 #include "quillon/code_page.h"
 #include "quillon/languages.h"
 
@@ -153,8 +154,8 @@ private:
             Error("the source file name is empty");
             ok = false;
         }
-        if (const char* why = CheckMemberName(m.name)) {
-            Error("the name '" + m.name + "' cannot be used: " + why);
+        if (m.name.find('/') != std::string::npos) {
+            Error("the name '" + m.name + "' cannot be used: directories are separated by \\ in the package, not /");
             ok = false;
         }
         bool versionSeen = false;
@@ -235,6 +236,12 @@ private:
                 Error("the name '" + m.name + "' cannot be used: " + why);
                 continue;
             }
+            // The updater's own check, on the bytes it will be handed.
+            const zv::MemberNameProblem problem = zv::CheckMemberName(m.storedName.c_str());
+            if (problem != zv::MemberNameProblem::None && problem != zv::MemberNameProblem::TooLong) {
+                Error("the name '" + m.name + "' cannot be used: " + zv::MemberNameProblemName(problem));
+                continue;
+            }
             size_t start = 0;
             for (;;) {
                 const size_t end = m.storedName.find('\\', start);
@@ -313,30 +320,6 @@ bool ParseVersionText(const std::string& text, zv::ProductVersion* version) {
     *version = zv::MakeVersion(static_cast<uint16_t>(parts[0]), static_cast<uint16_t>(parts[1]),
                                static_cast<uint16_t>(parts[2]), static_cast<uint16_t>(parts[3]));
     return true;
-}
-
-const char* CheckMemberName(const std::string& name) {
-    if (name.empty()) return "it is empty";
-    if (name.size() >= 260) return "it is longer than a Windows path may be";
-    if (name[0] == '\\') return "it must be relative to the target directory (no leading \\)";
-    if (name.size() >= 2 && name[1] == ':') return "it must be relative to the target directory (no drive)";
-    if (name.find('/') != std::string::npos) return "directories are separated by \\ in the package, not /";
-    size_t start = 0;
-    for (;;) {
-        const size_t end = name.find('\\', start);
-        const std::string part = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (part.empty()) return "it has an empty directory part (\\\\, or a trailing \\)";
-        if (part == "." || part == "..") return "it may not hold . or .. parts";
-        if (part.back() == '.' || part.back() == ' ') return "a part of it ends with a dot or a blank";
-        for (unsigned char c : part) {
-            if (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
-                return "it holds a character that Windows file names may not hold";
-            }
-        }
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return nullptr;
 }
 
 bool ParseDescription(const std::string& text, PackageDescription* description,

@@ -64,8 +64,4 @@ bool ParseDescription(const std::string& text, PackageDescription* description,
 // Parses "a.b.c.d" (four decimal parts of 0..65535).
 bool ParseVersionText(const std::string& text, zv::ProductVersion* version);
 
-// Why `name` cannot be a member's name in the package, or nullptr when it
-// can: a relative path of Windows file names separated by single "\".
-const char* CheckMemberName(const std::string& name);
-
 }  // namespace quillon

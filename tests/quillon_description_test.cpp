@@ -76,13 +76,17 @@ TEST(PackageDescription, ReportsEveryProblemWithItsLine) {
         {std::string(kHead) + "file a b shared version=auto version=auto\n", 3, "version is given twice"},
         {std::string(kHead) + "file a Plmr.dll\nfile b PLMR.DLL\n", 4, "used twice"},
         {std::string(kHead) + "file a sub/b.txt\n", 3, "separated by \\ in the package"},
-        {std::string(kHead) + "file a \\b.txt\n", 3, "no leading \\"},
-        {std::string(kHead) + "file a C:b.txt\n", 3, "no drive"},
-        {std::string(kHead) + "file a ..\\b.txt\n", 3, "may not hold . or .. parts"},
-        {std::string(kHead) + "file a sub\\\\b.txt\n", 3, "empty directory part"},
-        {std::string(kHead) + "file a sub\\\n", 3, "empty directory part"},
-        {std::string(kHead) + "file a b?.txt\n", 3, "may not hold"},
-        {std::string(kHead) + "file a \"b.txt \"\n", 3, "ends with a dot or a blank"},
+        {std::string(kHead) + "file a \\b.txt\n", 3, "leading \\"},
+        {std::string(kHead) + "file a C:b.txt\n", 3, "a drive letter or a colon"},
+        {std::string(kHead) + "file a ..\\b.txt\n", 3, "a . or .. part"},
+        {std::string(kHead) + "file a sub\\\\b.txt\n", 3, "an empty part"},
+        {std::string(kHead) + "file a sub\\\n", 3, "an empty part"},
+        {std::string(kHead) + "file a b?.txt\n", 3, "a character Windows names cannot hold"},
+        {std::string(kHead) + "file a CON\n", 3, "a Windows device name"},
+        {std::string(kHead) + "file a help\\aux.txt\n", 3, "a Windows device name"},
+        {std::string(kHead) + "file a \"COM1 .log\"\n", 3, "a Windows device name"},
+        {std::string(kHead) + "file a ~zvnew.exe\n", 3, "kept for the updater's own files"},
+        {std::string(kHead) + "file a \"b.txt \"\n", 3, "ends in a dot or a blank"},
         {std::string(kHead) + "file a \"b.txt\n", 3, "quoted word is not closed"},
         {std::string(kHead) + "file \"\" b.txt\n", 3, "source file name is empty"},
     };
@@ -317,6 +321,8 @@ TEST(PackageDescription, NamesGoIntoTheCodePageOfThePackageLanguage) {
         {"0x0409", "\xE2\x82\xAC\xE2\x98\x83.txt", "the character '\xE2\x98\x83' cannot be written in code page 1252"},
         {"0x0439", "\xC3\xA9.txt", "has no ANSI code page"},
         {"0x0409", "bad\xC3.txt", "is not UTF-8"},
+        // COM with a superscript one is a device once it is in code page 1252.
+        {"0x0409", "COM\xC2\xB9.txt", "a Windows device name"},
     };
     for (const Refused& c : refused) {
         PackageDescription d;
