@@ -108,14 +108,8 @@ bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
             if (name == s.name) spec = &s;
         }
         if (spec == nullptr) {
-            std::string message = "unknown option '" + name + "'";
+            errors->push_back(UnknownOption(name, specs));
             const OptionSpec* likely = Likely(name, specs);
-            if (likely != nullptr && Lower(name) == likely->name) {
-                message += "; options are written in lower case: " + std::string(likely->name);
-            } else if (likely != nullptr) {
-                message += "; did you mean " + std::string(likely->name) + "?";
-            }
-            errors->push_back(message);
             // Its value, if it takes one, is not another argument.
             if (equals == std::string::npos && likely != nullptr && likely->takesValue && i + 1 < argc &&
                 argv[i + 1][0] != '-') {
@@ -148,6 +142,17 @@ bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
         parsed->options.emplace_back(name, value);
     }
     return errors->empty();
+}
+
+std::string UnknownOption(const std::string& name, const std::vector<OptionSpec>& specs) {
+    std::string message = "unknown option '" + name + "'";
+    const OptionSpec* likely = Likely(name, specs);
+    if (likely != nullptr && Lower(name) == likely->name) {
+        message += "; options are written in lower case: " + std::string(likely->name);
+    } else if (likely != nullptr) {
+        message += "; did you mean " + std::string(likely->name) + "?";
+    }
+    return message;
 }
 
 int FailUsage(const char* command, const std::vector<std::string>& errors, const char* usage) {

@@ -54,6 +54,9 @@ struct ParsedArguments {
 bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs, size_t maxPositionals,
                     ParsedArguments* parsed, std::vector<std::string>* errors);
 
+// "unknown option 'NAME'" with the option of `specs` likely meant, if any.
+std::string UnknownOption(const std::string& name, const std::vector<OptionSpec>& specs);
+
 // Prints each problem of a command line as "quillon NAME: problem", then
 // `usage` (the command's first usage lines) and a pointer to its help, and
 // returns EXIT_USAGE.

@@ -18,6 +18,7 @@
 #include "quillon/description.h"
 #include "quillon/host_paths.h"
 #include "quillon/member_packer.h"
+#include "quillon/member_sources.h"
 #include "quillon/package_layout.h"
 #include "quillon/package_writer.h"
 #include "quillon/progress.h"
@@ -207,11 +208,6 @@ bool LoadUpdaterImage(const std::string& path, std::vector<uint8_t>* image, std:
     return true;
 }
 
-std::string SourcePath(const std::string& descriptionPath, const std::string& source) {
-    const std::filesystem::path p(source);
-    if (p.is_absolute()) return source;
-    return (std::filesystem::path(descriptionPath).parent_path() / p).string();
-}
 
 void PrintSummary(const std::vector<zv::EntryDescription>& entries, const std::vector<std::string>& shownNames,
                   const std::vector<PackedMember>& packed,
@@ -282,7 +278,7 @@ int RunBuild(int argc, char** argv) {
     for (size_t i = 0; described && i < description.members.size(); ++i) {
         MemberDescription& m = description.members[i];
         PackedMember& p = packed[i];
-        p.sourcePath = SourcePath(args.description, m.source);
+        p.sourcePath = DescribedSourcePath(args.description, m.source);
         const std::string at = AtLine(args.description, m.line) + p.sourcePath + ": ";
         std::error_code ec;
         const bool regular = std::filesystem::is_regular_file(p.sourcePath, ec);

@@ -15,6 +15,7 @@
 #include "quillon/interrupt.h"
 #include "quillon/output_files.h"
 #include "quillon/package_expander.h"
+#include "quillon/progress.h"
 #include "quillon/terminal_ui.h"
 
 namespace quillon {
@@ -31,7 +32,8 @@ const char kExtractHelp[] =
     "are asked on the terminal. When stdin is not a terminal they take their\n"
     "defaults: OK for a disk whose file is there, otherwise Cancel.\n"
     "\n"
-    "A member that cannot be written whole is not left behind. Exits with 0\n"
+    "A progress bar shows on a terminal. A member that cannot be written\n"
+    "whole, or whose writing is interrupted, is not left behind. Exits with 0\n"
     "when every member was written, 1 when one was not or FILE is not a\n"
     "stamped updater, 2 for a wrong command line.\n";
 
@@ -57,6 +59,13 @@ int RunExtract(int argc, char** argv) {
     ui.WatchReader(&expander.reader(), &os);
 
     const zv::PackageTable& table = expander.file().table;
+    uint64_t total = 0;
+    zv::PackageEntry sized = zv::FirstPackageEntry(table);
+    for (unsigned i = 0; i < table.entryCount; ++i, sized = zv::NextPackageEntry(sized)) {
+        total += static_cast<uint64_t>(zv::EntrySizeKB(sized)) * 1024;
+    }
+    ProgressBar bar("extracting", total);
+    uint64_t expanded = 0;
     unsigned bad = 0;
     zv::PackageEntry entry = zv::FirstPackageEntry(table);
     for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
@@ -82,9 +91,13 @@ int RunExtract(int argc, char** argv) {
             continue;
         }
         RemoveOnInterrupt(temporary);
-        const MemberWriter writer = [out](const uint8_t* bytes, uint32_t count) {
+        const std::string shown = ShownMemberName(name.c_str(), expander.file().header.language);
+        const MemberWriter writer = [out, &bar, &expanded, &shown](const uint8_t* bytes, uint32_t count) {
+            expanded += count;
+            bar.Show(expanded, shown);
             return std::fwrite(bytes, 1, count, out) == count;
         };
+        bar.Show(expanded, shown);
         const int messagesBefore = ui.messages;
         const ExpandResult result = expander.Expand(entry, writer);
         bool closed = std::fclose(out) == 0;
@@ -94,6 +107,7 @@ int RunExtract(int argc, char** argv) {
             closed = !renamed;
         }
         RemoveOnInterrupt(std::string());
+        bar.Clear();
         std::string problem;
         if (!result.done) {
             problem = ui.messages > messagesBefore ? "not written: " + ui.lastMessage

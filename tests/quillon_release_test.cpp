@@ -349,3 +349,107 @@ TEST(QuillonRelease, AnInterruptedExtractLeavesNoPartOfAMember) {
     for (const auto& e : std::filesystem::directory_iterator(x)) left.push_back(e.path().filename().string());
     EXPECT_TRUE(left.empty()) << left.front() << " is left behind";
 }
+
+// A normal build tree: sources under other names and folders than the
+// members'. --description finds each member's source as the build did.
+TEST(QuillonRelease, VerifyWithTheDescriptionComparesEachMemberWithItsSource) {
+    Tree t;
+    zvtest::MakeDirs(t.dir / "src/bin");
+    WriteFileBytes(t.dir / "src/bin/zvact32.exe", Noise(20000, 31));
+    WriteFileBytes(t.dir / "src/help.hlp", zvtest::SampleText(9000, 32));
+    WriteFileText(t.description,
+                  "version 1.2.1.31\nlanguage 0x0409\n"
+                  "file src/readme.txt readme.txt\n"
+                  "file src/bin/zvact32.exe zvact32.exe update-only version=1.2.1.31\n"
+                  "file src/help.hlp \"help\\Zarvel Hilfe.hlp\"\n");
+    ASSERT_EQ(Quillon("build " + t.Common()).exitCode, 0);
+
+    ToolRun run = Quillon("verify " + t.setup + " --description " + t.description);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("ok    help\\Zarvel Hilfe.hlp"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("all 3 members sound"), std::string::npos) << run.out;
+    // By member name under src, two of the three are not found.
+    run = Quillon("verify " + t.setup + " --source " + (t.dir / "src"));
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("2 of 3 members are not sound"), std::string::npos) << run.out;
+
+    // A changed source, and a member the description has and the package
+    // has not.
+    WriteFileBytes(t.dir / "src/bin/zvact32.exe", Noise(20000, 33));
+    WriteFileText(t.dir / "src/new.txt", "new");
+    const std::vector<uint8_t> described = ReadFileBytes(t.description);
+    WriteFileText(t.description, std::string(described.begin(), described.end()) + "file src/new.txt new.txt\n");
+    run = Quillon("verify " + t.setup + " --description " + t.description);
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("BAD   zvact32.exe                      differs from its source"), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("BAD   new.txt                          in the description, but not in the package"),
+              std::string::npos)
+        << run.out;
+    run = Quillon("verify " + t.setup + " --description " + t.description + " --source " + t.dir.path());
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+}
+
+// --json gives one JSON object that a script can read.
+TEST(QuillonRelease, ListAndVerifySpeakJson) {
+    Tree t;
+    WriteFileText(t.description,
+                  "version 1.2.1.31\nlanguage 0x0407\n"
+                  "file src/readme.txt \"Liesmich \xC3\xBC.txt\"\n"
+                  "file src/plmr.dll plmr.dll shared version=1.2.1.28\n");
+    ASSERT_EQ(Quillon("build " + t.Common() + " --volume-size 40000").exitCode, 0);
+    // A small script reads the JSON and prints what a release script would
+    // take from it.
+    auto read = [&t](const std::string& command, const std::string& expression) {
+        WriteFileText(t.dir / "read.py", "import json, sys\nd = json.load(open(sys.argv[1]))\nprint(" + expression + ")\n");
+        // The questions and notes on stderr stay out of the JSON on stdout.
+        const ToolRun made =
+            zvtest::RunTool("(" + std::string(QUILLON_EXE) + " " + command + " > " + (t.dir / "out.json") + " 2>/dev/null)");
+        const ToolRun read = zvtest::RunTool("python3 " + (t.dir / "read.py") + " " + (t.dir / "out.json"));
+        return ToolRun{made.exitCode, read.exitCode == 0 ? read.out : made.out + read.out};
+    };
+    ToolRun run = read("list " + t.setup + " --json",
+                       "d['language'], d['languageName'], d['version']['parts'], "
+                       "[(e['name'], e['flags'], e['version'] and e['version']['parts'], "
+                       "[p['volume'] for p in e['pieces']]) for e in d['entries']]");
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(run.out,
+              "1031 German (Germany) 1.2.1.31 [('plmr.dll', ['shared'], '1.2.1.28', [1, 2]), "
+              "('Liesmich \xC3\xBC.txt', [], None, [2])]\n");
+
+    std::remove((t.out + "/SETUP002").c_str());
+    run = read("verify " + t.setup + " --json", "d['sound'], d['bad'], [(m['name'], m['ok'], m['problem'] is None) "
+                                                "for m in d['members']]");
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_EQ(run.out, "False 2 [('plmr.dll', False, False), ('Liesmich \xC3\xBC.txt', False, False)]\n");
+}
+
+// On a terminal, verify and extract show a bar with the member being worked
+// on, within the terminal's width.
+TEST(QuillonRelease, VerifyAndExtractShowProgressWithTheMember) {
+    Tree t;
+    WriteFileBytes(t.dir / "src/big.bin", zvtest::SampleText(3000000, 41));
+    WriteFileText(t.description, "version 1.2.1.31\nlanguage 0x0409\nfile src/big.bin \"data\\big.bin\"\n"
+                                 "file src/readme.txt readme.txt\n");
+    ASSERT_EQ(Quillon("build " + t.Common()).exitCode, 0);
+    for (const std::string& command : {"verify " + t.setup, "extract " + t.setup + " " + (t.dir / "x")}) {
+        const ToolRun run = zvtest::RunTool("stty cols 45 2>/dev/null; script -qec \"stty cols 45; " +
+                                            std::string(QUILLON_EXE) + " " + command + "\" /dev/null");
+        ASSERT_EQ(run.exitCode, 0) << run.out;
+        const std::string label = command.substr(0, command.find(' ')) == "verify" ? "verifying [" : "extracting [";
+        EXPECT_NE(run.out.find(label), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("% data\\big.bin"), std::string::npos) << run.out;
+        // Every drawing of the bar, between carriage returns, fits 44 columns.
+        size_t drawn = 0;
+        for (size_t at = run.out.find('\r'); at != std::string::npos;) {
+            const size_t next = run.out.find_first_of("\r\n", at + 1);
+            const std::string piece = run.out.substr(at + 1, next == std::string::npos ? std::string::npos : next - at - 1);
+            if (piece.find('[') != std::string::npos) {
+                ++drawn;
+                EXPECT_LT(piece.size(), 45u) << piece;
+            }
+            at = next == std::string::npos ? next : run.out.find('\r', next);
+        }
+        EXPECT_GT(drawn, 2u) << run.out;
+    }
+}
