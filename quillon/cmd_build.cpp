@@ -22,6 +22,7 @@
 #include "quillon/package_layout.h"
 #include "quillon/package_writer.h"
 #include "quillon/progress.h"
+#include "quillon/signing.h"
 
 namespace quillon {
 namespace {
@@ -44,23 +45,45 @@ const char kBuildHelp[] =
     "                       updater looks for, so rename them together.\n"
     "  --jobs N             members compressed at the same time (default: one\n"
     "                       per processor)\n"
+    "  --sign-cert FILE     sign volume 1 after stamping, with osslsigncode, with\n"
+    "  --sign-key FILE      this certificate (chain) and private key; the\n"
+    "                       signature is checked with osslsigncode verify, and\n"
+    "                       room for it is kept within --volume-size\n"
+    "  --sign-pass TEXT     the key's password (or --sign-pass-file FILE)\n"
+    "  --timestamp URL      have the signature time-stamped by this server\n"
+    "  --strip-signature    take the signature out of a signed updater before\n"
+    "                       stamping (otherwise a signed updater is refused:\n"
+    "                       stamping would break its signature)\n"
     "\n"
     "The table lists the shared files first, then the product files, then the\n"
     "ignored ones, each group in the order of the description: the order in\n"
     "which the updater reads them, so that it asks for the disks in turn.\n"
     "\n"
-    "Exits with 1 when the description, a source or the updater is not usable\n"
-    "(every problem is listed), 2 for a wrong command line.\n";
+    "Everything that can be checked is checked before packing, and every\n"
+    "problem found is listed. Two builds into one output at once each put their\n"
+    "whole package in place, one after the other.\n"
+    "\n"
+    "Exits with 0 when the package is in place, 1 when the description, a\n"
+    "source, the updater, the output or signing is not usable (nothing is then\n"
+    "written), 2 for a wrong command line.\n";
 
 const char kBuildUsage[] =
     "usage: quillon build DESCRIPTION --updater FILE --output FILE\n"
-    "                     [--volume-size BYTES] [--jobs N]\n";
+    "                     [--volume-size BYTES] [--jobs N] [--strip-signature]\n"
+    "                     [--sign-cert FILE --sign-key FILE [--sign-pass TEXT |\n"
+    "                      --sign-pass-file FILE] [--timestamp URL]]\n";
 
 const std::vector<OptionSpec> kBuildOptions = {
     {"--updater", true},
     {"--output", true},
     {"--volume-size", true},
     {"--jobs", true},
+    {"--sign-cert", true},
+    {"--sign-key", true},
+    {"--sign-pass", true},
+    {"--sign-pass-file", true},
+    {"--timestamp", true},
+    {"--strip-signature", false},
 };
 
 struct BuildArguments {
@@ -69,6 +92,8 @@ struct BuildArguments {
     std::string output;
     uint64_t volumeSize = 0;
     unsigned jobs = 0;
+    SignOptions sign;
+    bool stripSignature = false;
 };
 
 bool ParseSize(const std::string& text, uint64_t* size) {
@@ -115,6 +140,20 @@ int ParseBuildArguments(int argc, char** argv, BuildArguments* args) {
         } else {
             args->jobs = static_cast<unsigned>(jobs);
         }
+    }
+    args->sign.certs = parsed.Value("--sign-cert");
+    args->sign.key = parsed.Value("--sign-key");
+    args->sign.pass = parsed.Value("--sign-pass");
+    args->sign.passFile = parsed.Value("--sign-pass-file");
+    args->sign.timestamp = parsed.Value("--timestamp");
+    args->stripSignature = parsed.Has("--strip-signature");
+    if (!args->sign.enabled()) {
+        for (const char* option : {"--sign-pass", "--sign-pass-file", "--timestamp"}) {
+            if (parsed.Has(option)) errors.push_back(std::string(option) + " is for signing: give --sign-cert and --sign-key");
+        }
+    }
+    if (parsed.Has("--sign-pass") && parsed.Has("--sign-pass-file")) {
+        errors.push_back("--sign-pass and --sign-pass-file are two ways to give the password; give one");
     }
     if (!errors.empty()) return FailUsage("build", errors, kBuildUsage);
     if (args->jobs == 0) args->jobs = std::max(1u, std::thread::hardware_concurrency());
@@ -181,8 +220,10 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& inpu
     }
 }
 
-// The unstamped updater: exactly one header block, with entryCount 0.
-bool LoadUpdaterImage(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
+// The unstamped updater: exactly one header block, with entryCount 0, and no
+// signature (stamping would break it), unless `stripSignature` says to take
+// the signature out first.
+bool LoadUpdaterImage(const std::string& path, bool stripSignature, std::vector<uint8_t>* image, std::string* error) {
     std::string why;
     if (!ReadWholeFile(path, image, &why)) {
         *error = path + ": cannot read: " + why;
@@ -204,6 +245,21 @@ bool LoadUpdaterImage(const std::string& path, std::vector<uint8_t>* image, std:
         *error = path + ": already stamped with a package of " + std::to_string(header.entryCount) +
                  " entries; give the updater as it leaves the compiler";
         return false;
+    }
+    uint32_t offset = 0;
+    uint32_t size = 0;
+    if (FindPeSignature(*image, &offset, &size) == PeSignature::Signed) {
+        if (!stripSignature) {
+            *error = path + ": it is signed, and stamping the package into it would break the signature; give it "
+                            "unsigned, or add --strip-signature to take the signature out first (and sign the "
+                            "package with --sign-cert)";
+            return false;
+        }
+        std::string why;
+        if (!RemovePeSignature(image, &why)) {
+            *error = path + ": " + why;
+            return false;
+        }
     }
     return true;
 }
@@ -270,7 +326,7 @@ int RunBuild(int argc, char** argv) {
     }
 
     std::vector<uint8_t> image;
-    const bool haveImage = LoadUpdaterImage(args.updater, &image, &error);
+    const bool haveImage = LoadUpdaterImage(args.updater, args.stripSignature, &image, &error);
     if (!haveImage) problems.Add(error);
 
     // Sources and versions.
@@ -317,7 +373,22 @@ int RunBuild(int argc, char** argv) {
                          " bytes");
         }
     }
+    if (args.sign.enabled()) {
+        for (const std::string& p : SigningProblems(args.sign)) problems.Add(p);
+    }
     if (!problems.empty()) return problems.Fail();
+
+    // Room for the signature on volume 1: what signing the updater alone
+    // adds, and some more for a time stamp's reply, which varies.
+    uint64_t signatureReserve = 0;
+    if (args.sign.enabled() && args.volumeSize != 0) {
+        uint64_t growth = 0;
+        if (!MeasureSignature(args.sign, image, args.output, &growth, &error)) {
+            problems.Add(args.sign.certs + ": " + error);
+            return problems.Fail();
+        }
+        signatureReserve = growth + 1024;
+    }
 
     // Compression.
     const auto start = std::chrono::steady_clock::now();
@@ -366,7 +437,7 @@ int RunBuild(int argc, char** argv) {
         streams.push_back(&packed[k].stream);
     }
     PackageLayout layout;
-    if (!LayOutPackage(image.size(), streamSizes, args.volumeSize, &entries, &layout, &error)) {
+    if (!LayOutPackage(image.size(), streamSizes, args.volumeSize, &entries, &layout, &error, signatureReserve)) {
         return Fail(EXIT_FAILED, "%s; nothing written", error.c_str());
     }
     std::vector<uint8_t> table;
@@ -392,10 +463,26 @@ int RunBuild(int argc, char** argv) {
         std::fprintf(stderr, "quillon: another build is putting its package in place of %s; waiting for it\n",
                      output.c_str());
     };
+    if (args.sign.enabled()) {
+        const uint64_t limit = args.volumeSize;
+        const SignOptions sign = args.sign;
+        report.finishFirstVolume = [sign, limit](const std::string& path, std::string* why) {
+            if (!SignFile(sign, path, why)) return false;
+            std::error_code ec;
+            const uint64_t size = std::filesystem::file_size(path, ec);
+            if (limit != 0 && size > limit) {
+                *why = "signed, volume 1 is " + std::to_string(size) + " bytes, more than --volume-size " +
+                       std::to_string(limit) + "; the signature grew past the room kept for it";
+                return false;
+            }
+            return true;
+        };
+    }
     if (!WritePackage(args.output, image, table, entries, streams, layout, &report, &error)) {
         return Fail(EXIT_FAILED, "%s; nothing written", error.c_str());
     }
     PrintSummary(entries, shownNames, packed, order, layout, report.written, seconds);
+    if (args.sign.enabled()) std::printf("volume 1 signed, and the signature checked with osslsigncode verify\n");
     if (!report.removedStale.empty()) {
         std::fprintf(stderr, "quillon: note: removed %zu volume%s left from an earlier, longer package:",
                      report.removedStale.size(), report.removedStale.size() == 1 ? "" : "s");

@@ -65,6 +65,10 @@ public:
     // deals with volumes of an earlier, longer package of the same name.
     bool Commit(PackageWriteReport* report) {
         if (!Close()) return false;
+        if (report->finishFirstVolume && !temporaries_.empty()) {
+            std::string why;
+            if (!report->finishFirstVolume(temporaries_.front(), &why)) return Failed(finals_.front() + ": " + why);
+        }
         OutputLock lock;
         std::string why;
         if (!lock.Acquire(first_, report->waiting, &why)) return Failed(why);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,10 @@ struct PackageWriteReport {
     // Called once when another build holds the output's lock and this one
     // waits for it (nullptr: nothing is said).
     void (*waiting)(const std::string& outputPath) = nullptr;
+    // Called with volume 1's temporary file once every volume is written,
+    // before any is put in place (to sign it); false with *error stops the
+    // build with nothing put in place.
+    std::function<bool(const std::string& firstVolume, std::string* error)> finishFirstVolume;
     std::vector<std::string> written;       // the volume files, in order
     std::vector<std::string> removedStale;  // volumes of an earlier build beyond the last, removed
     std::vector<std::string> keptStale;     // files of such a volume's name that are not volumes

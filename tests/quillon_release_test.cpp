@@ -13,6 +13,7 @@
 #include "quillon/terminal_ui.h"
 #include "string_ids.h"
 #include "tests/support/fixture_package.h"
+#include "tests/support/pe_builder.h"
 #include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
@@ -452,4 +453,109 @@ TEST(QuillonRelease, VerifyAndExtractShowProgressWithTheMember) {
         }
         EXPECT_GT(drawn, 2u) << run.out;
     }
+}
+
+namespace {
+
+bool CanSign() {
+    return zvtest::RunTool("osslsigncode --version").exitCode == 0 && zvtest::RunTool("openssl version").exitCode == 0;
+}
+
+// A self-signed code-signing certificate and its key.
+bool MakeCertificate(const std::string& dir, const std::string& pass) {
+    const std::string passArgs = pass.empty() ? " -nodes" : " -passout pass:" + pass;
+    return zvtest::RunTool("openssl req -x509 -newkey rsa:2048 -sha256 -days 30 -subj /CN=Zarvel-Test" + passArgs +
+                           " -addext extendedKeyUsage=codeSigning -keyout " + dir + "/key.pem -out " + dir +
+                           "/cert.pem")
+               .exitCode == 0;
+}
+
+// An unsigned updater that Windows would load: a PE image with the package
+// header block behind its sections.
+std::vector<uint8_t> PeUpdater() {
+    std::vector<uint8_t> pe = zvtest::BuildVersionedExecutable(
+        zvtest::ExeFormat::Pe32, zvtest::ProductVersionInfo(zv::MakeVersion(1, 2, 1, 31), 0x409, "zvupdate.exe"));
+    const std::vector<uint8_t> blank = zvtest::BlankUpdaterImage(64, 16);
+    pe.insert(pe.end(), blank.begin() + 16, blank.begin() + 48);
+    pe.resize(pe.size() + 4000, 0);
+    return pe;
+}
+
+}  // namespace
+
+TEST(QuillonRelease, SignsVolumeOneWithinTheVolumeSizeAndItStillReadsBack) {
+    if (!CanSign()) GTEST_SKIP() << "osslsigncode or openssl is not installed: signing is not tested";
+    Tree t;
+    ASSERT_TRUE(MakeCertificate(t.dir.path(), "secret"));
+    WriteFileBytes(t.updater, PeUpdater());
+    const std::string sign = " --sign-cert " + (t.dir / "cert.pem") + " --sign-key " + (t.dir / "key.pem");
+    ToolRun run = Quillon("build " + t.Common() + sign + " --sign-pass secret --volume-size 40000");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_NE(run.out.find("volume 1 signed"), std::string::npos) << run.out;
+    const std::vector<uint8_t> first = ReadFileBytes(t.setup);
+    EXPECT_LE(first.size(), 40000u);
+    EXPECT_GT(first.size(), 30000u) << "volume 1 holds data up to the room kept for the signature";
+    const ToolRun verified =
+        zvtest::RunTool("osslsigncode verify -CAfile " + (t.dir / "cert.pem") + " -in " + t.setup);
+    EXPECT_EQ(verified.exitCode, 0) << verified.out;
+
+    // The package reads back through the updater's own code.
+    run = Quillon("verify " + t.setup + " --description " + t.description);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    run = Quillon("extract " + t.setup + " " + (t.dir / "x"));
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    EXPECT_EQ(ReadFileBytes(t.dir / "x/plmr.dll"), ReadFileBytes(t.dir / "src/plmr.dll"));
+
+    // A wrong password: nothing is put in place.
+    std::filesystem::remove_all(t.out);
+    zvtest::MakeDirs(t.out);
+    run = Quillon("build " + t.Common() + sign + " --sign-pass wrong");
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("osslsigncode sign failed"), std::string::npos) << run.out;
+    EXPECT_TRUE(t.OutFiles().empty());
+}
+
+TEST(QuillonRelease, ASignedUpdaterIsRefusedOrItsSignatureTakenOutWhenAsked) {
+    if (!CanSign()) GTEST_SKIP() << "osslsigncode or openssl is not installed: signing is not tested";
+    Tree t;
+    ASSERT_TRUE(MakeCertificate(t.dir.path(), ""));
+    const std::vector<uint8_t> unsigned_ = PeUpdater();
+    WriteFileBytes(t.dir / "plain.exe", unsigned_);
+    std::filesystem::remove(t.updater);  // osslsigncode writes no file over another
+    ASSERT_EQ(zvtest::RunTool("osslsigncode sign -certs " + (t.dir / "cert.pem") + " -key " + (t.dir / "key.pem") +
+                              " -in " + (t.dir / "plain.exe") + " -out " + t.updater)
+                  .exitCode,
+              0);
+    ToolRun run = Quillon("build " + t.Common());
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("it is signed, and stamping the package into it would break the signature"),
+              std::string::npos)
+        << run.out;
+    EXPECT_TRUE(t.OutFiles().empty());
+
+    run = Quillon("build " + t.Common() + " --strip-signature");
+    ASSERT_EQ(run.exitCode, 0) << run.out;
+    // The updater's image in the output is the unsigned one, stamped.
+    const std::vector<uint8_t> out = ReadFileBytes(t.setup);
+    ASSERT_GT(out.size(), unsigned_.size());
+    size_t differing = 0;
+    for (size_t k = 0; k < unsigned_.size(); ++k) differing += out[k] != unsigned_[k];
+    EXPECT_LE(differing, 32u) << "more than the header block changed";
+    EXPECT_EQ(Quillon("verify " + t.setup).exitCode, 0);
+}
+
+TEST(QuillonRelease, SigningProblemsAreFoundBeforePacking) {
+    Tree t;
+    ToolRun run = Quillon("build " + t.Common() + " --sign-cert " + (t.dir / "none.pem"));
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("--sign-cert needs --sign-key"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("none.pem: no such file"), std::string::npos) << run.out;
+    // Without the tool, signing cannot be done, and it is said so.
+    run = zvtest::RunTool("QUILLON_OSSLSIGNCODE=/nonexistent/osslsigncode " + std::string(QUILLON_EXE) + " build " +
+                          t.Common() + " --sign-cert " + t.description + " --sign-key " + t.description);
+    EXPECT_EQ(run.exitCode, 1) << run.out;
+    EXPECT_NE(run.out.find("signing needs osslsigncode"), std::string::npos) << run.out;
+    run = Quillon("build " + t.Common() + " --timestamp http://ts.example");
+    EXPECT_EQ(run.exitCode, 2) << run.out;
+    EXPECT_NE(run.out.find("--timestamp is for signing"), std::string::npos) << run.out;
 }
