@@ -17,6 +17,7 @@
 #                this build's updater
 #   volumes      the package cut into volumes: all beside the updater, no
 #                disk prompt; one missing, the prompt for it alone
+#   signed       the package signed with osslsigncode: it verifies, and updates
 # After every stopped transfer each file is wholly old or wholly new.
 #
 # usage: test_update_scenarios.sh HOST_BUILD_DIR WINDOWS_BUILD_DIR [SCENARIO...]
@@ -502,7 +503,37 @@ scenario_volumes() {
     rm -f "$c"/update/zvupdate[0-9][0-9][0-9]
 }
 
-ALL_SCENARIOS="packer volumes happy not_installed refusals halt escape close protected"
+# The package signed after stamping: osslsigncode verify accepts volume 1,
+# and the signed updater updates as the unsigned one does.
+scenario_signed() {
+    local quillon=$HOST_BUILD/quillon/quillon dir=$ZV_TMP/signed c
+    if ! command -v osslsigncode >/dev/null || ! command -v openssl >/dev/null; then
+        zv_log "signed: skipped, osslsigncode or openssl is not installed"
+        return 0
+    fi
+    c=$(zv_drive_c)
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    openssl req -x509 -newkey rsa:2048 -sha256 -days 30 -subj /CN=Zarvel-Test -nodes \
+        -addext extendedKeyUsage=codeSigning -keyout "$dir/key.pem" -out "$dir/cert.pem" >/dev/null 2>&1 ||
+        { zv_log "  openssl could not make a certificate"; return 1; }
+    (cd "$ZV_PRODUCT_DIR" && "$quillon" build package.txt --updater "$WINDOWS_BUILD/shell/zvupdate.exe" \
+        --output "$dir/zvupdate.exe" --sign-cert "$dir/cert.pem" --sign-key "$dir/key.pem" >"$dir/build.log") ||
+        { cat "$dir/build.log" >&2; return 1; }
+    zv_check "signed: osslsigncode verify accepts volume 1" \
+        osslsigncode verify -CAfile "$dir/cert.pem" -in "$dir/zvupdate.exe"
+    zv_check "signed: quillon verify finds every member sound" \
+        equals "$("$quillon" verify "$dir/zvupdate.exe" | tail -n 1)" "$dir/zvupdate.exe: all 20 members sound"
+    zv_product_install 2
+    cp "$dir/zvupdate.exe" "$c/update/zvupdate.exe"
+    to_transfer signed || return 1
+    wait_for signed '^page 404 item 101 ' 60 || return 1
+    zv_check "signed: no question is asked" lacks_line signed '^message '
+    finish_run signed 404
+    zv_check "signed: every file is new" all_files_are new
+}
+
+ALL_SCENARIOS="packer volumes signed happy not_installed refusals halt escape close protected"
 zv_start_xvfb 1024 768
 zv_make_prefix
 zv_log "prefix made after ${SECONDS} s"
