@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "package/member_name.h"
 #include "quillon/description.h"
 
 namespace {
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(description.language <= 0xFFFF);
     std::set<std::string> names;
     for (const quillon::MemberDescription& m : description.members) {
-        Check(quillon::CheckMemberName(m.name) == nullptr);
+        Check(zv::CheckMemberName(m.storedName.c_str()) == zv::MemberNameProblem::None);
         Check(names.insert(LowerAz(m.name)).second);
         Check(!m.source.empty());
         const bool hasRoom = (m.flags & zv::ENTRY_HAS_VERSION) != 0;

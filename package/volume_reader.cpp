@@ -74,6 +74,26 @@ Outcome OpenVolume(VolumeReader* r) {
     return Outcome::Done;
 }
 
+// Opens the current volume without asking when it is already beside the
+// program, as it is when every volume was copied into one folder or onto one
+// disc: its file opens and, for a continuation volume, starts with its
+// number. Nothing is told to the user; otherwise no file is left open and
+// the disk prompt follows.
+bool OpenVolumeAtHand(VolumeReader* r) {
+    Platform& os = *r->run->os;
+    r->file = os.Open(r->volumePath, OpenMode::Read);
+    if (r->file == kNoFile) return false;
+    if (r->volume == 1) return true;  // the program file itself
+    uint8_t number[2] = {};
+    if (os.Seek(r->file, 0, SeekOrigin::Begin) != kFileError && os.Read(r->file, number, 2) == 2 &&
+        LoadU16LE(number) == r->volume) {
+        return true;
+    }
+    os.Close(r->file);
+    r->file = kNoFile;
+    return false;
+}
+
 }  // namespace
 
 bool VolumeFilePath(const char* programPath, uint32_t volume, char* path, int size) {
@@ -149,7 +169,14 @@ int32_t RefillPackageBuffer(VolumeReader* r) {
             // Every volume's name comes from the program's path, not from the
             // name of the volume before it.
             VolumeFilePath(r->run->programPath, r->volume, r->volumePath, sizeof r->volumePath);
-            if (!AskForDisk(r)) return READ_FAILED;
+            if (OpenVolumeAtHand(r)) {
+                if (SeekVolume(r, r->pieceOffset) == Outcome::GaveUp) {
+                    CloseVolumeReader(r);
+                    return READ_FAILED;
+                }
+            } else if (!AskForDisk(r)) {
+                return READ_FAILED;
+            }
         } else if (r->file != kNoFile) {
             if (SeekVolume(r, r->pieceOffset) == Outcome::GaveUp) return READ_FAILED;
         }

@@ -5,11 +5,14 @@
 // name is the program's path with the extension replaced by n written with at
 // least three digits (SETUP.EXE: SETUP002, SETUP003, ...) and whose first two
 // bytes hold n (u16, little-endian). A piece on another volume than the open
-// one brings the disk prompt, then the volume is opened and its number checked;
-// a file too short to hold a number is the wrong disk, and the prompt comes
-// again. Volume 1, the program file itself, starts with the executable
-// signature instead: going back to it, the prompt still comes, but the file is
-// taken as it is.
+// one needs that volume. When its file is already beside the program and
+// starts with the right number (every volume copied into one folder or onto
+// one disc), it is opened at once. Otherwise the disk prompt comes, then the
+// volume is opened and its number checked; a file too short to hold a number
+// is the wrong disk, and the prompt comes again. Volume 1, the program file
+// itself, starts with the executable signature instead: going back to it, it
+// is opened at once when its file is there, and otherwise the prompt comes and
+// the file is then taken as it is.
 //
 // Lifecycle, for one transfer:
 //   StartVolumeReader        volume 1 opened, the caller's input buffer taken

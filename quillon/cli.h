@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace quillon {
@@ -27,6 +28,39 @@ const std::vector<Command>& Commands();
 
 // True when argv holds "--help" or "-h".
 bool WantsHelp(int argc, char** argv);
+
+// An option a command takes: "--name VALUE" or "--name=VALUE" when it takes
+// a value, "--name" alone otherwise.
+struct OptionSpec {
+    const char* name;  // with its dashes: "--output"
+    bool takesValue;
+};
+
+// A command line split into options and other arguments.
+struct ParsedArguments {
+    std::vector<std::pair<std::string, std::string>> options;  // name, value ("" for a switch)
+    std::vector<std::string> positionals;                     // in order
+
+    bool Has(const std::string& name) const;
+    // The value of option `name`, or `fallback` when it was not given.
+    std::string Value(const std::string& name, const std::string& fallback = "") const;
+};
+
+// Splits argv[1..] by `specs`. Every problem is listed in *errors, each naming
+// the argument at fault: an unknown option (with the option likely meant), a
+// missing value, a value given to a switch, an option given twice, more than
+// `maxPositionals` other arguments. "--" ends the options. Options are
+// lower-case; a wrong case is said so.
+bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs, size_t maxPositionals,
+                    ParsedArguments* parsed, std::vector<std::string>* errors);
+
+// "unknown option 'NAME'" with the option of `specs` likely meant, if any.
+std::string UnknownOption(const std::string& name, const std::vector<OptionSpec>& specs);
+
+// Prints each problem of a command line as "quillon NAME: problem", then
+// `usage` (the command's first usage lines) and a pointer to its help, and
+// returns EXIT_USAGE.
+int FailUsage(const char* command, const std::vector<std::string>& errors, const char* usage);
 
 // Prints "quillon: " and the message to stderr; returns `code`.
 int Fail(int code, const char* format, ...);

@@ -18,9 +18,11 @@
 #include "quillon/description.h"
 #include "quillon/host_paths.h"
 #include "quillon/member_packer.h"
+#include "quillon/member_sources.h"
 #include "quillon/package_layout.h"
 #include "quillon/package_writer.h"
 #include "quillon/progress.h"
+#include "quillon/signing.h"
 
 namespace quillon {
 namespace {
@@ -43,13 +45,46 @@ const char kBuildHelp[] =
     "                       updater looks for, so rename them together.\n"
     "  --jobs N             members compressed at the same time (default: one\n"
     "                       per processor)\n"
+    "  --sign-cert FILE     sign volume 1 after stamping, with osslsigncode, with\n"
+    "  --sign-key FILE      this certificate (chain) and private key; the\n"
+    "                       signature is checked with osslsigncode verify, and\n"
+    "                       room for it is kept within --volume-size\n"
+    "  --sign-pass TEXT     the key's password (or --sign-pass-file FILE)\n"
+    "  --timestamp URL      have the signature time-stamped by this server\n"
+    "  --strip-signature    take the signature out of a signed updater before\n"
+    "                       stamping (otherwise a signed updater is refused:\n"
+    "                       stamping would break its signature)\n"
     "\n"
     "The table lists the shared files first, then the product files, then the\n"
     "ignored ones, each group in the order of the description: the order in\n"
     "which the updater reads them, so that it asks for the disks in turn.\n"
     "\n"
-    "Exits with 1 when the description, a source or the updater is not usable\n"
-    "(every problem is listed), 2 for a wrong command line.\n";
+    "Everything that can be checked is checked before packing, and every\n"
+    "problem found is listed. Two builds into one output at once each put their\n"
+    "whole package in place, one after the other.\n"
+    "\n"
+    "Exits with 0 when the package is in place, 1 when the description, a\n"
+    "source, the updater, the output or signing is not usable (nothing is then\n"
+    "written), 2 for a wrong command line.\n";
+
+const char kBuildUsage[] =
+    "usage: quillon build DESCRIPTION --updater FILE --output FILE\n"
+    "                     [--volume-size BYTES] [--jobs N] [--strip-signature]\n"
+    "                     [--sign-cert FILE --sign-key FILE [--sign-pass TEXT |\n"
+    "                      --sign-pass-file FILE] [--timestamp URL]]\n";
+
+const std::vector<OptionSpec> kBuildOptions = {
+    {"--updater", true},
+    {"--output", true},
+    {"--volume-size", true},
+    {"--jobs", true},
+    {"--sign-cert", true},
+    {"--sign-key", true},
+    {"--sign-pass", true},
+    {"--sign-pass-file", true},
+    {"--timestamp", true},
+    {"--strip-signature", false},
+};
 
 struct BuildArguments {
     std::string description;
@@ -57,12 +92,14 @@ struct BuildArguments {
     std::string output;
     uint64_t volumeSize = 0;
     unsigned jobs = 0;
+    SignOptions sign;
+    bool stripSignature = false;
 };
 
-bool ParseSize(const char* text, uint64_t* size) {
+bool ParseSize(const std::string& text, uint64_t* size) {
     char* end = nullptr;
-    if (*text < '0' || *text > '9') return false;
-    unsigned long long value = std::strtoull(text, &end, 10);
+    if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+    unsigned long long value = std::strtoull(text.c_str(), &end, 10);
     if (*end == 'K' || *end == 'k') {
         value *= 1024;
         ++end;
@@ -75,38 +112,50 @@ bool ParseSize(const char* text, uint64_t* size) {
     return true;
 }
 
-int ParseArguments(int argc, char** argv, BuildArguments* args) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (a == "--updater" && hasValue && args->updater.empty()) {
-            args->updater = argv[++i];
-        } else if (a == "--output" && hasValue && args->output.empty()) {
-            args->output = argv[++i];
-        } else if (a == "--volume-size" && hasValue) {
-            if (!ParseSize(argv[++i], &args->volumeSize)) {
-                return Fail(EXIT_USAGE, "--volume-size: '%s' is not a size of 1 to %" PRIu64 " bytes", argv[i],
-                            kMaxVolumeSize);
-            }
-        } else if (a == "--jobs" && hasValue) {
-            const char* text = argv[++i];
-            char* end = nullptr;
-            const unsigned long jobs = std::strtoul(text, &end, 10);
-            if (*text < '0' || *text > '9' || *end != '\0' || jobs == 0 || jobs > 64) {
-                return Fail(EXIT_USAGE, "--jobs: '%s' is not a number of 1 to 64", text);
-            }
-            args->jobs = static_cast<unsigned>(jobs);
-        } else if (a[0] != '-' && args->description.empty()) {
-            args->description = a;
-        } else {
-            std::fputs(kBuildHelp, stderr);
-            return EXIT_USAGE;
-        }
-    }
-    if (args->description.empty() || args->updater.empty() || args->output.empty()) {
+// Every problem of the command line, each naming its argument.
+int ParseBuildArguments(int argc, char** argv, BuildArguments* args) {
+    if (argc == 1) {
         std::fputs(kBuildHelp, stderr);
         return EXIT_USAGE;
     }
+    ParsedArguments parsed;
+    std::vector<std::string> errors;
+    ParseArguments(argc, argv, kBuildOptions, 1, &parsed, &errors);
+    if (parsed.positionals.empty()) errors.push_back("the DESCRIPTION file is missing");
+    if (!parsed.Has("--updater")) errors.push_back("--updater FILE is missing");
+    if (!parsed.Has("--output")) errors.push_back("--output FILE is missing");
+    if (!parsed.positionals.empty()) args->description = parsed.positionals[0];
+    args->updater = parsed.Value("--updater");
+    args->output = parsed.Value("--output");
+    if (parsed.Has("--volume-size") && !ParseSize(parsed.Value("--volume-size"), &args->volumeSize)) {
+        errors.push_back("--volume-size: '" + parsed.Value("--volume-size") + "' is not a size of 1 to " +
+                         std::to_string(kMaxVolumeSize) + " bytes");
+    }
+    if (parsed.Has("--jobs")) {
+        const std::string text = parsed.Value("--jobs");
+        char* end = nullptr;
+        const unsigned long jobs = std::strtoul(text.c_str(), &end, 10);
+        if (text.empty() || text[0] < '0' || text[0] > '9' || *end != '\0' || jobs == 0 || jobs > 64) {
+            errors.push_back("--jobs: '" + text + "' is not a number of 1 to 64");
+        } else {
+            args->jobs = static_cast<unsigned>(jobs);
+        }
+    }
+    args->sign.certs = parsed.Value("--sign-cert");
+    args->sign.key = parsed.Value("--sign-key");
+    args->sign.pass = parsed.Value("--sign-pass");
+    args->sign.passFile = parsed.Value("--sign-pass-file");
+    args->sign.timestamp = parsed.Value("--timestamp");
+    args->stripSignature = parsed.Has("--strip-signature");
+    if (!args->sign.enabled()) {
+        for (const char* option : {"--sign-pass", "--sign-pass-file", "--timestamp"}) {
+            if (parsed.Has(option)) errors.push_back(std::string(option) + " is for signing: give --sign-cert and --sign-key");
+        }
+    }
+    if (parsed.Has("--sign-pass") && parsed.Has("--sign-pass-file")) {
+        errors.push_back("--sign-pass and --sign-pass-file are two ways to give the password; give one");
+    }
+    if (!errors.empty()) return FailUsage("build", errors, kBuildUsage);
     if (args->jobs == 0) args->jobs = std::max(1u, std::thread::hardware_concurrency());
     return EXIT_OK;
 }
@@ -116,8 +165,65 @@ bool SameFile(const std::string& a, const std::string& b) {
     return std::filesystem::equivalent(a, b, ec) && !ec;
 }
 
-// The unstamped updater: exactly one header block, with entryCount 0.
-bool LoadUpdaterImage(const std::string& path, std::vector<uint8_t>* image, std::string* error) {
+// "FILE:LINE: ", or "FILE: " for the file as a whole.
+std::string AtLine(const std::string& file, unsigned line) {
+    return line != 0 ? file + ":" + std::to_string(line) + ": " : file + ": ";
+}
+
+// The problems that keep a build from starting, all told at once.
+class Problems {
+public:
+    void Add(const std::string& problem) { list_.push_back(problem); }
+    bool empty() const { return list_.empty(); }
+    int Fail() const {
+        for (const std::string& p : list_) std::fprintf(stderr, "%s\n", p.c_str());
+        return quillon::Fail(EXIT_FAILED, "%zu problem%s; nothing written", list_.size(), list_.size() == 1 ? "" : "s");
+    }
+
+private:
+    std::vector<std::string> list_;
+};
+
+// The number n >= 2 for which `path` could be volume n of a package (its name
+// ends in digits), or 0.
+uint32_t VolumeNumberOfName(const std::string& path) {
+    const size_t end = path.size();
+    size_t start = end;
+    while (start > 0 && path[start - 1] >= '0' && path[start - 1] <= '9') --start;
+    if (start == end || end - start > 5) return 0;
+    const unsigned long n = std::stoul(path.substr(start));
+    return n >= 2 && n <= 0xFFFF ? static_cast<uint32_t>(n) : 0;
+}
+
+// The output's folder must be there, and neither the output nor any volume
+// beside it may be a file the build reads.
+void CheckOutput(const std::string& output, const std::vector<std::string>& inputs, Problems* problems) {
+    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    std::error_code ec;
+    if (!folder.empty() && !std::filesystem::is_directory(folder, ec)) {
+        problems->Add(output + ": the folder " + folder.string() + " does not exist");
+    } else if (std::filesystem::is_directory(output, ec)) {
+        problems->Add(output + ": is a folder; --output names the file to write");
+    }
+    for (const std::string& input : inputs) {
+        if (input.empty()) continue;
+        if (SameFile(output, input)) {
+            problems->Add(output + ": the output would overwrite " + input + ", which the build reads");
+            continue;
+        }
+        const uint32_t volume = VolumeNumberOfName(input);
+        const std::string volumePath = volume != 0 ? VolumeHostPath(output, volume) : std::string();
+        if (!volumePath.empty() && SameFile(volumePath, input)) {
+            problems->Add(output + ": volume " + std::to_string(volume) + " (" + volumePath + ") would overwrite " +
+                          input + ", which the build reads");
+        }
+    }
+}
+
+// The unstamped updater: exactly one header block, with entryCount 0, and no
+// signature (stamping would break it), unless `stripSignature` says to take
+// the signature out first.
+bool LoadUpdaterImage(const std::string& path, bool stripSignature, std::vector<uint8_t>* image, std::string* error) {
     std::string why;
     if (!ReadWholeFile(path, image, &why)) {
         *error = path + ": cannot read: " + why;
@@ -140,16 +246,27 @@ bool LoadUpdaterImage(const std::string& path, std::vector<uint8_t>* image, std:
                  " entries; give the updater as it leaves the compiler";
         return false;
     }
+    uint32_t offset = 0;
+    uint32_t size = 0;
+    if (FindPeSignature(*image, &offset, &size) == PeSignature::Signed) {
+        if (!stripSignature) {
+            *error = path + ": it is signed, and stamping the package into it would break the signature; give it "
+                            "unsigned, or add --strip-signature to take the signature out first (and sign the "
+                            "package with --sign-cert)";
+            return false;
+        }
+        std::string why;
+        if (!RemovePeSignature(image, &why)) {
+            *error = path + ": " + why;
+            return false;
+        }
+    }
     return true;
 }
 
-std::string SourcePath(const std::string& descriptionPath, const std::string& source) {
-    const std::filesystem::path p(source);
-    if (p.is_absolute()) return source;
-    return (std::filesystem::path(descriptionPath).parent_path() / p).string();
-}
 
-void PrintSummary(const std::vector<zv::EntryDescription>& entries, const std::vector<PackedMember>& packed,
+void PrintSummary(const std::vector<zv::EntryDescription>& entries, const std::vector<std::string>& shownNames,
+                  const std::vector<PackedMember>& packed,
                   const std::vector<size_t>& order, const PackageLayout& layout,
                   const std::vector<std::string>& written, double seconds) {
     uint64_t in = 0;
@@ -164,7 +281,7 @@ void PrintSummary(const std::vector<zv::EntryDescription>& entries, const std::v
             if (!pieces.empty()) pieces += ' ';
             pieces += std::to_string(p.volume) + ":" + std::to_string(p.offset) + "+" + std::to_string(p.length);
         }
-        std::printf("  %-32s %10" PRIu64 " %10zu %6.3f  %s\n", entries[i].name.c_str(), m.sourceSize,
+        std::printf("  %-32s %10" PRIu64 " %10zu %6.3f  %s\n", shownNames[i].c_str(), m.sourceSize,
                     m.stream.size(),
                     m.sourceSize ? static_cast<double>(m.stream.size()) / static_cast<double>(m.sourceSize) : 1.0,
                     pieces.c_str());
@@ -187,62 +304,91 @@ int RunBuild(int argc, char** argv) {
         return EXIT_OK;
     }
     BuildArguments args;
-    if (const int code = ParseArguments(argc, argv, &args); code != EXIT_OK) return code;
+    if (const int code = ParseBuildArguments(argc, argv, &args); code != EXIT_OK) return code;
 
-    // The description, every problem of it at once.
+    // Everything that can be checked before packing is checked, and every
+    // problem found is listed, before anything is compressed or written.
+    Problems problems;
+
     std::vector<uint8_t> text;
     std::string error;
-    if (!ReadWholeFile(args.description, &text, &error)) {
-        return Fail(EXIT_FAILED, "%s: cannot read: %s", args.description.c_str(), error.c_str());
-    }
     PackageDescription description;
-    std::vector<DescriptionError> problems;
-    if (!ParseDescription(std::string(text.begin(), text.end()), &description, &problems)) {
-        for (const DescriptionError& p : problems) {
-            if (p.line != 0) {
-                std::fprintf(stderr, "%s:%u: %s\n", args.description.c_str(), p.line, p.message.c_str());
-            } else {
-                std::fprintf(stderr, "%s: %s\n", args.description.c_str(), p.message.c_str());
-            }
+    bool described = false;
+    if (!ReadWholeFile(args.description, &text, &error)) {
+        problems.Add(args.description + ": cannot read: " + error);
+    } else {
+        std::vector<DescriptionError> found;
+        described = ParseDescription(std::string(text.begin(), text.end()), &description, &found);
+        for (const DescriptionError& p : found) problems.Add(AtLine(args.description, p.line) + p.message);
+        for (const DescriptionError& w : description.warnings) {
+            std::fprintf(stderr, "%swarning: %s\n", AtLine(args.description, w.line).c_str(), w.message.c_str());
         }
-        return Fail(EXIT_FAILED, "%s: %zu problem%s; nothing written", args.description.c_str(), problems.size(),
-                    problems.size() == 1 ? "" : "s");
     }
 
     std::vector<uint8_t> image;
-    if (!LoadUpdaterImage(args.updater, &image, &error)) return Fail(EXIT_FAILED, "%s", error.c_str());
-    if (SameFile(args.updater, args.output)) {
-        return Fail(EXIT_FAILED, "%s: the output would overwrite the updater it is built from", args.output.c_str());
-    }
+    const bool haveImage = LoadUpdaterImage(args.updater, args.stripSignature, &image, &error);
+    if (!haveImage) problems.Add(error);
 
-    // Sources and versions, every problem at once.
+    // Sources and versions.
     std::vector<PackedMember> packed(description.members.size());
-    unsigned bad = 0;
-    for (size_t i = 0; i < description.members.size(); ++i) {
+    for (size_t i = 0; described && i < description.members.size(); ++i) {
         MemberDescription& m = description.members[i];
         PackedMember& p = packed[i];
-        p.sourcePath = SourcePath(args.description, m.source);
+        p.sourcePath = DescribedSourcePath(args.description, m.source);
+        const std::string at = AtLine(args.description, m.line) + p.sourcePath + ": ";
         std::error_code ec;
         const bool regular = std::filesystem::is_regular_file(p.sourcePath, ec);
         p.sourceSize = regular ? std::filesystem::file_size(p.sourcePath, ec) : 0;
         if (!regular || ec) {
-            std::fprintf(stderr, "%s:%u: %s: no such file\n", args.description.c_str(), m.line, p.sourcePath.c_str());
-            ++bad;
+            problems.Add(at + "no such file");
             continue;
         }
         if (p.sourceSize > UINT32_MAX) {
-            std::fprintf(stderr, "%s:%u: %s: larger than a member can be (4 GB - 1 bytes)\n",
-                         args.description.c_str(), m.line, p.sourcePath.c_str());
-            ++bad;
+            problems.Add(at + "larger than a member can be (4 GB - 1 bytes)");
             continue;
         }
         if (m.versionSource == VersionSource::Auto && !ResolveAutoVersion(p.sourcePath, &m.version, &error)) {
-            std::fprintf(stderr, "%s:%u: %s: %s\n", args.description.c_str(), m.line, p.sourcePath.c_str(),
-                         error.c_str());
-            ++bad;
+            problems.Add(at + error);
         }
     }
-    if (bad != 0) return Fail(EXIT_FAILED, "%u member%s cannot be packed; nothing written", bad, bad == 1 ? "" : "s");
+
+    // The output: its folder, and no file the build reads.
+    std::vector<std::string> inputs = {args.description, args.updater};
+    for (const PackedMember& p : packed) inputs.push_back(p.sourcePath);
+    CheckOutput(args.output, inputs, &problems);
+
+    // Volume 1 holds at least the updater and the table with a piece for each
+    // member; the table is known before packing.
+    if (described && haveImage && args.volumeSize != 0) {
+        std::vector<zv::EntryDescription> entries(description.members.size());
+        for (size_t i = 0; i < entries.size(); ++i) {
+            entries[i].name = description.members[i].storedName;
+            entries[i].flags = description.members[i].flags;
+        }
+        const uint64_t table = TableRegionSize(entries);
+        if (image.size() + table >= args.volumeSize) {
+            problems.Add("--volume-size " + std::to_string(args.volumeSize) + ": volume 1 cannot hold the updater (" +
+                         std::to_string(image.size()) + " bytes) and its table (" + std::to_string(table) +
+                         " bytes) with any data; it needs more than " + std::to_string(image.size() + table) +
+                         " bytes");
+        }
+    }
+    if (args.sign.enabled()) {
+        for (const std::string& p : SigningProblems(args.sign)) problems.Add(p);
+    }
+    if (!problems.empty()) return problems.Fail();
+
+    // Room for the signature on volume 1: what signing the updater alone
+    // adds, and some more for a time stamp's reply, which varies.
+    uint64_t signatureReserve = 0;
+    if (args.sign.enabled() && args.volumeSize != 0) {
+        uint64_t growth = 0;
+        if (!MeasureSignature(args.sign, image, args.output, &growth, &error)) {
+            problems.Add(args.sign.certs + ": " + error);
+            return problems.Fail();
+        }
+        signatureReserve = growth + 1024;
+    }
 
     // Compression.
     const auto start = std::chrono::steady_clock::now();
@@ -250,15 +396,17 @@ int RunBuild(int argc, char** argv) {
     for (const PackedMember& p : packed) total += p.sourceSize;
     {
         ProgressBar bar("packing", total);
-        const bool ok = PackMembers(&packed, args.jobs, [&bar](uint64_t done) { bar.Show(done); });
+        const bool ok = PackMembers(&packed, args.jobs, [&bar, &description](uint64_t done, size_t member) {
+            bar.Show(done, member < description.members.size() ? description.members[member].name : std::string());
+        });
         bar.Clear();
         if (!ok) {
             for (size_t i = 0; i < packed.size(); ++i) {
                 if (packed[i].error.empty()) continue;
-                std::fprintf(stderr, "%s:%u: %s: %s\n", args.description.c_str(), description.members[i].line,
-                             packed[i].sourcePath.c_str(), packed[i].error.c_str());
+                problems.Add(AtLine(args.description, description.members[i].line) + packed[i].sourcePath + ": " +
+                             packed[i].error);
             }
-            return Fail(EXIT_FAILED, "members could not be packed; nothing written");
+            return problems.Fail();
         }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -268,12 +416,13 @@ int RunBuild(int argc, char** argv) {
     for (const MemberDescription& m : description.members) flags.push_back(m.flags);
     const std::vector<size_t> order = ReadingOrder(flags);
     std::vector<zv::EntryDescription> entries;
+    std::vector<std::string> shownNames;
     std::vector<uint32_t> streamSizes;
     std::vector<const std::vector<uint8_t>*> streams;
     for (size_t k : order) {
         const MemberDescription& m = description.members[k];
         zv::EntryDescription e;
-        e.name = m.name;
+        e.name = m.storedName;
         e.flags = m.flags;
         const uint64_t kb = (packed[k].sourceSize + 1023) / 1024;
         if (kb > 0xFFFF) {
@@ -283,18 +432,19 @@ int RunBuild(int argc, char** argv) {
         e.sizeKB = static_cast<uint16_t>(kb > 0xFFFF ? 0xFFFF : kb);
         e.version = m.version;
         entries.push_back(e);
+        shownNames.push_back(m.name);
         streamSizes.push_back(static_cast<uint32_t>(packed[k].stream.size()));
         streams.push_back(&packed[k].stream);
     }
     PackageLayout layout;
-    if (!LayOutPackage(image.size(), streamSizes, args.volumeSize, &entries, &layout, &error)) {
-        return Fail(EXIT_FAILED, "%s", error.c_str());
+    if (!LayOutPackage(image.size(), streamSizes, args.volumeSize, &entries, &layout, &error, signatureReserve)) {
+        return Fail(EXIT_FAILED, "%s; nothing written", error.c_str());
     }
     std::vector<uint8_t> table;
     size_t failed = 0;
     const zv::TableBuildError built = zv::BuildPackageTable(entries, layout.tableSize, &table, &failed);
     if (built != zv::TableBuildError::None) {
-        return Fail(EXIT_FAILED, "the file table cannot be built: %s", zv::TableBuildErrorName(built));
+        return Fail(EXIT_FAILED, "the file table cannot be built: %s; nothing written", zv::TableBuildErrorName(built));
     }
     const zv::PackageHeader header{zv::PACKAGE_MARKER,
                                    zv::PACKAGE_KEY,
@@ -305,19 +455,44 @@ int RunBuild(int argc, char** argv) {
                                    description.version,
                                    description.language};
     if (zv::StampPackageHeader(&image, header) != zv::HeaderSearch::Found) {
-        return Fail(EXIT_FAILED, "%s: the header block cannot be stamped", args.updater.c_str());
+        return Fail(EXIT_FAILED, "%s: the header block cannot be stamped; nothing written", args.updater.c_str());
     }
 
-    std::vector<std::string> written;
-    if (!WritePackage(args.output, image, table, entries, streams, layout, &written, &error)) {
+    PackageWriteReport report;
+    report.waiting = [](const std::string& output) {
+        std::fprintf(stderr, "quillon: another build is putting its package in place of %s; waiting for it\n",
+                     output.c_str());
+    };
+    if (args.sign.enabled()) {
+        const uint64_t limit = args.volumeSize;
+        const SignOptions sign = args.sign;
+        report.finishFirstVolume = [sign, limit](const std::string& path, std::string* why) {
+            if (!SignFile(sign, path, why)) return false;
+            std::error_code ec;
+            const uint64_t size = std::filesystem::file_size(path, ec);
+            if (limit != 0 && size > limit) {
+                *why = "signed, volume 1 is " + std::to_string(size) + " bytes, more than --volume-size " +
+                       std::to_string(limit) + "; the signature grew past the room kept for it";
+                return false;
+            }
+            return true;
+        };
+    }
+    if (!WritePackage(args.output, image, table, entries, streams, layout, &report, &error)) {
         return Fail(EXIT_FAILED, "%s; nothing written", error.c_str());
     }
-    PrintSummary(entries, packed, order, layout, written, seconds);
-    const std::string stale = VolumeHostPath(args.output, layout.volumeCount + 1);
-    std::error_code ec;
-    if (!stale.empty() && std::filesystem::exists(stale, ec)) {
-        std::fprintf(stderr, "quillon: note: %s is left from an earlier build and is not part of this package\n",
-                     stale.c_str());
+    PrintSummary(entries, shownNames, packed, order, layout, report.written, seconds);
+    if (args.sign.enabled()) std::printf("volume 1 signed, and the signature checked with osslsigncode verify\n");
+    if (!report.removedStale.empty()) {
+        std::fprintf(stderr, "quillon: note: removed %zu volume%s left from an earlier, longer package:",
+                     report.removedStale.size(), report.removedStale.size() == 1 ? "" : "s");
+        for (const std::string& path : report.removedStale) std::fprintf(stderr, " %s", path.c_str());
+        std::fputc('\n', stderr);
+    }
+    for (const std::string& path : report.keptStale) {
+        std::fprintf(stderr,
+                     "quillon: note: %s has the name of a volume of this package but is not one; it was left alone\n",
+                     path.c_str());
     }
     return EXIT_OK;
 }

@@ -6,11 +6,16 @@
 #include <string>
 #include <system_error>
 
+#include "package/member_name.h"
 #include "quillon/cli.h"
+#include "quillon/code_page.h"
 #include "quillon/commands.h"
 #include "quillon/description.h"
 #include "quillon/host_paths.h"
+#include "quillon/interrupt.h"
+#include "quillon/output_files.h"
 #include "quillon/package_expander.h"
+#include "quillon/progress.h"
 #include "quillon/terminal_ui.h"
 
 namespace quillon {
@@ -27,7 +32,8 @@ const char kExtractHelp[] =
     "are asked on the terminal. When stdin is not a terminal they take their\n"
     "defaults: OK for a disk whose file is there, otherwise Cancel.\n"
     "\n"
-    "A member that cannot be written whole is not left behind. Exits with 0\n"
+    "A progress bar shows on a terminal. A member that cannot be written\n"
+    "whole, or whose writing is interrupted, is not left behind. Exits with 0\n"
     "when every member was written, 1 when one was not or FILE is not a\n"
     "stamped updater, 2 for a wrong command line.\n";
 
@@ -53,37 +59,61 @@ int RunExtract(int argc, char** argv) {
     ui.WatchReader(&expander.reader(), &os);
 
     const zv::PackageTable& table = expander.file().table;
+    uint64_t total = 0;
+    zv::PackageEntry sized = zv::FirstPackageEntry(table);
+    for (unsigned i = 0; i < table.entryCount; ++i, sized = zv::NextPackageEntry(sized)) {
+        total += static_cast<uint64_t>(zv::EntrySizeKB(sized)) * 1024;
+    }
+    ProgressBar bar("extracting", total);
+    uint64_t expanded = 0;
     unsigned bad = 0;
     zv::PackageEntry entry = zv::FirstPackageEntry(table);
     for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
         const std::string name = zv::EntryName(entry);
         // A name from a package is outside input: it must stay under DIR.
-        if (const char* why = CheckMemberName(name)) {
+        const zv::MemberNameProblem nameProblem = zv::CheckMemberName(name.c_str());
+        if (nameProblem != zv::MemberNameProblem::None) {
             ++bad;
-            std::printf("  BAD   %-32s not written: %s\n", name.c_str(), why);
+            std::printf("  BAD   %-32s not written: %s\n", name.c_str(), zv::MemberNameProblemName(nameProblem));
             continue;
         }
-        const std::string target = MemberHostPath(dir, name);
+        const std::string target =
+            MemberHostPath(dir, HostMemberName(name.c_str(), expander.file().header.language));
         std::error_code ec;
         std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ec);
-        std::FILE* out = std::fopen(target.c_str(), "wb");
+        // Written under a temporary name and put in place once whole, so that
+        // an interrupt never leaves a partial member file.
+        std::string temporary;
+        std::FILE* out = CreateTemporaryFile(target, &temporary, &error);
         if (out == nullptr) {
             ++bad;
             std::printf("  BAD   %-32s cannot create %s\n", name.c_str(), target.c_str());
             continue;
         }
-        const MemberWriter writer = [out](const uint8_t* bytes, uint32_t count) {
+        RemoveOnInterrupt(temporary);
+        const std::string shown = ShownMemberName(name.c_str(), expander.file().header.language);
+        const MemberWriter writer = [out, &bar, &expanded, &shown](const uint8_t* bytes, uint32_t count) {
+            expanded += count;
+            bar.Show(expanded, shown);
             return std::fwrite(bytes, 1, count, out) == count;
         };
+        bar.Show(expanded, shown);
         const int messagesBefore = ui.messages;
         const ExpandResult result = expander.Expand(entry, writer);
-        const bool closed = std::fclose(out) == 0;
+        bool closed = std::fclose(out) == 0;
+        if (closed && result.done) {
+            std::error_code renamed;
+            std::filesystem::rename(temporary, target, renamed);
+            closed = !renamed;
+        }
+        RemoveOnInterrupt(std::string());
+        bar.Clear();
         std::string problem;
         if (!result.done) {
             problem = ui.messages > messagesBefore ? "not written: " + ui.lastMessage
                                                    : "not written: its stream ends before its size";
         } else if (!closed) {
-            problem = "not written: " + target + " cannot be closed";
+            problem = "not written: " + target + " cannot be completed";
         } else if (result.written != result.declaredSize) {
             // The updater would write the same bytes; keep them, but say so.
             std::printf("  warning: %s: its last match runs %" PRIu64 " bytes past its size\n", name.c_str(),
@@ -93,7 +123,7 @@ int RunExtract(int argc, char** argv) {
             std::printf("  ok    %-32s %10" PRIu64 " bytes\n", name.c_str(), result.written);
         } else {
             ++bad;
-            std::remove(target.c_str());
+            std::remove(temporary.c_str());
             std::printf("  BAD   %-32s %s\n", name.c_str(), problem.c_str());
         }
     }

@@ -5,6 +5,8 @@
 
 #include "detect/product_version.h"
 #include "quillon/cli.h"
+#include "quillon/code_page.h"
+#include "quillon/json_reports.h"
 #include "quillon/commands.h"
 #include "quillon/updater_file.h"
 
@@ -12,12 +14,15 @@ namespace quillon {
 namespace {
 
 const char kListHelp[] =
-    "usage: quillon list FILE\n"
+    "usage: quillon list FILE [--json]\n"
     "\n"
     "Prints the package stamped into the updater FILE: its header (entries,\n"
     "table and data offsets, version, language) and one line per entry (name,\n"
     "flags, version, expanded size and where its compressed pieces lie).\n"
-    "Exits with 1 when FILE is not a stamped updater or its table is damaged.\n";
+    "Names are shown in UTF-8, converted from the code page of the package's\n"
+    "language. With --json, the same as one JSON object (docs/json-output.md).\n"
+    "Exits with 0, 1 when FILE is not a stamped updater or its table is\n"
+    "damaged, 2 for a wrong command line.\n";
 
 std::string FlagNames(uint16_t flags) {
     std::string names;
@@ -72,7 +77,8 @@ void PrintEntries(const UpdaterFile& f) {
             pieces += text;
         }
         std::string version = zv::EntryHasVersion(e) ? VersionText(zv::EntryVersion(e)) : "-";
-        std::printf("  %3u  %-24s %-22s %-22s %8u  %s\n", i + 1, zv::EntryName(e),
+        std::printf("  %3u  %-24s %-22s %-22s %8u  %s\n", i + 1,
+                    ShownMemberName(zv::EntryName(e), f.header.language).c_str(),
                     FlagNames(zv::EntryFlags(e)).c_str(), version.c_str(),
                     static_cast<unsigned>(zv::EntrySizeKB(e)), pieces.c_str());
     }
@@ -85,19 +91,24 @@ int RunList(int argc, char** argv) {
         std::fputs(kListHelp, stdout);
         return EXIT_OK;
     }
-    if (argc != 2) {
-        std::fputs(kListHelp, stderr);
-        return EXIT_USAGE;
-    }
+    ParsedArguments parsed;
+    std::vector<std::string> errors;
+    ParseArguments(argc, argv, {{"--json", false}}, 1, &parsed, &errors);
+    if (parsed.positionals.empty()) errors.push_back("the FILE to list is missing");
+    if (!errors.empty()) return FailUsage("list", errors, "usage: quillon list FILE [--json]\n");
     zv::Platform& os = zv::HostPlatform();
     UpdaterFile file;
     std::string error;
-    if (OpenUpdaterFile(os, argv[1], &file, &error) != UpdaterOpen::Ok) {
+    if (OpenUpdaterFile(os, parsed.positionals[0], &file, &error) != UpdaterOpen::Ok) {
         CloseUpdaterFile(os, &file);
         return Fail(EXIT_FAILED, "%s", error.c_str());
     }
-    PrintHeader(file);
-    PrintEntries(file);
+    if (parsed.Has("--json")) {
+        PrintPackageJson(file);
+    } else {
+        PrintHeader(file);
+        PrintEntries(file);
+    }
     CloseUpdaterFile(os, &file);
     return EXIT_OK;
 }

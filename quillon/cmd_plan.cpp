@@ -8,6 +8,7 @@
 #include "detect/product_version.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
+#include "quillon/json_reports.h"
 #include "quillon/machine.h"
 #include "quillon/updater_file.h"
 #include "transfer/transfer.h"
@@ -25,20 +26,68 @@ const char kPlanHelp[] =
     "file it writes where, or why it passes an entry by (ignored, runtime\n"
     "library not found, installed copy newer, update-only with nothing\n"
     "installed, carried file not installed), the percentage the progress bar\n"
-    "would end on, and the verdict of the detection page.\n"
+    "would end on, and the verdict of the detection page. With --json, the\n"
+    "same as one JSON object (docs/json-output.md).\n"
     "\n";
 
 class PlanPrinter : public zv::TransferObserver {
 public:
+    explicit PlanPrinter(JsonWriter* json) : json_(json) {}
     uint32_t lastPercent = 0;
     void EntryDone(const zv::EntryReport& r) override {
         lastPercent = r.percent;
         if (r.outcome == zv::EntryOutcome::OtherPass) return;
         if (r.outcome == zv::EntryOutcome::Ignored && r.pass == 2) return;  // told in pass 1
+        if (json_ != nullptr) {
+            json_->BeginObject();
+            json_->Key("index").Number(r.index + 1);
+            json_->Key("pass").Number(r.pass);
+            json_->Key("name").String(r.name);
+            json_->Key("decision").String(zv::EntryOutcomeName(r.outcome));
+            json_->Key("target").String(r.targetPath);
+            json_->Key("percent").Number(r.percent);
+            json_->EndObject();
+            return;
+        }
         std::printf("  %3u  %u  %-24s %-42s %s\n", r.index + 1, r.pass, r.name, zv::EntryOutcomeName(r.outcome),
                     r.targetPath);
     }
+
+private:
+    JsonWriter* json_;
 };
+
+// The plan as one JSON object.
+int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::InstalledProduct* product,
+             const zv::UpdateVerdict& verdict, zv::PackageTable* table) {
+    JsonWriter json;
+    json.BeginObject();
+    json.Key("installed").Bool(true);
+    json.Key("installDir").String(product->installDir);
+    json.Key("packageVersion");
+    WriteVersion(json, header.version);
+    json.Key("canProceed").Bool(verdict.canProceed);
+    json.Key("verdict").String(verdict.message);
+    json.Key("table").String(table->status == zv::TableStatus::Loaded ? "loaded" : zv::TableStatusName(table->status));
+    int code = EXIT_OK;
+    if (table->status == zv::TableStatus::Loaded) {
+        json.Key("entries").BeginArray();
+        PlanPrinter printer(&json);
+        zv::TransferOptions options;
+        options.dryRun = true;
+        options.observer = &printer;
+        const zv::TransferResult result = zv::RunTransfer(run, *table, product, options);
+        json.EndArray();
+        json.Key("finalPercent").Number(printer.lastPercent);
+        json.Key("result").Signed(result);
+        if (result != 0) code = EXIT_FAILED;
+    } else {
+        code = EXIT_FAILED;
+    }
+    json.EndObject();
+    zv::FreePackageTable(*run.os, table);
+    return code;
+}
 
 }  // namespace
 
@@ -64,12 +113,19 @@ int RunPlan(int argc, char** argv) {
     zv::InstalledProduct product;
     zv::PackageTable table;
     zv::DetectProduct(run, header, &product, &table);
+    if (product.variants == 0 && o.json) {
+        JsonWriter json;
+        json.BeginObject().Key("installed").Bool(false).EndObject();
+        zv::FreePackageTable(os, &table);
+        return EXIT_OK;
+    }
     if (product.variants == 0) {
         std::printf("Zarvel is not installed here: the updater shows its not-installed page and writes nothing.\n");
         zv::FreePackageTable(os, &table);
         return EXIT_OK;
     }
     zv::UpdateVerdict verdict = zv::EvaluateUpdate(run, product, header);
+    if (o.json) return PlanJson(run, header, &product, verdict, &table);
     char shown[32], parts[32];
     zv::FormatVersion(header.version, shown, sizeof shown);
     zv::FormatVersionParts(header.version, parts, sizeof parts);
@@ -85,7 +141,7 @@ int RunPlan(int argc, char** argv) {
     }
 
     std::printf("\n  %3s  %s  %-24s %-42s %s\n", "#", "p", "name", "decision", "target");
-    PlanPrinter printer;
+    PlanPrinter printer(nullptr);
     zv::TransferOptions options;
     options.dryRun = true;
     options.observer = &printer;

@@ -9,7 +9,11 @@
 
 #include "quillon/cli.h"
 #include "quillon/commands.h"
+#include "quillon/code_page.h"
 #include "quillon/host_paths.h"
+#include "quillon/json.h"
+#include "quillon/member_sources.h"
+#include "quillon/progress.h"
 #include "quillon/package_expander.h"
 #include "quillon/terminal_ui.h"
 
@@ -17,14 +21,18 @@ namespace quillon {
 namespace {
 
 const char kVerifyHelp[] =
-    "usage: quillon verify FILE [--source DIR]\n"
+    "usage: quillon verify FILE [--source DIR | --description FILE] [--json]\n"
     "\n"
     "Expands every member of the stamped updater FILE through the updater's own\n"
     "volume reader and LZHUF decoder, taking further volumes (FILE's name with\n"
     "002, 003, ... for its extension) from beside FILE, and checks that each\n"
     "expands whole, to exactly the size its stream gives. With --source, each\n"
     "member is also compared byte for byte with the file of its name under DIR\n"
-    "(a \\ in a name is a subdirectory).\n"
+    "(a \\ in a name is a subdirectory). With --description, each member is\n"
+    "compared with the source file that the package's description names for\n"
+    "it, and a member the description has and the package has not is a fault.\n"
+    "With --json, the result is one JSON object (docs/json-output.md). A\n"
+    "progress bar shows on a terminal.\n"
     "\n"
     "Prints a line per member. Exits with 0 when every member is sound (and\n"
     "equal to its source), 1 when one is not or FILE is not a stamped updater,\n"
@@ -56,6 +64,77 @@ struct SourceComparison {
     bool SourceHasMore() { return source.peek() != std::char_traits<char>::eof(); }
 };
 
+// The expanded bytes of every member, as the table's sizes in KB tell them:
+// the total of the progress bar.
+uint64_t TableExpandedSize(const zv::PackageTable& table) {
+    uint64_t total = 0;
+    zv::PackageEntry entry = zv::FirstPackageEntry(table);
+    for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
+        total += static_cast<uint64_t>(zv::EntrySizeKB(entry)) * 1024;
+    }
+    return total;
+}
+
+// The verdict on each member: a line each, or one JSON object at the end.
+class VerifyReport {
+public:
+    explicit VerifyReport(bool json) : json_(json) {}
+
+    void Member(const std::string& name, uint32_t size, const std::string& problem, bool equalToSource,
+                const std::string& note) {
+        if (json_) {
+            members_.push_back(Line{name, size, problem, equalToSource, note});
+        } else if (problem.empty()) {
+            std::printf("  ok    %-32s %10" PRIu32 " bytes%s%s\n", name.c_str(), size,
+                        equalToSource ? ", equal to its source" : "", note.c_str());
+        } else {
+            std::printf("  BAD   %-32s %s%s\n", name.c_str(), problem.c_str(), note.c_str());
+        }
+    }
+
+    int Finish(const std::string& file, unsigned bad, unsigned entries) {
+        if (json_) {
+            JsonWriter json;
+            json.BeginObject();
+            json.Key("file").String(file);
+            json.Key("sound").Bool(bad == 0);
+            json.Key("bad").Number(bad);
+            json.Key("members").BeginArray();
+            for (const Line& m : members_) {
+                json.BeginObject();
+                json.Key("name").String(m.name);
+                json.Key("ok").Bool(m.problem.empty());
+                json.Key("size").Number(m.size);
+                json.Key("equalToSource").Bool(m.equalToSource);
+                json.Key("problem");
+                if (m.problem.empty()) {
+                    json.Null();
+                } else {
+                    json.String(m.problem);
+                }
+                json.EndObject();
+            }
+            json.EndArray();
+            json.EndObject();
+            return bad == 0 ? EXIT_OK : EXIT_FAILED;
+        }
+        if (bad != 0) return Fail(EXIT_FAILED, "%s: %u of %u members are not sound", file.c_str(), bad, entries);
+        std::printf("%s: all %u members sound\n", file.c_str(), entries);
+        return EXIT_OK;
+    }
+
+private:
+    struct Line {
+        std::string name;
+        uint32_t size;
+        std::string problem;
+        bool equalToSource;
+        std::string note;
+    };
+    bool json_;
+    std::vector<Line> members_;
+};
+
 }  // namespace
 
 int RunVerify(int argc, char** argv) {
@@ -63,23 +142,25 @@ int RunVerify(int argc, char** argv) {
         std::fputs(kVerifyHelp, stdout);
         return EXIT_OK;
     }
-    std::string file;
-    std::string sourceDir;
-    bool haveSource = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--source") == 0 && i + 1 < argc && !haveSource) {
-            sourceDir = argv[++i];
-            haveSource = true;
-        } else if (argv[i][0] != '-' && file.empty()) {
-            file = argv[i];
-        } else {
-            std::fputs(kVerifyHelp, stderr);
-            return EXIT_USAGE;
-        }
+    ParsedArguments parsed;
+    std::vector<std::string> errors;
+    ParseArguments(argc, argv, {{"--source", true}, {"--description", true}, {"--json", false}}, 1, &parsed, &errors);
+    if (parsed.positionals.empty()) errors.push_back("the FILE to verify is missing");
+    if (parsed.Has("--source") && parsed.Has("--description")) {
+        errors.push_back("--source and --description are two ways to find the sources; give one");
     }
-    if (file.empty()) {
-        std::fputs(kVerifyHelp, stderr);
-        return EXIT_USAGE;
+    if (!errors.empty()) {
+        return FailUsage("verify", errors, "usage: quillon verify FILE [--source DIR | --description FILE] [--json]\n");
+    }
+    const std::string file = parsed.positionals[0];
+    const bool haveSource = parsed.Has("--source") || parsed.Has("--description");
+    const bool json = parsed.Has("--json");
+    MemberSources sources;
+    if (parsed.Has("--description")) {
+        std::string why;
+        if (!sources.UseDescription(parsed.Value("--description"), &why)) return Fail(EXIT_FAILED, "%s", why.c_str());
+    } else {
+        sources.UseDirectory(parsed.Value("--source"));
     }
 
     zv::Platform& os = zv::HostPlatform();
@@ -90,20 +171,28 @@ int RunVerify(int argc, char** argv) {
     ui.WatchReader(&expander.reader(), &os);
 
     const zv::PackageTable& table = expander.file().table;
+    const uint32_t language = expander.file().header.language;
+    VerifyReport report(json);
+    ProgressBar bar("verifying", TableExpandedSize(table));
+    uint64_t expanded = 0;
     unsigned bad = 0;
     zv::PackageEntry entry = zv::FirstPackageEntry(table);
     for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
-        const std::string name = zv::EntryName(entry);
+        const std::string name = ShownMemberName(zv::EntryName(entry), language);
         SourceComparison comparison;
         bool sourceMissing = false;
+        const std::string sourcePath = haveSource ? sources.SourceOf(zv::EntryName(entry), language) : std::string();
         if (haveSource) {
-            comparison.source.open(MemberHostPath(sourceDir, name), std::ios::binary);
+            if (!sourcePath.empty()) comparison.source.open(sourcePath, std::ios::binary);
             sourceMissing = !comparison.source.is_open();
         }
         const int messagesBefore = ui.messages;
         const MemberWriter writer = [&](const uint8_t* bytes, uint32_t count) {
+            expanded += count;
+            bar.Show(expanded, name);
             return !haveSource || sourceMissing || comparison.Take(bytes, count);
         };
+        bar.Show(expanded, name);
         const ExpandResult result = expander.Expand(entry, writer);
 
         std::string problem;
@@ -114,7 +203,7 @@ int RunVerify(int argc, char** argv) {
             problem = "its last match runs " + std::to_string(result.written - result.declaredSize) +
                       " bytes past its size " + std::to_string(result.declaredSize);
         } else if (sourceMissing) {
-            problem = "no source file " + MemberHostPath(sourceDir, name);
+            problem = sourcePath.empty() ? "the description has no member of this name" : "no source file " + sourcePath;
         } else if (haveSource && comparison.differs) {
             problem = "differs from its source from byte " + std::to_string(comparison.firstDifference) + " on";
         } else if (haveSource && comparison.SourceHasMore()) {
@@ -126,20 +215,16 @@ int RunVerify(int argc, char** argv) {
         if (result.done && sizeKB != (expectKB > 0xFFFF ? 0xFFFF : expectKB)) {
             note = " (the table says " + std::to_string(sizeKB) + " KB)";
         }
-        if (problem.empty()) {
-            std::printf("  ok    %-32s %10" PRIu32 " bytes%s%s\n", name.c_str(), result.declaredSize,
-                        haveSource ? ", equal to its source" : "", note.c_str());
-        } else {
-            ++bad;
-            std::printf("  BAD   %-32s %s%s\n", name.c_str(), problem.c_str(), note.c_str());
-        }
+        bar.Clear();
+        if (!problem.empty()) ++bad;
+        report.Member(name, result.declaredSize, problem, haveSource && problem.empty(), note);
     }
-    if (bad != 0) {
-        return Fail(EXIT_FAILED, "%s: %u of %u members are not sound", file.c_str(), bad,
-                    static_cast<unsigned>(table.entryCount));
+    bar.Clear();
+    for (const std::string& missing : sources.NotAskedFor()) {
+        ++bad;
+        report.Member(missing, 0, "in the description, but not in the package", false, "");
     }
-    std::printf("%s: all %u members sound\n", file.c_str(), static_cast<unsigned>(table.entryCount));
-    return EXIT_OK;
+    return report.Finish(file, bad, static_cast<unsigned>(table.entryCount));
 }
 
 }  // namespace quillon

@@ -2,7 +2,12 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <set>
+
+#include "package/member_name.h"
+#include "quillon/code_page.h"
+#include "quillon/languages.h"
 
 namespace quillon {
 namespace {
@@ -93,12 +98,16 @@ public:
             Language(words);
         } else if (keyword == "file") {
             File(words);
+        } else if (LowerAz(keyword) == "version" || LowerAz(keyword) == "language" || LowerAz(keyword) == "file") {
+            Error("unknown keyword '" + keyword + "': keywords are written in lower case ('" + LowerAz(keyword) + "')");
         } else {
             Error("unknown keyword '" + keyword + "' (expected version, language or file)");
         }
     }
 
     void Finish() {
+        EncodeNames();
+        CheckNamesTogether();
         line_ = 0;
         if (!haveVersion_) Error("the package version is missing (a line 'version a.b.c.d')");
         if (!haveLanguage_) Error("the package language is missing (a line 'language 0x0409', say)");
@@ -127,7 +136,10 @@ private:
         if (!ParseNumber(words[1], 0xFFFF, &id)) {
             return Error("'" + words[1] + "' is not a language id of 16 bits (0x0409, or 1033)");
         }
+        const std::string problem = LanguageProblem(words[1], id);
+        if (!problem.empty()) return Error(problem);
         d_->language = id;
+        languageKnown_ = true;
     }
 
     void File(const std::vector<std::string>& words) {
@@ -142,8 +154,8 @@ private:
             Error("the source file name is empty");
             ok = false;
         }
-        if (const char* why = CheckMemberName(m.name)) {
-            Error("the name '" + m.name + "' cannot be used: " + why);
+        if (m.name.find('/') != std::string::npos) {
+            Error("the name '" + m.name + "' cannot be used: directories are separated by \\ in the package, not /");
             ok = false;
         }
         bool versionSeen = false;
@@ -168,10 +180,18 @@ private:
                 continue;
             }
             const Flag* flag = nullptr;
+            const Flag* otherCase = nullptr;
             for (const Flag& f : kFlags) {
                 if (w == f.name) flag = &f;
+                if (LowerAz(w) == f.name) otherCase = &f;
             }
-            if (flag == nullptr) {
+            if (flag == nullptr && otherCase != nullptr) {
+                Error("unknown flag '" + w + "': flags are written in lower case ('" + otherCase->name + "')");
+                ok = false;
+            } else if (LowerAz(w).compare(0, 8, "version=") == 0) {
+                Error("unknown flag '" + w + "': version= is written in lower case");
+                ok = false;
+            } else if (flag == nullptr) {
                 Error("unknown flag '" + w + "' (expected shared, update-only, ignored or version=...)");
                 ok = false;
             } else if (m.flags & flag->bits) {
@@ -192,11 +212,83 @@ private:
             ok = false;
         }
         const std::string key = LowerAz(m.name);
-        if (ok && !names_.insert(key).second) {
-            Error("the name '" + m.name + "' is used twice (names are compared without regard to case)");
-            ok = false;
+        if (ok) {
+            const auto seen = names_.emplace(key, line_);
+            if (!seen.second) {
+                Error("the name '" + m.name + "' is used twice, first on line " + std::to_string(seen.first->second) +
+                      " (names are compared without regard to the case of A to Z)");
+                ok = false;
+            }
         }
         if (ok) d_->members.push_back(m);
+    }
+
+    // Every name in the code page of the package's language, as the updater
+    // hands it to the system's file calls; lengths count those bytes.
+    void EncodeNames() {
+        const uint16_t codePage = LanguageCodePage(d_->language);
+        for (MemberDescription& m : d_->members) {
+            line_ = m.line;
+            std::string why;
+            if (!languageKnown_) {
+                m.storedName = m.name;  // the language's problem is told already
+            } else if (!EncodeForCodePage(m.name, codePage, &m.storedName, &why)) {
+                Error("the name '" + m.name + "' cannot be used: " + why);
+                continue;
+            }
+            // The updater's own check, on the bytes it will be handed.
+            const zv::MemberNameProblem problem = zv::CheckMemberName(m.storedName.c_str());
+            if (problem != zv::MemberNameProblem::None && problem != zv::MemberNameProblem::TooLong) {
+                Error("the name '" + m.name + "' cannot be used: " + zv::MemberNameProblemName(problem));
+                continue;
+            }
+            size_t start = 0;
+            for (;;) {
+                const size_t end = m.storedName.find('\\', start);
+                const size_t length = (end == std::string::npos ? m.storedName.size() : end) - start;
+                if (length > kMaxNamePart) {
+                    Error("the name '" + m.name + "' cannot be used: a part of it is " + std::to_string(length) +
+                          " characters long, and Windows allows " + std::to_string(kMaxNamePart));
+                    break;
+                }
+                if (end == std::string::npos) break;
+                start = end + 1;
+            }
+            // The shortest target directory is a drive's root, "C:\".
+            if (m.storedName.size() + 3 > kMaxWindowsPath) {
+                Error("the name '" + m.name + "' cannot be used: it is " + std::to_string(m.storedName.size()) +
+                      " characters long, and no path under a directory can hold it (Windows allows " +
+                      std::to_string(kMaxWindowsPath) + ")");
+            } else if (m.storedName.size() + kTypicalProductDirectory > kMaxWindowsPath) {
+                d_->warnings.push_back(DescriptionError{
+                    m.line, "the name '" + m.name + "' is " + std::to_string(m.storedName.size()) +
+                                " characters long: the updater can write it only below a product directory of at "
+                                "most " +
+                                std::to_string(kMaxWindowsPath - m.storedName.size()) +
+                                " characters with its backslash (Windows allows paths of " +
+                                std::to_string(kMaxWindowsPath) + "); names of up to " +
+                                std::to_string(kMaxWindowsPath - kTypicalProductDirectory) + " characters"});
+            }
+        }
+    }
+
+    // A name that is also a directory of another name: one would have to be
+    // a file and a directory at once.
+    void CheckNamesTogether() {
+        std::map<std::string, unsigned> directories;  // lower-case directory paths, first line that needs one
+        for (const MemberDescription& m : d_->members) {
+            const std::string key = LowerAz(m.name);
+            for (size_t slash = key.find('\\'); slash != std::string::npos; slash = key.find('\\', slash + 1)) {
+                directories.emplace(key.substr(0, slash), m.line);
+            }
+        }
+        for (const MemberDescription& m : d_->members) {
+            const auto dir = directories.find(LowerAz(m.name));
+            if (dir == directories.end()) continue;
+            line_ = m.line;
+            Error("the name '" + m.name + "' is also a directory of a name on line " + std::to_string(dir->second) +
+                  "; it cannot be a file and a directory at once");
+        }
     }
 
     PackageDescription* d_;
@@ -204,8 +296,9 @@ private:
     unsigned line_ = 0;
     bool haveVersion_ = false;
     bool haveLanguage_ = false;
+    bool languageKnown_ = false;
     size_t fileLines_ = 0;
-    std::set<std::string> names_;
+    std::map<std::string, unsigned> names_;  // lower-case name, its line
 };
 
 }  // namespace
@@ -229,36 +322,23 @@ bool ParseVersionText(const std::string& text, zv::ProductVersion* version) {
     return true;
 }
 
-const char* CheckMemberName(const std::string& name) {
-    if (name.empty()) return "it is empty";
-    if (name.size() >= 260) return "it is longer than a Windows path may be";
-    if (name[0] == '\\') return "it must be relative to the target directory (no leading \\)";
-    if (name.size() >= 2 && name[1] == ':') return "it must be relative to the target directory (no drive)";
-    if (name.find('/') != std::string::npos) return "directories are separated by \\ in the package, not /";
-    size_t start = 0;
-    for (;;) {
-        const size_t end = name.find('\\', start);
-        const std::string part = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        if (part.empty()) return "it has an empty directory part (\\\\, or a trailing \\)";
-        if (part == "." || part == "..") return "it may not hold . or .. parts";
-        if (part.back() == '.' || part.back() == ' ') return "a part of it ends with a dot or a blank";
-        for (unsigned char c : part) {
-            if (c < 0x20 || std::strchr("<>:\"|?*", c) != nullptr) {
-                return "it holds a character that Windows file names may not hold";
-            }
-        }
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
-    return nullptr;
-}
-
 bool ParseDescription(const std::string& text, PackageDescription* description,
                       std::vector<DescriptionError>* errors) {
     *description = PackageDescription{};
     errors->clear();
     Parser parser(description, errors);
-    size_t start = 0;
+    // A UTF-8 byte-order mark is invisible in an editor; it is not part of
+    // the first keyword.
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    // UTF-16 (with its mark, or ASCII text with a zero byte beside each
+    // character) would fail on every line; say so once.
+    const bool utf16Mark = text.compare(0, 2, "\xFF\xFE") == 0 || text.compare(0, 2, "\xFE\xFF") == 0;
+    const bool utf16Zeros = text.size() >= 4 && ((text[0] != '\0' && text[1] == '\0' && text[3] == '\0') ||
+                                                 (text[0] == '\0' && text[2] == '\0' && text[1] != '\0'));
+    if (utf16Mark || utf16Zeros) {
+        errors->push_back(DescriptionError{0, "the description is in UTF-16; save it as UTF-8"});
+        return false;
+    }
     unsigned number = 0;
     while (start <= text.size()) {
         size_t end = text.find('\n', start);

@@ -142,14 +142,30 @@ int StartMachineCommand(int argc, char** argv, const char* help, MachineOptions*
         return EXIT_OK;
     }
     std::string error;
+    std::vector<std::string> errors;
+    const std::vector<OptionSpec> specs = {
+        {"--windows-dir", true}, {"--system-dir", true}, {"--updater", true}, {"--drive", true}, {"--json", false}};
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            options->json = true;
+            continue;
+        }
         switch (ParseMachineOption(argc, argv, &i, options, &error)) {
         case OptionParse::Taken: continue;
-        case OptionParse::Bad: return Fail(EXIT_USAGE, "%s", error.c_str());
+        case OptionParse::Bad: errors.push_back(error); continue;
         case OptionParse::NotMine: break;
         }
-        std::fputs(help, stderr);
-        std::fputs(kMachineOptionsHelp, stderr);
+        const std::string arg = argv[i];
+        bool known = false;
+        for (const OptionSpec& s : specs) known = known || arg == s.name;
+        errors.push_back(known ? arg + " needs a value"
+                               : arg.size() > 1 && arg[0] == '-' ? UnknownOption(arg, specs)
+                                                                 : "unexpected argument '" + arg + "'");
+    }
+    if (!errors.empty()) {
+        const char* name = argc > 0 ? argv[0] : "";
+        for (const std::string& e : errors) std::fprintf(stderr, "quillon %s: %s\n", name, e.c_str());
+        std::fprintf(stderr, "(see quillon %s --help)\n", name);
         return EXIT_USAGE;
     }
     *machine = MakeMachinePlatform(options, &error);

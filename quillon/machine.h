@@ -16,6 +16,7 @@ struct MachineOptions {
     std::string systemDir;
     std::string updater;
     std::string drives[26];
+    bool json = false;  // --json: the result as JSON (where the command has it)
 };
 
 // The help text of the options below, for the commands' --help.
@@ -31,7 +32,8 @@ OptionParse ParseMachineOption(int argc, char** argv, int* i, MachineOptions* op
 // that detection and the transfer read its package), or nullptr with *error.
 std::unique_ptr<zv::Platform> MakeMachinePlatform(MachineOptions* options, std::string* error);
 
-// The start of a command that takes only the options above: prints `help`
+// The start of a command that takes only the options above (and --json):
+// prints `help`
 // (and the options' help) for --help or a wrong command line, and makes the
 // machine's platform into *machine. Returns -1 when the command goes on,
 // otherwise its exit code.

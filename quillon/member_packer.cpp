@@ -20,6 +20,7 @@ struct SharedWork {
     std::vector<size_t> order;       // largest first
     std::atomic<size_t> next{0};     // index into order of the next member to take
     std::atomic<uint64_t> done{0};   // source bytes packed
+    std::atomic<size_t> latest{SIZE_MAX};  // the member started last
     size_t pipelined = SIZE_MAX;     // the member coded with a thread for each half, if any
     std::mutex lock;
     std::condition_variable finished;
@@ -46,6 +47,7 @@ void Worker(SharedWork* work) {
     for (;;) {
         const size_t k = work->next.fetch_add(1);
         if (k >= work->order.size()) break;
+        work->latest.store(work->order[k]);
         PackOne(work, work->order[k]);
     }
     std::lock_guard<std::mutex> hold(work->lock);
@@ -56,7 +58,7 @@ void Worker(SharedWork* work) {
 }  // namespace
 
 bool PackMembers(std::vector<PackedMember>* members, unsigned jobs,
-                 const std::function<void(uint64_t done)>& progress) {
+                 const std::function<void(uint64_t done, size_t member)>& progress) {
     SharedWork work;
     work.members = members;
     for (size_t i = 0; i < members->size(); ++i) work.order.push_back(i);
@@ -94,11 +96,11 @@ bool PackMembers(std::vector<PackedMember>* members, unsigned jobs,
         std::unique_lock<std::mutex> hold(work.lock);
         while (work.running != 0) {
             work.finished.wait_for(hold, std::chrono::milliseconds(100));
-            if (progress) progress(work.done.load());
+            if (progress) progress(work.done.load(), work.latest.load());
         }
     }
     for (std::thread& t : threads) t.join();
-    if (progress) progress(work.done.load());
+    if (progress) progress(work.done.load(), work.latest.load());
     for (const PackedMember& m : *members) {
         if (!m.error.empty()) return false;
     }

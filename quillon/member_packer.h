@@ -18,8 +18,9 @@ struct PackedMember {
 // Packs every member on up to `jobs` threads (each member is a stream of its
 // own; the largest are started first). `progress` is called now and then on
 // the calling thread with the source bytes packed so far. Returns false when
-// a member could not be packed (see its error).
+// a member could not be packed (see its error). `member` is the index of the
+// member started last (SIZE_MAX before the first).
 bool PackMembers(std::vector<PackedMember>* members, unsigned jobs,
-                 const std::function<void(uint64_t done)>& progress);
+                 const std::function<void(uint64_t done, size_t member)>& progress);
 
 }  // namespace quillon

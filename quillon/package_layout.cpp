@@ -16,10 +16,6 @@ std::vector<size_t> ReadingOrder(const std::vector<uint16_t>& flags) {
     return order;
 }
 
-namespace {
-
-// The table region for the entries with their current pieces: the records,
-// and 10 zero bytes per entry behind them as the updater's own packages have.
 uint64_t TableRegionSize(const std::vector<zv::EntryDescription>& entries) {
     uint64_t size = 0;
     for (const zv::EntryDescription& e : entries) {
@@ -30,10 +26,9 @@ uint64_t TableRegionSize(const std::vector<zv::EntryDescription>& entries) {
     return size;
 }
 
-}  // namespace
-
 bool LayOutPackage(uint64_t imageSize, const std::vector<uint32_t>& streamSizes, uint64_t volumeSize,
-                   std::vector<zv::EntryDescription>* entries, PackageLayout* layout, std::string* error) {
+                   std::vector<zv::EntryDescription>* entries, PackageLayout* layout, std::string* error,
+                   uint64_t firstVolumeReserve) {
     *layout = PackageLayout{};
     if (streamSizes.size() != entries->size()) {
         *error = "internal error: streams and entries differ in number";
@@ -49,6 +44,7 @@ bool LayOutPackage(uint64_t imageSize, const std::vector<uint32_t>& streamSizes,
         return false;
     }
     const uint64_t capacity = cut ? volumeSize : kMaxVolumeSize;
+    const uint64_t firstCapacity = capacity > firstVolumeReserve ? capacity - firstVolumeReserve : 0;
     for (zv::EntryDescription& e : *entries) e.pieces.clear();
 
     // The table's size depends on the number of pieces, which depends on
@@ -57,10 +53,13 @@ bool LayOutPackage(uint64_t imageSize, const std::vector<uint32_t>& streamSizes,
     uint64_t tableSize = TableRegionSize(*entries);
     for (;;) {
         const uint64_t dataOffset = imageSize + tableSize;
-        if (dataOffset > capacity) {
+        if (dataOffset > firstCapacity) {
             *error = cut ? "volume 1 cannot hold the updater (" + std::to_string(imageSize) +
                                " bytes) and its table (" + std::to_string(tableSize) + " bytes) in " +
-                               std::to_string(volumeSize) + " bytes"
+                               std::to_string(volumeSize) + " bytes" +
+                               (firstVolumeReserve != 0 ? " with " + std::to_string(firstVolumeReserve) +
+                                                              " kept for the signature"
+                                                        : std::string())
                          : "the updater and its table are too large";
             return false;
         }
@@ -71,7 +70,8 @@ bool LayOutPackage(uint64_t imageSize, const std::vector<uint32_t>& streamSizes,
             pieces.clear();
             uint64_t left = streamSizes[i];
             while (left > 0) {
-                if (pos == capacity) {
+                const uint64_t room = volumeSizes.size() == 1 ? firstCapacity : capacity;
+                if (pos >= room) {
                     if (!cut) {
                         *error = "the package is larger than " + std::to_string(kMaxVolumeSize) +
                                  " bytes; cut it into volumes with --volume-size";
@@ -84,7 +84,8 @@ bool LayOutPackage(uint64_t imageSize, const std::vector<uint32_t>& streamSizes,
                     pos = kVolumeNumberSize;
                     volumeSizes.push_back(pos);
                 }
-                const uint64_t take = left < capacity - pos ? left : capacity - pos;
+                const uint64_t end = volumeSizes.size() == 1 ? firstCapacity : capacity;
+                const uint64_t take = left < end - pos ? left : end - pos;
                 pieces.push_back(zv::PackagePiece{static_cast<uint16_t>(volumeSizes.size()),
                                                   static_cast<uint32_t>(pos), static_cast<uint32_t>(take)});
                 pos += take;

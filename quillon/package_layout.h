@@ -30,6 +30,11 @@ constexpr uint32_t kVolumeNumberSize = 2;
 // `flags`.
 std::vector<size_t> ReadingOrder(const std::vector<uint16_t>& flags);
 
+// The table region for `entries` with their current pieces (one for an entry
+// that has none yet): the records, and 10 zero bytes per entry behind them as
+// the updater's own packages have.
+uint64_t TableRegionSize(const std::vector<zv::EntryDescription>& entries);
+
 struct PackageLayout {
     uint32_t tableOffset = 0;
     uint32_t tableSize = 0;  // the records and 10 zero bytes per entry (or more)
@@ -41,9 +46,11 @@ struct PackageLayout {
 // Fills the pieces of `entries` (in table order, whose compressed streams are
 // `streamSizes` bytes long) for an image of `imageSize` bytes and volumes of
 // at most `volumeSize` bytes (0: one volume of any size up to
-// kMaxVolumeSize). False with the reason in *error when the package cannot be
-// laid out so.
+// kMaxVolumeSize). `firstVolumeReserve` bytes of volume 1 are kept free (for
+// a signature added after stamping). False with the reason in *error when the
+// package cannot be laid out so.
 bool LayOutPackage(uint64_t imageSize, const std::vector<uint32_t>& streamSizes, uint64_t volumeSize,
-                   std::vector<zv::EntryDescription>* entries, PackageLayout* layout, std::string* error);
+                   std::vector<zv::EntryDescription>* entries, PackageLayout* layout, std::string* error,
+                   uint64_t firstVolumeReserve = 0);
 
 }  // namespace quillon

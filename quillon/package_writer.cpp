@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "quillon/host_paths.h"
+#include "quillon/output_files.h"
 
 namespace quillon {
 
@@ -28,10 +29,12 @@ public:
         if (!Close()) return false;
         const std::string path = VolumeHostPath(first_, volume);
         if (path.empty()) return Failed("the name of volume " + std::to_string(volume) + " is too long");
+        std::string temporary;
+        std::string why;
+        file_ = CreateTemporaryFile(path, &temporary, &why);
+        if (file_ == nullptr) return Failed(path + ": cannot be written: " + why);
         finals_.push_back(path);
-        temporaries_.push_back(path + ".quillon-tmp");
-        file_ = std::fopen(temporaries_.back().c_str(), "wb");
-        if (file_ == nullptr) return Failed(temporaries_.back() + ": cannot create: " + std::strerror(errno));
+        temporaries_.push_back(temporary);
         position_ = 0;
         volume_ = volume;
         if (volume == 1) return true;
@@ -41,7 +44,7 @@ public:
 
     bool Write(const uint8_t* bytes, size_t count) {
         if (count != 0 && std::fwrite(bytes, 1, count, file_) != count) {
-            return Failed(temporaries_.back() + ": cannot write: " + std::strerror(errno));
+            return Failed(finals_.back() + ": cannot be written: " + std::strerror(errno));
         }
         position_ += count;
         return true;
@@ -54,12 +57,22 @@ public:
         if (file_ == nullptr) return true;
         const bool ok = std::fclose(file_) == 0;
         file_ = nullptr;
-        return ok || Failed(temporaries_.back() + ": cannot write: " + std::strerror(errno));
+        return ok || Failed(finals_.back() + ": cannot be written: " + std::strerror(errno));
     }
 
-    // Puts every volume in place of its final name.
-    bool Commit(std::vector<std::string>* written) {
+    // Puts every volume in place of its final name, holding the output's
+    // lock so that no other build puts its volumes in place meanwhile, and
+    // deals with volumes of an earlier, longer package of the same name.
+    bool Commit(PackageWriteReport* report) {
         if (!Close()) return false;
+        if (report->finishFirstVolume && !temporaries_.empty()) {
+            std::string why;
+            if (!report->finishFirstVolume(temporaries_.front(), &why)) return Failed(finals_.front() + ": " + why);
+        }
+        OutputLock lock;
+        std::string why;
+        if (!lock.Acquire(first_, report->waiting, &why)) return Failed(why);
+        std::vector<std::string>* written = &report->written;
         for (size_t i = 0; i < finals_.size(); ++i) {
             std::error_code ec;
             std::filesystem::rename(temporaries_[i], finals_[i], ec);
@@ -67,6 +80,7 @@ public:
             written->push_back(finals_[i]);
         }
         committed_ = true;
+        SweepStaleVolumes(static_cast<uint32_t>(finals_.size()), report);
         return true;
     }
 
@@ -76,6 +90,31 @@ public:
     }
 
 private:
+    // Volumes numbered beyond the package's last one, left by an earlier
+    // build: the updater would never read them, but a person copying the
+    // folder would carry them along. A file that starts with its volume's
+    // number is such a volume and is removed; another file of that name is
+    // left alone and named.
+    void SweepStaleVolumes(uint32_t count, PackageWriteReport* report) {
+        for (uint32_t volume = count + 1; volume <= 0xFFFF; ++volume) {
+            const std::string path = VolumeHostPath(first_, volume);
+            std::error_code ec;
+            if (path.empty() || !std::filesystem::exists(path, ec)) break;
+            uint8_t number[kVolumeNumberSize] = {};
+            bool isVolume = false;
+            if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
+                isVolume = std::fread(number, 1, sizeof number, f) == sizeof number &&
+                           (number[0] | number[1] << 8) == static_cast<int>(volume);
+                std::fclose(f);
+            }
+            if (isVolume && std::filesystem::remove(path, ec) && !ec) {
+                report->removedStale.push_back(path);
+            } else {
+                report->keptStale.push_back(path);
+            }
+        }
+    }
+
     std::string first_;
     std::string* error_;
     std::FILE* file_ = nullptr;
@@ -91,7 +130,7 @@ private:
 bool WritePackage(const std::string& outputPath, const std::vector<uint8_t>& stampedImage,
                   const std::vector<uint8_t>& table, const std::vector<zv::EntryDescription>& entries,
                   const std::vector<const std::vector<uint8_t>*>& streams, const PackageLayout& layout,
-                  std::vector<std::string>* written, std::string* error) {
+                  PackageWriteReport* report, std::string* error) {
     error->clear();
     VolumeFiles volumes(outputPath, error);
     if (!volumes.Begin(1) || !volumes.Write(stampedImage.data(), stampedImage.size()) ||
@@ -114,7 +153,7 @@ bool WritePackage(const std::string& outputPath, const std::vector<uint8_t>& sta
         }
     }
     if (volumes.volume() != layout.volumeCount) return volumes.Failed("internal error: a volume is missing");
-    return volumes.Commit(written);
+    return volumes.Commit(report);
 }
 
 }  // namespace quillon

@@ -45,6 +45,23 @@ const char* AnswerName(int answer) {
 
 TerminalUi::TerminalUi(bool interactive) : interactive_(interactive && StdinIsTerminal()) {}
 
+TerminalUi::TerminalUi(std::FILE* in, std::FILE* out) : interactive_(true), in_(in), out_(out) {}
+
+std::string TerminalUi::DiskPromptText() const {
+    std::string path = reader_->volumePath;
+#ifndef _WIN32
+    for (char& c : path) {
+        if (c == '\\') c = '/';  // the updater's form of a host path
+    }
+#endif
+    const std::string wanted = "volume " + std::to_string(reader_->volume) + " of the package";
+    if (os_ == nullptr) return "insert " + wanted + ": " + path;
+    const zv::FileHandle file = os_->Open(reader_->volumePath, zv::OpenMode::Read);
+    if (file == zv::kNoFile) return wanted + " is needed, and " + path + " is not there";
+    os_->Close(file);
+    return wanted + " is needed, and " + path + " is another volume or damaged";
+}
+
 void TerminalUi::WatchReader(const zv::VolumeReader* reader, zv::Platform* os) {
     reader_ = reader;
     os_ = os;
@@ -52,15 +69,11 @@ void TerminalUi::WatchReader(const zv::VolumeReader* reader, zv::Platform* os) {
 
 int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) const {
     const std::vector<Button> buttons = Buttons(message.style);
-    if (message.stringId == zv::IDS_INSERT_DISK && reader_ != nullptr && os_ != nullptr) {
-        // The reader has named the volume's file before it asks for the disk.
-        const zv::FileHandle file = os_->Open(reader_->volumePath, zv::OpenMode::Read);
-        if (file != zv::kNoFile) {
-            os_->Close(file);
-            return zv::ANSWER_OK;
-        }
-        return zv::ANSWER_CANCEL;
-    }
+    // The reader opens a volume that is at hand without asking, so the disk
+    // prompt means the file is missing or holds another volume: at a
+    // terminal the user may mend that and press Enter; without one nothing
+    // will change, and asking again would never end.
+    if (message.stringId == zv::IDS_INSERT_DISK) return interactive_ ? zv::ANSWER_OK : zv::ANSWER_CANCEL;
     for (const Button& b : buttons) {
         if (b.answer == zv::ANSWER_CANCEL || b.answer == zv::ANSWER_ABORT) return b.answer;
     }
@@ -70,6 +83,8 @@ int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) const {
 int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
     ++messages;
     lastMessage = message.text ? message.text : "";
+    // The updater's disk prompt names a drive, which tells nothing here.
+    if (message.stringId == zv::IDS_INSERT_DISK && reader_ != nullptr) lastMessage = DiskPromptText();
     const std::vector<Button> buttons = Buttons(message.style);
     const int fallback = DefaultAnswer(message);
     std::string choices;
@@ -77,21 +92,46 @@ int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
         if (!choices.empty()) choices += '/';
         choices += b.name;
     }
-    std::fprintf(stderr, "quillon: %s [%s]", lastMessage.c_str(), choices.c_str());
+    std::fprintf(out_, "quillon: %s [%s]", lastMessage.c_str(), choices.c_str());
     int answer = fallback;
     if (interactive_ && buttons.size() > 1) {
-        std::fprintf(stderr, " (default %s)? ", AnswerName(fallback));
-        std::fflush(stderr);
-        char line[64];
-        if (std::fgets(line, sizeof line, stdin) != nullptr) {
-            char key = line[0];
-            if (key >= 'A' && key <= 'Z') key = static_cast<char>(key - 'A' + 'a');
-            for (const Button& b : buttons) {
-                if (key == b.key) answer = b.answer;
+        // Only a button's name or its first letter answers; Enter takes the
+        // default, the end of the input gives up. Anything else asks again.
+        for (;;) {
+            std::fprintf(out_, " (default %s)? ", AnswerName(fallback));
+            std::fflush(out_);
+            char line[64];
+            if (std::fgets(line, sizeof line, in_) == nullptr) {
+                answer = fallback;
+                for (const Button& b : buttons) {
+                    if (b.answer == zv::ANSWER_CANCEL || b.answer == zv::ANSWER_ABORT) answer = b.answer;
+                }
+                std::fprintf(out_, "\n");
+                break;
             }
+            std::string word = line;
+            while (!word.empty() && (word.back() == '\n' || word.back() == '\r' || word.back() == ' ')) word.pop_back();
+            while (!word.empty() && word.front() == ' ') word.erase(0, 1);
+            for (char& c : word) {
+                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            }
+            if (word.empty()) break;  // the default
+            const Button* chosen = nullptr;
+            for (const Button& b : buttons) {
+                std::string name = b.name;
+                for (char& c : name) {
+                    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+                }
+                if (word == name || (word.size() == 1 && word[0] == b.key)) chosen = &b;
+            }
+            if (chosen != nullptr) {
+                answer = chosen->answer;
+                break;
+            }
+            std::fprintf(out_, "quillon: '%s' is not an answer; type %s", word.c_str(), choices.c_str());
         }
     } else {
-        std::fprintf(stderr, " -> %s\n", AnswerName(answer));
+        std::fprintf(out_, " -> %s\n", AnswerName(answer));
     }
     if (answer == zv::ANSWER_CANCEL || answer == zv::ANSWER_ABORT) ++cancelled;
     return answer;

@@ -3,6 +3,7 @@
 // package through the updater's own code.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "package/volume_reader.h"
@@ -14,9 +15,12 @@ class TerminalUi : public zv::UserInterface {
 public:
     // `interactive`: ask on the terminal when stdin is one. Otherwise, and
     // always when stdin is not a terminal, every question takes its default:
-    // OK for the disk prompt when the volume's file is there, otherwise
     // Cancel (Abort for Abort/Retry/Ignore, OK for a message with OK alone).
+    // The disk prompt only comes for a volume that is missing or wrong.
     explicit TerminalUi(bool interactive);
+    // Asks on `in`, answering at `out` (for a terminal or a script of
+    // answers): always interactive.
+    TerminalUi(std::FILE* in, std::FILE* out);
 
     // The reader whose disk prompts this answers, and the platform through
     // which it looks for the volume files.
@@ -32,7 +36,13 @@ public:
 private:
     int DefaultAnswer(const zv::MessageRequest& message) const;
 
+    // The disk prompt in words for a terminal: which file is wanted, and
+    // whether it is missing or holds another volume.
+    std::string DiskPromptText() const;
+
     bool interactive_;
+    std::FILE* in_ = stdin;
+    std::FILE* out_ = stderr;
     const zv::VolumeReader* reader_ = nullptr;
     zv::Platform* os_ = nullptr;
 };

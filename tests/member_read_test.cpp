@@ -330,42 +330,48 @@ TEST(VolumeFilePath, EveryVolumeIsNamedFromTheProgramPath) {
     EXPECT_FALSE(VolumeFilePath("C:\\UPDATE\\SETUP.EXE", 2, small, sizeof small));
 }
 
-TEST_F(MemberReadTest, APieceOnTheNextVolumeBringsTheDiskPrompt) {
+TEST_F(MemberReadTest, ANextVolumeBesideTheProgramIsOpenedWithoutAPrompt) {
     const std::vector<uint8_t> data = Text(60000, 9);
-    const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data);
-    AddMember("zvsv.bin", stream, {{1, 1000}, {2, 0}});
+    AddMember("zvsv.bin", zvtest::EncodeLzhufForTest(data), {{1, 1000}, {2, 700}, {3, 0}});
     Start();
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
+    EXPECT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    // Volume 3 is named from the program's path, not from volume 2's.
+    EXPECT_EQ(os.opens, std::vector<std::string>({"A:\\SETUP.EXE", "A:\\SETUP002", "A:\\SETUP003"}));
+}
+
+TEST_F(MemberReadTest, AMissingNextVolumeBringsTheDiskPrompt) {
+    const std::vector<uint8_t> data = Text(60000, 10);
+    AddMember("zvsv.bin", zvtest::EncodeLzhufForTest(data), {{1, 1000}, {2, 700}, {3, 0}});
+    Start();
+    // Volume 3 is on another disk: it is there once the user has put it in.
+    const std::vector<uint8_t> third = volumes[3];
+    std::remove((dir / "SETUP003").c_str());
+    ui.onMessage = [&](const MessageRequest& m) {
+        if (m.stringId == IDS_INSERT_DISK) zvtest::WriteFileBytes(dir / "SETUP003", third);
+    };
     ui.Script({ANSWER_OK});
     EXPECT_EQ(Extract(0), 0);
     EXPECT_EQ(Written(0), data);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(Message(0).stringId, IDS_INSERT_DISK);
-    EXPECT_EQ(Message(0).text, "Insert disk 2 in drive A.");
+    EXPECT_EQ(Message(0).text, "Insert disk 3 in drive A.");
     EXPECT_EQ(Message(0).caption, "Zarvel Udpater");
     EXPECT_EQ(Message(0).style, static_cast<unsigned>(BOX_OKCANCEL));
     EXPECT_EQ(Message(0).owner, kPage);
-    EXPECT_EQ(os.opens.back(), "A:\\SETUP002");
-}
-
-TEST_F(MemberReadTest, ThirdVolumeIsNamedFromTheProgramNotFromTheSecond) {
-    const std::vector<uint8_t> data = Text(60000, 10);
-    AddMember("m", zvtest::EncodeLzhufForTest(data), {{1, 700}, {2, 800}, {3, 0}});
-    Start();
-    ui.Script({ANSWER_OK, ANSWER_OK});
-    EXPECT_EQ(Extract(0), 0);
-    EXPECT_EQ(Written(0), data);
-    ASSERT_EQ(ui.messages.size(), 2u);
-    EXPECT_EQ(Message(1).text, "Insert disk 3 in drive A.");
     EXPECT_EQ(os.opens.back(), "A:\\SETUP003");
 }
 
 TEST_F(MemberReadTest, CancelAtTheDiskPromptFailsTheMember) {
     AddMember("m", zvtest::EncodeLzhufForTest(Text(60000, 11)), {{1, 1000}, {2, 0}});
     Start();
+    std::remove((dir / "SETUP002").c_str());
     ui.Script({ANSWER_CANCEL});
     EXPECT_EQ(Extract(0), 2);
     EXPECT_EQ(ui.messages.size(), 1u);
-    EXPECT_EQ(os.opens, std::vector<std::string>({"A:\\SETUP.EXE"})) << "no volume opened after Cancel";
+    // The one look for the file before the prompt, none after Cancel.
+    EXPECT_EQ(os.opens, std::vector<std::string>({"A:\\SETUP.EXE", "A:\\SETUP002"}));
 }
 
 TEST_F(MemberReadTest, WrongDiskPromptsAgainUntilTheRightOneIsIn) {
@@ -418,7 +424,9 @@ TEST_F(MemberReadTest, AFailingNumberReadAsksAndRetryReadsItAgain) {
     const std::vector<uint8_t> data = Text(6000, 15);
     AddMember("m", zvtest::EncodeLzhufForTest(data), {{1, 1000}, {2, 0}});
     Start();
-    os.Add(Fault{FaultOp::Read, "SETUP002", 0, 1});
+    // The look for a volume at hand fails quietly and brings the prompt; the
+    // read after OK fails again and is asked about.
+    os.Add(Fault{FaultOp::Read, "SETUP002", 0, 2});
     ui.Script({ANSWER_OK, ANSWER_RETRY});
     EXPECT_EQ(Extract(0), 0);
     EXPECT_EQ(Written(0), data);
@@ -431,14 +439,29 @@ TEST_F(MemberReadTest, GoingBackToVolumeOneReopensTheProgramFile) {
     AddMember("a", zvtest::EncodeLzhufForTest(a), {{2, 0}});
     AddMember("b", zvtest::EncodeLzhufForTest(b), {{1, 0}});
     Start();
-    ui.Script({ANSWER_OK, ANSWER_OK});
+    // Both files beside each other: no prompt either way.
     EXPECT_EQ(Extract(0), 0);
     EXPECT_EQ(Extract(1), 0);
     EXPECT_EQ(Written(0), a);
     EXPECT_EQ(Written(1), b);
-    ASSERT_EQ(ui.messages.size(), 2u);
-    EXPECT_EQ(Message(1).text, "Insert disk 1 in drive A.");
+    EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(os.opens.back(), "A:\\SETUP.EXE");
+
+    // Volume 2 alone in the drive: going back to volume 1 asks for its disk,
+    // and the program file is then taken as it is.
+    const std::vector<uint8_t> program = zvtest::ReadFileBytes(dir / "SETUP.EXE");
+    CloseVolumeReader(&reader);
+    ASSERT_TRUE(StartVolumeReader(&reader, &run, run.programPath, input.data()));
+    std::remove((dir / "SETUP.EXE").c_str());
+    ui.onMessage = [&](const MessageRequest& m) {
+        if (m.stringId == IDS_INSERT_DISK) zvtest::WriteFileBytes(dir / "SETUP.EXE", program);
+    };
+    ui.Script({ANSWER_OK});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(1), 0);
+    EXPECT_EQ(Written(1), b);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Message(0).text, "Insert disk 1 in drive A.");
 }
 
 // --- The output buffer ------------------------------------------------------------------
@@ -540,6 +563,7 @@ TEST_F(MemberReadTest, EveryByteIsTakenWhenThePlainBitReaderTakesIt) {
         }
     }
     Start();
+    std::remove((dir / "SETUP002").c_str());  // so that the prompt comes where volume 2 is needed
     int succeeded = 0;
     for (size_t k = 0; k < cases.size(); ++k) {
         SCOPED_TRACE("cut at " + std::to_string(cases[k].cut) + (cases[k].bytePieces ? " in byte pieces" : ""));

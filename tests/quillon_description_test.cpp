@@ -76,13 +76,17 @@ TEST(PackageDescription, ReportsEveryProblemWithItsLine) {
         {std::string(kHead) + "file a b shared version=auto version=auto\n", 3, "version is given twice"},
         {std::string(kHead) + "file a Plmr.dll\nfile b PLMR.DLL\n", 4, "used twice"},
         {std::string(kHead) + "file a sub/b.txt\n", 3, "separated by \\ in the package"},
-        {std::string(kHead) + "file a \\b.txt\n", 3, "no leading \\"},
-        {std::string(kHead) + "file a C:b.txt\n", 3, "no drive"},
-        {std::string(kHead) + "file a ..\\b.txt\n", 3, "may not hold . or .. parts"},
-        {std::string(kHead) + "file a sub\\\\b.txt\n", 3, "empty directory part"},
-        {std::string(kHead) + "file a sub\\\n", 3, "empty directory part"},
-        {std::string(kHead) + "file a b?.txt\n", 3, "may not hold"},
-        {std::string(kHead) + "file a \"b.txt \"\n", 3, "ends with a dot or a blank"},
+        {std::string(kHead) + "file a \\b.txt\n", 3, "leading \\"},
+        {std::string(kHead) + "file a C:b.txt\n", 3, "a drive letter or a colon"},
+        {std::string(kHead) + "file a ..\\b.txt\n", 3, "a . or .. part"},
+        {std::string(kHead) + "file a sub\\\\b.txt\n", 3, "an empty part"},
+        {std::string(kHead) + "file a sub\\\n", 3, "an empty part"},
+        {std::string(kHead) + "file a b?.txt\n", 3, "a character Windows names cannot hold"},
+        {std::string(kHead) + "file a CON\n", 3, "a Windows device name"},
+        {std::string(kHead) + "file a help\\aux.txt\n", 3, "a Windows device name"},
+        {std::string(kHead) + "file a \"COM1 .log\"\n", 3, "a Windows device name"},
+        {std::string(kHead) + "file a ~zvnew.exe\n", 3, "kept for the updater's own files"},
+        {std::string(kHead) + "file a \"b.txt \"\n", 3, "ends in a dot or a blank"},
         {std::string(kHead) + "file a \"b.txt\n", 3, "quoted word is not closed"},
         {std::string(kHead) + "file \"\" b.txt\n", 3, "source file name is empty"},
     };
@@ -210,5 +214,179 @@ TEST(PackageLayout, RefusesVolumesTooSmall) {
         std::string error;
         EXPECT_FALSE(quillon::LayOutPackage(c.image, {100}, c.volumeSize, &entries, &layout, &error));
         EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    }
+}
+
+TEST(PackageDescription, AcceptsAUtf8MarkAndNamesUtf16Once) {
+    PackageDescription d;
+    std::vector<DescriptionError> errors;
+    EXPECT_TRUE(ParseDescription("\xEF\xBB\xBF" + std::string(kHead) + "file a b\n", &d, &errors))
+        << errors[0].message;
+    EXPECT_EQ(d.language, 0x0409u);
+
+    // The same text in UTF-16, little- and big-endian, with and without the mark.
+    const std::string text = std::string(kHead) + "file a b\n";
+    for (bool little : {true, false}) {
+        for (bool mark : {true, false}) {
+            std::string wide = mark ? (little ? "\xFF\xFE" : "\xFE\xFF") : "";
+            for (char c : text) {
+                wide += little ? std::string{c, '\0'} : std::string{'\0', c};
+            }
+            EXPECT_FALSE(ParseDescription(wide, &d, &errors));
+            ASSERT_EQ(errors.size(), 1u) << little << mark;
+            EXPECT_EQ(errors[0].line, 0u);
+            EXPECT_NE(errors[0].message.find("UTF-16; save it as UTF-8"), std::string::npos) << errors[0].message;
+        }
+    }
+}
+
+TEST(PackageDescription, RefusesNamesTheUpdaterCannotWrite) {
+    const std::string part256(256, 'p');
+    const std::string name257 = std::string(100, 'd') + "\\" + std::string(100, 'e') + "\\" + std::string(55, 'f');
+    struct Case {
+        std::string files;
+        unsigned line;
+        const char* says;
+    } cases[] = {
+        // A file and a directory of the same name, either way round and in any case.
+        {"file a help\nfile b help\\zv.hlp\n", 3, "also a directory of a name on line 4"},
+        {"file b HELP\\zv.hlp\nfile a Help\n", 4, "also a directory of a name on line 3"},
+        {"file b doc\\help\\zv.hlp\nfile a doc\\help\n", 4, "cannot be a file and a directory"},
+        {"file a " + part256 + "\n", 3, "a part of it is 256 characters long"},
+        {"file a " + name257 + "\n", 3, "no path under a directory can hold it"},
+        // The duplicate's message names the line of the first.
+        {"file a zvsa.bin\nfile b ZVSA.BIN\n", 4, "used twice, first on line 3"},
+    };
+    for (const Case& c : cases) {
+        PackageDescription d;
+        std::vector<DescriptionError> errors;
+        EXPECT_FALSE(ParseDescription(std::string(kHead) + c.files, &d, &errors)) << c.files;
+        ASSERT_EQ(errors.size(), 1u) << c.files;
+        EXPECT_EQ(errors[0].line, c.line) << c.files;
+        EXPECT_NE(errors[0].message.find(c.says), std::string::npos) << c.files << "\n" << errors[0].message;
+    }
+}
+
+TEST(PackageDescription, WarnsOfANameTooLongForATypicalProductDirectory) {
+    // 195 characters fit below a product directory of 64 with its
+    // backslash; 196 do not.
+    const size_t longest = quillon::kMaxWindowsPath - quillon::kTypicalProductDirectory;
+    for (size_t length : {longest, longest + 1, size_t{254}}) {
+        const std::string name = "sub\\" + std::string(length - 4, 'n');
+        PackageDescription d;
+        std::vector<DescriptionError> errors;
+        ASSERT_TRUE(ParseDescription(std::string(kHead) + "file a " + name + "\n", &d, &errors))
+            << length << ": " << errors[0].message;
+        if (length <= longest) {
+            EXPECT_TRUE(d.warnings.empty()) << length;
+        } else {
+            ASSERT_EQ(d.warnings.size(), 1u) << length;
+            EXPECT_EQ(d.warnings[0].line, 3u);
+            EXPECT_NE(d.warnings[0].message.find("is " + std::to_string(length) + " characters long"),
+                      std::string::npos)
+                << d.warnings[0].message;
+        }
+    }
+}
+
+TEST(PackageDescription, NamesGoIntoTheCodePageOfThePackageLanguage) {
+    struct Case {
+        const char* language;
+        const char* name;  // UTF-8
+        const char* stored;
+    } cases[] = {
+        {"0x0409", "Caf\xC3\xA9.txt", "Caf\xE9.txt"},
+        {"0x0407", "hilfe\\\xC3\x9C" "bersicht.hlp", "hilfe\\\xDC" "bersicht.hlp"},
+        {"0x0419", "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt", "\xF4\xE0\xE9\xEB.txt"},  // a Russian word, code page 1251
+        {"0x0411", "\xE3\x83\x98\xE3\x83\xAB\xE3\x83\x97.txt", "\x83\x77\x83\x8B\x83\x76.txt"},  // Japanese, 932
+        {"0x0419", "plain.txt", "plain.txt"},
+    };
+    for (const Case& c : cases) {
+        PackageDescription d;
+        std::vector<DescriptionError> errors;
+        const std::string text =
+            std::string("version 1.2.1.31\nlanguage ") + c.language + "\nfile a \"" + c.name + "\"\n";
+        ASSERT_TRUE(ParseDescription(text, &d, &errors)) << c.name << ": " << errors[0].message;
+        EXPECT_EQ(d.members[0].name, c.name);
+        EXPECT_EQ(d.members[0].storedName, c.stored) << c.name;
+    }
+
+    // A character the code page cannot hold is refused, and named.
+    struct Refused {
+        const char* language;
+        const char* name;
+        const char* says;
+    } refused[] = {
+        {"0x0419", "Caf\xC3\xA9.txt", "the character '\xC3\xA9' cannot be written in code page 1251"},
+        {"0x0409", "\xE2\x82\xAC\xE2\x98\x83.txt", "the character '\xE2\x98\x83' cannot be written in code page 1252"},
+        {"0x0439", "\xC3\xA9.txt", "has no ANSI code page"},
+        {"0x0409", "bad\xC3.txt", "is not UTF-8"},
+        // COM with a superscript one is a device once it is in code page 1252.
+        {"0x0409", "COM\xC2\xB9.txt", "a Windows device name"},
+    };
+    for (const Refused& c : refused) {
+        PackageDescription d;
+        std::vector<DescriptionError> errors;
+        const std::string text =
+            std::string("version 1.2.1.31\nlanguage ") + c.language + "\nfile a \"" + c.name + "\"\n";
+        EXPECT_FALSE(ParseDescription(text, &d, &errors)) << c.name;
+        ASSERT_EQ(errors.size(), 1u) << c.name;
+        EXPECT_EQ(errors[0].line, 3u);
+        EXPECT_NE(errors[0].message.find(c.says), std::string::npos) << errors[0].message;
+    }
+}
+
+TEST(PackageDescription, RefusesALanguageIdThatNamesNoLanguage) {
+    struct Case {
+        const char* language;
+        const char* says;  // nullptr: accepted
+    } cases[] = {
+        {"409", "0x0199 names no Windows language; did you mean 0x0409 (English (United States))?"},
+        {"407", "did you mean 0x0407 (German (Germany))?"},
+        {"0x0199", "0x0199 names no Windows language"},
+        {"0x0009", "0x0009 names no Windows language"},
+        {"0x0409", nullptr},
+        {"1033", nullptr},
+        {"0x0c0c", nullptr},
+        {"0x0804", nullptr},
+    };
+    for (const Case& c : cases) {
+        PackageDescription d;
+        std::vector<DescriptionError> errors;
+        const bool ok =
+            ParseDescription(std::string("version 1.2.1.31\nlanguage ") + c.language + "\nfile a b\n", &d, &errors);
+        if (c.says == nullptr) {
+            EXPECT_TRUE(ok) << c.language << ": " << errors[0].message;
+            continue;
+        }
+        EXPECT_FALSE(ok) << c.language;
+        ASSERT_EQ(errors.size(), 1u) << c.language;
+        EXPECT_EQ(errors[0].line, 2u);
+        EXPECT_NE(errors[0].message.find(c.says), std::string::npos) << errors[0].message;
+    }
+    // A hint only where the digits read in hex name a language.
+    PackageDescription d;
+    std::vector<DescriptionError> errors;
+    EXPECT_FALSE(ParseDescription("version 1.2.1.31\nlanguage 9999\nfile a b\n", &d, &errors));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].message.find("did you mean"), std::string::npos) << errors[0].message;
+}
+
+TEST(PackageDescription, SaysThatKeywordsAndFlagsAreLowerCase) {
+    struct Case {
+        std::string text;
+        const char* says;
+    } cases[] = {
+        {"Version 1.2.1.31\nlanguage 0x0409\nfile a b\n", "keywords are written in lower case ('version')"},
+        {std::string(kHead) + "FILE a b\n", "keywords are written in lower case ('file')"},
+        {std::string(kHead) + "file a b Shared version=1.2.3.4\n", "flags are written in lower case ('shared')"},
+        {std::string(kHead) + "file a b shared Version=1.2.3.4\n", "version= is written in lower case"},
+    };
+    for (const Case& c : cases) {
+        PackageDescription d;
+        std::vector<DescriptionError> errors;
+        EXPECT_FALSE(ParseDescription(c.text, &d, &errors));
+        ASSERT_FALSE(errors.empty());
+        EXPECT_NE(errors[0].message.find(c.says), std::string::npos) << c.text << "\n" << errors[0].message;
     }
 }

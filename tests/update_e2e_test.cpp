@@ -145,6 +145,26 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
         size_t at = line.find(" write ");
         if (at != std::string::npos) planned.insert(line.substr(line.find("C:\\", at)));
     }
+    // The same plan as JSON names the same targets, and the verdict.
+    WriteFileText(dir / "read.py",
+                  "import json, sys\nd = json.load(open(sys.argv[1]))\n"
+                  "print(d['installed'], d['canProceed'], d['finalPercent'], d['result'])\n"
+                  "for e in d['entries']:\n    print(e['target'] if e['decision'] == 'write' else '-')\n");
+    const ToolRun json = RunTool("(" + std::string(QUILLON_EXE) + " plan --json --updater " + (dir / "UPDATE/SETUP.EXE") +
+                                 " --windows-dir " + (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM") +
+                                 " > " + (dir / "plan.json") + ") && python3 " + (dir / "read.py") + " " +
+                                 (dir / "plan.json"));
+    ASSERT_EQ(json.exitCode, 0) << json.out;
+    std::istringstream jsonLines(json.out);
+    std::string first;
+    std::getline(jsonLines, first);
+    EXPECT_EQ(first, "True True 100 0");
+    std::set<std::string> plannedInJson;
+    for (std::string line; std::getline(jsonLines, line);) {
+        if (line != "-") plannedInJson.insert(line);
+    }
+    EXPECT_EQ(plannedInJson, planned);
+    EXPECT_FALSE(planned.empty());
 
     PosixLayout layout;
     layout.drives['C' - 'A'] = dir.path();

@@ -15,6 +15,9 @@
 #                the file writable, Ignore keeps the other
 #   packer       quillon list, verify and extract on the package stamped into
 #                this build's updater
+#   volumes      the package cut into volumes: all beside the updater, no
+#                disk prompt; one missing, the prompt for it alone
+#   signed       the package signed with osslsigncode: it verifies, and updates
 # After every stopped transfer each file is wholly old or wholly new.
 #
 # usage: test_update_scenarios.sh HOST_BUILD_DIR WINDOWS_BUILD_DIR [SCENARIO...]
@@ -468,7 +471,83 @@ scenario_packer() {
     zv_check "packer: extract writes every member as its source" test "$differ" = 0
 }
 
-ALL_SCENARIOS="packer happy not_installed refusals halt escape close protected"
+# The package cut into volumes. All of them beside the updater (copied into
+# one folder or onto one CD): the update runs through without a disk prompt.
+# One volume not there: the prompt comes for it, names its number and the
+# drive, and once the volume is put back, OK goes on to a whole update.
+scenario_volumes() {
+    local quillon=$HOST_BUILD/quillon/quillon dir=$ZV_TMP/volumes c image total size v count
+    c=$(zv_drive_c)
+    image=$(stat -c %s "$WINDOWS_BUILD/shell/zvupdate.exe")
+    total=$(stat -c %s "$ZV_PRODUCT_DIR/zvupdate.exe")
+    size=$((image + 4096 + (total - image) / 3))
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    (cd "$ZV_PRODUCT_DIR" && "$quillon" build package.txt --updater "$WINDOWS_BUILD/shell/zvupdate.exe" \
+        --output "$dir/zvupdate.exe" --volume-size "$size" >"$dir/build.log") ||
+        { cat "$dir/build.log" >&2; return 1; }
+    count=$(ls "$dir" | grep -c '^zvupdate[0-9][0-9][0-9]$')
+    zv_check "volumes: the package takes at least three volumes" test "$count" -ge 2
+
+    zv_product_install 2
+    cp "$dir"/zvupdate* "$c/update/"
+    to_transfer volumes_beside || return 1
+    wait_for volumes_beside '^page 404 item 101 ' 60 || return 1
+    zv_check "volumes: every volume beside the updater is opened without a disk prompt" \
+        lacks_line volumes_beside '^message '
+    finish_run volumes_beside 404
+    zv_check "volumes: every file is new" all_files_are new
+
+    zv_product_install 2
+    cp "$dir"/zvupdate* "$c/update/"
+    v=$(printf 'zvupdate%03d' $((count + 1)))
+    mv "$c/update/$v" "$dir/$v.away"
+    to_transfer volumes_missing || return 1
+    wait_for volumes_missing '^message id=98 ' 60 || return 1
+    zv_screenshot volumes_disk_prompt
+    zv_check "volumes: the missing volume is asked for by its number and drive" has_line volumes_missing \
+        "^message id=98 style=0x1 text=Insert disk $((count + 1)) in drive C\.\$"
+    zv_check "volumes: the volumes that are there were not asked for" \
+        equals "$(count_lines volumes_missing '^message ')" 1
+    mv "$dir/$v.away" "$c/update/$v"
+    zv_key Return
+    wait_for volumes_missing '^page 404 item 101 ' 60 || return 1
+    finish_run volumes_missing 404
+    zv_check "volumes: after OK with the volume back, every file is new" all_files_are new
+    rm -f "$c"/update/zvupdate[0-9][0-9][0-9]
+}
+
+# The package signed after stamping: osslsigncode verify accepts volume 1,
+# and the signed updater updates as the unsigned one does.
+scenario_signed() {
+    local quillon=$HOST_BUILD/quillon/quillon dir=$ZV_TMP/signed c
+    if ! command -v osslsigncode >/dev/null || ! command -v openssl >/dev/null; then
+        zv_log "signed: skipped, osslsigncode or openssl is not installed"
+        return 0
+    fi
+    c=$(zv_drive_c)
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    openssl req -x509 -newkey rsa:2048 -sha256 -days 30 -subj /CN=Zarvel-Test -nodes \
+        -addext extendedKeyUsage=codeSigning -keyout "$dir/key.pem" -out "$dir/cert.pem" >/dev/null 2>&1 ||
+        { zv_log "  openssl could not make a certificate"; return 1; }
+    (cd "$ZV_PRODUCT_DIR" && "$quillon" build package.txt --updater "$WINDOWS_BUILD/shell/zvupdate.exe" \
+        --output "$dir/zvupdate.exe" --sign-cert "$dir/cert.pem" --sign-key "$dir/key.pem" >"$dir/build.log") ||
+        { cat "$dir/build.log" >&2; return 1; }
+    zv_check "signed: osslsigncode verify accepts volume 1" \
+        osslsigncode verify -CAfile "$dir/cert.pem" -in "$dir/zvupdate.exe"
+    zv_check "signed: quillon verify finds every member sound" \
+        equals "$("$quillon" verify "$dir/zvupdate.exe" | tail -n 1)" "$dir/zvupdate.exe: all 20 members sound"
+    zv_product_install 2
+    cp "$dir/zvupdate.exe" "$c/update/zvupdate.exe"
+    to_transfer signed || return 1
+    wait_for signed '^page 404 item 101 ' 60 || return 1
+    zv_check "signed: no question is asked" lacks_line signed '^message '
+    finish_run signed 404
+    zv_check "signed: every file is new" all_files_are new
+}
+
+ALL_SCENARIOS="packer volumes signed happy not_installed refusals halt escape close protected"
 zv_start_xvfb 1024 768
 zv_make_prefix
 zv_log "prefix made after ${SECONDS} s"
