@@ -2,9 +2,10 @@
 # Installs what building and testing need on a fresh Debian 12 machine:
 # the mingw-w64 cross compilers (32- and 64-bit), Wine (both loaders), Xvfb
 # and the X tools that drive and photograph the wizard, clang for the fuzzers,
-# GoogleTest and Benchmark. The 32-bit Wine is installed even on a machine
-# that cannot run 32-bit processes; the Wine tests find that out themselves
-# (tests/wine/lib.sh) and then use the 64-bit build.
+# GoogleTest and Benchmark, osslsigncode and openssl for signed packages.
+# The 32-bit Wine is installed even on a machine that cannot run 32-bit
+# processes; the Wine tests find that out themselves (tests/wine/lib.sh) and
+# then use the 64-bit build.
 # Does nothing when everything is there already. Needs root for apt-get.
 set -euo pipefail
 
@@ -15,6 +16,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth xdotool x11-utils imagemagick
+  osslsigncode openssl
 )
 
 missing=()
