@@ -311,13 +311,13 @@ uint32_t PosixPlatform::ProfileInt(const char* section, const char* key, int32_t
 uint32_t PosixPlatform::VersionInfoSize(const char* path) {
     ReadOnlyFile file(HostPath(path));
     if (file.fd < 0) return 0;
-    return VersionBlockSize(file.Bytes());
+    return VersionBlockSize(file.Bytes(), layout_.userLanguage);
 }
 
 bool PosixPlatform::VersionInfo(const char* path, uint32_t size, void* block) {
     ReadOnlyFile file(HostPath(path));
     if (file.fd < 0) return false;
-    return ReadVersionBlock(file.Bytes(), block, size);
+    return ReadVersionBlock(file.Bytes(), layout_.userLanguage, block, size);
 }
 
 bool PosixPlatform::QueryVersion(const void* block, const char* subBlock, const void** value, uint32_t* length) {
