@@ -17,6 +17,7 @@
 #include "quillon/commands.h"
 #include "quillon/description.h"
 #include "quillon/host_paths.h"
+#include "quillon/machine.h"
 #include "quillon/member_packer.h"
 #include "quillon/package_layout.h"
 #include "quillon/package_writer.h"
@@ -27,7 +28,7 @@ namespace {
 
 const char kBuildHelp[] =
     "usage: quillon build DESCRIPTION --updater FILE --output FILE\n"
-    "                     [--volume-size BYTES] [--jobs N]\n"
+    "                     [--volume-size BYTES] [--jobs N] [--language ID]\n"
     "\n"
     "Builds the package that DESCRIPTION describes (see docs/package-\n"
     "description.md) and writes the updater FILE with it stamped in: the\n"
@@ -43,6 +44,11 @@ const char kBuildHelp[] =
     "                       updater looks for, so rename them together.\n"
     "  --jobs N             members compressed at the same time (default: one\n"
     "                       per processor)\n"
+    "  --language ID        the user's language for version=auto, a hexadecimal\n"
+    "                       language id (default 0409, U.S. English): of a\n"
+    "                       version resource in several languages none of which\n"
+    "                       is neutral, the one in this language is read, else\n"
+    "                       U.S. English, else the first\n"
     "\n"
     "The table lists the shared files first, then the product files, then the\n"
     "ignored ones, each group in the order of the description: the order in\n"
@@ -57,6 +63,7 @@ struct BuildArguments {
     std::string output;
     uint64_t volumeSize = 0;
     unsigned jobs = 0;
+    uint16_t language = zv::kUsEnglish;
 };
 
 bool ParseSize(const char* text, uint64_t* size) {
@@ -96,6 +103,10 @@ int ParseArguments(int argc, char** argv, BuildArguments* args) {
                 return Fail(EXIT_USAGE, "--jobs: '%s' is not a number of 1 to 64", text);
             }
             args->jobs = static_cast<unsigned>(jobs);
+        } else if (a == "--language" && hasValue) {
+            if (!ParseLanguageId(argv[++i], &args->language)) {
+                return Fail(EXIT_USAGE, "--language wants a hexadecimal language id such as 0407, not '%s'", argv[i]);
+            }
         } else if (a[0] != '-' && args->description.empty()) {
             args->description = a;
         } else {
@@ -236,7 +247,7 @@ int RunBuild(int argc, char** argv) {
             ++bad;
             continue;
         }
-        if (m.versionSource == VersionSource::Auto && !ResolveAutoVersion(p.sourcePath, &m.version, &error)) {
+        if (m.versionSource == VersionSource::Auto && !ResolveAutoVersion(p.sourcePath, args.language, &m.version, &error)) {
             std::fprintf(stderr, "%s:%u: %s: %s\n", args.description.c_str(), m.line, p.sourcePath.c_str(),
                          error.c_str());
             ++bad;

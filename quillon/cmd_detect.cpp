@@ -19,7 +19,7 @@ namespace {
 
 const char kDetectHelp[] =
     "usage: quillon detect --windows-dir DIR --system-dir DIR [--updater FILE]\n"
-    "                      [--drive LETTER=DIR]...\n"
+    "                      [--drive LETTER=DIR]... [--language ID]\n"
     "\n"
     "Runs the updater's product detection against a directory tree that stands\n"
     "for a machine and prints what it found (the settings of zvact.ini, the\n"
