@@ -10,6 +10,7 @@
 #include <csignal>
 #include <functional>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <random>
 
@@ -204,6 +205,103 @@ TEST_F(TransferTest, BothPassesWriteWhatTheyShouldAndPassTheRestBy) {
     EXPECT_EQ(view.destroyed, 1);
     EXPECT_EQ(os.OpenFiles(), 0u);
     EXPECT_EQ(os.liveBlocks, 0);
+}
+
+TEST_F(TransferTest, FreeSpaceIsAskedForWhatEachDriveHoldsAtItsPeak) {
+    // What a drive needs: the new files' sizes less the installed copies they
+    // replace (never below nothing), plus the largest new file on that drive
+    // (twice its size for a carried file) while it and its old copy both
+    // exist. Sizes are whole kilobytes, so each entry's size is exact; the
+    // needs below are worked out by hand.
+    struct File {
+        const char* name;
+        uint16_t flags;
+        uint32_t newKB;
+        uint32_t installedKB;  // 0: no installed copy
+    };
+    struct Case {
+        const char* what;
+        bool productOnD;  // the product directory on a drive of its own
+        std::vector<File> files;
+        uint32_t needC, needD;  // KB; 0: nothing written there
+    };
+    const uint16_t kShared = 0x16, kUpdateOnly = ENTRY_UPDATE_ONLY;
+    const Case cases[] = {
+        // 16 new - 12 old = 4, plus the largest, 10.
+        {"one drive, one file grows and one shrinks", false,
+         {{"a.txt", 0, 10, 4}, {"b.txt", 0, 6, 8}}, 14, 0},
+        // 11 new - 20 old is nothing; the carried 8 counts twice: 16.
+        {"one drive, a carried file smaller than its installed copy", false,
+         {{"zvact32.exe", kUpdateOnly, 8, 20}, {"readme.txt", 0, 3, 0}}, 16, 0},
+        // C: 12 - 2 + 12 = 22. D: 16 - 5 + 2 × 7 = 25.
+        {"two drives, each with its own peak", true,
+         {{"plmr32.dll", kShared, 12, 2}, {"zvsa32.bin", kUpdateOnly, 7, 5}, {"readme.txt", 0, 9, 0}}, 22, 25},
+        // C: 3 - 30 is nothing, plus 3. D: 2 + 2.
+        {"two drives, a shared copy larger than the new one", true,
+         {{"plmr32.dll", kShared, 3, 30}, {"readme.txt", 0, 2, 0}}, 3, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PosixLayout layout;
+        layout.drives['C' - 'A'] = dir.path();
+        layout.drives['D' - 'A'] = dir / "D";
+        layout.windowsDir = "C:\\WINDOWS";
+        layout.systemDir = "C:\\WINDOWS\\SYSTEM";
+        layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
+        posix.SetLayout(layout);
+        const std::string productDir = c.productOnD ? "D/ZARVEL/" : "ZARVEL/";
+        zvtest::MakeDirs(dir / productDir);
+        std::strcpy(product.installDir, c.productOnD ? "D:\\ZARVEL" : "C:\\ZARVEL");
+        before.clear();
+        packaged.clear();
+        std::vector<Member> members;
+        uint32_t seed = 100;
+        for (const File& f : c.files) {
+            bool carried = IsCarriedFile(f.name);
+            Member m{f.name, f.flags, carried ? CarriedFile(++seed, f.newKB * 1024, 0x20, 0) : Bytes(++seed, f.newKB * 1024),
+                     MakeVersion(1, 2, 1, 31)};
+            members.push_back(m);
+            if (f.installedKB == 0) continue;
+            std::string where = (f.flags & ENTRY_SHARED) ? "WINDOWS/SYSTEM/" : productDir;
+            Install(where + f.name, carried ? CarriedFile(++seed, f.installedKB * 1024, 0x30, 0)
+                                            : Bytes(++seed, f.installedKB * 1024));
+        }
+        FreePackageTable(posix, &table);
+        Package(members);
+
+        const uint32_t needs[2] = {c.needC, c.needD};
+        for (int drive = 0; drive < 2; ++drive) {
+            if (needs[drive] == 0) continue;
+            SCOPED_TRACE(drive == 0 ? "one byte short on C:" : "one byte short on D:");
+            os.freeSpaceOnDrive[2] = int64_t{c.needC} * 1024;
+            os.freeSpaceOnDrive[3] = int64_t{c.needD} * 1024;
+            os.freeSpaceOnDrive[2 + drive] -= 1;
+            ui.messages.clear();
+            ui.ClearScript();
+            ui.Script({ANSWER_CANCEL});
+            InstalledProduct fresh = product;
+            EXPECT_EQ(RunTransfer(run, table, &fresh), ANSWER_CANCEL);
+            EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_NO_DISK_SPACE});
+            for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
+        }
+        // Exactly what each drive needs is enough.
+        os.freeSpaceOnDrive[2] = int64_t{c.needC} * 1024;
+        os.freeSpaceOnDrive[3] = int64_t{c.needD} * 1024;
+        ui.messages.clear();
+        ui.ClearScript();
+        InstalledProduct fresh = product;
+        EXPECT_EQ(RunTransfer(run, table, &fresh), 0);
+        EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(MessageIds());
+        for (const File& f : c.files) {
+            std::string where = (f.flags & ENTRY_SHARED) ? "WINDOWS/SYSTEM/" : productDir;
+            EXPECT_EQ(Read(where + f.name).size(), f.newKB * 1024u) << f.name << " is written";
+        }
+        for (int64_t& free : os.freeSpaceOnDrive) free = -1;
+        std::filesystem::remove_all(dir / "D");
+        std::filesystem::remove_all(dir / "ZARVEL");
+        zvtest::MakeDirs(dir / "ZARVEL");
+        for (const File& f : c.files) std::filesystem::remove(Host("WINDOWS/SYSTEM/" + std::string(f.name)));
+    }
 }
 
 namespace {
