@@ -17,6 +17,7 @@
 #include "tests/support/fixture_package.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/pe_builder.h"
+#include "tests/support/stamped_file.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
@@ -64,15 +65,11 @@ std::vector<uint8_t> Block(const std::vector<uint8_t>& file, uint32_t key, uint3
     return std::vector<uint8_t>(file.begin() + at, file.begin() + at + length);
 }
 
-// The stored checksum word less the stamp checksum of the file with the word
-// taken as zero: what carrying the blocks must keep.
-uint16_t ChecksumDifference(std::vector<uint8_t> file) {
-    uint32_t at = FindMarker(file.data(), static_cast<uint32_t>(file.size()), KEY_CHECKSUM, 2);
-    EXPECT_NE(at, kNoMarker);
-    if (at == kNoMarker) return 0;
-    uint16_t stored = LoadU16LE(file.data() + at);
-    file[at] = file[at + 1] = 0;
-    return static_cast<uint16_t>(stored - StampChecksum(file.data(), static_cast<uint32_t>(file.size())));
+// What carrying the blocks must keep; the file has a checksum block.
+int32_t ChecksumDifference(const std::vector<uint8_t>& file) {
+    int32_t difference = zvtest::FileChecksumDifference(file);
+    EXPECT_NE(difference, -1) << "a checksum block";
+    return difference;
 }
 
 std::string RunQuillon(const std::string& args, int* exitCode) {
