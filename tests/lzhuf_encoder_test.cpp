@@ -1,7 +1,7 @@
 // The packer's LZHUF encoder: every stream it writes must expand to exactly
 // its input with the updater's decoder, and with the separately written
-// reference decoder too. Random inputs print their seed; ZV_TEST_SEED
-// replays one.
+// reference decoder too. Random inputs come from the tests' seed (fixed
+// unless ZV_TEST_SEED says otherwise) and print it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,17 +14,12 @@
 #include "quillon/lzhuf_encoder.h"
 #include "tests/support/lzhuf_reference.h"
 #include "tests/support/lzhuf_test_encoder.h"
+#include "tests/support/sample_data.h"
 
 using quillon::EncodeLzhuf;
 using quillon::LzhufEncoderOptions;
 
 namespace {
-
-uint32_t TestSeed() {
-    if (const char* fixed = std::getenv("ZV_TEST_SEED")) return static_cast<uint32_t>(std::strtoul(fixed, nullptr, 10));
-    static const uint32_t seed = std::random_device{}();
-    return seed;
-}
 
 std::vector<uint8_t> Encode(const std::vector<uint8_t>& data, unsigned threads = 1) {
     LzhufEncoderOptions options;
@@ -127,7 +122,7 @@ TEST(LzhufEncoder, RoundTripsAtTheSizesThatMatter) {
         const char* name;
         std::vector<uint8_t> (*make)(size_t, std::mt19937&);
     } kinds[] = {{"text", Text}, {"noise", Noise}, {"runs", Runs}, {"indented", Indented}, {"skewed", Skewed}};
-    const uint32_t seed = TestSeed();
+    const uint32_t seed = zvtest::TestSeed();
     std::printf("seed %u\n", seed);
     for (const Kind& kind : kinds) {
         for (size_t size : sizes) {
@@ -143,7 +138,7 @@ TEST(LzhufEncoder, RoundTripsAtTheSizesThatMatter) {
 TEST(LzhufEncoder, RoundTripsBigSkewedInputsThroughManyTreeRebuilds) {
     // 3 MB of mostly literal symbols: the root reaches 0x8000 every 16384
     // symbols or so after the first time, so well over a hundred rebuilds.
-    const uint32_t seed = TestSeed();
+    const uint32_t seed = zvtest::TestSeed();
     std::printf("seed %u\n", seed);
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
@@ -154,7 +149,7 @@ TEST(LzhufEncoder, RoundTripsBigSkewedInputsThroughManyTreeRebuilds) {
 }
 
 TEST(LzhufEncoder, TwoThreadsWriteTheSameStreamAsOne) {
-    const uint32_t seed = TestSeed();
+    const uint32_t seed = zvtest::TestSeed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     std::vector<uint8_t> data = Text(700000, rng);
@@ -187,7 +182,7 @@ TEST(LzhufEncoder, MatchesIntoTheDecodersInitialWindow) {
 }
 
 TEST(LzhufEncoder, CompressesBetterThanGreedyParsing) {
-    const uint32_t seed = TestSeed();
+    const uint32_t seed = zvtest::TestSeed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     for (const std::vector<uint8_t>& data : {Text(200000, rng), Skewed(200000, rng)}) {
