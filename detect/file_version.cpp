@@ -1,6 +1,7 @@
 #include "detect/file_version.h"
 
 #include "platform/bytes.h"
+#include "platform/text.h"
 
 namespace zv {
 namespace {
@@ -13,8 +14,6 @@ const char kInternalName[] = "\\StringFileInfo\\040904E4\\InternalName";
 
 // VS_FIXEDFILEINFO: dwFileVersionMS at 8, dwFileVersionLS at 12.
 constexpr uint32_t kFileVersionEnd = 16;
-
-int FoldAz(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
 
 // True when the text answered for the internal name (which ends at its zero
 // or after `length` bytes, whichever comes first) equals `expected`.

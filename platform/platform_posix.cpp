@@ -26,7 +26,7 @@ bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 std::string LowerAz(const std::string& s) {
     std::string out = s;
     for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        c = static_cast<char>(FoldAz(static_cast<unsigned char>(c)));
     }
     return out;
 }

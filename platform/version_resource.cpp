@@ -4,6 +4,7 @@
 
 #include "platform/bytes.h"
 #include "platform/code_page.h"
+#include "platform/text.h"
 
 namespace zv {
 namespace {
@@ -273,8 +274,6 @@ bool ReadNode(const Tree& tree, uint32_t start, uint32_t limit, Node* node) {
     node->children = Align4(node->valueStart + node->valueBytes);
     return true;
 }
-
-int FoldAz(unsigned c) { return (c >= 'A' && c <= 'Z') ? static_cast<int>(c - 'A' + 'a') : static_cast<int>(c); }
 
 bool KeyEquals(const Tree& tree, const Node& node, const char* key, uint32_t keyLength) {
     if (node.keyChars != keyLength) return false;
