@@ -11,6 +11,7 @@
 #include <string>
 
 #include "package/lzhuf_decoder.h"
+#include "platform/bytes.h"
 #include "quillon/lzhuf_encoder.h"
 #include "tests/support/lzhuf_reference.h"
 #include "tests/support/lzhuf_test_encoder.h"
@@ -50,7 +51,7 @@ std::vector<uint8_t> Expand(const std::vector<uint8_t>& stream, size_t size) {
 // and no more than the two its bit reader may ask for past the end.
 void ExpectRoundTrip(const std::vector<uint8_t>& data, const std::vector<uint8_t>& stream) {
     ASSERT_GE(stream.size(), 4u);
-    EXPECT_EQ(stream[0] | stream[1] << 8 | stream[2] << 16 | static_cast<uint32_t>(stream[3]) << 24, data.size());
+    EXPECT_EQ(zv::LoadU32LE(stream.data()), data.size());
     EXPECT_TRUE(Expand(stream, data.size()) == data) << "the updater's decoder disagrees";
     const zvtest::ReferenceResult reference = zvtest::ReferenceDecode(stream);
     EXPECT_TRUE(reference.ok);
