@@ -29,6 +29,16 @@ bool NameEquals(const char* text, uint32_t length, const char* expected) {
 
 }  // namespace
 
+const char* VersionStatusName(VersionStatus status) {
+    switch (status) {
+    case Matched: return "Matched";
+    case Missing: return "Missing";
+    case NoVersionInfo: return "NoVersionInfo";
+    case NameMismatch: return "NameMismatch";
+    }
+    return "?";
+}
+
 VersionStatus ReadFileVersion(Platform& os, const char* path, const char* expectedInternalName,
                               FileVersionRecord* record) {
     *record = FileVersionRecord{};

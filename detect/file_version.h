@@ -15,6 +15,9 @@ enum VersionStatus : uint32_t {
     NameMismatch = 3,   // read, but no internal name in table "040904E4", or another one
 };
 
+// The status's name as written above ("Matched"), or "?" for another value.
+const char* VersionStatusName(VersionStatus status);
+
 struct FileVersionRecord {
     ProductVersion version{0, 0};  // fixed file version; zero when none
     uint32_t language = 0;         // first translation's language id; 0 when none

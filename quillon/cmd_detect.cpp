@@ -29,8 +29,6 @@ const char kDetectHelp[] =
     "the updater FILE (without --updater the page is not judged).\n"
     "\n";
 
-const char* const kStatusNames[] = {"Matched", "Missing", "NoVersionInfo", "NameMismatch"};
-
 std::string FlagNames(uint32_t flags, const std::vector<std::pair<uint32_t, const char*>>& names) {
     std::string out;
     for (const auto& [bit, name] : names) {
@@ -43,7 +41,7 @@ void PrintRecord(const char* field, const char* file, const zv::FileVersionRecor
     char parts[32];
     zv::FormatVersionParts(r.version, parts, sizeof parts);
     std::printf("%-13s %-12s status %u %-14s version %-16s language 0x%04X\n", field, file,
-                static_cast<unsigned>(r.status), kStatusNames[r.status & 3], parts, static_cast<unsigned>(r.language));
+                static_cast<unsigned>(r.status), zv::VersionStatusName(r.status), parts, static_cast<unsigned>(r.language));
 }
 
 void PrintProduct(const zv::InstalledProduct& p) {

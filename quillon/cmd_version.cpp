@@ -29,8 +29,6 @@ const char kVersionHelp[] =
     "the name differs), with 1 otherwise.\n"
     "\n";
 
-const char* const kStatusNames[] = {"Matched", "Missing", "NoVersionInfo", "NameMismatch"};
-
 std::string BaseName(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
     return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -89,7 +87,7 @@ int RunVersion(int argc, char** argv) {
     zv::FormatVersion(record.version, shown, sizeof shown);
     zv::FormatVersionParts(record.version, parts, sizeof parts);
     std::printf("file          %s\n", path);
-    std::printf("status        %u %s\n", static_cast<unsigned>(status), kStatusNames[status & 3]);
+    std::printf("status        %u %s\n", static_cast<unsigned>(status), zv::VersionStatusName(status));
     std::printf("version       %s (shown as %s)\n", parts, shown);
     if (record.language != 0) {
         char language[256] = {};
