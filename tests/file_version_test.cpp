@@ -8,6 +8,7 @@
 #include "detect/file_version.h"
 #include "platform/posix_platform.h"
 #include "platform/version_resource.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/temp_dir.h"
@@ -22,9 +23,7 @@ struct FileVersionTest : ::testing::Test {
     PosixPlatform posix;
     FaultPlatform os{posix};
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives['D' - 'A'] = dir.path();
-        posix.SetLayout(layout);
+        posix.SetLayout(DriveLayout('D', dir.path()));
     }
     void TearDown() override {
         EXPECT_EQ(os.liveBlocks, 0) << "the block is always released";

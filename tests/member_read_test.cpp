@@ -16,6 +16,7 @@
 #include "package/volume_reader.h"
 #include "platform/posix_platform.h"
 #include "string_ids.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/lzhuf_reference.h"
 #include "tests/support/lzhuf_test_encoder.h"
@@ -91,9 +92,7 @@ struct MemberReadTest : ::testing::Test {
     VolumeReader reader;
 
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives[0] = dir.path();
-        posix.SetLayout(layout);
+        posix.SetLayout(zvtest::DriveLayout('A', dir.path()));
         run.os = &os;
         run.ui = &ui;
         run.progressPage = kPage;

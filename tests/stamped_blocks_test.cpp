@@ -11,6 +11,7 @@
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "string_ids.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/stamped_file.h"
@@ -58,9 +59,7 @@ struct StampedBlocksTest : ::testing::Test {
     StampedBlockSave save;
 
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives['C' - 'A'] = dir.path();
-        posix.SetLayout(layout);
+        posix.SetLayout(zvtest::DriveLayout('C', dir.path()));
         zvtest::MakeDirs(dir / "ZV");
         run.os = &os;
     }

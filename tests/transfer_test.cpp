@@ -19,6 +19,7 @@
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "string_ids.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/lzhuf_test_encoder.h"
@@ -101,13 +102,7 @@ public:
     std::map<std::string, std::vector<uint8_t>> packaged;
 
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives['C' - 'A'] = dir.path();
-        layout.windowsDir = "C:\\WINDOWS";
-        layout.systemDir = "C:\\WINDOWS\\SYSTEM";
-        layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
-        posix.SetLayout(layout);
-        zvtest::MakeDirs(dir / "WINDOWS/SYSTEM");
+        posix.SetLayout(zvtest::MachineLayout(dir.path(), "SETUP.EXE"));
         zvtest::MakeDirs(dir / "ZARVEL");
         zvtest::MakeDirs(dir / "UPDATE");
         run.os = &os;
@@ -233,12 +228,8 @@ TEST_F(TransferTest, FreeSpaceIsAskedForWhatEachDriveHoldsAtItsPeak) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        PosixLayout layout;
-        layout.drives['C' - 'A'] = dir.path();
+        PosixLayout layout = zvtest::MachineLayout(dir.path(), "SETUP.EXE");
         layout.drives['D' - 'A'] = dir / "D";
-        layout.windowsDir = "C:\\WINDOWS";
-        layout.systemDir = "C:\\WINDOWS\\SYSTEM";
-        layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
         posix.SetLayout(layout);
         const std::string productDir = c.productOnD ? "D/ZARVEL/" : "ZARVEL/";
         zvtest::MakeDirs(dir / productDir);

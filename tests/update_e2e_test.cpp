@@ -14,6 +14,7 @@
 #include "detect/stamped_blocks.h"
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/pe_builder.h"
@@ -143,12 +144,7 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
         if (at != std::string::npos) planned.insert(line.substr(line.find("C:\\", at)));
     }
 
-    PosixLayout layout;
-    layout.drives['C' - 'A'] = dir.path();
-    layout.windowsDir = "C:\\WINDOWS";
-    layout.systemDir = "C:\\WINDOWS\\SYSTEM";
-    layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
-    PosixPlatform os(layout);
+    PosixPlatform os(MachineLayout(dir.path(), "SETUP.EXE"));
     ScriptedUi ui;
     ScriptedView view;
     RunContext run;
