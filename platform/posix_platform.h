@@ -31,7 +31,6 @@ class PosixPlatform : public Platform {
 public:
     explicit PosixPlatform(PosixLayout layout = PosixLayout());
 
-    const PosixLayout& layout() const { return layout_; }
     void SetLayout(const PosixLayout& layout) { layout_ = layout; }
 
     // The host path that `path` stands for; empty when it names an unmapped
