@@ -63,20 +63,9 @@ void ExpectRoundTrip(const std::vector<uint8_t>& data, const std::vector<uint8_t
 }
 
 // Inputs of several kinds, `size` bytes each.
-std::vector<uint8_t> Text(size_t size, std::mt19937& rng) {
-    static const char* words[] = {"the ", "package ", "of ", "volume ", "disk ", "and ", "a ", "updater ",
-                                  "writes ", "every ", "member ", "to ", "its ", "directory", ". ", "\r\n"};
-    std::string s;
-    while (s.size() < size) s += words[rng() % (sizeof words / sizeof words[0])];
-    s.resize(size);
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
+std::vector<uint8_t> Text(size_t size, std::mt19937& rng) { return zvtest::SampleText(size, rng()); }
 
-std::vector<uint8_t> Noise(size_t size, std::mt19937& rng) {
-    std::vector<uint8_t> data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
+std::vector<uint8_t> Noise(size_t size, std::mt19937& rng) { return zvtest::SampleNoise(size, rng()); }
 
 // Runs of one byte, of random lengths up to twice the longest match.
 std::vector<uint8_t> Runs(size_t size, std::mt19937& rng) {

@@ -70,12 +70,7 @@ struct DiskUi : zvtest::ScriptedUi {
 std::vector<uint8_t> Text(size_t size, unsigned seed) { return zvtest::SampleText(size, seed); }
 
 // Bytes that do not compress: a stream of about their size.
-std::vector<uint8_t> Noise(size_t size, unsigned seed) {
-    std::vector<uint8_t> data(size);
-    std::mt19937 rng(seed);
-    for (auto& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
+std::vector<uint8_t> Noise(size_t size, unsigned seed) { return zvtest::SampleNoise(size, seed); }
 
 struct MemberReadTest : ::testing::Test {
     zvtest::TempDir dir;

@@ -26,12 +26,7 @@ namespace {
 
 ToolRun Quillon(const std::string& args) { return zvtest::RunTool(std::string(QUILLON_EXE) + " " + args); }
 
-std::vector<uint8_t> Noise(size_t size, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
+std::vector<uint8_t> Noise(size_t size, unsigned seed) { return zvtest::SampleNoise(size, seed); }
 
 std::vector<uint8_t> Text(size_t size, unsigned seed) { return zvtest::SampleText(size, seed); }
 

@@ -15,6 +15,13 @@ std::vector<uint8_t> SampleText(size_t size, unsigned seed) {
     return std::vector<uint8_t>(s.begin(), s.end());
 }
 
+std::vector<uint8_t> SampleNoise(size_t size, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint8_t> data(size);
+    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
+    return data;
+}
+
 uint32_t TestSeed() {
     static const uint32_t seed = [] {
         const char* given = std::getenv("ZV_TEST_SEED");
