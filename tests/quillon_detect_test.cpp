@@ -16,7 +16,6 @@ namespace {
 
 using zvtest::ToolRun;
 
-ToolRun Quillon(const std::string& args) { return zvtest::RunTool(std::string(QUILLON_EXE) + " " + args); }
 
 bool Has(const ToolRun& run, const std::string& text) { return run.out.find(text) != std::string::npos; }
 
@@ -45,7 +44,7 @@ TEST(QuillonVersion, PrintsWhatTheUpdaterReads) {
     }
     WriteFileBytes(dir / "languages.exe", BuildExecutable(twoLanguages));
 
-    ToolRun run = Quillon("version " + (dir / "zvsa.bin"));
+    ToolRun run = zvtest::RunQuillon("version " + (dir / "zvsa.bin"));
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Has(run, "status        0 Matched\n")) << run.out;
     EXPECT_TRUE(Has(run, "version       1.2.1.31 (shown as 1.01)\n")) << run.out;
@@ -72,7 +71,7 @@ TEST(QuillonVersion, PrintsWhatTheUpdaterReads) {
         {"version --help", 0, "usage: quillon version"},
     };
     for (const Case& c : cases) {
-        ToolRun r = Quillon(c.args);
+        ToolRun r = zvtest::RunQuillon(c.args);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args << "\n" << r.out;
         EXPECT_TRUE(Has(r, c.says)) << c.args << "\n" << r.out;
     }
@@ -93,7 +92,7 @@ TEST(QuillonDetect, PrintsTheProductAndThePageTexts) {
                                        zv::MakeVersion(1, 2, 1, 31), 0x409));
     std::string dirs = "detect --windows-dir " + c + "/WINDOWS --system-dir " + c + "/WINDOWS/SYSTEM";
 
-    ToolRun run = Quillon(dirs + " --updater " + (dir / "zvupdate.exe"));
+    ToolRun run = zvtest::RunQuillon(dirs + " --updater " + (dir / "zvupdate.exe"));
     ASSERT_EQ(run.exitCode, 0) << run.out;
     const char* lines[] = {
         "settings      C:\\WINDOWS\\zvact.ini\n",
@@ -114,7 +113,7 @@ TEST(QuillonDetect, PrintsTheProductAndThePageTexts) {
     };
     for (const char* line : lines) EXPECT_TRUE(Has(run, line)) << line << "\n" << run.out;
 
-    run = Quillon(dirs);
+    run = zvtest::RunQuillon(dirs);
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Has(run, "give --updater")) << run.out;
 
@@ -130,19 +129,19 @@ TEST(QuillonDetect, PrintsTheProductAndThePageTexts) {
     }
     WriteFileBytes(c + "/APPS/ZARVEL/zvsa32.bin", BuildExecutable(twoLanguages));
     const std::string judged = dirs + " --updater " + (dir / "zvupdate.exe");
-    run = Quillon(judged);
+    run = zvtest::RunQuillon(judged);
     EXPECT_TRUE(Has(run, "  [102] Arabic (Saudi Arabia)\n")) << run.out;
-    run = Quillon(judged + " --language 0407");
+    run = zvtest::RunQuillon(judged + " --language 0407");
     EXPECT_TRUE(Has(run, "  [102] German (Germany)\n")) << run.out;
-    EXPECT_EQ(Quillon(judged + " --language german").exitCode, 2);
+    EXPECT_EQ(zvtest::RunQuillon(judged + " --language german").exitCode, 2);
 
     WriteFileText(c + "/WINDOWS/zvact.ini", "[setup]\r\ndir=\r\n");
-    run = Quillon(dirs + " --updater " + (dir / "zvupdate.exe"));
+    run = zvtest::RunQuillon(dirs + " --updater " + (dir / "zvupdate.exe"));
     EXPECT_EQ(run.exitCode, 0) << run.out;
     EXPECT_TRUE(Has(run, "Zarvel is not installed")) << run.out;
 
-    EXPECT_EQ(Quillon("detect --windows-dir " + c).exitCode, 2);
-    EXPECT_EQ(Quillon(dirs + " --drive 1=x").exitCode, 2);
-    run = Quillon(dirs + " --updater " + (dir / "missing.exe"));
+    EXPECT_EQ(zvtest::RunQuillon("detect --windows-dir " + c).exitCode, 2);
+    EXPECT_EQ(zvtest::RunQuillon(dirs + " --drive 1=x").exitCode, 2);
+    run = zvtest::RunQuillon(dirs + " --updater " + (dir / "missing.exe"));
     EXPECT_EQ(run.exitCode, 1) << run.out;
 }

@@ -74,7 +74,7 @@ int32_t ChecksumDifference(const std::vector<uint8_t>& file) {
 }
 
 std::string RunQuillon(const std::string& args, int* exitCode) {
-    ToolRun run = RunTool(std::string(QUILLON_EXE) + " " + args);
+    ToolRun run = zvtest::RunQuillon(args);
     *exitCode = run.exitCode;
     return run.out;
 }

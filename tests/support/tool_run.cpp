@@ -18,4 +18,6 @@ ToolRun RunTool(const std::string& command) {
     return run;
 }
 
+ToolRun RunQuillon(const std::string& args) { return RunTool(std::string(QUILLON_EXE) + " " + args); }
+
 }  // namespace zvtest

@@ -13,4 +13,7 @@ struct ToolRun {
 // Runs `command` through the shell, stdin from /dev/null.
 ToolRun RunTool(const std::string& command);
 
+// Runs the quillon of this build with `args` (words for the shell).
+ToolRun RunQuillon(const std::string& args);
+
 }  // namespace zvtest
