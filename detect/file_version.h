@@ -24,6 +24,10 @@ struct FileVersionRecord {
     VersionStatus status = Missing;
 };
 
+// The file version of the version resource of `path` alone (the version
+// rule of the transfer); false when the file has none that can be read.
+bool ReadInstalledVersion(Platform& os, const char* path, ProductVersion* version);
+
 // Reads the file version, the first translation's language and the internal
 // name of string table "040904E4" of `path`, and compares the name with
 // `expectedInternalName` without regard to case. Fills *record and returns
