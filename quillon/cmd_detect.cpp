@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "detect/detection.h"
+#include "detect/product_files.h"
 #include "detect/product_version.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
@@ -58,10 +59,10 @@ void PrintProduct(const zv::InstalledProduct& p) {
                                       {zv::Plmr16InUse, "Plmr16InUse"},
                                       {zv::Plmr32InUse, "Plmr32InUse"}})
                     .c_str());
-    PrintRecord("act16", "zvact.exe", p.act16);
-    PrintRecord("sa16", "zvsa.bin", p.sa16);
-    PrintRecord("act32", "zvact32.exe", p.act32);
-    PrintRecord("sa32", "zvsa32.bin", p.sa32);
+    PrintRecord("act16", zv::kAct16Name, p.act16);
+    PrintRecord("sa16", zv::kSa16Name, p.sa16);
+    PrintRecord("act32", zv::kAct32Name, p.act32);
+    PrintRecord("sa32", zv::kSa32Name, p.sa32);
 }
 
 void PrintPage(const zv::UpdateVerdict& v) {

@@ -3,17 +3,13 @@
 
 #include <cstdint>
 
+#include "detect/product_files.h"
 #include "detect/stamped_blocks.h"
 #include "package/lzhuf_decoder.h"
 #include "package/volume_reader.h"
 #include "transfer/transfer.h"
 
 namespace zv {
-
-// True for the six product files whose stamped blocks are carried from the
-// installed copy into the new one: zvact.exe, zvsa.bin, zvsv.bin and their
-// 32-bit counterparts (names without regard to case).
-bool IsCarriedFile(const char* name);
 
 // What is wrong with a member's name as a path below its target directory.
 enum class NameProblem : uint8_t {

@@ -68,8 +68,8 @@ struct Driver {
                 Report(i, 1, entry, (flags & ENTRY_IGNORED) ? EntryOutcome::Ignored : EntryOutcome::OtherPass, nullptr);
                 continue;
             }
-            if ((EqualNoCase(name, "PLMR.DLL") && (product.runtime & Plmr16Found) == 0) ||
-                (EqualNoCase(name, "PLMR32.DLL") && (product.runtime & Plmr32Found) == 0)) {
+            if ((EqualNoCase(name, kRuntime16Name) && (product.runtime & Plmr16Found) == 0) ||
+                (EqualNoCase(name, kRuntime32Name) && (product.runtime & Plmr32Found) == 0)) {
                 Report(i, 1, entry, EntryOutcome::RuntimeNotFound, nullptr);
                 continue;
             }
