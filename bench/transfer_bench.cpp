@@ -13,6 +13,7 @@
 
 #include "detect/stamped_blocks.h"
 #include "platform/posix_platform.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/lzhuf_test_encoder.h"
@@ -115,12 +116,7 @@ struct Release {
 
 void BM_WholeTransfer(benchmark::State& state) {
     static Release release;
-    zv::PosixLayout layout;
-    layout.drives['C' - 'A'] = release.dir.path();
-    layout.windowsDir = "C:\\WINDOWS";
-    layout.systemDir = "C:\\WINDOWS\\SYSTEM";
-    layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
-    zv::PosixPlatform posix(layout);
+    zv::PosixPlatform posix(zvtest::MachineLayout(release.dir.path(), "SETUP.EXE"));
     CountingPlatform os(posix);
     zvtest::ScriptedUi ui;
     zvtest::ScriptedView view;

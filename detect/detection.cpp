@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "detect/product_files.h"
 #include "detect/product_version.h"
 #include "detect/stamped_blocks.h"
 #include "package/paths.h"
@@ -18,7 +19,7 @@ constexpr uint32_t kFullInstallation = 2;
 constexpr int kTextSize = 255;  // what every text of the page is loaded with
 
 // The longest name appended to the installation directory.
-const char kLongestProbedName[] = "zvact32.exe";
+const char* const kLongestProbedName = kAct32Name;
 
 struct ProductFile {
     const char* name;  // also the expected internal name
@@ -28,10 +29,10 @@ struct ProductFile {
 };
 
 const ProductFile kProductFiles[] = {
-    {"zvact.exe", Act16, true, &InstalledProduct::act16},
-    {"zvsa.bin", Sa16, false, &InstalledProduct::sa16},
-    {"zvact32.exe", Act32, true, &InstalledProduct::act32},
-    {"zvsa32.bin", Sa32, false, &InstalledProduct::sa32},
+    {kAct16Name, Act16, true, &InstalledProduct::act16},
+    {kSa16Name, Sa16, false, &InstalledProduct::sa16},
+    {kAct32Name, Act32, true, &InstalledProduct::act32},
+    {kSa32Name, Sa32, false, &InstalledProduct::sa32},
 };
 
 constexpr int32_t kMarkerWordRefused = 0x4;
@@ -44,8 +45,8 @@ struct RuntimeLibrary {
 };
 
 const RuntimeLibrary kRuntimeLibraries[] = {
-    {"PLMR.DLL", Plmr16Found, Plmr16InUse, Act16 | Sa16},
-    {"PLMR32.DLL", Plmr32Found, Plmr32InUse, Act32 | Sa32},
+    {kRuntime16Name, Plmr16Found, Plmr16InUse, Act16 | Sa16},
+    {kRuntime32Name, Plmr32Found, Plmr32InUse, Act32 | Sa32},
 };
 
 bool EndsWith(const char* text, char c) {
@@ -100,7 +101,6 @@ void ProbeProductFiles(Platform& os, InstalledProduct* product) {
 }
 
 void FindRuntimeLibraries(Platform& os, InstalledProduct* product) {
-    product->runtime = 0;
     char windowsDir[kMaxPath] = {};
     os.WindowsDirectory(windowsDir, sizeof windowsDir);
     for (const RuntimeLibrary& library : kRuntimeLibraries) {

@@ -15,11 +15,18 @@ enum VersionStatus : uint32_t {
     NameMismatch = 3,   // read, but no internal name in table "040904E4", or another one
 };
 
+// The status's name as written above ("Matched"), or "?" for another value.
+const char* VersionStatusName(VersionStatus status);
+
 struct FileVersionRecord {
     ProductVersion version{0, 0};  // fixed file version; zero when none
     uint32_t language = 0;         // first translation's language id; 0 when none
     VersionStatus status = Missing;
 };
+
+// The file version of the version resource of `path` alone (the version
+// rule of the transfer); false when the file has none that can be read.
+bool ReadInstalledVersion(Platform& os, const char* path, ProductVersion* version);
 
 // Reads the file version, the first translation's language and the internal
 // name of string table "040904E4" of `path`, and compares the name with

@@ -11,6 +11,9 @@ int CompareVersions(ProductVersion a, ProductVersion b) {
 }
 
 int FormatVersion(ProductVersion v, char* buffer, int size) {
+    // The short form counts minor versions from 1; a minor of 0 has no short
+    // form, and the full one says what the file holds.
+    if (VersionMinor(v) == 0) return FormatVersionParts(v, buffer, size);
     unsigned major = VersionMajor(v);
     unsigned shownMinor = static_cast<unsigned>(VersionMinor(v)) - 1u;
     return FormatText(buffer, size, "%u.%.2u", major, shownMinor);

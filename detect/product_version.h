@@ -9,9 +9,9 @@ namespace zv {
 // decide, unsigned; the low words only when the high words are equal.
 int CompareVersions(ProductVersion a, ProductVersion b);
 
-// The form shown to the user: "%u.%.2u" of major and minor - 1, computed in
-// unsigned 32-bit arithmetic (1.2.1.31 shows as "1.01"; a minor of 0 gives
-// 4294967295 after the point). Returns the length written.
+// The form shown to the user: "%u.%.2u" of major and minor - 1 (1.2.1.31
+// shows as "1.01", 1.11.0.0 as "1.10"). A version whose minor is 0 shows in
+// full, "%u.%u.%u.%u" ("2.0.0.1"). Returns the length written.
 int FormatVersion(ProductVersion v, char* buffer, int size);
 
 // The full form a.b.c.d, for tools and traces.

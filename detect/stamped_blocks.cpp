@@ -108,6 +108,16 @@ uint16_t StampChecksum(const uint8_t* bytes, uint32_t length) {
     return static_cast<uint16_t>(c);
 }
 
+uint16_t ChecksumDifference(const uint8_t* bytes, uint32_t length, uint32_t wordAt) {
+    uint32_t c = 0;
+    for (uint32_t i = 0; i < length; ++i) {
+        uint32_t b = (i == wordAt || i == wordAt + 1) ? 0 : bytes[i];
+        c = (c + b) & 0xFFFFu;
+        c = ((c << 1) | (c >> 15)) & 0xFFFFu;
+    }
+    return static_cast<uint16_t>(LoadU16LE(bytes + wordAt) - c);
+}
+
 int32_t ReadMarkerWord(Platform& os, const char* path, uint32_t key) {
     FileHandle file = os.Open(path, OpenMode::Read);
     if (file == kNoFile) return -1;
@@ -169,8 +179,7 @@ unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBloc
     uint16_t difference = 0;
     if (checksumAt != kNoMarker) {
         stored = LoadU16LE(bytes + checksumAt);
-        StoreU16LE(bytes + checksumAt, 0);
-        difference = static_cast<uint16_t>(stored - StampChecksum(bytes, image.length));
+        difference = ChecksumDifference(bytes, image.length, checksumAt);
     }
     for (unsigned i = 0; i < kCarriedBlockCount; ++i) {
         const CarriedBlock& block = kCarriedBlocks[i];

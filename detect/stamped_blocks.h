@@ -74,6 +74,11 @@ uint32_t FindMarker(const uint8_t* bytes, uint32_t length, uint32_t key, uint32_
 // rotated left by one bit within 16 bits. No bytes give 0; "abc" gives 0x0556.
 uint16_t StampChecksum(const uint8_t* bytes, uint32_t length);
 
+// The checksum relation that WriteStampedBlocks keeps: the word stored at
+// `wordAt` minus the stamp checksum of the bytes with that word taken as 0,
+// modulo 65536. The word's two bytes must lie inside the `length` bytes.
+uint16_t ChecksumDifference(const uint8_t* bytes, uint32_t length, uint32_t wordAt);
+
 // The 16-bit value of the first block with `key` in the file (0 to 65535), or
 // -1: no such block, or the file cannot be opened, held in memory or read
 // whole. -1 has bit 2 set. Reports nothing.

@@ -8,17 +8,11 @@
 
 #include "package/table_writer.h"
 #include "tests/support/lzhuf_test_encoder.h"
+#include "tests/support/sample_data.h"
 
 namespace {
 
-std::vector<uint8_t> Text(size_t size, unsigned seed) {
-    static const char* words[] = {"volume ", "disk ", "Zarvel ", "the ", "of ", "update ", "\r\n"};
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < size) s += words[rng() % 7];
-    s.resize(size);
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
+std::vector<uint8_t> Text(size_t size, unsigned seed) { return zvtest::SampleText(size, seed); }
 
 bool Write(const std::string& path, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(path.c_str(), "wb");

@@ -109,10 +109,8 @@ private:
 const uint32_t kKeys[] = {zv::KEY_MARKER_WORD, zv::KEY_CARRIED_SHORT, zv::KEY_CARRIED_FIRST, zv::KEY_CARRIED_SECOND,
                           zv::KEY_CHECKSUM};
 
-uint16_t Difference(std::vector<uint8_t> bytes, uint32_t at) {
-    uint16_t stored = zv::LoadU16LE(bytes.data() + at);
-    zv::StoreU16LE(bytes.data() + at, 0);
-    return static_cast<uint16_t>(stored - zv::StampChecksum(bytes.data(), static_cast<uint32_t>(bytes.size())));
+uint16_t Difference(const std::vector<uint8_t>& bytes, uint32_t at) {
+    return zv::ChecksumDifference(bytes.data(), static_cast<uint32_t>(bytes.size()), at);
 }
 
 }  // namespace

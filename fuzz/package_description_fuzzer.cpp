@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "package/member_name.h"
+#include "platform/text.h"
 #include "quillon/description.h"
 
 namespace {
@@ -18,9 +19,7 @@ void Check(bool condition) {
 }
 
 std::string LowerAz(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
+    for (char& c : s) c = static_cast<char>(zv::FoldAz(static_cast<unsigned char>(c)));
     return s;
 }
 

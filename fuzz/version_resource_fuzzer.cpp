@@ -46,14 +46,17 @@ void ReadFile(const uint8_t* bytes, size_t size) {
     // A copy of its own, so reading past the file's bytes is caught.
     std::vector<uint8_t> file(bytes, bytes + size);
     zv::FileBytes source = zv::MemoryFileBytes(file.data(), file.size());
-    uint32_t blockSize = zv::VersionBlockSize(source);
-    if (blockSize == 0 || blockSize > (1u << 20)) return;
-    auto* block = static_cast<uint8_t*>(std::malloc(blockSize));
-    if (zv::ReadVersionBlock(source, block, blockSize)) {
-        if (zv::VersionBlockNeed(block, blockSize) > blockSize) std::abort();
-        for (const char* q : kQueries) Query(block, blockSize, q);
+    // Users of two languages may be given different resources of one file.
+    for (uint16_t language : {zv::kUsEnglish, uint16_t{0x0407}}) {
+        uint32_t blockSize = zv::VersionBlockSize(source, language);
+        if (blockSize == 0 || blockSize > (1u << 20)) continue;
+        auto* block = static_cast<uint8_t*>(std::malloc(blockSize));
+        if (zv::ReadVersionBlock(source, language, block, blockSize)) {
+            if (zv::VersionBlockNeed(block, blockSize) > blockSize) std::abort();
+            for (const char* q : kQueries) Query(block, blockSize, q);
+        }
+        std::free(block);
     }
-    std::free(block);
 }
 
 std::vector<uint8_t> Template(uint8_t pick) {

@@ -2,13 +2,13 @@
 
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace zv {
 namespace {
 
 // Blanks as the system trims them: space, tab, vertical tab, form feed.
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
-
-int FoldAz(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
 
 // True when the `length` bytes at `text` equal the zero-terminated `name`
 // without regard to case.

@@ -26,7 +26,7 @@ bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 
 std::string LowerAz(const std::string& s) {
     std::string out = s;
     for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        c = static_cast<char>(FoldAz(static_cast<unsigned char>(c)));
     }
     return out;
 }
@@ -311,13 +311,13 @@ uint32_t PosixPlatform::ProfileInt(const char* section, const char* key, int32_t
 uint32_t PosixPlatform::VersionInfoSize(const char* path) {
     ReadOnlyFile file(HostPath(path));
     if (file.fd < 0) return 0;
-    return VersionBlockSize(file.Bytes());
+    return VersionBlockSize(file.Bytes(), layout_.userLanguage);
 }
 
 bool PosixPlatform::VersionInfo(const char* path, uint32_t size, void* block) {
     ReadOnlyFile file(HostPath(path));
     if (file.fd < 0) return false;
-    return ReadVersionBlock(file.Bytes(), block, size);
+    return ReadVersionBlock(file.Bytes(), layout_.userLanguage, block, size);
 }
 
 bool PosixPlatform::QueryVersion(const void* block, const char* subBlock, const void** value, uint32_t* length) {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/version_resource.h"
 
 namespace zv {
 
@@ -22,13 +23,14 @@ struct PosixLayout {
     std::string windowsDir;   // what WindowsDirectory reports
     std::string systemDir;    // where shared files are looked for and belong
     std::string modulePath;   // what ModulePath reports; empty: this process's file
+    // The user's language, which picks among a version resource's languages.
+    uint16_t userLanguage = kUsEnglish;
 };
 
 class PosixPlatform : public Platform {
 public:
     explicit PosixPlatform(PosixLayout layout = PosixLayout());
 
-    const PosixLayout& layout() const { return layout_; }
     void SetLayout(const PosixLayout& layout) { layout_ = layout; }
 
     // The host path that `path` stands for; empty when it names an unmapped

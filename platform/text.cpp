@@ -40,12 +40,10 @@ bool AppendText(char* buffer, int size, const char* source) {
     return source[copied] == '\0';
 }
 
-static int FoldAz(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
-
 int CompareNoCase(const char* a, const char* b) {
     for (;; ++a, ++b) {
-        int ca = FoldAz(static_cast<unsigned char>(*a));
-        int cb = FoldAz(static_cast<unsigned char>(*b));
+        int ca = static_cast<int>(FoldAz(static_cast<unsigned char>(*a)));
+        int cb = static_cast<int>(FoldAz(static_cast<unsigned char>(*b)));
         if (ca != cb || ca == 0) return ca - cb;
     }
 }

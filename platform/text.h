@@ -26,6 +26,11 @@ int CopyText(char* buffer, int size, const char* source);
 // returns false when something had to be cut.
 bool AppendText(char* buffer, int size, const char* source);
 
+// The letters A to Z as a to z, every other value as it is: file names and
+// keys are compared this way, whatever the code page (8-bit characters and
+// UTF-16 units alike).
+constexpr unsigned FoldAz(unsigned c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
 // Compares two texts without regard to the case of the letters A to Z only.
 int CompareNoCase(const char* a, const char* b);
 inline bool EqualNoCase(const char* a, const char* b) { return CompareNoCase(a, b) == 0; }

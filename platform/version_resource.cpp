@@ -4,6 +4,7 @@
 
 #include "platform/bytes.h"
 #include "platform/code_page.h"
+#include "platform/text.h"
 
 namespace zv {
 namespace {
@@ -110,7 +111,24 @@ bool FindIdEntry(const FileBytes& file, uint64_t directory, uint16_t id, uint32_
     return false;
 }
 
-bool FindPeVersion(const FileBytes& file, uint32_t pe, ExecutableKind kind, VersionResourceSpan* span) {
+// The second word of the language entry that the system's resource loader
+// takes from the language directory at `languages`: the neutral language
+// (0) when it is listed, else the user's language, else U.S. English, else
+// the first entry, named or not.
+bool PickLanguage(const FileBytes& file, uint64_t languages, uint16_t userLanguage, uint32_t* target) {
+    uint16_t named, ids;
+    if (!ReadU16(file, languages + 12, &named) || !ReadU16(file, languages + 14, &ids) || named + ids == 0) {
+        return false;
+    }
+    const uint16_t preferred[] = {0, userLanguage, kUsEnglish};
+    for (uint16_t language : preferred) {
+        if (FindIdEntry(file, languages, language, target)) return true;
+    }
+    return ReadU32(file, languages + 16 + 4, target);
+}
+
+bool FindPeVersion(const FileBytes& file, uint32_t pe, ExecutableKind kind, uint16_t userLanguage,
+                   VersionResourceSpan* span) {
     PeImage image;
     uint64_t root;
     if (!ReadPeImage(file, pe, kind, &image) || !RvaToOffset(file, image, image.resourceRva, &root)) return false;
@@ -120,13 +138,10 @@ bool FindPeVersion(const FileBytes& file, uint32_t pe, ExecutableKind kind, Vers
         !(target & kSubdirectoryBit)) {
         return false;
     }
-    // The first language, named or not.
-    uint64_t languages = root + (target & ~kSubdirectoryBit);
-    uint16_t named, ids;
-    if (!ReadU16(file, languages + 12, &named) || !ReadU16(file, languages + 14, &ids) || named + ids == 0) {
+    if (!PickLanguage(file, root + (target & ~kSubdirectoryBit), userLanguage, &target) ||
+        (target & kSubdirectoryBit)) {
         return false;
     }
-    if (!ReadU32(file, languages + 16 + 4, &target) || (target & kSubdirectoryBit)) return false;
     uint32_t dataRva, dataSize;
     if (!ReadU32(file, root + target, &dataRva) || !ReadU32(file, root + target + 4, &dataSize)) return false;
     uint64_t offset;
@@ -177,6 +192,20 @@ bool FindNeVersion(const FileBytes& file, uint32_t ne, VersionResourceSpan* span
         }
         group += 8 + uint64_t{count} * kNeEntrySize;
     }
+}
+
+// True when the file holds the resource's data in full. A PE data entry
+// gives the data's exact size. An NE length is counted in alignment units,
+// so it may take in padding behind the data; there the data is what the
+// root's wLength claims, at most the table's length.
+bool DataIsWhole(const FileBytes& file, const VersionResourceSpan& span) {
+    uint64_t length = span.length;
+    if (span.kind == ExecutableKind::Ne) {
+        uint16_t rootLength;
+        if (!ReadU16(file, span.offset, &rootLength)) return false;
+        if (rootLength < length) length = rootLength;
+    }
+    return length <= file.size - span.offset;
 }
 
 // --- The block ---------------------------------------------------------------------
@@ -245,8 +274,6 @@ bool ReadNode(const Tree& tree, uint32_t start, uint32_t limit, Node* node) {
     node->children = Align4(node->valueStart + node->valueBytes);
     return true;
 }
-
-int FoldAz(unsigned c) { return (c >= 'A' && c <= 'Z') ? static_cast<int>(c - 'A' + 'a') : static_cast<int>(c); }
 
 bool KeyEquals(const Tree& tree, const Node& node, const char* key, uint32_t keyLength) {
     if (node.keyChars != keyLength) return false;
@@ -328,13 +355,14 @@ ExecutableKind ExecutableKindOf(const FileBytes& file) {
     return ExecutableKind::Unknown;
 }
 
-bool FindVersionResource(const FileBytes& file, VersionResourceSpan* span) {
+bool FindVersionResource(const FileBytes& file, uint16_t userLanguage, VersionResourceSpan* span) {
     *span = VersionResourceSpan{};
     ExecutableKind kind = ExecutableKindOf(file);
     uint32_t header;
     if (kind == ExecutableKind::Unknown || !NewHeaderOffset(file, &header)) return false;
-    bool found = kind == ExecutableKind::Ne ? FindNeVersion(file, header, span) : FindPeVersion(file, header, kind, span);
-    if (!found || span->length == 0 || span->offset >= file.size) {
+    bool found = kind == ExecutableKind::Ne ? FindNeVersion(file, header, span)
+                                            : FindPeVersion(file, header, kind, userLanguage, span);
+    if (!found || span->length == 0 || span->offset >= file.size || !DataIsWhole(file, *span)) {
         *span = VersionResourceSpan{};
         return false;
     }
@@ -353,9 +381,9 @@ bool IsVersionBlock16(const void* block, uint32_t size) {
     return size >= kHeader32 && Is16(static_cast<const uint8_t*>(block));
 }
 
-uint32_t VersionBlockSize(const FileBytes& file) {
+uint32_t VersionBlockSize(const FileBytes& file, uint16_t userLanguage) {
     VersionResourceSpan span;
-    if (!FindVersionResource(file, &span)) return 0;
+    if (!FindVersionResource(file, userLanguage, &span)) return 0;
     uint8_t head[kHeader32];
     ReadResourceHead(file, span, head, sizeof head);
     uint64_t size;
@@ -374,9 +402,9 @@ uint32_t VersionBlockSize(const FileBytes& file) {
     return size > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(size);
 }
 
-bool ReadVersionBlock(const FileBytes& file, void* block, uint32_t size) {
+bool ReadVersionBlock(const FileBytes& file, uint16_t userLanguage, void* block, uint32_t size) {
     VersionResourceSpan span;
-    if (!FindVersionResource(file, &span)) return false;
+    if (!FindVersionResource(file, userLanguage, &span)) return false;
     auto* bytes = static_cast<uint8_t*>(block);
     std::memset(bytes, 0, size);
     uint64_t available = file.size - span.offset;

@@ -4,8 +4,12 @@
 //
 // Executables: PE32 and PE32+ (the "MZ" header's e_lfanew points at
 // "PE\0\0") and 16-bit NE ("NE" there), whatever the file's name ends with.
-// The resource taken is the one of type 16 (RT_VERSION) with the numeric id 1,
-// in the first language its directory lists; no other id is looked at.
+// The resource taken is the one of type 16 (RT_VERSION) with the numeric id 1;
+// no other id is looked at. Of its languages (PE only; NE resources have
+// none) the one the system's resource loader would take: the neutral
+// language, else the user's, else U.S. English, else the first listed.
+// A resource whose data the file does not hold in full counts as absent, as
+// the system's version library refuses such a file.
 //
 // The block is what GetFileVersionInfoA gives:
 //
@@ -50,30 +54,37 @@ FileBytes MemoryFileBytes(const uint8_t* bytes, size_t size);
 
 enum class ExecutableKind : uint8_t { Unknown, Pe32, Pe32Plus, Ne };
 
+// The language a reader takes for the user's unless told otherwise.
+constexpr uint16_t kUsEnglish = 0x0409;
+
 struct VersionResourceSpan {
     ExecutableKind kind = ExecutableKind::Unknown;
     uint64_t offset = 0;  // file offset of the resource's first byte
-    uint32_t length = 0;  // as the resource directory gives it; may run past the file's end
+    // As the resource table gives it. An NE length counts whole alignment
+    // units, which may run past the file's end behind the data.
+    uint32_t length = 0;
 };
 
 // The kind of executable the bytes hold, from their headers alone.
 ExecutableKind ExecutableKindOf(const FileBytes& file);
 
-// Locates the version resource (type 16, id 1, first language). False when
-// the file is no PE or NE executable or has no such resource, or when the
-// resource starts outside the file or is empty.
-bool FindVersionResource(const FileBytes& file, VersionResourceSpan* span);
+// Locates the version resource (type 16, id 1) in the language taken for a
+// user of `userLanguage`. False when the file is no PE or NE executable or
+// has no such resource, or when the resource is empty or its data is not
+// all inside the file.
+bool FindVersionResource(const FileBytes& file, uint16_t userLanguage, VersionResourceSpan* span);
 
-// What GetFileVersionInfoSizeA gives for the file: 0 without a version
-// resource; otherwise a size that holds the block described above.
-uint32_t VersionBlockSize(const FileBytes& file);
+// What GetFileVersionInfoSizeA gives for the file to a user of
+// `userLanguage`: 0 without a version resource; otherwise a size that holds
+// the block described above.
+uint32_t VersionBlockSize(const FileBytes& file, uint16_t userLanguage);
 
 // What GetFileVersionInfoA puts into `block` (`size` bytes, as given by
-// VersionBlockSize): the resource bytes (those past the file's end read as
-// zero), the rest of the block zeroed, and "FE2X" behind a 32-bit layout.
-// False when there is no version resource, or when `size` is too small for
-// the whole block (the system would hand out a cut block instead).
-bool ReadVersionBlock(const FileBytes& file, void* block, uint32_t size);
+// VersionBlockSize): the resource bytes (NE padding past the file's end
+// read as zero), the rest of the block zeroed, and "FE2X" behind a 32-bit
+// layout. False when there is no version resource, or when `size` is too
+// small for the whole block (the system would hand out a cut block instead).
+bool ReadVersionBlock(const FileBytes& file, uint16_t userLanguage, void* block, uint32_t size);
 
 // The smallest size a block needs so that queries on it stay inside it:
 // wLength for the 16-bit layout, 2 * wLength + 4 for the 32-bit one (at

@@ -17,6 +17,7 @@
 #include "quillon/commands.h"
 #include "quillon/description.h"
 #include "quillon/host_paths.h"
+#include "quillon/machine.h"
 #include "quillon/member_packer.h"
 #include "quillon/member_sources.h"
 #include "quillon/package_layout.h"
@@ -29,7 +30,7 @@ namespace {
 
 const char kBuildHelp[] =
     "usage: quillon build DESCRIPTION --updater FILE --output FILE\n"
-    "                     [--volume-size BYTES] [--jobs N]\n"
+    "                     [--volume-size BYTES] [--jobs N] [--language ID]\n"
     "\n"
     "Builds the package that DESCRIPTION describes (see docs/package-\n"
     "description.md) and writes the updater FILE with it stamped in: the\n"
@@ -54,6 +55,11 @@ const char kBuildHelp[] =
     "  --strip-signature    take the signature out of a signed updater before\n"
     "                       stamping (otherwise a signed updater is refused:\n"
     "                       stamping would break its signature)\n"
+    "  --language ID        the user's language for version=auto, a hexadecimal\n"
+    "                       language id (default 0409, U.S. English): of a\n"
+    "                       version resource in several languages none of which\n"
+    "                       is neutral, the one in this language is read, else\n"
+    "                       U.S. English, else the first\n"
     "\n"
     "The table lists the shared files first, then the product files, then the\n"
     "ignored ones, each group in the order of the description: the order in\n"
@@ -84,6 +90,7 @@ const std::vector<OptionSpec> kBuildOptions = {
     {"--sign-pass-file", true},
     {"--timestamp", true},
     {"--strip-signature", false},
+    {"--language", true},
 };
 
 struct BuildArguments {
@@ -94,6 +101,7 @@ struct BuildArguments {
     unsigned jobs = 0;
     SignOptions sign;
     bool stripSignature = false;
+    uint16_t language = zv::kUsEnglish;
 };
 
 bool ParseSize(const std::string& text, uint64_t* size) {
@@ -151,6 +159,10 @@ int ParseBuildArguments(int argc, char** argv, BuildArguments* args) {
         for (const char* option : {"--sign-pass", "--sign-pass-file", "--timestamp"}) {
             if (parsed.Has(option)) errors.push_back(std::string(option) + " is for signing: give --sign-cert and --sign-key");
         }
+    }
+    if (parsed.Has("--language") && !ParseLanguageId(parsed.Value("--language").c_str(), &args->language)) {
+        errors.push_back("--language wants a hexadecimal language id such as 0407, not '" + parsed.Value("--language") +
+                         "'");
     }
     if (parsed.Has("--sign-pass") && parsed.Has("--sign-pass-file")) {
         errors.push_back("--sign-pass and --sign-pass-file are two ways to give the password; give one");
@@ -347,7 +359,7 @@ int RunBuild(int argc, char** argv) {
             problems.Add(at + "larger than a member can be (4 GB - 1 bytes)");
             continue;
         }
-        if (m.versionSource == VersionSource::Auto && !ResolveAutoVersion(p.sourcePath, &m.version, &error)) {
+        if (m.versionSource == VersionSource::Auto && !ResolveAutoVersion(p.sourcePath, args.language, &m.version, &error)) {
             problems.Add(at + error);
         }
     }

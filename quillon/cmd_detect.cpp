@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "detect/detection.h"
+#include "detect/product_files.h"
 #include "detect/product_version.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
@@ -19,7 +20,7 @@ namespace {
 
 const char kDetectHelp[] =
     "usage: quillon detect --windows-dir DIR --system-dir DIR [--updater FILE]\n"
-    "                      [--drive LETTER=DIR]...\n"
+    "                      [--drive LETTER=DIR]... [--language ID]\n"
     "\n"
     "Runs the updater's product detection against a directory tree that stands\n"
     "for a machine and prints what it found (the settings of zvact.ini, the\n"
@@ -28,8 +29,6 @@ const char kDetectHelp[] =
     "page exactly as the page would show them, judged against the package of\n"
     "the updater FILE (without --updater the page is not judged).\n"
     "\n";
-
-const char* const kStatusNames[] = {"Matched", "Missing", "NoVersionInfo", "NameMismatch"};
 
 std::string FlagNames(uint32_t flags, const std::vector<std::pair<uint32_t, const char*>>& names) {
     std::string out;
@@ -43,7 +42,7 @@ void PrintRecord(const char* field, const char* file, const zv::FileVersionRecor
     char parts[32];
     zv::FormatVersionParts(r.version, parts, sizeof parts);
     std::printf("%-13s %-12s status %u %-14s version %-16s language 0x%04X\n", field, file,
-                static_cast<unsigned>(r.status), kStatusNames[r.status & 3], parts, static_cast<unsigned>(r.language));
+                static_cast<unsigned>(r.status), zv::VersionStatusName(r.status), parts, static_cast<unsigned>(r.language));
 }
 
 void PrintProduct(const zv::InstalledProduct& p) {
@@ -60,10 +59,10 @@ void PrintProduct(const zv::InstalledProduct& p) {
                                       {zv::Plmr16InUse, "Plmr16InUse"},
                                       {zv::Plmr32InUse, "Plmr32InUse"}})
                     .c_str());
-    PrintRecord("act16", "zvact.exe", p.act16);
-    PrintRecord("sa16", "zvsa.bin", p.sa16);
-    PrintRecord("act32", "zvact32.exe", p.act32);
-    PrintRecord("sa32", "zvsa32.bin", p.sa32);
+    PrintRecord("act16", zv::kAct16Name, p.act16);
+    PrintRecord("sa16", zv::kSa16Name, p.sa16);
+    PrintRecord("act32", zv::kAct32Name, p.act32);
+    PrintRecord("sa32", zv::kSa32Name, p.sa32);
 }
 
 void PrintPage(const zv::UpdateVerdict& v) {

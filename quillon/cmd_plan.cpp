@@ -18,7 +18,7 @@ namespace {
 
 const char kPlanHelp[] =
     "usage: quillon plan --updater FILE --windows-dir DIR --system-dir DIR\n"
-    "                    [--drive LETTER=DIR]...\n"
+    "                    [--drive LETTER=DIR]... [--language ID]\n"
     "\n"
     "Runs the updater's detection against a directory tree that stands for a\n"
     "machine, then the transfer's decisions for every entry of the package of\n"

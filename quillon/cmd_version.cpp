@@ -2,6 +2,7 @@
 // version resource.
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -9,12 +10,13 @@
 #include "detect/product_version.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
+#include "quillon/machine.h"
 
 namespace quillon {
 namespace {
 
 const char kVersionHelp[] =
-    "usage: quillon version FILE [--expect NAME]\n"
+    "usage: quillon version FILE [--expect NAME] [--language ID]\n"
     "\n"
     "Reads the version resource of FILE (a PE32, PE32+ or 16-bit NE executable,\n"
     "whatever its name ends with) as the updater does, and prints the status\n"
@@ -24,9 +26,8 @@ const char kVersionHelp[] =
     "040904E4. The internal name is compared with NAME, without regard to case;\n"
     "without --expect, with the file's own name.\n"
     "Exits with 0 when the status is Matched (without --expect: also when only\n"
-    "the name differs), with 1 otherwise.\n";
-
-const char* const kStatusNames[] = {"Matched", "Missing", "NoVersionInfo", "NameMismatch"};
+    "the name differs), with 1 otherwise.\n"
+    "\n";
 
 std::string BaseName(const std::string& path) {
     size_t slash = path.find_last_of("/\\");
@@ -48,31 +49,36 @@ bool InternalName(zv::Platform& os, const char* path, std::string* name) {
     return true;
 }
 
+int Usage(std::FILE* out, int code) {
+    std::fputs(kVersionHelp, out);
+    std::fputs(kLanguageOptionHelp, out);
+    return code;
+}
+
 }  // namespace
 
 int RunVersion(int argc, char** argv) {
-    if (WantsHelp(argc, argv)) {
-        std::fputs(kVersionHelp, stdout);
-        return EXIT_OK;
-    }
+    if (WantsHelp(argc, argv)) return Usage(stdout, EXIT_OK);
     const char* path = nullptr;
     const char* expected = nullptr;
+    uint16_t language = zv::kUsEnglish;
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--expect") == 0 && i + 1 < argc) {
             expected = argv[++i];
+        } else if (std::strcmp(argv[i], "--language") == 0 && i + 1 < argc) {
+            if (!ParseLanguageId(argv[++i], &language)) {
+                return Fail(EXIT_USAGE, "--language wants a hexadecimal language id such as 0407, not '%s'", argv[i]);
+            }
         } else if (path == nullptr && argv[i][0] != '-') {
             path = argv[i];
         } else {
-            std::fputs(kVersionHelp, stderr);
-            return EXIT_USAGE;
+            return Usage(stderr, EXIT_USAGE);
         }
     }
-    if (path == nullptr) {
-        std::fputs(kVersionHelp, stderr);
-        return EXIT_USAGE;
-    }
+    if (path == nullptr) return Usage(stderr, EXIT_USAGE);
     std::string expectedName = expected != nullptr ? expected : BaseName(path);
-    zv::Platform& os = zv::HostPlatform();
+    std::unique_ptr<zv::Platform> host = MakeHostPlatform(language);
+    zv::Platform& os = *host;
     zv::FileVersionRecord record;
     zv::VersionStatus status = zv::ReadFileVersion(os, path, expectedName.c_str(), &record);
 
@@ -81,7 +87,7 @@ int RunVersion(int argc, char** argv) {
     zv::FormatVersion(record.version, shown, sizeof shown);
     zv::FormatVersionParts(record.version, parts, sizeof parts);
     std::printf("file          %s\n", path);
-    std::printf("status        %u %s\n", static_cast<unsigned>(status), kStatusNames[status & 3]);
+    std::printf("status        %u %s\n", static_cast<unsigned>(status), zv::VersionStatusName(status));
     std::printf("version       %s (shown as %s)\n", parts, shown);
     if (record.language != 0) {
         char language[256] = {};

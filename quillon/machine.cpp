@@ -1,6 +1,7 @@
 #include "quillon/machine.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/forwarding_platform.h"
@@ -21,9 +22,21 @@ const char kMachineOptionsHelp[] =
     "  --drive L=DIR       the directory that drive letter L stands for; drive C\n"
     "                      is the directory above the Windows directory unless\n"
     "                      given. Paths without a drive letter are host paths.\n"
+    "  --language ID       the user's language, a hexadecimal language id\n"
+    "                      (default 0409, U.S. English): of a version resource\n"
+    "                      in several languages none of which is neutral, the\n"
+    "                      one in this language is read, else U.S. English,\n"
+    "                      else the first\n"
     "\n"
-    "On Windows the system's own directories and calls are used and the\n"
-    "directory options are ignored.\n";
+    "On Windows the system's own directories, language and calls are used and\n"
+    "the directory and language options are ignored.\n";
+
+const char kLanguageOptionHelp[] =
+    "  --language ID   the user's language, a hexadecimal language id (default\n"
+    "                  0409, U.S. English): of a version resource in several\n"
+    "                  languages none of which is neutral, the one in this\n"
+    "                  language is read, else U.S. English, else the first.\n"
+    "                  On Windows the system's own language counts.\n";
 
 namespace {
 
@@ -80,6 +93,27 @@ std::string WindowsForm(const std::string& host, const std::string (&drives)[26]
 
 }  // namespace
 
+bool ParseLanguageId(const char* text, uint16_t* language) {
+    if (text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text += 2;
+    size_t digits = std::strlen(text);
+    if (digits == 0 || digits > 4 || std::strspn(text, "0123456789abcdefABCDEF") != digits) return false;
+    unsigned long value = std::strtoul(text, nullptr, 16);
+    if (value == 0) return false;
+    *language = static_cast<uint16_t>(value);
+    return true;
+}
+
+std::unique_ptr<zv::Platform> MakeHostPlatform(uint16_t language) {
+#ifdef _WIN32
+    (void)language;
+    return std::unique_ptr<zv::Platform>(new HostPlatformRef());
+#else
+    zv::PosixLayout layout;
+    layout.userLanguage = language;
+    return std::unique_ptr<zv::Platform>(new zv::PosixPlatform(layout));
+#endif
+}
+
 OptionParse ParseMachineOption(int argc, char** argv, int* i, MachineOptions* o, std::string* error) {
     std::string arg = argv[*i];
     bool hasValue = *i + 1 < argc;
@@ -98,6 +132,12 @@ OptionParse ParseMachineOption(int argc, char** argv, int* i, MachineOptions* o,
             return OptionParse::Bad;
         }
         o->drives[letter - 'A'] = value.substr(2);
+    } else if (arg == "--language") {
+        const char* value = argv[++*i];
+        if (!ParseLanguageId(value, &o->language)) {
+            *error = std::string("--language wants a hexadecimal language id such as 0407, not '") + value + "'";
+            return OptionParse::Bad;
+        }
     } else {
         return OptionParse::NotMine;
     }
@@ -114,6 +154,7 @@ std::unique_ptr<zv::Platform> MakeMachinePlatform(MachineOptions* o, std::string
         return nullptr;
     }
     zv::PosixLayout layout;
+    layout.userLanguage = o->language;
     for (int d = 0; d < 26; ++d) {
         if (!o->drives[d].empty()) layout.drives[d] = Absolute(o->drives[d]);
     }
@@ -144,7 +185,8 @@ int StartMachineCommand(int argc, char** argv, const char* help, MachineOptions*
     std::string error;
     std::vector<std::string> errors;
     const std::vector<OptionSpec> specs = {
-        {"--windows-dir", true}, {"--system-dir", true}, {"--updater", true}, {"--drive", true}, {"--json", false}};
+        {"--windows-dir", true}, {"--system-dir", true}, {"--updater", true}, {"--drive", true}, {"--language", true},
+        {"--json", false}};
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             options->json = true;

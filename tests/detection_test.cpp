@@ -16,6 +16,7 @@
 #include "platform/posix_platform.h"
 #include "platform/text.h"
 #include "string_ids.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/scripted_ui.h"
@@ -113,12 +114,7 @@ struct DetectionTest : ::testing::Test {
         header = DecodePackageHeader(image.data() + at);
         if (m.updater) WriteFileBytes(root / "UPDATE/ZVUPDATE.EXE", image);
 
-        PosixLayout layout;
-        layout.drives['C' - 'A'] = root.path();
-        layout.windowsDir = "C:\\WINDOWS";
-        layout.systemDir = "C:\\WINDOWS\\SYSTEM";
-        layout.modulePath = "C:\\UPDATE\\ZVUPDATE.EXE";
-        os.SetLayout(layout);
+        os.SetLayout(MachineLayout(root.path(), "ZVUPDATE.EXE"));
         os.SetSharedFileInUse("PLMR.DLL", m.plmr16InUse);
         os.SetSharedFileInUse("plmr32.dll", m.plmr32InUse);
         ASSERT_TRUE(os.EnterDirectory("C:\\"));

@@ -7,6 +7,8 @@
 
 #include "detect/file_version.h"
 #include "platform/posix_platform.h"
+#include "platform/version_resource.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/temp_dir.h"
@@ -21,9 +23,7 @@ struct FileVersionTest : ::testing::Test {
     PosixPlatform posix;
     FaultPlatform os{posix};
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives['D' - 'A'] = dir.path();
-        posix.SetLayout(layout);
+        posix.SetLayout(DriveLayout('D', dir.path()));
     }
     void TearDown() override {
         EXPECT_EQ(os.liveBlocks, 0) << "the block is always released";
@@ -47,6 +47,12 @@ TEST_F(FileVersionTest, StatusesAndWhatTheyLeave) {
     ExeDescription none;
     WriteFileBytes(dir / "none.exe", BuildExecutable(none));
     WriteFileText(dir / "text.bin", "no executable at all");
+    // A copy whose file ends halfway through its version data.
+    std::vector<uint8_t> cut = BuildVersionedExecutable(ExeFormat::Pe32, ProductVersionInfo(v, 0x409, "zvact32.exe"));
+    VersionResourceSpan span;
+    ASSERT_TRUE(FindVersionResource(MemoryFileBytes(cut.data(), cut.size()), kUsEnglish, &span));
+    cut.resize(span.offset + span.length / 2);
+    WriteFileBytes(dir / "cut.exe", cut);
     struct Case {
         const char* path;
         const char* expected;
@@ -62,6 +68,7 @@ TEST_F(FileVersionTest, StatusesAndWhatTheyLeave) {
         {"D:\\bare.exe", "zvact.exe", Matched, 0, 0, 0},
         {"D:\\none.exe", "zvact.exe", NoVersionInfo, 0, 0, 0},
         {"D:\\text.bin", "zvsa.bin", NoVersionInfo, 0, 0, 0},
+        {"D:\\cut.exe", "zvact32.exe", NoVersionInfo, 0, 0, 0},
         {"D:\\absent.exe", "absent.exe", Missing, 0, 0, 0},
         {"E:\\genuine.exe", "zvact.exe", Missing, 0, 0, 0},
     };

@@ -11,6 +11,7 @@
 
 #include "package/lzhuf_decoder.h"
 #include "tests/support/lzhuf_test_encoder.h"
+#include "tests/support/sample_data.h"
 
 using namespace zv;
 using zvtest::EncodeLzhufForTest;
@@ -42,15 +43,6 @@ Expanded Expand(const std::vector<uint8_t>& stream, int64_t capacity = -1) {
 
 std::vector<uint8_t> Bytes(const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); }
 
-std::vector<uint8_t> EnglishText(size_t size, unsigned seed) {
-    static const char* words[] = {"the ", "update ", "of ", "Zarvel ", "files ", "and ", "a ", "package ",
-                                  "volume ", "disk ", "is ", "written ", "to ", "directory. ", "\r\n"};
-    std::mt19937 rng(seed);
-    std::string s;
-    while (s.size() < size) s += words[rng() % (sizeof words / sizeof words[0])];
-    s.resize(size);
-    return Bytes(s);
-}
 
 }  // namespace
 
@@ -141,7 +133,7 @@ TEST(LzhufDecoder, ALastMatchIsCopiedWholePastTheSize) {
 
 TEST(LzhufDecoder, MissingBitsAtTheEndReadAsZeros) {
     // A stream cut short expands exactly as if zero bytes followed.
-    const std::vector<uint8_t> data = EnglishText(3000, 7);
+    const std::vector<uint8_t> data = zvtest::SampleText(3000, 7);
     std::vector<uint8_t> stream = EncodeLzhufForTest(data);
     stream.resize(stream.size() / 2);
     std::vector<uint8_t> padded = stream;
@@ -163,13 +155,9 @@ TEST(LzhufDecoder, RoundTripsAcrossSizesThatMatter) {
     for (size_t size : sizes) {
         for (int kind = 0; kind < 3; ++kind) {
             std::vector<uint8_t> data;
-            if (kind == 0) data = EnglishText(size, static_cast<unsigned>(size));
+            if (kind == 0) data = zvtest::SampleText(size, static_cast<unsigned>(size));
             if (kind == 1) data.assign(size, 0);
-            if (kind == 2) {
-                std::mt19937 rng(static_cast<unsigned>(size));
-                data.resize(size);
-                for (auto& b : data) b = static_cast<uint8_t>(rng());
-            }
+            if (kind == 2) data = zvtest::SampleNoise(size, static_cast<unsigned>(size));
             const Expanded e = Expand(EncodeLzhufForTest(data, kind == 2));
             ASSERT_EQ(e.status, StreamStatus::Done) << size << " kind " << kind;
             ASSERT_EQ(e.bytes, data) << size << " kind " << kind;

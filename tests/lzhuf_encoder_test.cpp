@@ -1,7 +1,7 @@
 // The packer's LZHUF encoder: every stream it writes must expand to exactly
 // its input with the updater's decoder, and with the separately written
-// reference decoder too. Random inputs print their seed; ZV_TEST_SEED
-// replays one.
+// reference decoder too. Random inputs come from the tests' seed (fixed
+// unless ZV_TEST_SEED says otherwise) and print it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,20 +11,16 @@
 #include <string>
 
 #include "package/lzhuf_decoder.h"
+#include "platform/bytes.h"
 #include "quillon/lzhuf_encoder.h"
 #include "tests/support/lzhuf_reference.h"
 #include "tests/support/lzhuf_test_encoder.h"
+#include "tests/support/sample_data.h"
 
 using quillon::EncodeLzhuf;
 using quillon::LzhufEncoderOptions;
 
 namespace {
-
-uint32_t TestSeed() {
-    if (const char* fixed = std::getenv("ZV_TEST_SEED")) return static_cast<uint32_t>(std::strtoul(fixed, nullptr, 10));
-    static const uint32_t seed = std::random_device{}();
-    return seed;
-}
 
 std::vector<uint8_t> Encode(const std::vector<uint8_t>& data, unsigned threads = 1) {
     LzhufEncoderOptions options;
@@ -55,7 +51,7 @@ std::vector<uint8_t> Expand(const std::vector<uint8_t>& stream, size_t size) {
 // and no more than the two its bit reader may ask for past the end.
 void ExpectRoundTrip(const std::vector<uint8_t>& data, const std::vector<uint8_t>& stream) {
     ASSERT_GE(stream.size(), 4u);
-    EXPECT_EQ(stream[0] | stream[1] << 8 | stream[2] << 16 | static_cast<uint32_t>(stream[3]) << 24, data.size());
+    EXPECT_EQ(zv::LoadU32LE(stream.data()), data.size());
     EXPECT_TRUE(Expand(stream, data.size()) == data) << "the updater's decoder disagrees";
     const zvtest::ReferenceResult reference = zvtest::ReferenceDecode(stream);
     EXPECT_TRUE(reference.ok);
@@ -67,20 +63,9 @@ void ExpectRoundTrip(const std::vector<uint8_t>& data, const std::vector<uint8_t
 }
 
 // Inputs of several kinds, `size` bytes each.
-std::vector<uint8_t> Text(size_t size, std::mt19937& rng) {
-    static const char* words[] = {"the ", "package ", "of ", "volume ", "disk ", "and ", "a ", "updater ",
-                                  "writes ", "every ", "member ", "to ", "its ", "directory", ". ", "\r\n"};
-    std::string s;
-    while (s.size() < size) s += words[rng() % (sizeof words / sizeof words[0])];
-    s.resize(size);
-    return std::vector<uint8_t>(s.begin(), s.end());
-}
+std::vector<uint8_t> Text(size_t size, std::mt19937& rng) { return zvtest::SampleText(size, rng()); }
 
-std::vector<uint8_t> Noise(size_t size, std::mt19937& rng) {
-    std::vector<uint8_t> data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
+std::vector<uint8_t> Noise(size_t size, std::mt19937& rng) { return zvtest::SampleNoise(size, rng()); }
 
 // Runs of one byte, of random lengths up to twice the longest match.
 std::vector<uint8_t> Runs(size_t size, std::mt19937& rng) {
@@ -127,7 +112,7 @@ TEST(LzhufEncoder, RoundTripsAtTheSizesThatMatter) {
         const char* name;
         std::vector<uint8_t> (*make)(size_t, std::mt19937&);
     } kinds[] = {{"text", Text}, {"noise", Noise}, {"runs", Runs}, {"indented", Indented}, {"skewed", Skewed}};
-    const uint32_t seed = TestSeed();
+    const uint32_t seed = zvtest::TestSeed();
     std::printf("seed %u\n", seed);
     for (const Kind& kind : kinds) {
         for (size_t size : sizes) {
@@ -143,7 +128,7 @@ TEST(LzhufEncoder, RoundTripsAtTheSizesThatMatter) {
 TEST(LzhufEncoder, RoundTripsBigSkewedInputsThroughManyTreeRebuilds) {
     // 3 MB of mostly literal symbols: the root reaches 0x8000 every 16384
     // symbols or so after the first time, so well over a hundred rebuilds.
-    const uint32_t seed = TestSeed();
+    const uint32_t seed = zvtest::TestSeed();
     std::printf("seed %u\n", seed);
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
@@ -154,7 +139,7 @@ TEST(LzhufEncoder, RoundTripsBigSkewedInputsThroughManyTreeRebuilds) {
 }
 
 TEST(LzhufEncoder, TwoThreadsWriteTheSameStreamAsOne) {
-    const uint32_t seed = TestSeed();
+    const uint32_t seed = zvtest::TestSeed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     std::vector<uint8_t> data = Text(700000, rng);
@@ -187,7 +172,7 @@ TEST(LzhufEncoder, MatchesIntoTheDecodersInitialWindow) {
 }
 
 TEST(LzhufEncoder, CompressesBetterThanGreedyParsing) {
-    const uint32_t seed = TestSeed();
+    const uint32_t seed = zvtest::TestSeed();
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::mt19937 rng(seed);
     for (const std::vector<uint8_t>& data : {Text(200000, rng), Skewed(200000, rng)}) {

@@ -16,6 +16,7 @@
 #include "package/volume_reader.h"
 #include "platform/posix_platform.h"
 #include "string_ids.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/lzhuf_reference.h"
 #include "tests/support/lzhuf_test_encoder.h"
@@ -69,12 +70,7 @@ struct DiskUi : zvtest::ScriptedUi {
 std::vector<uint8_t> Text(size_t size, unsigned seed) { return zvtest::SampleText(size, seed); }
 
 // Bytes that do not compress: a stream of about their size.
-std::vector<uint8_t> Noise(size_t size, unsigned seed) {
-    std::vector<uint8_t> data(size);
-    std::mt19937 rng(seed);
-    for (auto& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
+std::vector<uint8_t> Noise(size_t size, unsigned seed) { return zvtest::SampleNoise(size, seed); }
 
 struct MemberReadTest : ::testing::Test {
     zvtest::TempDir dir;
@@ -91,9 +87,7 @@ struct MemberReadTest : ::testing::Test {
     VolumeReader reader;
 
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives[0] = dir.path();
-        posix.SetLayout(layout);
+        posix.SetLayout(zvtest::DriveLayout('A', dir.path()));
         run.os = &os;
         run.ui = &ui;
         run.progressPage = kPage;

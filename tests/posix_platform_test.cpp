@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/posix_platform.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/temp_dir.h"
 
@@ -16,12 +17,7 @@ struct PosixPlatformTest : ::testing::Test {
     zvtest::TempDir dir;
     PosixPlatform os;
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives['C' - 'A'] = dir.path();
-        layout.windowsDir = "C:\\WINDOWS";
-        layout.systemDir = "C:\\WINDOWS\\SYSTEM";
-        os.SetLayout(layout);
-        zvtest::MakeDirs(dir / "WINDOWS/SYSTEM");
+        os.SetLayout(zvtest::MachineLayout(dir.path()));
         zvtest::MakeDirs(dir / "Zarvel");
         zvtest::WriteFileText(dir / "Zarvel/ZvAct.exe", "MZ");
     }

@@ -21,7 +21,7 @@ TEST(ProductVersion, OrderedByHighThenLowUnsigned) {
     }
 }
 
-TEST(ProductVersion, ShownAsMajorDotMinorLessOne) {
+TEST(ProductVersion, ShownAsMajorDotMinorLessOneOrInFullForMinorZero) {
     struct Case {
         ProductVersion v;
         const char* shown;
@@ -29,7 +29,13 @@ TEST(ProductVersion, ShownAsMajorDotMinorLessOne) {
         {MakeVersion(1, 2, 1, 31), "1.01"},
         {MakeVersion(1, 11, 0, 0), "1.10"},
         {MakeVersion(3, 1, 0, 0), "3.00"},
-        {MakeVersion(1, 0, 0, 0), "1.4294967295"},
+        {MakeVersion(1, 101, 0, 0), "1.100"},
+        {MakeVersion(65535, 65535, 65535, 65535), "65535.65534"},
+        // No minor to count down from: the whole version.
+        {MakeVersion(2, 0, 0, 1), "2.0.0.1"},
+        {MakeVersion(1, 0, 0, 0), "1.0.0.0"},
+        {MakeVersion(0, 0, 0, 0), "0.0.0.0"},
+        {MakeVersion(65535, 0, 65535, 7), "65535.0.65535.7"},
     };
     for (const Case& c : cases) {
         char text[32];

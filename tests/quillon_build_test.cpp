@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 
 #include "platform/posix_platform.h"
@@ -23,14 +24,8 @@ using zvtest::WriteFileText;
 
 namespace {
 
-ToolRun Quillon(const std::string& args) { return zvtest::RunTool(std::string(QUILLON_EXE) + " " + args); }
 
-std::vector<uint8_t> Noise(size_t size, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
+std::vector<uint8_t> Noise(size_t size, unsigned seed) { return zvtest::SampleNoise(size, seed); }
 
 std::vector<uint8_t> Text(size_t size, unsigned seed) { return zvtest::SampleText(size, seed); }
 
@@ -69,7 +64,7 @@ struct Release {
     }
 
     ToolRun Build(const std::string& extra = "") {
-        return Quillon("build " + description + " --updater " + updater + " --output " + setup + " --volume-size " +
+        return zvtest::RunQuillon("build " + description + " --updater " + updater + " --output " + setup + " --volume-size " +
                        std::to_string(kVolumeSize) + " " + extra);
     }
 };
@@ -129,14 +124,14 @@ TEST(QuillonBuild, ThreeVolumePackageReadsBackByteForByte) {
     EXPECT_GE(cut, 2u);
     quillon::CloseUpdaterFile(os, &file);
 
-    const ToolRun verify = Quillon("verify " + r.setup + " --source " + r.src);
+    const ToolRun verify = zvtest::RunQuillon("verify " + r.setup + " --source " + r.src);
     EXPECT_EQ(verify.exitCode, 0) << verify.out;
     EXPECT_NE(verify.out.find("all 5 members sound"), std::string::npos) << verify.out;
     // All volumes beside volume 1: none is asked for.
     EXPECT_EQ(verify.out.find("volume 2 of the package is needed"), std::string::npos) << verify.out;
     EXPECT_EQ(verify.out.find("[OK/Cancel]"), std::string::npos) << verify.out;
 
-    const ToolRun extract = Quillon("extract " + r.setup + " " + (r.dir / "x"));
+    const ToolRun extract = zvtest::RunQuillon("extract " + r.setup + " " + (r.dir / "x"));
     ASSERT_EQ(extract.exitCode, 0) << extract.out;
     for (const char* path : {"readme.txt", "plmr.dll", "sub/zvsa.bin", "empty.txt", "notes.txt"}) {
         const std::string extracted = (r.dir / "x/") + path;
@@ -159,7 +154,7 @@ TEST(QuillonVerify, FindsMissingVolumesAndWrongBytes) {
 
     // Without volume 3 the disk prompt is cancelled and the members on it fail.
     std::filesystem::remove(setup003);
-    ToolRun run = Quillon("verify " + r.setup);
+    ToolRun run = zvtest::RunQuillon("verify " + r.setup);
     EXPECT_EQ(run.exitCode, 1) << run.out;
     // The prompt names the missing file, not a drive.
     EXPECT_NE(run.out.find("volume 3 of the package is needed, and " + setup003 + " is not there"), std::string::npos)
@@ -169,7 +164,7 @@ TEST(QuillonVerify, FindsMissingVolumesAndWrongBytes) {
     EXPECT_NE(run.out.find("BAD"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("ok    plmr.dll"), std::string::npos) << run.out;
     // extract leaves no partial file of a member it could not write.
-    run = Quillon("extract " + r.setup + " " + (r.dir / "x"));
+    run = zvtest::RunQuillon("extract " + r.setup + " " + (r.dir / "x"));
     EXPECT_EQ(run.exitCode, 1) << run.out;
     EXPECT_TRUE(zvtest::FileExists(r.dir / "x/plmr.dll"));
     EXPECT_FALSE(zvtest::FileExists(r.dir / "x/empty.txt"));
@@ -179,14 +174,14 @@ TEST(QuillonVerify, FindsMissingVolumesAndWrongBytes) {
     std::vector<uint8_t> readme = ReadFileBytes(r.src + "/readme.txt");
     readme[12345] ^= 1;
     WriteFileBytes(r.src + "/readme.txt", readme);
-    run = Quillon("verify " + r.setup + " --source " + r.src);
+    run = zvtest::RunQuillon("verify " + r.setup + " --source " + r.src);
     EXPECT_EQ(run.exitCode, 1) << run.out;
     EXPECT_NE(run.out.find("readme.txt"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("differs from its source from byte 12345 on"), std::string::npos) << run.out;
 
     // A source that is missing.
     std::filesystem::remove(r.src + "/notes.txt");
-    run = Quillon("verify " + r.setup + " --source " + r.src);
+    run = zvtest::RunQuillon("verify " + r.setup + " --source " + r.src);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.out.find("no source file"), std::string::npos) << run.out;
 }
@@ -238,7 +233,7 @@ TEST(QuillonBuild, RefusesBadInputAndWritesNothing) {
          "nodir does not exist"},
     };
     for (const Case& c : cases) {
-        const ToolRun run = Quillon(c.args);
+        const ToolRun run = zvtest::RunQuillon(c.args);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.args << "\n" << run.out;
         EXPECT_NE(run.out.find(c.says), std::string::npos) << c.args << "\n" << run.out;
     }
@@ -268,7 +263,7 @@ TEST(QuillonReadBack, RefusesBadInput) {
         {"lzhuf -d " + (dir / "short.lzh") + " " + (dir / "out"), 1, "shorter than a stream's 4-byte size"},
     };
     for (const Case& c : cases) {
-        const ToolRun run = Quillon(c.args);
+        const ToolRun run = zvtest::RunQuillon(c.args);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.args << "\n" << run.out;
         EXPECT_NE(run.out.find(c.says), std::string::npos) << c.args << "\n" << run.out;
     }
@@ -278,26 +273,39 @@ TEST(QuillonLzhuf, RawStreamsRoundTrip) {
     zvtest::TempDir dir;
     for (const std::vector<uint8_t>& data : {Text(100000, 9), Noise(70000, 10), std::vector<uint8_t>()}) {
         WriteFileBytes(dir / "in", data);
-        const ToolRun packed = Quillon("lzhuf -c " + (dir / "in") + " " + (dir / "in.lzh"));
+        const ToolRun packed = zvtest::RunQuillon("lzhuf -c " + (dir / "in") + " " + (dir / "in.lzh"));
         ASSERT_EQ(packed.exitCode, 0) << packed.out;
         const std::vector<uint8_t> stream = ReadFileBytes(dir / "in.lzh");
         ASSERT_GE(stream.size(), 4u);
         EXPECT_EQ(stream[0] | stream[1] << 8 | stream[2] << 16, static_cast<int>(data.size()));
-        const ToolRun expanded = Quillon("lzhuf -d " + (dir / "in.lzh") + " " + (dir / "out"));
+        const ToolRun expanded = zvtest::RunQuillon("lzhuf -d " + (dir / "in.lzh") + " " + (dir / "out"));
         ASSERT_EQ(expanded.exitCode, 0) << expanded.out;
         EXPECT_TRUE(ReadFileBytes(dir / "out") == data);
     }
 }
 
 TEST(QuillonCommands, EveryCommandHasHelp) {
-    for (const char* command : {"build", "verify", "extract", "lzhuf", "list"}) {
-        const ToolRun run = Quillon(std::string(command) + " --help");
-        EXPECT_EQ(run.exitCode, 0) << command;
-        EXPECT_NE(run.out.find(std::string("usage: quillon ") + command), std::string::npos) << run.out;
+    // The commands as quillon --help lists them: the indented lines after
+    // "commands:", up to the first blank line.
+    const ToolRun all = zvtest::RunQuillon("--help");
+    ASSERT_EQ(all.exitCode, 0) << all.out;
+    std::vector<std::string> listed;
+    std::istringstream lines(all.out.substr(all.out.find("commands:\n") + 10));
+    for (std::string line; std::getline(lines, line) && !line.empty();) {
+        std::istringstream words(line);
+        std::string name;
+        words >> name;
+        listed.push_back(name);
     }
-    const ToolRun all = Quillon("--help");
-    for (const char* command : {"build", "verify", "extract", "lzhuf", "list"}) {
-        EXPECT_NE(all.out.find(std::string("  ") + command), std::string::npos) << all.out;
+    const std::vector<std::string> expected = {"build", "list", "verify", "extract", "lzhuf", "version", "detect", "plan"};
+    EXPECT_EQ(listed, expected);
+    for (const std::string& command : listed) {
+        const ToolRun run = zvtest::RunQuillon(command + " --help");
+        EXPECT_EQ(run.exitCode, 0) << command;
+        EXPECT_EQ(run.out.rfind("usage: quillon " + command + " ", 0), 0u) << run.out;
+        // The commands that read version resources say how a language is picked.
+        bool readsVersions = command == "build" || command == "version" || command == "detect" || command == "plan";
+        EXPECT_EQ(run.out.find("--language ID") != std::string::npos, readsVersions) << run.out;
     }
 }
 
@@ -314,9 +322,9 @@ TEST(QuillonBuild, VersionAutoTakesTheSourceFilesVersionResource) {
     WriteFileText(description, "version 1.2.1.31\nlanguage 0x0409\n"
                                "file auto/plmr32.dll plmr32.dll shared version=auto\n"
                                "file auto/zvsa.bin zvsa.bin update-only version=auto\n");
-    ToolRun build = Quillon("build " + description + " --updater " + r.updater + " --output " + r.setup);
+    ToolRun build = zvtest::RunQuillon("build " + description + " --updater " + r.updater + " --output " + r.setup);
     ASSERT_EQ(build.exitCode, 0) << build.out;
-    ToolRun list = Quillon("list " + r.setup);
+    ToolRun list = zvtest::RunQuillon("list " + r.setup);
     EXPECT_NE(list.out.find("1.01 (1.2.1.28)"), std::string::npos) << list.out;
     EXPECT_NE(list.out.find("1.01 (1.2.1.31)"), std::string::npos) << list.out;
 }

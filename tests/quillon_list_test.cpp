@@ -13,7 +13,6 @@ namespace {
 
 using zvtest::ToolRun;
 
-ToolRun Quillon(const std::string& args) { return zvtest::RunTool(std::string(QUILLON_EXE) + " " + args); }
 
 }  // namespace
 
@@ -27,7 +26,7 @@ TEST(QuillonList, PrintsHeaderAndEntries) {
     };
     zvtest::WriteFileBytes(dir / "zvupdate.exe",
                            zvtest::StampFixturePackage(image, members, zv::MakeVersion(1, 2, 1, 31), 0x409));
-    ToolRun run = Quillon("list " + (dir / "zvupdate.exe"));
+    ToolRun run = zvtest::RunQuillon("list " + (dir / "zvupdate.exe"));
     ASSERT_EQ(run.exitCode, 0) << run.out;
     EXPECT_NE(run.out.find("entries       3\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("version       1.01 (1.2.1.31)"), std::string::npos) << run.out;
@@ -70,20 +69,20 @@ TEST(QuillonList, RefusesWhatIsNotAStampedUpdater) {
         {"frobnicate", 2, "unknown command"},
     };
     for (const Case& c : cases) {
-        ToolRun run = Quillon(c.args);
+        ToolRun run = zvtest::RunQuillon(c.args);
         EXPECT_EQ(run.exitCode, c.exitCode) << c.args << "\n" << run.out;
         EXPECT_NE(run.out.find(c.says), std::string::npos) << c.args << "\n" << run.out;
     }
 }
 
 TEST(QuillonList, HelpAndVersion) {
-    ToolRun help = Quillon("--help");
+    ToolRun help = zvtest::RunQuillon("--help");
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("list"), std::string::npos);
-    ToolRun listHelp = Quillon("list --help");
+    ToolRun listHelp = zvtest::RunQuillon("list --help");
     EXPECT_EQ(listHelp.exitCode, 0);
     EXPECT_NE(listHelp.out.find("usage: quillon list FILE"), std::string::npos);
-    ToolRun version = Quillon("--version");
+    ToolRun version = zvtest::RunQuillon("--version");
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out.rfind("quillon ", 0), 0u);
 }

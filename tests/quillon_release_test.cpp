@@ -25,14 +25,9 @@ using zvtest::WriteFileText;
 
 namespace {
 
-ToolRun Quillon(const std::string& args) { return zvtest::RunTool(std::string(QUILLON_EXE) + " " + args); }
+ToolRun Quillon(const std::string& args) { return zvtest::RunQuillon(args); }
 
-std::vector<uint8_t> Noise(size_t size, unsigned seed) {
-    std::mt19937 rng(seed);
-    std::vector<uint8_t> data(size);
-    for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
-    return data;
-}
+std::vector<uint8_t> Noise(size_t size, unsigned seed) { return zvtest::SampleNoise(size, seed); }
 
 // An unstamped updater, sources and a description in a fresh directory.
 struct Tree {
@@ -103,7 +98,7 @@ TEST(QuillonRelease, TwoConcurrentBuildsIntoOneOutputLeaveOneWholePackage) {
         SCOPED_TRACE("attempt " + std::to_string(attempt));
         std::filesystem::remove_all(t.out);
         zvtest::MakeDirs(t.out);
-        const std::string build = std::string(QUILLON_EXE) + " build %s --updater " + t.updater + " --output " +
+        const std::string build = zvtest::QuillonPath() + " build %s --updater " + t.updater + " --output " +
                                   t.setup + volumeSize + " --jobs 1 >/dev/null 2>&1; echo $? > %s";
         char a[4096], b[4096];
         std::snprintf(a, sizeof a, build.c_str(), (t.dir / "a.txt").c_str(), (t.dir / "a.rc").c_str());
@@ -341,7 +336,7 @@ TEST(QuillonRelease, AnInterruptedExtractLeavesNoPartOfAMember) {
 
     // Ended as soon as the member's file appears under x.
     const std::string x = t.dir / "x";
-    const ToolRun run = zvtest::RunTool(std::string(QUILLON_EXE) + " extract " + t.setup + " " + x +
+    const ToolRun run = zvtest::RunTool(zvtest::QuillonPath() + " extract " + t.setup + " " + x +
                                         " >/dev/null 2>&1 & pid=$!; n=0; "
                                         "until ls " + x + "/* >/dev/null 2>&1 || [ $n -ge 3000 ]; do n=$((n+1)); "
                                         "sleep 0.01; done; kill -TERM $pid; wait $pid; echo \"status $?\"");
@@ -405,7 +400,7 @@ TEST(QuillonRelease, ListAndVerifySpeakJson) {
         WriteFileText(t.dir / "read.py", "import json, sys\nd = json.load(open(sys.argv[1]))\nprint(" + expression + ")\n");
         // The questions and notes on stderr stay out of the JSON on stdout.
         const ToolRun made =
-            zvtest::RunTool("(" + std::string(QUILLON_EXE) + " " + command + " > " + (t.dir / "out.json") + " 2>/dev/null)");
+            zvtest::RunTool("(" + zvtest::QuillonPath() + " " + command + " > " + (t.dir / "out.json") + " 2>/dev/null)");
         const ToolRun read = zvtest::RunTool("python3 " + (t.dir / "read.py") + " " + (t.dir / "out.json"));
         return ToolRun{made.exitCode, read.exitCode == 0 ? read.out : made.out + read.out};
     };
@@ -435,7 +430,7 @@ TEST(QuillonRelease, VerifyAndExtractShowProgressWithTheMember) {
     ASSERT_EQ(Quillon("build " + t.Common()).exitCode, 0);
     for (const std::string& command : {"verify " + t.setup, "extract " + t.setup + " " + (t.dir / "x")}) {
         const ToolRun run = zvtest::RunTool("stty cols 45 2>/dev/null; script -qec \"stty cols 45; " +
-                                            std::string(QUILLON_EXE) + " " + command + "\" /dev/null");
+                                            zvtest::QuillonPath() + " " + command + "\" /dev/null");
         ASSERT_EQ(run.exitCode, 0) << run.out;
         const std::string label = command.substr(0, command.find(' ')) == "verify" ? "verifying [" : "extracting [";
         EXPECT_NE(run.out.find(label), std::string::npos) << run.out;
@@ -551,7 +546,7 @@ TEST(QuillonRelease, SigningProblemsAreFoundBeforePacking) {
     EXPECT_NE(run.out.find("--sign-cert needs --sign-key"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("none.pem: no such file"), std::string::npos) << run.out;
     // Without the tool, signing cannot be done, and it is said so.
-    run = zvtest::RunTool("QUILLON_OSSLSIGNCODE=/nonexistent/osslsigncode " + std::string(QUILLON_EXE) + " build " +
+    run = zvtest::RunTool("QUILLON_OSSLSIGNCODE=/nonexistent/osslsigncode " + zvtest::QuillonPath() + " build " +
                           t.Common() + " --sign-cert " + t.description + " --sign-key " + t.description);
     EXPECT_EQ(run.exitCode, 1) << run.out;
     EXPECT_NE(run.out.find("signing needs osslsigncode"), std::string::npos) << run.out;

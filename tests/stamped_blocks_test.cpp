@@ -11,8 +11,10 @@
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "string_ids.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/pe_builder.h"
+#include "tests/support/stamped_file.h"
 #include "tests/support/temp_dir.h"
 
 using namespace zv;
@@ -23,19 +25,16 @@ namespace {
 
 std::vector<uint8_t> Filled(size_t n, uint8_t value) { return std::vector<uint8_t>(n, value); }
 
-// The difference that WriteStampedBlocks keeps: the checksum word stored at
-// `at` minus the checksum of the file with that word taken as 0.
-uint16_t ChecksumDifferenceAt(std::vector<uint8_t> bytes, uint32_t at) {
-    uint16_t stored = LoadU16LE(bytes.data() + at);
-    StoreU16LE(bytes.data() + at, 0);
-    return static_cast<uint16_t>(stored - StampChecksum(bytes.data(), static_cast<uint32_t>(bytes.size())));
+// The difference that WriteStampedBlocks keeps, at the word at `at`.
+uint16_t ChecksumDifferenceAt(const std::vector<uint8_t>& bytes, uint32_t at) {
+    return zv::ChecksumDifference(bytes.data(), static_cast<uint32_t>(bytes.size()), at);
 }
 
 // The same at the file's checksum block.
-uint16_t ChecksumDifference(const std::vector<uint8_t>& bytes) {
-    uint32_t at = FindMarker(bytes.data(), static_cast<uint32_t>(bytes.size()), KEY_CHECKSUM, 2);
-    EXPECT_NE(at, kNoMarker);
-    return at == kNoMarker ? 0 : ChecksumDifferenceAt(bytes, at);
+int32_t ChecksumDifference(const std::vector<uint8_t>& bytes) {
+    int32_t difference = zvtest::FileChecksumDifference(bytes);
+    EXPECT_NE(difference, -1) << "a checksum block";
+    return difference;
 }
 
 // A product file: filler, the three carried blocks (each present or not) with
@@ -60,9 +59,7 @@ struct StampedBlocksTest : ::testing::Test {
     StampedBlockSave save;
 
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives['C' - 'A'] = dir.path();
-        posix.SetLayout(layout);
+        posix.SetLayout(zvtest::DriveLayout('C', dir.path()));
         zvtest::MakeDirs(dir / "ZV");
         run.os = &os;
     }
@@ -136,6 +133,19 @@ TEST(MarkerSearch, StampChecksumAddsThenRotates) {
     EXPECT_EQ(StampChecksum(ramp.data(), 1024), 0x68FF);
     std::vector<uint8_t> ones = Filled(40, 0xFF);
     EXPECT_EQ(StampChecksum(ones.data(), 40), 0xFA03);
+}
+
+TEST(MarkerSearch, TheChecksumDifferenceTakesTheWordAsZero) {
+    // "a", the word 0x1234, "c": the checksum of 61 00 00 63 is 0x06D6.
+    const uint8_t bytes[] = {0x61, 0x34, 0x12, 0x63};
+    EXPECT_EQ(zv::ChecksumDifference(bytes, 4, 1), 0x1234 - 0x06D6);
+    const uint8_t zero[] = {0x61, 0x00, 0x00, 0x63};
+    EXPECT_EQ(zv::ChecksumDifference(zero, 4, 1), static_cast<uint16_t>(0 - 0x06D6));
+    // The word at either end.
+    const uint8_t first[] = {0x34, 0x12, 0x61};  // checksum of 00 00 61: 0x00C2
+    EXPECT_EQ(zv::ChecksumDifference(first, 3, 0), 0x1234 - 0x00C2);
+    const uint8_t last[] = {0x61, 0x34, 0x12};  // checksum of 61 00 00: 0x0308
+    EXPECT_EQ(zv::ChecksumDifference(last, 3, 1), 0x1234 - 0x0308);
 }
 
 TEST_F(StampedBlocksTest, MarkerWordOfAMainProgram) {

@@ -10,6 +10,7 @@
 #include <csignal>
 #include <functional>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <random>
 
@@ -18,10 +19,13 @@
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "string_ids.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/pe_builder.h"
+#include "tests/support/stamped_file.h"
+#include "tests/support/sample_data.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
@@ -37,13 +41,8 @@ namespace {
 const uint32_t kBlockKeys[] = {KEY_CARRIED_SHORT, KEY_CARRIED_FIRST, KEY_CARRIED_SECOND};
 const uint32_t kBlockSizes[] = {12, 88, 88};
 
-std::vector<uint8_t> Bytes(uint32_t seed, size_t size) {
-    std::mt19937 random(seed);
-    std::vector<uint8_t> bytes(size);
-    // Text-like, so the members compress and take several blocks to write.
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>("abcdefgh ij\n"[random() % 12]);
-    return bytes;
-}
+// Text-like, so the members compress and take several blocks to write.
+std::vector<uint8_t> Bytes(uint32_t seed, size_t size) { return zvtest::SampleText(size, seed); }
 
 void PutBlock(std::vector<uint8_t>* file, size_t at, uint32_t key, const std::vector<uint8_t>& data) {
     StoreU16LE(file->data() + at, 0x7777);
@@ -62,6 +61,19 @@ std::vector<uint8_t> CarriedFile(uint32_t seed, size_t size, uint8_t fill, uint1
     }
     PutBlock(&file, at, KEY_CHECKSUM, {static_cast<uint8_t>(checksum), static_cast<uint8_t>(checksum >> 8)});
     return file;
+}
+
+// What the carried member `packaged` (made by CarriedFile from `seed` and
+// `size`) becomes over an installed copy whose blocks were filled with
+// `installedFill`: its own bytes with the installed copy's blocks, and a
+// checksum word that keeps the packaged file's checksum relation.
+std::vector<uint8_t> CarriedResult(uint32_t seed, size_t size, uint8_t installedFill,
+                                   const std::vector<uint8_t>& packaged) {
+    std::vector<uint8_t> expected = CarriedFile(seed, size, installedFill, 0);
+    int32_t difference = zvtest::FileChecksumDifference(packaged);
+    EXPECT_NE(difference, -1);
+    EXPECT_TRUE(zvtest::SetFileChecksumDifference(&expected, static_cast<uint16_t>(difference)));
+    return expected;
 }
 
 struct Member {
@@ -86,13 +98,7 @@ public:
     std::map<std::string, std::vector<uint8_t>> packaged;
 
     void SetUp() override {
-        PosixLayout layout;
-        layout.drives['C' - 'A'] = dir.path();
-        layout.windowsDir = "C:\\WINDOWS";
-        layout.systemDir = "C:\\WINDOWS\\SYSTEM";
-        layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
-        posix.SetLayout(layout);
-        zvtest::MakeDirs(dir / "WINDOWS/SYSTEM");
+        posix.SetLayout(zvtest::MachineLayout(dir.path(), "SETUP.EXE"));
         zvtest::MakeDirs(dir / "ZARVEL");
         zvtest::MakeDirs(dir / "UPDATE");
         run.os = &os;
@@ -138,19 +144,6 @@ public:
 
     std::vector<uint8_t> Read(const std::string& relative) { return zvtest::ReadFileBytes(Host(relative)); }
 
-    // Every installed file is either as it was or wholly the packaged one, and
-    // no new file is left behind.
-    void ExpectWholeFiles() {
-        for (const auto& [relative, old] : before) {
-            std::vector<uint8_t> now = Read(relative);
-            std::string name = relative.substr(relative.find('/') + 1);
-            bool isOld = now == old;
-            bool isNew = packaged.count(name) && now == packaged[name];
-            EXPECT_TRUE(isOld || isNew) << relative << " is neither the old nor the new file";
-        }
-        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
-    }
-
     std::vector<unsigned> MessageIds() const {
         std::vector<unsigned> ids;
         for (const auto& m : ui.messages) ids.push_back(m.stringId);
@@ -185,17 +178,7 @@ TEST_F(TransferTest, BothPassesWriteWhatTheyShouldAndPassTheRestBy) {
 
     // The carried file: the new content with the installed copy's blocks, and
     // its checksum word keeps the relation the packaged file had with its bytes.
-    std::vector<uint8_t> act = Read("ZARVEL/zvact32.exe");
-    std::vector<uint8_t> expected = CarriedFile(13, 70000, 0x40, 0);
-    ASSERT_EQ(act.size(), expected.size());
-    uint32_t word = FindMarker(act.data(), static_cast<uint32_t>(act.size()), KEY_CHECKSUM, 2);
-    ASSERT_NE(word, kNoMarker);
-    uint16_t stored = LoadU16LE(act.data() + word);
-    act[word] = act[word + 1] = 0;
-    EXPECT_EQ(act, expected) << "new bytes with the old blocks";
-    EXPECT_EQ(static_cast<uint16_t>(stored - StampChecksum(act.data(), static_cast<uint32_t>(act.size()))),
-              static_cast<uint16_t>(0 - StampChecksum(act32.content.data(), static_cast<uint32_t>(act32.content.size()))))
-        << "the checksum relation of the packaged file";
+    EXPECT_EQ(Read("ZARVEL/zvact32.exe"), CarriedResult(13, 70000, 0x40, act32.content));
     // 6 of 6 eligible entries handled but PLMR.DLL, passed by without a step: 5 × 100 / 6.
     ASSERT_FALSE(view.percents.empty());
     EXPECT_EQ(view.percents.front(), 0u);
@@ -204,6 +187,99 @@ TEST_F(TransferTest, BothPassesWriteWhatTheyShouldAndPassTheRestBy) {
     EXPECT_EQ(view.destroyed, 1);
     EXPECT_EQ(os.OpenFiles(), 0u);
     EXPECT_EQ(os.liveBlocks, 0);
+}
+
+TEST_F(TransferTest, FreeSpaceIsAskedForWhatEachDriveHoldsAtItsPeak) {
+    // What a drive needs: the new files' sizes less the installed copies they
+    // replace (never below nothing), plus the largest new file on that drive
+    // (twice its size for a carried file) while it and its old copy both
+    // exist. Sizes are whole kilobytes, so each entry's size is exact; the
+    // needs below are worked out by hand.
+    struct File {
+        const char* name;
+        uint16_t flags;
+        uint32_t newKB;
+        uint32_t installedKB;  // 0: no installed copy
+    };
+    struct Case {
+        const char* what;
+        bool productOnD;  // the product directory on a drive of its own
+        std::vector<File> files;
+        uint32_t needC, needD;  // KB; 0: nothing written there
+    };
+    const uint16_t kShared = 0x16, kUpdateOnly = ENTRY_UPDATE_ONLY;
+    const Case cases[] = {
+        // 16 new - 12 old = 4, plus the largest, 10.
+        {"one drive, one file grows and one shrinks", false,
+         {{"a.txt", 0, 10, 4}, {"b.txt", 0, 6, 8}}, 14, 0},
+        // 11 new - 20 old is nothing; the carried 8 counts twice: 16.
+        {"one drive, a carried file smaller than its installed copy", false,
+         {{"zvact32.exe", kUpdateOnly, 8, 20}, {"readme.txt", 0, 3, 0}}, 16, 0},
+        // C: 12 - 2 + 12 = 22. D: 16 - 5 + 2 × 7 = 25.
+        {"two drives, each with its own peak", true,
+         {{"plmr32.dll", kShared, 12, 2}, {"zvsa32.bin", kUpdateOnly, 7, 5}, {"readme.txt", 0, 9, 0}}, 22, 25},
+        // C: 3 - 30 is nothing, plus 3. D: 2 + 2.
+        {"two drives, a shared copy larger than the new one", true,
+         {{"plmr32.dll", kShared, 3, 30}, {"readme.txt", 0, 2, 0}}, 3, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        PosixLayout layout = zvtest::MachineLayout(dir.path(), "SETUP.EXE");
+        layout.drives['D' - 'A'] = dir / "D";
+        posix.SetLayout(layout);
+        const std::string productDir = c.productOnD ? "D/ZARVEL/" : "ZARVEL/";
+        zvtest::MakeDirs(dir / productDir);
+        std::strcpy(product.installDir, c.productOnD ? "D:\\ZARVEL" : "C:\\ZARVEL");
+        before.clear();
+        packaged.clear();
+        std::vector<Member> members;
+        uint32_t seed = 100;
+        for (const File& f : c.files) {
+            bool carried = IsCarriedFile(f.name);
+            Member m{f.name, f.flags, carried ? CarriedFile(++seed, f.newKB * 1024, 0x20, 0) : Bytes(++seed, f.newKB * 1024),
+                     MakeVersion(1, 2, 1, 31)};
+            members.push_back(m);
+            if (f.installedKB == 0) continue;
+            std::string where = (f.flags & ENTRY_SHARED) ? "WINDOWS/SYSTEM/" : productDir;
+            Install(where + f.name, carried ? CarriedFile(++seed, f.installedKB * 1024, 0x30, 0)
+                                            : Bytes(++seed, f.installedKB * 1024));
+        }
+        FreePackageTable(posix, &table);
+        Package(members);
+
+        const uint32_t needs[2] = {c.needC, c.needD};
+        for (int drive = 0; drive < 2; ++drive) {
+            if (needs[drive] == 0) continue;
+            SCOPED_TRACE(drive == 0 ? "one byte short on C:" : "one byte short on D:");
+            os.freeSpaceOnDrive[2] = int64_t{c.needC} * 1024;
+            os.freeSpaceOnDrive[3] = int64_t{c.needD} * 1024;
+            os.freeSpaceOnDrive[2 + drive] -= 1;
+            ui.messages.clear();
+            ui.ClearScript();
+            ui.Script({ANSWER_CANCEL});
+            InstalledProduct fresh = product;
+            EXPECT_EQ(RunTransfer(run, table, &fresh), ANSWER_CANCEL);
+            EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_NO_DISK_SPACE});
+            for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
+        }
+        // Exactly what each drive needs is enough.
+        os.freeSpaceOnDrive[2] = int64_t{c.needC} * 1024;
+        os.freeSpaceOnDrive[3] = int64_t{c.needD} * 1024;
+        ui.messages.clear();
+        ui.ClearScript();
+        InstalledProduct fresh = product;
+        EXPECT_EQ(RunTransfer(run, table, &fresh), 0);
+        EXPECT_TRUE(ui.messages.empty()) << ::testing::PrintToString(MessageIds());
+        for (const File& f : c.files) {
+            std::string where = (f.flags & ENTRY_SHARED) ? "WINDOWS/SYSTEM/" : productDir;
+            EXPECT_EQ(Read(where + f.name).size(), f.newKB * 1024u) << f.name << " is written";
+        }
+        for (int64_t& free : os.freeSpaceOnDrive) free = -1;
+        std::filesystem::remove_all(dir / "D");
+        std::filesystem::remove_all(dir / "ZARVEL");
+        zvtest::MakeDirs(dir / "ZARVEL");
+        for (const File& f : c.files) std::filesystem::remove(Host("WINDOWS/SYSTEM/" + std::string(f.name)));
+    }
 }
 
 namespace {
@@ -260,7 +336,7 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
          {"PLMR32.DLL", "readme.txt"}},
         {"package read error, Cancel", {{FaultOp::Read, pkg, 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
          {IDS_READ_ERROR}, {}},
-        {"package read error, Retry", {{FaultOp::Read, pkg, 3, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR},
+        {"package read error, Retry", {{FaultOp::Read, pkg, 1, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR},
          {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
         {"stamped blocks cannot be written into the new copy", {{FaultOp::Create, "~zvnew.$ZV", 0, -1}}, {},
          IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
@@ -295,7 +371,7 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
             if (!wantNew) {
                 EXPECT_EQ(now, old) << relative << " should be as it was";
             } else if (name == "zvact32.exe") {
-                EXPECT_EQ(now.size(), act32.content.size()) << relative << " should be new";
+                EXPECT_EQ(now, CarriedResult(22, 50000, 0x40, act32.content)) << relative << " should be new";
             } else {
                 EXPECT_EQ(now, packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name]) << relative << " should be new";
             }
@@ -461,6 +537,7 @@ TEST_F(TransferTest, NothingEligibleShowsNoPage) {
 TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes) {
     // The child is killed (SIGKILL) right before its k-th change to the disk,
     // for every k until a run gets through.
+    const std::vector<uint8_t> carriedResult = CarriedResult(22, 50000, 0x40, act32.content);
     int k = 1;
     for (;; ++k) {
         ASSERT_LT(k, 500) << "the transfer never completed";
@@ -485,7 +562,7 @@ TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes)
         for (const auto& [relative, old] : before) {
             std::vector<uint8_t> now = Read(relative);
             std::string name = relative.substr(relative.rfind('/') + 1);
-            bool isNew = name == "zvact32.exe" ? now.size() == act32.content.size()
+            bool isNew = name == "zvact32.exe" ? now == carriedResult
                                                : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
             EXPECT_TRUE(now == old || isNew) << relative << " is torn after a kill at change " << k;
             if (completed) {

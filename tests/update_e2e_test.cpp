@@ -14,9 +14,11 @@
 #include "detect/stamped_blocks.h"
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/pe_builder.h"
+#include "tests/support/stamped_file.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
@@ -64,19 +66,15 @@ std::vector<uint8_t> Block(const std::vector<uint8_t>& file, uint32_t key, uint3
     return std::vector<uint8_t>(file.begin() + at, file.begin() + at + length);
 }
 
-// The stored checksum word less the stamp checksum of the file with the word
-// taken as zero: what carrying the blocks must keep.
-uint16_t ChecksumDifference(std::vector<uint8_t> file) {
-    uint32_t at = FindMarker(file.data(), static_cast<uint32_t>(file.size()), KEY_CHECKSUM, 2);
-    EXPECT_NE(at, kNoMarker);
-    if (at == kNoMarker) return 0;
-    uint16_t stored = LoadU16LE(file.data() + at);
-    file[at] = file[at + 1] = 0;
-    return static_cast<uint16_t>(stored - StampChecksum(file.data(), static_cast<uint32_t>(file.size())));
+// What carrying the blocks must keep; the file has a checksum block.
+int32_t ChecksumDifference(const std::vector<uint8_t>& file) {
+    int32_t difference = zvtest::FileChecksumDifference(file);
+    EXPECT_NE(difference, -1) << "a checksum block";
+    return difference;
 }
 
 std::string RunQuillon(const std::string& args, int* exitCode) {
-    ToolRun run = RunTool(std::string(QUILLON_EXE) + " " + args);
+    ToolRun run = zvtest::RunQuillon(args);
     *exitCode = run.exitCode;
     return run.out;
 }
@@ -150,7 +148,7 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
                   "import json, sys\nd = json.load(open(sys.argv[1]))\n"
                   "print(d['installed'], d['canProceed'], d['finalPercent'], d['result'])\n"
                   "for e in d['entries']:\n    print(e['target'] if e['decision'] == 'write' else '-')\n");
-    const ToolRun json = RunTool("(" + std::string(QUILLON_EXE) + " plan --json --updater " + (dir / "UPDATE/SETUP.EXE") +
+    const ToolRun json = RunTool("(" + zvtest::QuillonPath() + " plan --json --updater " + (dir / "UPDATE/SETUP.EXE") +
                                  " --windows-dir " + (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM") +
                                  " > " + (dir / "plan.json") + ") && python3 " + (dir / "read.py") + " " +
                                  (dir / "plan.json"));
@@ -166,12 +164,7 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     EXPECT_EQ(plannedInJson, planned);
     EXPECT_FALSE(planned.empty());
 
-    PosixLayout layout;
-    layout.drives['C' - 'A'] = dir.path();
-    layout.windowsDir = "C:\\WINDOWS";
-    layout.systemDir = "C:\\WINDOWS\\SYSTEM";
-    layout.modulePath = "C:\\UPDATE\\SETUP.EXE";
-    PosixPlatform os(layout);
+    PosixPlatform os(MachineLayout(dir.path(), "SETUP.EXE"));
     ScriptedUi ui;
     ScriptedView view;
     RunContext run;

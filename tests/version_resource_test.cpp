@@ -3,6 +3,7 @@
 // and safety on damaged bytes.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,13 +29,14 @@ struct Answers {
     uint32_t nameLength = 0;
 };
 
-Answers Ask(const std::vector<uint8_t>& file, const char* nameQuery = "\\StringFileInfo\\040904E4\\InternalName") {
+Answers Ask(const std::vector<uint8_t>& file, uint16_t userLanguage = kUsEnglish,
+            const char* nameQuery = "\\StringFileInfo\\040904E4\\InternalName") {
     Answers a;
     FileBytes bytes = MemoryFileBytes(file.data(), file.size());
-    a.size = VersionBlockSize(bytes);
+    a.size = VersionBlockSize(bytes, userLanguage);
     if (a.size == 0) return a;
     std::vector<uint8_t> block(a.size, 0xCC);
-    if (!ReadVersionBlock(bytes, block.data(), a.size)) return a;
+    if (!ReadVersionBlock(bytes, userLanguage, block.data(), a.size)) return a;
     const void* value;
     uint32_t length;
     if (QueryVersionBlock(block.data(), a.size, "\\", &value, &length) && length >= 16) {
@@ -96,14 +98,14 @@ TEST(VersionResource, BlockSizeAndLayoutAreTheSystemsOwn) {
     std::vector<uint8_t> narrow = BuildVersionInfo(info, VersionLayout::Narrow);
     std::vector<uint8_t> pe = BuildVersionedExecutable(ExeFormat::Pe32, info);
     FileBytes peBytes = MemoryFileBytes(pe.data(), pe.size());
-    ASSERT_EQ(VersionBlockSize(peBytes), 2 * wide.size() + 4);
-    std::vector<uint8_t> block(VersionBlockSize(peBytes), 0xCC);
-    ASSERT_TRUE(ReadVersionBlock(peBytes, block.data(), static_cast<uint32_t>(block.size())));
+    ASSERT_EQ(VersionBlockSize(peBytes, kUsEnglish), 2 * wide.size() + 4);
+    std::vector<uint8_t> block(VersionBlockSize(peBytes, kUsEnglish), 0xCC);
+    ASSERT_TRUE(ReadVersionBlock(peBytes, kUsEnglish, block.data(), static_cast<uint32_t>(block.size())));
     EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + static_cast<long>(wide.size())), wide);
     EXPECT_EQ(std::memcmp(block.data() + wide.size(), "FE2X", 4), 0);
     EXPECT_EQ(block.back(), 0) << "the rest of the block is cleared";
     EXPECT_FALSE(IsVersionBlock16(block.data(), static_cast<uint32_t>(block.size())));
-    EXPECT_FALSE(ReadVersionBlock(peBytes, block.data(), static_cast<uint32_t>(wide.size())))
+    EXPECT_FALSE(ReadVersionBlock(peBytes, kUsEnglish, block.data(), static_cast<uint32_t>(wide.size())))
         << "a block without room for the 8-bit copies is refused";
 
     ExeDescription desc;
@@ -113,9 +115,9 @@ TEST(VersionResource, BlockSizeAndLayoutAreTheSystemsOwn) {
     std::vector<uint8_t> ne = BuildExecutable(desc);
     FileBytes neBytes = MemoryFileBytes(ne.data(), ne.size());
     uint32_t stored = static_cast<uint32_t>((narrow.size() + 15) / 16 * 16);  // whole alignment units
-    ASSERT_EQ(VersionBlockSize(neBytes), (stored - 52) * 4);
-    block.assign(VersionBlockSize(neBytes), 0xCC);
-    ASSERT_TRUE(ReadVersionBlock(neBytes, block.data(), static_cast<uint32_t>(block.size())));
+    ASSERT_EQ(VersionBlockSize(neBytes, kUsEnglish), (stored - 52) * 4);
+    block.assign(VersionBlockSize(neBytes, kUsEnglish), 0xCC);
+    ASSERT_TRUE(ReadVersionBlock(neBytes, kUsEnglish, block.data(), static_cast<uint32_t>(block.size())));
     EXPECT_EQ(std::vector<uint8_t>(block.begin(), block.begin() + static_cast<long>(narrow.size())), narrow);
     EXPECT_TRUE(IsVersionBlock16(block.data(), static_cast<uint32_t>(block.size())));
     EXPECT_NE(std::memcmp(block.data() + narrow.size(), "FE2X", 4), 0) << "no mark on a 16-bit file's block";
@@ -124,10 +126,10 @@ TEST(VersionResource, BlockSizeAndLayoutAreTheSystemsOwn) {
     // block (the system's size for it wraps round).
     desc.resources[0].data.resize(40);
     ne = BuildExecutable(desc);
-    EXPECT_EQ(VersionBlockSize(MemoryFileBytes(ne.data(), ne.size())), 0u);
+    EXPECT_EQ(VersionBlockSize(MemoryFileBytes(ne.data(), ne.size()), kUsEnglish), 0u);
 }
 
-TEST(VersionResource, OnlyTypeSixteenIdOneInTheFirstLanguageCounts) {
+TEST(VersionResource, OnlyTypeSixteenIdOneCounts) {
     for (ExeFormat format : kFormats) {
         SCOPED_TRACE(ExeFormatName(format));
         VersionLayout layout = format == ExeFormat::Ne ? VersionLayout::Narrow : VersionLayout::Wide;
@@ -151,10 +153,42 @@ TEST(VersionResource, OnlyTypeSixteenIdOneInTheFirstLanguageCounts) {
         namedType.typeName = "VERSIONS";
         EXPECT_EQ(Ask(build({namedType, resource("real.exe", 1)})).internalName, "real.exe");
     }
-    ExeDescription desc;
-    desc.resources = {FixtureResource{16, "", 1, "", 0x407, BuildVersionInfo(Usual("erste.exe"), VersionLayout::Wide)},
-                      FixtureResource{16, "", 1, "", 0x409, BuildVersionInfo(Usual("second.exe"), VersionLayout::Wide)}};
-    EXPECT_EQ(Ask(BuildExecutable(desc)).internalName, "erste.exe");
+}
+
+TEST(VersionResource, ALanguageIsTakenAsTheSystemsResourceLoaderTakesIt) {
+    // The neutral language, then the user's, then U.S. English, then the
+    // first listed. Each resource's internal name tells which one was read.
+    struct Case {
+        std::vector<uint16_t> listed;  // in directory order
+        uint16_t user;
+        uint16_t taken;
+    } cases[] = {
+        {{0x0401, 0x0407, 0x0409, 0x0000}, 0x0407, 0x0000},  // neutral, even when listed last
+        {{0x0401, 0x0409, 0x0407}, 0x0407, 0x0407},          // the user's before U.S. English
+        {{0x0401, 0x0407, 0x0409}, 0x0409, 0x0409},          // not the first listed
+        {{0x0401, 0x0407, 0x0409}, 0x040C, 0x0409},          // U.S. English when the user's is absent
+        {{0x0401, 0x0407}, 0x0409, 0x0401},                  // the first when none of them is there
+        {{0x0C0C}, 0x0409, 0x0C0C},
+    };
+    for (const Case& c : cases) {
+        ExeDescription desc;
+        for (uint16_t language : c.listed) {
+            char name[16];
+            std::snprintf(name, sizeof name, "l%04x.exe", language);
+            desc.resources.push_back(
+                FixtureResource{16, "", 1, "", language, BuildVersionInfo(Usual(name), VersionLayout::Wide)});
+        }
+        char taken[16];
+        std::snprintf(taken, sizeof taken, "l%04x.exe", c.taken);
+        for (ExeFormat format : {ExeFormat::Pe32, ExeFormat::Pe32Plus}) {
+            desc.format = format;
+            EXPECT_EQ(Ask(BuildExecutable(desc), c.user).internalName, taken)
+                << ExeFormatName(format) << ", user's language " << std::hex << c.user;
+        }
+    }
+    // 16-bit resources have no language: the user's does not matter.
+    std::vector<uint8_t> ne = BuildVersionedExecutable(ExeFormat::Ne, Usual("zvsa.bin"));
+    EXPECT_EQ(Ask(ne, 0x0407).internalName, "zvsa.bin");
 }
 
 TEST(VersionResource, NeResourcesAreFoundAtEveryAlignmentShift) {
@@ -191,7 +225,7 @@ TEST(VersionResource, QueriesWalkKeysWithoutRegardToCase) {
             {"\\VarFileInfo\\Missing", nullptr},
         };
         for (const Case& c : cases) {
-            Answers a = Ask(file, c.query);
+            Answers a = Ask(file, kUsEnglish, c.query);
             EXPECT_EQ(a.name, c.answer != nullptr) << c.query;
             if (c.answer != nullptr) {
                 EXPECT_EQ(a.internalName, c.answer) << c.query;
@@ -249,20 +283,29 @@ TEST(VersionResource, WideTextsAreAnsweredInCodePage1252WithTheSystemsBestFit) {
     EXPECT_EQ(narrow.internalName, "zv\xE9.exe");
 }
 
-TEST(VersionResource, EveryCutOfAFileIsReadSafely) {
-    // Bytes past the end of a cut file read as zero: a cut file answers
-    // nothing, or a name that the whole file's name begins with.
+TEST(VersionResource, AFileCutBeforeTheEndOfItsVersionDataHasNone) {
+    // As the system's version library refuses such a file. A cut behind the
+    // data (in an NE resource's alignment padding, or past the resource)
+    // leaves it whole.
     for (ExeFormat format : kFormats) {
+        SCOPED_TRACE(ExeFormatName(format));
+        VersionLayout layout = format == ExeFormat::Ne ? VersionLayout::Narrow : VersionLayout::Wide;
+        const size_t dataLength = BuildVersionInfo(Usual("zvact.exe"), layout).size();
         std::vector<uint8_t> whole = BuildVersionedExecutable(format, Usual("zvact.exe"));
-        int answered = 0;
+        FileBytes wholeBytes = MemoryFileBytes(whole.data(), whole.size());
+        VersionResourceSpan span;
+        ASSERT_TRUE(FindVersionResource(wholeBytes, kUsEnglish, &span));
+        const size_t dataEnd = span.offset + dataLength;
+        ASSERT_LT(dataEnd, whole.size()) << "the fixture has bytes behind the data";
         for (size_t cut = 0; cut < whole.size(); ++cut) {
             Answers a = Ask(std::vector<uint8_t>(whole.begin(), whole.begin() + static_cast<long>(cut)));
-            if (!a.name) continue;
-            ++answered;
-            EXPECT_EQ(std::string("zvact.exe").compare(0, a.internalName.size(), a.internalName), 0)
-                << ExeFormatName(format) << " cut at " << cut << " answers " << a.internalName;
+            if (cut < dataEnd) {
+                EXPECT_EQ(a.size, 0u) << "cut at " << cut << " of data ending at " << dataEnd;
+            } else {
+                EXPECT_EQ(a.internalName, "zvact.exe") << "cut at " << cut;
+                EXPECT_EQ(a.version.low, 0x0001001Fu) << "cut at " << cut;
+            }
         }
-        EXPECT_GT(answered, 0) << "cuts in the padding behind the resource still answer";
     }
 }
 

@@ -79,15 +79,6 @@ TransferResult WriteMember(TransferSession& s, PackageEntry entry, FileHandle fi
 
 }  // namespace
 
-bool IsCarriedFile(const char* name) {
-    static const char* const kCarried[] = {"zvact.exe",   "zvsa.bin",   "zvsv.bin",
-                                           "zvact32.exe", "zvsa32.bin", "zvsv32.bin"};
-    for (const char* carried : kCarried) {
-        if (EqualNoCase(name, carried)) return true;
-    }
-    return false;
-}
-
 MemberNameProblem ComposeTargetPaths(const char* directory, const char* name, char* targetPath, char* newPath) {
     targetPath[0] = '\0';
     newPath[0] = '\0';

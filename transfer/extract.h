@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "detect/product_files.h"
 #include "detect/stamped_blocks.h"
 #include "package/member_name.h"
 #include "package/lzhuf_decoder.h"
@@ -10,11 +11,6 @@
 #include "transfer/transfer.h"
 
 namespace zv {
-
-// True for the six product files whose stamped blocks are carried from the
-// installed copy into the new one: zvact.exe, zvsa.bin, zvsv.bin and their
-// 32-bit counterparts (names without regard to case).
-bool IsCarriedFile(const char* name);
 
 // Composes directory + name into `targetPath` (kMaxPath) and the path of the
 // new file written beside it into `newPath` (kMaxPath). A name that the member

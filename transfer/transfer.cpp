@@ -14,32 +14,11 @@
 namespace zv {
 namespace {
 
-// The installed copy's file version through the version library; false when
-// it has none that can be read.
-bool InstalledVersion(Platform& os, const char* path, ProductVersion* version) {
-    uint32_t size = os.VersionInfoSize(path);
-    if (size == 0) return false;
-    BlockHandle block = 0;
-    void* info = AllocGlobalBlock(os, size, &block);
-    if (info == nullptr) return false;
-    const void* fixed = nullptr;
-    uint32_t length = 0;
-    bool ok = os.VersionInfo(path, size, info) && os.QueryVersion(info, "\\", &fixed, &length) && length >= 16;
-    if (ok) {
-        // VS_FIXEDFILEINFO: signature, structure version, then the file version.
-        const auto* bytes = static_cast<const uint8_t*>(fixed);
-        version->high = LoadU32LE(bytes + 8);
-        version->low = LoadU32LE(bytes + 12);
-    }
-    FreeGlobalBlock(os, &block);
-    return ok;
-}
-
 // True when an installed copy at `path` is newer than the entry, which then is
 // not written. An installed copy without version information never is.
 bool InstalledIsNewer(Platform& os, const char* path, PackageEntry entry) {
     ProductVersion installed;
-    if (!InstalledVersion(os, path, &installed)) return false;
+    if (!ReadInstalledVersion(os, path, &installed)) return false;
     return CompareVersions(EntryVersion(entry), installed) < 0;
 }
 
@@ -89,8 +68,8 @@ struct Driver {
                 Report(i, 1, entry, (flags & ENTRY_IGNORED) ? EntryOutcome::Ignored : EntryOutcome::OtherPass, nullptr);
                 continue;
             }
-            if ((EqualNoCase(name, "PLMR.DLL") && (product.runtime & Plmr16Found) == 0) ||
-                (EqualNoCase(name, "PLMR32.DLL") && (product.runtime & Plmr32Found) == 0)) {
+            if ((EqualNoCase(name, kRuntime16Name) && (product.runtime & Plmr16Found) == 0) ||
+                (EqualNoCase(name, kRuntime32Name) && (product.runtime & Plmr32Found) == 0)) {
                 Report(i, 1, entry, EntryOutcome::RuntimeNotFound, nullptr);
                 continue;
             }

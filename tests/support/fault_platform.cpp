@@ -93,6 +93,12 @@ bool FaultPlatform::Replace(const char* from, const char* to) {
 
 bool FaultPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
     if (Strike(FaultOp::FreeSpace, directory)) return false;
+    char drive = static_cast<char>(directory[0] & ~0x20);
+    if (directory[0] != '\0' && directory[1] == ':' && drive >= 'A' && drive <= 'Z' &&
+        freeSpaceOnDrive[drive - 'A'] >= 0) {
+        *bytes = static_cast<uint64_t>(freeSpaceOnDrive[drive - 'A']);
+        return true;
+    }
     if (freeSpaceOverride >= 0) {
         *bytes = static_cast<uint64_t>(freeSpaceOverride);
         return true;

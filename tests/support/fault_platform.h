@@ -45,6 +45,10 @@ public:
     int changes = 0;
     // Free space reported by FreeSpace when set (>= 0).
     int64_t freeSpaceOverride = -1;
+    // Free space reported for a directory on drive 'A' + d when set (>= 0);
+    // it comes before freeSpaceOverride.
+    int64_t freeSpaceOnDrive[26] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
+                                    -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
     // Files opened and not yet closed.
     size_t OpenFiles() const { return paths_.size(); }
     // Blocks allocated and not yet freed.

@@ -18,4 +18,8 @@ ToolRun RunTool(const std::string& command) {
     return run;
 }
 
+std::string QuillonPath() { return QUILLON_EXE; }
+
+ToolRun RunQuillon(const std::string& args) { return RunTool(QuillonPath() + " " + args); }
+
 }  // namespace zvtest

@@ -13,4 +13,11 @@ struct ToolRun {
 // Runs `command` through the shell, stdin from /dev/null.
 ToolRun RunTool(const std::string& command);
 
+// The quillon of this build, for commands that need more of the shell than
+// RunQuillon gives.
+std::string QuillonPath();
+
+// Runs the quillon of this build with `args` (words for the shell).
+ToolRun RunQuillon(const std::string& args);
+
 }  // namespace zvtest

@@ -39,6 +39,7 @@
 #include "detect/stamped_blocks.h"
 #include "platform/bytes.h"
 #include "tests/support/pe_builder.h"
+#include "tests/support/stamped_file.h"
 #include "tests/support/temp_dir.h"
 
 using namespace zvtest;
@@ -125,22 +126,9 @@ Registration PackageRegistration() {
     return {Padded("", 12), Padded("unregistered", 88), Padded("", 88)};
 }
 
-uint16_t Difference(const std::vector<uint8_t>& file) {
-    uint32_t at = zv::FindMarker(file.data(), static_cast<uint32_t>(file.size()), zv::KEY_CHECKSUM, 2);
-    if (at == zv::kNoMarker) return 0;
-    std::vector<uint8_t> zeroed = file;
-    zv::StoreU16LE(zeroed.data() + at, 0);
-    return static_cast<uint16_t>(zv::LoadU16LE(file.data() + at) -
-                                 zv::StampChecksum(zeroed.data(), static_cast<uint32_t>(zeroed.size())));
-}
-
 // Stores a checksum word that makes the file's difference `difference`.
 void StampChecksumWord(std::vector<uint8_t>* file, uint16_t difference) {
-    uint32_t at = zv::FindMarker(file->data(), static_cast<uint32_t>(file->size()), zv::KEY_CHECKSUM, 2);
-    if (at == zv::kNoMarker) throw std::runtime_error("no checksum block");
-    zv::StoreU16LE(file->data() + at, 0);
-    uint16_t z = zv::StampChecksum(file->data(), static_cast<uint32_t>(file->size()));
-    zv::StoreU16LE(file->data() + at, static_cast<uint16_t>(z + difference));
+    if (!SetFileChecksumDifference(file, difference)) throw std::runtime_error("no checksum block");
 }
 
 struct ProductFile {
@@ -317,7 +305,7 @@ std::string NotUpdated(const std::vector<uint8_t>& installed, const std::vector<
     for (size_t i = 0; i < target.size(); ++i) {
         if (!stamped[i] && target[i] != fresh[i]) return "a byte outside the stamped blocks is not the package copy's";
     }
-    if (Difference(target) != Difference(fresh)) return "the checksum relation is not the package copy's";
+    if (FileChecksumDifference(target) != FileChecksumDifference(fresh)) return "the checksum relation is not the package copy's";
     return "";
 }
 
