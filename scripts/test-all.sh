@@ -9,13 +9,27 @@ bash scripts/build.sh || exit 1
 failed=0
 (cd build/host && ctest --output-on-failure -j"$(nproc)") || failed=1
 
+# The host tests once more under the address and undefined-behaviour
+# sanitizers: a finding stops the program, so its test fails.
+echo "== host tests under the sanitizers"
+if cmake --preset sanitize >/dev/null && cmake --build build/sanitize -j"$(nproc)" >/dev/null; then
+  ctest --preset sanitize -j"$(nproc)" >build/sanitize/ctest.log 2>&1 || { tail -60 build/sanitize/ctest.log; failed=1; }
+  tail -n 3 build/sanitize/ctest.log | grep -E 'tests passed|tests failed' || true
+else
+  echo "sanitize: build FAILED"; failed=1
+fi
+
 # A fixed seed keeps a run repeatable: the same search each time, so a red
 # run points at the change, not at luck. FUZZ_SEED=0 searches anew each run.
 echo "== fuzz targets (${FUZZ_SECONDS:=20} s each, seed ${FUZZ_SEED:=1})"
 if cmake --preset fuzz >/dev/null && cmake --build build/fuzz -j"$(nproc)" >/dev/null; then
   for f in build/fuzz/fuzz/*_fuzzer; do
     corpus=$(mktemp -d)
-    if "$f" -seed="$FUZZ_SEED" -max_total_time="$FUZZ_SECONDS" "$corpus" >"$corpus.log" 2>&1; then
+    # New inputs go to a fresh folder; the committed seeds of the target, if
+    # it has any, are read first, so every run replays them.
+    seeds=fuzz/corpus/$(basename "$f" _fuzzer)
+    [ -d "$seeds" ] || seeds=
+    if "$f" -seed="$FUZZ_SEED" -max_total_time="$FUZZ_SECONDS" "$corpus" $seeds >"$corpus.log" 2>&1; then
       echo "fuzz $(basename "$f"): $(grep -Eo 'Done [0-9]+ runs' "$corpus.log")"
     else
       echo "fuzz $(basename "$f"): FAILED"; tail -40 "$corpus.log"; failed=1
