@@ -70,20 +70,29 @@ zv_key Return
 step "the detection page" zv_wait_trace main '^page 402 item 104 ' 30
 sleep 0.3
 shoot 02-detection
-zv_key Return
-step "the transfer page" zv_wait_trace main '^page 403 item 103 ' 30
-# The bar at 50 %, while the large map is written: a moment that passes
-# quickly, so Wine's output is looked at directly.
+# The bar at 50 %, while the large map is written: on a fast machine the
+# whole transfer takes about a second, less than the script needs to see it
+# and take a screenshot. So the updater is held before Next is pressed, then
+# let run in steps of a few milliseconds until the map's name is on the page,
+# and held again while the screen is photographed.
+updater=$(pgrep -f -x 'C:\\update\\zvupdate\.exe.*' | head -n 1)
 at_half() {
     local i
-    for i in $(seq 1 1500); do
-        grep -qF 'OutputDebugStringA "zvupdate: percent 50\n"' "$ZV_TMP/main.wine" && return 0
-        sleep 0.02
+    [ -n "$updater" ] || return 1
+    for i in $(seq 1 5000); do
+        grep -qF 'OutputDebugStringA "zvupdate: item 101 id=0 text=data\\world.map\n"' "$ZV_TMP/main.wine" && return 0
+        kill -CONT "$updater"
+        sleep 0.005
+        kill -STOP "$updater"
     done
     return 1
 }
+[ -n "$updater" ] && kill -STOP "$updater"
+zv_key Return
 step "the transfer at 50 %" at_half
+step "the transfer page" zv_wait_trace main '^page 403 item 103 ' 1
 shoot 03-transfer
+[ -n "$updater" ] && kill -CONT "$updater"
 step "the success page" zv_wait_trace main '^page 404 item 101 ' 60
 sleep 0.3
 shoot 04-success
