@@ -460,12 +460,12 @@ int LayOutBuild(Build* b) {
         zv::EntryDescription e;
         e.name = m.storedName;
         e.flags = m.flags;
-        const uint64_t kb = (p.sourceSize + 1023) / 1024;
+        const uint64_t kb = SizeInKB(p.sourceSize);
         if (kb > 0xFFFF) {
             std::fprintf(stderr, "quillon: note: %s: %" PRIu64 " KB do not fit the table's size field; it says 65535\n",
                          m.name.c_str(), kb);
         }
-        e.sizeKB = static_cast<uint16_t>(kb > 0xFFFF ? 0xFFFF : kb);
+        e.sizeKB = TableSizeKB(p.sourceSize);
         e.version = m.version;
         b->entries.push_back(e);
         b->shownNames.push_back(m.name);
