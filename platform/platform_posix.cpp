@@ -23,14 +23,6 @@ namespace {
 
 bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-std::string LowerAz(const std::string& s) {
-    std::string out = s;
-    for (char& c : out) {
-        c = static_cast<char>(FoldAz(static_cast<unsigned char>(c)));
-    }
-    return out;
-}
-
 bool Exists(const std::string& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;

@@ -5,6 +5,7 @@
 
 #include <cstdarg>
 #include <cstdint>
+#include <string>
 
 namespace zv {
 
@@ -30,6 +31,13 @@ bool AppendText(char* buffer, int size, const char* source);
 // keys are compared this way, whatever the code page (8-bit characters and
 // UTF-16 units alike).
 constexpr unsigned FoldAz(unsigned c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+
+// `text` with its letters A to Z folded as FoldAz folds them: the key under
+// which a name is looked up when case does not count.
+inline std::string LowerAz(std::string text) {
+    for (char& c : text) c = static_cast<char>(FoldAz(static_cast<unsigned char>(c)));
+    return text;
+}
 
 // Compares two texts without regard to the case of the letters A to Z only.
 int CompareNoCase(const char* a, const char* b);

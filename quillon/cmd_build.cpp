@@ -277,54 +277,75 @@ bool LoadUpdaterImage(const std::string& path, bool stripSignature, std::vector<
 }
 
 
-void PrintSummary(const std::vector<zv::EntryDescription>& entries, const std::vector<std::string>& shownNames,
-                  const std::vector<PackedMember>& packed,
-                  const std::vector<size_t>& order, const PackageLayout& layout,
-                  const std::vector<std::string>& written, double seconds) {
+// One build as it goes from the command line to the written package; each
+// step fills in its part.
+struct Build {
+    BuildArguments args;
+    // Problems that keep the build from going on, told together.
+    Problems problems;
+
+    // Checked: the description, the updater's image, every member's source.
+    PackageDescription description;
+    std::vector<uint8_t> image;
+    std::vector<PackedMember> packed;
+    // Room kept on volume 1 for the signature added after writing.
+    uint64_t signatureReserve = 0;
+
+    // Packed.
+    double seconds = 0;
+
+    // Laid out: the members in reading order, over the volumes.
+    std::vector<size_t> order;
+    std::vector<zv::EntryDescription> entries;
+    std::vector<std::string> shownNames;
+    std::vector<const std::vector<uint8_t>*> streams;
+    PackageLayout layout;
+    std::vector<uint8_t> table;
+
+    // Written.
+    PackageWriteReport report;
+};
+
+void PrintSummary(const Build& b) {
     uint64_t in = 0;
     uint64_t out = 0;
     std::printf("  %-32s %10s %10s %6s  %s\n", "name", "size", "packed", "ratio", "pieces");
-    for (size_t i = 0; i < entries.size(); ++i) {
-        const PackedMember& m = packed[order[i]];
+    for (size_t i = 0; i < b.entries.size(); ++i) {
+        const PackedMember& m = b.packed[b.order[i]];
         in += m.sourceSize;
         out += m.stream.size();
         std::string pieces;
-        for (const zv::PackagePiece& p : entries[i].pieces) {
+        for (const zv::PackagePiece& p : b.entries[i].pieces) {
             if (!pieces.empty()) pieces += ' ';
             pieces += std::to_string(p.volume) + ":" + std::to_string(p.offset) + "+" + std::to_string(p.length);
         }
-        std::printf("  %-32s %10" PRIu64 " %10zu %6.3f  %s\n", shownNames[i].c_str(), m.sourceSize,
+        std::printf("  %-32s %10" PRIu64 " %10zu %6.3f  %s\n", b.shownNames[i].c_str(), m.sourceSize,
                     m.stream.size(),
                     m.sourceSize ? static_cast<double>(m.stream.size()) / static_cast<double>(m.sourceSize) : 1.0,
                     pieces.c_str());
     }
+    const double seconds = b.seconds;
     std::printf("%zu members, %" PRIu64 " bytes packed into %" PRIu64 " (%.3f) in %.2f s (%.1f MB/s)\n",
-                entries.size(), in, out, in ? static_cast<double>(out) / static_cast<double>(in) : 1.0, seconds,
+                b.entries.size(), in, out, in ? static_cast<double>(out) / static_cast<double>(in) : 1.0, seconds,
                 seconds > 0 ? static_cast<double>(in) / seconds / 1e6 : 0.0);
-    std::printf("table at %" PRIu32 ", %" PRIu32 " bytes; data from %" PRIu32 "\n", layout.tableOffset,
-                layout.tableSize, layout.dataOffset);
+    std::printf("table at %" PRIu32 ", %" PRIu32 " bytes; data from %" PRIu32 "\n", b.layout.tableOffset,
+                b.layout.tableSize, b.layout.dataOffset);
+    const std::vector<std::string>& written = b.report.written;
     for (size_t v = 0; v < written.size(); ++v) {
-        std::printf("volume %zu: %s (%" PRIu64 " bytes)\n", v + 1, written[v].c_str(), layout.volumeSizes[v]);
+        std::printf("volume %zu: %s (%" PRIu64 " bytes)\n", v + 1, written[v].c_str(), b.layout.volumeSizes[v]);
     }
 }
 
-}  // namespace
-
-int RunBuild(int argc, char** argv) {
-    if (WantsHelp(argc, argv)) {
-        std::fputs(kBuildHelp, stdout);
-        return EXIT_OK;
-    }
-    BuildArguments args;
-    if (const int code = ParseBuildArguments(argc, argv, &args); code != EXIT_OK) return code;
-
-    // Everything that can be checked before packing is checked, and every
-    // problem found is listed, before anything is compressed or written.
-    Problems problems;
+// Everything that can be checked before packing is checked, and every
+// problem found is listed, before anything is compressed or written. False
+// when the build cannot go on; b->problems says why.
+bool CheckBuild(Build* b) {
+    const BuildArguments& args = b->args;
+    Problems& problems = b->problems;
+    PackageDescription& description = b->description;
 
     std::vector<uint8_t> text;
     std::string error;
-    PackageDescription description;
     bool described = false;
     if (!ReadWholeFile(args.description, &text, &error)) {
         problems.Add(args.description + ": cannot read: " + error);
@@ -337,15 +358,14 @@ int RunBuild(int argc, char** argv) {
         }
     }
 
-    std::vector<uint8_t> image;
-    const bool haveImage = LoadUpdaterImage(args.updater, args.stripSignature, &image, &error);
+    const bool haveImage = LoadUpdaterImage(args.updater, args.stripSignature, &b->image, &error);
     if (!haveImage) problems.Add(error);
 
     // Sources and versions.
-    std::vector<PackedMember> packed(description.members.size());
+    b->packed.assign(description.members.size(), PackedMember());
     for (size_t i = 0; described && i < description.members.size(); ++i) {
         MemberDescription& m = description.members[i];
-        PackedMember& p = packed[i];
+        PackedMember& p = b->packed[i];
         p.sourcePath = DescribedSourcePath(args.description, m.source);
         const std::string at = AtLine(args.description, m.line) + p.sourcePath + ": ";
         std::error_code ec;
@@ -366,7 +386,7 @@ int RunBuild(int argc, char** argv) {
 
     // The output: its folder, and no file the build reads.
     std::vector<std::string> inputs = {args.description, args.updater};
-    for (const PackedMember& p : packed) inputs.push_back(p.sourcePath);
+    for (const PackedMember& p : b->packed) inputs.push_back(p.sourcePath);
     CheckOutput(args.output, inputs, &problems);
 
     // Volume 1 holds at least the updater and the table with a piece for each
@@ -378,99 +398,113 @@ int RunBuild(int argc, char** argv) {
             entries[i].flags = description.members[i].flags;
         }
         const uint64_t table = TableRegionSize(entries);
-        if (image.size() + table >= args.volumeSize) {
+        if (b->image.size() + table >= args.volumeSize) {
             problems.Add("--volume-size " + std::to_string(args.volumeSize) + ": volume 1 cannot hold the updater (" +
-                         std::to_string(image.size()) + " bytes) and its table (" + std::to_string(table) +
-                         " bytes) with any data; it needs more than " + std::to_string(image.size() + table) +
+                         std::to_string(b->image.size()) + " bytes) and its table (" + std::to_string(table) +
+                         " bytes) with any data; it needs more than " + std::to_string(b->image.size() + table) +
                          " bytes");
         }
     }
     if (args.sign.enabled()) {
         for (const std::string& p : SigningProblems(args.sign)) problems.Add(p);
     }
-    if (!problems.empty()) return problems.Fail();
+    if (!problems.empty()) return false;
 
     // Room for the signature on volume 1: what signing the updater alone
     // adds, and some more for a time stamp's reply, which varies.
-    uint64_t signatureReserve = 0;
     if (args.sign.enabled() && args.volumeSize != 0) {
         uint64_t growth = 0;
-        if (!MeasureSignature(args.sign, image, args.output, &growth, &error)) {
+        if (!MeasureSignature(args.sign, b->image, args.output, &growth, &error)) {
             problems.Add(args.sign.certs + ": " + error);
-            return problems.Fail();
+            return false;
         }
-        signatureReserve = growth + 1024;
+        b->signatureReserve = growth + 1024;
     }
+    return true;
+}
 
-    // Compression.
+// Compresses every member, with a progress bar. False when a member cannot
+// be packed; b->problems names each one.
+bool PackBuild(Build* b) {
     const auto start = std::chrono::steady_clock::now();
     uint64_t total = 0;
-    for (const PackedMember& p : packed) total += p.sourceSize;
-    {
-        ProgressBar bar("packing", total);
-        const bool ok = PackMembers(&packed, args.jobs, [&bar, &description](uint64_t done, size_t member) {
-            bar.Show(done, member < description.members.size() ? description.members[member].name : std::string());
-        });
-        bar.Clear();
-        if (!ok) {
-            for (size_t i = 0; i < packed.size(); ++i) {
-                if (packed[i].error.empty()) continue;
-                problems.Add(AtLine(args.description, description.members[i].line) + packed[i].sourcePath + ": " +
-                             packed[i].error);
-            }
-            return problems.Fail();
+    for (const PackedMember& p : b->packed) total += p.sourceSize;
+    const std::vector<MemberDescription>& members = b->description.members;
+    ProgressBar bar("packing", total);
+    const bool ok = PackMembers(&b->packed, b->args.jobs, [&bar, &members](uint64_t done, size_t member) {
+        bar.Show(done, member < members.size() ? members[member].name : std::string());
+    });
+    bar.Clear();
+    if (!ok) {
+        for (size_t i = 0; i < b->packed.size(); ++i) {
+            if (b->packed[i].error.empty()) continue;
+            b->problems.Add(AtLine(b->args.description, members[i].line) + b->packed[i].sourcePath + ": " +
+                            b->packed[i].error);
         }
+        return false;
     }
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    b->seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    return true;
+}
 
-    // The table in reading order, laid out over the volumes.
+// The table in reading order, laid out over the volumes. Returns the exit
+// code: EXIT_OK, or EXIT_FAILED with the reason told.
+int LayOutBuild(Build* b) {
     std::vector<uint16_t> flags;
-    for (const MemberDescription& m : description.members) flags.push_back(m.flags);
-    const std::vector<size_t> order = ReadingOrder(flags);
-    std::vector<zv::EntryDescription> entries;
-    std::vector<std::string> shownNames;
+    for (const MemberDescription& m : b->description.members) flags.push_back(m.flags);
+    b->order = ReadingOrder(flags);
     std::vector<uint32_t> streamSizes;
-    std::vector<const std::vector<uint8_t>*> streams;
-    for (size_t k : order) {
-        const MemberDescription& m = description.members[k];
+    for (size_t k : b->order) {
+        const MemberDescription& m = b->description.members[k];
+        const PackedMember& p = b->packed[k];
         zv::EntryDescription e;
         e.name = m.storedName;
         e.flags = m.flags;
-        const uint64_t kb = (packed[k].sourceSize + 1023) / 1024;
+        const uint64_t kb = SizeInKB(p.sourceSize);
         if (kb > 0xFFFF) {
             std::fprintf(stderr, "quillon: note: %s: %" PRIu64 " KB do not fit the table's size field; it says 65535\n",
                          m.name.c_str(), kb);
         }
-        e.sizeKB = static_cast<uint16_t>(kb > 0xFFFF ? 0xFFFF : kb);
+        e.sizeKB = TableSizeKB(p.sourceSize);
         e.version = m.version;
-        entries.push_back(e);
-        shownNames.push_back(m.name);
-        streamSizes.push_back(static_cast<uint32_t>(packed[k].stream.size()));
-        streams.push_back(&packed[k].stream);
+        b->entries.push_back(e);
+        b->shownNames.push_back(m.name);
+        streamSizes.push_back(static_cast<uint32_t>(p.stream.size()));
+        b->streams.push_back(&p.stream);
     }
-    PackageLayout layout;
-    if (!LayOutPackage(image.size(), streamSizes, args.volumeSize, &entries, &layout, &error, signatureReserve)) {
+    std::string error;
+    if (!LayOutPackage(b->image.size(), streamSizes, b->args.volumeSize, &b->entries, &b->layout, &error,
+                       b->signatureReserve)) {
         return Fail(EXIT_FAILED, "%s; nothing written", error.c_str());
     }
-    std::vector<uint8_t> table;
     size_t failed = 0;
-    const zv::TableBuildError built = zv::BuildPackageTable(entries, layout.tableSize, &table, &failed);
+    const zv::TableBuildError built = zv::BuildPackageTable(b->entries, b->layout.tableSize, &b->table, &failed);
     if (built != zv::TableBuildError::None) {
         return Fail(EXIT_FAILED, "the file table cannot be built: %s; nothing written", zv::TableBuildErrorName(built));
     }
+    return EXIT_OK;
+}
+
+// Stamps the package's header into the updater's image.
+int StampBuild(Build* b) {
     const zv::PackageHeader header{zv::PACKAGE_MARKER,
                                    zv::PACKAGE_KEY,
-                                   static_cast<uint16_t>(entries.size()),
-                                   layout.tableOffset,
-                                   layout.tableSize,
-                                   layout.dataOffset,
-                                   description.version,
-                                   description.language};
-    if (zv::StampPackageHeader(&image, header) != zv::HeaderSearch::Found) {
-        return Fail(EXIT_FAILED, "%s: the header block cannot be stamped; nothing written", args.updater.c_str());
+                                   static_cast<uint16_t>(b->entries.size()),
+                                   b->layout.tableOffset,
+                                   b->layout.tableSize,
+                                   b->layout.dataOffset,
+                                   b->description.version,
+                                   b->description.language};
+    if (zv::StampPackageHeader(&b->image, header) != zv::HeaderSearch::Found) {
+        return Fail(EXIT_FAILED, "%s: the header block cannot be stamped; nothing written", b->args.updater.c_str());
     }
+    return EXIT_OK;
+}
 
-    PackageWriteReport report;
+// Writes the volumes (volume 1 signed when asked) and tells what was written.
+int WriteBuild(Build* b) {
+    const BuildArguments& args = b->args;
+    PackageWriteReport& report = b->report;
     report.waiting = [](const std::string& output) {
         std::fprintf(stderr, "quillon: another build is putting its package in place of %s; waiting for it\n",
                      output.c_str());
@@ -490,10 +524,11 @@ int RunBuild(int argc, char** argv) {
             return true;
         };
     }
-    if (!WritePackage(args.output, image, table, entries, streams, layout, &report, &error)) {
+    std::string error;
+    if (!WritePackage(args.output, b->image, b->table, b->entries, b->streams, b->layout, &report, &error)) {
         return Fail(EXIT_FAILED, "%s; nothing written", error.c_str());
     }
-    PrintSummary(entries, shownNames, packed, order, layout, report.written, seconds);
+    PrintSummary(*b);
     if (args.sign.enabled()) std::printf("volume 1 signed, and the signature checked with osslsigncode verify\n");
     if (!report.removedStale.empty()) {
         std::fprintf(stderr, "quillon: note: removed %zu volume%s left from an earlier, longer package:",
@@ -507,6 +542,21 @@ int RunBuild(int argc, char** argv) {
                      path.c_str());
     }
     return EXIT_OK;
+}
+
+}  // namespace
+
+int RunBuild(int argc, char** argv) {
+    if (WantsHelp(argc, argv)) {
+        std::fputs(kBuildHelp, stdout);
+        return EXIT_OK;
+    }
+    Build build;
+    if (const int code = ParseBuildArguments(argc, argv, &build.args); code != EXIT_OK) return code;
+    if (!CheckBuild(&build) || !PackBuild(&build)) return build.problems.Fail();
+    if (const int code = LayOutBuild(&build); code != EXIT_OK) return code;
+    if (const int code = StampBuild(&build); code != EXIT_OK) return code;
+    return WriteBuild(&build);
 }
 
 }  // namespace quillon

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/bytes.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/lzhuf_encoder.h"
@@ -67,8 +68,7 @@ int Expand(const std::string& in, const std::string& out) {
     if (!ReadWholeFile(in, &stream, &error)) return Fail(EXIT_FAILED, "%s: cannot read: %s", in.c_str(), error.c_str());
     if (stream.size() < 4) return Fail(EXIT_FAILED, "%s: shorter than a stream's 4-byte size", in.c_str());
     if (stream.size() > UINT32_MAX) return Fail(EXIT_FAILED, "%s: larger than a stream can be", in.c_str());
-    const uint32_t declared = static_cast<uint32_t>(stream[0]) | static_cast<uint32_t>(stream[1]) << 8 |
-                              static_cast<uint32_t>(stream[2]) << 16 | static_cast<uint32_t>(stream[3]) << 24;
+    const uint32_t declared = zv::LoadU32LE(stream.data());
     std::FILE* file = std::fopen(out.c_str(), "wb");
     if (file == nullptr) return Fail(EXIT_FAILED, "%s: cannot write: %s", out.c_str(), std::strerror(errno));
     uint64_t kept = 0;

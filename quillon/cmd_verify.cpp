@@ -13,6 +13,7 @@
 #include "quillon/host_paths.h"
 #include "quillon/json.h"
 #include "quillon/member_sources.h"
+#include "quillon/package_layout.h"
 #include "quillon/progress.h"
 #include "quillon/package_expander.h"
 #include "quillon/terminal_ui.h"
@@ -210,9 +211,8 @@ int RunVerify(int argc, char** argv) {
             problem = "its source is longer (" + std::to_string(result.declaredSize) + " bytes expanded)";
         }
         const uint32_t sizeKB = zv::EntrySizeKB(entry);
-        const uint64_t expectKB = (static_cast<uint64_t>(result.declaredSize) + 1023) / 1024;
         std::string note;
-        if (result.done && sizeKB != (expectKB > 0xFFFF ? 0xFFFF : expectKB)) {
+        if (result.done && sizeKB != TableSizeKB(result.declaredSize)) {
             note = " (the table says " + std::to_string(sizeKB) + " KB)";
         }
         bar.Clear();

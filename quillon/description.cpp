@@ -6,6 +6,7 @@
 #include <set>
 
 #include "package/member_name.h"
+#include "platform/text.h"
 #include "quillon/code_page.h"
 #include "quillon/languages.h"
 
@@ -67,13 +68,6 @@ bool ParseNumber(const std::string& text, uint32_t limit, uint32_t* value) {
     return true;
 }
 
-std::string LowerAz(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-}
-
 struct Flag {
     const char* name;
     uint16_t bits;
@@ -98,8 +92,8 @@ public:
             Language(words);
         } else if (keyword == "file") {
             File(words);
-        } else if (LowerAz(keyword) == "version" || LowerAz(keyword) == "language" || LowerAz(keyword) == "file") {
-            Error("unknown keyword '" + keyword + "': keywords are written in lower case ('" + LowerAz(keyword) + "')");
+        } else if (zv::LowerAz(keyword) == "version" || zv::LowerAz(keyword) == "language" || zv::LowerAz(keyword) == "file") {
+            Error("unknown keyword '" + keyword + "': keywords are written in lower case ('" + zv::LowerAz(keyword) + "')");
         } else {
             Error("unknown keyword '" + keyword + "' (expected version, language or file)");
         }
@@ -183,12 +177,12 @@ private:
             const Flag* otherCase = nullptr;
             for (const Flag& f : kFlags) {
                 if (w == f.name) flag = &f;
-                if (LowerAz(w) == f.name) otherCase = &f;
+                if (zv::LowerAz(w) == f.name) otherCase = &f;
             }
             if (flag == nullptr && otherCase != nullptr) {
                 Error("unknown flag '" + w + "': flags are written in lower case ('" + otherCase->name + "')");
                 ok = false;
-            } else if (LowerAz(w).compare(0, 8, "version=") == 0) {
+            } else if (zv::LowerAz(w).compare(0, 8, "version=") == 0) {
                 Error("unknown flag '" + w + "': version= is written in lower case");
                 ok = false;
             } else if (flag == nullptr) {
@@ -211,7 +205,7 @@ private:
             Error("only a shared or update-only file carries a version; the record of this one has no room for it");
             ok = false;
         }
-        const std::string key = LowerAz(m.name);
+        const std::string key = zv::LowerAz(m.name);
         if (ok) {
             const auto seen = names_.emplace(key, line_);
             if (!seen.second) {
@@ -277,13 +271,13 @@ private:
     void CheckNamesTogether() {
         std::map<std::string, unsigned> directories;  // lower-case directory paths, first line that needs one
         for (const MemberDescription& m : d_->members) {
-            const std::string key = LowerAz(m.name);
+            const std::string key = zv::LowerAz(m.name);
             for (size_t slash = key.find('\\'); slash != std::string::npos; slash = key.find('\\', slash + 1)) {
                 directories.emplace(key.substr(0, slash), m.line);
             }
         }
         for (const MemberDescription& m : d_->members) {
-            const auto dir = directories.find(LowerAz(m.name));
+            const auto dir = directories.find(zv::LowerAz(m.name));
             if (dir == directories.end()) continue;
             line_ = m.line;
             Error("the name '" + m.name + "' is also a directory of a name on line " + std::to_string(dir->second) +

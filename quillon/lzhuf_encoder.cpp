@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/bytes.h"
+
 namespace quillon {
 
 using namespace zv::lzhuf;
@@ -39,38 +41,14 @@ inline void PutBits(LzhufWriter* w, uint64_t value, unsigned count) {
     }
 }
 
-// A code of any length, as a list of bits from the leaf upwards. The tree's
-// codes stay far below 64 bits (it is a Huffman tree of frequencies under
-// MAX_FREQ), but nothing here depends on that.
-void PutLongSymbolCode(LzhufWriter* w, unsigned symbol) {
-    std::vector<uint8_t> bits;
-    for (unsigned node = w->tree.prnt[symbol + T]; node != R; node = w->tree.prnt[node]) {
-        bits.push_back(static_cast<uint8_t>(node & 1));
-    }
-    for (size_t i = bits.size(); i-- > 0;) PutBits(w, bits[i], 1);
-}
-
 // Codes `symbol` with the tree as it stands, then counts it in the tree. The
-// code is the path from the root to the symbol's leaf: each node on it is the
-// first (0) or the second (1) child of its parent.
+// code is the path from the root to the symbol's leaf (zv::SymbolCode); the
+// tree never lets it grow past MAX_CODE_BITS, which one PutBits call takes.
 inline void PutSymbol(LzhufWriter* w, unsigned symbol) {
-    const uint16_t* const prnt = w->tree.prnt;
-    uint64_t code = 0;
-    unsigned length = 0;
-    unsigned node = prnt[symbol + T];
-    do {
-        code |= static_cast<uint64_t>(node & 1) << length;
-        ++length;
-        node = prnt[node];
-    } while (node != R && length < 64);
-    if (node != R) {
-        PutLongSymbolCode(w, symbol);
-    } else if (length <= 32) {
-        PutBits(w, code, length);
-    } else {
-        PutBits(w, code >> 32, length - 32);
-        PutBits(w, code & 0xFFFFFFFFu, 32);
-    }
+    uint32_t code;
+    unsigned length;
+    zv::SymbolCode(w->tree, symbol, &code, &length);
+    PutBits(w, code, length);
     zv::UpdateTree(&w->tree, symbol);
 }
 
@@ -79,10 +57,7 @@ inline void PutSymbol(LzhufWriter* w, unsigned symbol) {
 void StartLzhufWriter(LzhufWriter* writer, std::vector<uint8_t>* out, uint32_t expandedSize) {
     writer->out = out;
     out->assign(std::max<size_t>(out->capacity(), 256), 0);
-    (*out)[0] = static_cast<uint8_t>(expandedSize);
-    (*out)[1] = static_cast<uint8_t>(expandedSize >> 8);
-    (*out)[2] = static_cast<uint8_t>(expandedSize >> 16);
-    (*out)[3] = static_cast<uint8_t>(expandedSize >> 24);
+    zv::StoreU32LE(out->data(), expandedSize);
     writer->used = 4;
     writer->pending = 0;
     writer->pendingBits = 0;

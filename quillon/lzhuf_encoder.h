@@ -3,9 +3,11 @@
 //
 // A stream is the expanded size (u32, little-endian) and the coded symbols,
 // most significant bit first, the last byte filled up with zero bits. The
-// window the decoder starts with (4036 spaces, then 60 zero bytes, the next
-// write going behind them) counts as history the data may refer to, so text
-// that starts with spaces codes cheaply.
+// window the decoder starts with counts as history the data may refer to:
+// the 4036 bytes just before the first byte are spaces and the 60 before
+// those are zeros (zv::lzhuf::FillStartHistory; in the decoder's ring, spaces
+// at 0..4035, zeros at 4036..4095, the first write at 4036). Text that starts
+// with spaces therefore codes cheaply.
 //
 // Matches are found with hash chains of 4-byte strings (walks of limited
 // length) and a table of the last position of every 3-byte string, and are

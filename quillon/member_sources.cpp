@@ -2,23 +2,13 @@
 
 #include <filesystem>
 
+#include "platform/text.h"
 #include "quillon/cli.h"
 #include "quillon/code_page.h"
 #include "quillon/description.h"
 #include "quillon/host_paths.h"
 
 namespace quillon {
-
-namespace {
-
-std::string LowerAz(std::string s) {
-    for (char& c : s) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return s;
-}
-
-}  // namespace
 
 std::string DescribedSourcePath(const std::string& descriptionPath, const std::string& source) {
     const std::filesystem::path p(source);
@@ -51,14 +41,14 @@ bool MemberSources::UseDescription(const std::string& path, std::string* error) 
     described_ = true;
     byName_.clear();
     for (const MemberDescription& m : description.members) {
-        byName_[LowerAz(m.storedName)] = Described{m.name, DescribedSourcePath(path, m.source), false};
+        byName_[zv::LowerAz(m.storedName)] = Described{m.name, DescribedSourcePath(path, m.source), false};
     }
     return true;
 }
 
 std::string MemberSources::SourceOf(const char* name, uint32_t language) {
     if (!described_) return MemberHostPath(directory_, HostMemberName(name, language));
-    const auto found = byName_.find(LowerAz(name));
+    const auto found = byName_.find(zv::LowerAz(name));
     if (found == byName_.end()) return std::string();
     found->second.asked = true;
     return found->second.source;

@@ -2,6 +2,13 @@
 
 namespace quillon {
 
+uint64_t SizeInKB(uint64_t bytes) { return bytes / 1024 + (bytes % 1024 != 0 ? 1 : 0); }
+
+uint16_t TableSizeKB(uint64_t bytes) {
+    const uint64_t kb = SizeInKB(bytes);
+    return static_cast<uint16_t>(kb > 0xFFFF ? 0xFFFF : kb);
+}
+
 std::vector<size_t> ReadingOrder(const std::vector<uint16_t>& flags) {
     std::vector<size_t> order;
     auto group = [&flags](size_t i) {

@@ -30,6 +30,12 @@ constexpr uint32_t kVolumeNumberSize = 2;
 // `flags`.
 std::vector<size_t> ReadingOrder(const std::vector<uint16_t>& flags);
 
+// A member's size in KB, rounded up, as the file table counts it.
+uint64_t SizeInKB(uint64_t bytes);
+// The table's 16-bit size field for a member of `bytes` bytes: SizeInKB,
+// and 65535 for anything larger than the field holds.
+uint16_t TableSizeKB(uint64_t bytes);
+
 // The table region for `entries` with their current pieces (one for an entry
 // that has none yet): the records, and 10 zero bytes per entry behind them as
 // the updater's own packages have.

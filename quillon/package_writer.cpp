@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "platform/bytes.h"
 #include "quillon/host_paths.h"
 #include "quillon/output_files.h"
 
@@ -104,7 +105,7 @@ private:
             bool isVolume = false;
             if (std::FILE* f = std::fopen(path.c_str(), "rb")) {
                 isVolume = std::fread(number, 1, sizeof number, f) == sizeof number &&
-                           (number[0] | number[1] << 8) == static_cast<int>(volume);
+                           zv::LoadU16LE(number) == volume;
                 std::fclose(f);
             }
             if (isVolume && std::filesystem::remove(path, ec) && !ec) {

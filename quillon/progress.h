@@ -18,8 +18,6 @@ public:
     // Clears the bar's line, so that what is printed next starts clean.
     void Clear();
 
-    bool drawn() const { return enabled_; }
-
 private:
     std::string label_;
     uint64_t total_;

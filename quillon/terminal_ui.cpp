@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/text.h"
 #include "quillon/progress.h"
 #include "string_ids.h"
 
@@ -112,17 +113,11 @@ int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
             std::string word = line;
             while (!word.empty() && (word.back() == '\n' || word.back() == '\r' || word.back() == ' ')) word.pop_back();
             while (!word.empty() && word.front() == ' ') word.erase(0, 1);
-            for (char& c : word) {
-                if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            }
+            word = zv::LowerAz(word);
             if (word.empty()) break;  // the default
             const Button* chosen = nullptr;
             for (const Button& b : buttons) {
-                std::string name = b.name;
-                for (char& c : name) {
-                    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-                }
-                if (word == name || (word.size() == 1 && word[0] == b.key)) chosen = &b;
+                if (word == zv::LowerAz(b.name) || (word.size() == 1 && word[0] == b.key)) chosen = &b;
             }
             if (chosen != nullptr) {
                 answer = chosen->answer;
@@ -133,7 +128,6 @@ int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
     } else {
         std::fprintf(out_, " -> %s\n", AnswerName(answer));
     }
-    if (answer == zv::ANSWER_CANCEL || answer == zv::ANSWER_ABORT) ++cancelled;
     return answer;
 }
 

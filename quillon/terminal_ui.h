@@ -30,7 +30,6 @@ public:
     void SetItemText(zv::WindowRef dialog, int item, unsigned stringId, const char* text) override;
 
     int messages = 0;         // messages shown
-    int cancelled = 0;        // questions answered with Cancel or Abort
     std::string lastMessage;  // the text of the last one
 
 private:

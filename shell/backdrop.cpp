@@ -122,7 +122,7 @@ LRESULT CALLBACK BackdropWndProc(HWND window, UINT message, WPARAM wParam, LPARA
             // Closing the backdrop ends the running page like Quit; the
             // window itself stays until shutdown.
             Trace("backdrop close");
-            g_Shell.pageResult = 2;
+            g_Shell.pageResult = PageResult::Quit;
             return 0;
         case SC_MAXIMIZE:
         case SC_RESTORE:

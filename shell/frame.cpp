@@ -1,5 +1,6 @@
 // The frame: dialog 400 inside the backdrop, with the picture on its left and
 // the pages on its right.
+#include "platform/bytes.h"
 #include "platform/platform.h"
 #include "resource.h"
 #include "shell/shell.h"
@@ -10,17 +11,6 @@ namespace {
 
 constexpr uint32_t kBitmapHeaderSize = 40;
 constexpr uint32_t kPaletteBlockSize = 4 + 256 * 4;  // version, count, 256 entries
-
-uint16_t HeaderU16(const uint8_t* bytes, int offset) {
-    return static_cast<uint16_t>(bytes[offset] | bytes[offset + 1] << 8);
-}
-
-int32_t HeaderI32(const uint8_t* bytes, int offset) {
-    uint32_t value = static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
-                     static_cast<uint32_t>(bytes[offset + 2]) << 16 |
-                     static_cast<uint32_t>(bytes[offset + 3]) << 24;
-    return static_cast<int32_t>(value);
-}
 
 // Where the pixels of a packed bitmap start: after the header and a colour
 // table of 2^bitCount entries, counted in 16 bits, so that 16, 24 and 32 bits
@@ -52,7 +42,7 @@ void CentreInBackdrop(HWND frame) {
 
 HPALETTE CreateDibPalette(HDC dc, const BITMAPINFOHEADER* bitmap) {
     const uint8_t* bytes = reinterpret_cast<const uint8_t*>(bitmap);
-    if (HeaderU16(bytes, 14) != 8) return nullptr;
+    if (LoadU16LE(bytes + 14) != 8) return nullptr;
 
     BlockHandle block = 0;
     auto* palette = static_cast<LOGPALETTE*>(AllocGlobalBlock(*g_Shell.run.os, kPaletteBlockSize, &block));
@@ -97,11 +87,11 @@ void PaintFrameBitmap(HINSTANCE module, HWND dialog, HDC dc, int controlId, int 
     const auto* bytes = static_cast<const uint8_t*>(LockResource(loaded));
     const DWORD size = SizeofResource(module, found);
     // A bitmap too short for its header and colour table is not drawn.
-    if (bytes == nullptr || size < kBitmapHeaderSize || size < PixelOffset(HeaderU16(bytes, 14))) {
+    if (bytes == nullptr || size < kBitmapHeaderSize || size < PixelOffset(LoadU16LE(bytes + 14))) {
         FreeResource(loaded);
         return;
     }
-    const uint16_t bitCount = HeaderU16(bytes, 14);
+    const uint16_t bitCount = LoadU16LE(bytes + 14);
     const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(bytes);
 
     HPALETTE palette = nullptr;
@@ -116,7 +106,9 @@ void PaintFrameBitmap(HINSTANCE module, HWND dialog, HDC dc, int controlId, int 
     // Whole rows and columns are kept when the picture is shrunk, so its
     // colours are never blended with one another.
     int previousMode = SetStretchBltMode(dc, COLORONCOLOR);
-    StretchDIBits(dc, corner.x, corner.y, width, height, 0, 0, HeaderI32(bytes, 4), HeaderI32(bytes, 8),
+    const auto pictureWidth = static_cast<int32_t>(LoadU32LE(bytes + 4));
+    const auto pictureHeight = static_cast<int32_t>(LoadU32LE(bytes + 8));
+    StretchDIBits(dc, corner.x, corner.y, width, height, 0, 0, pictureWidth, pictureHeight,
                   bytes + PixelOffset(bitCount), reinterpret_cast<const BITMAPINFO*>(header), DIB_RGB_COLORS,
                   SRCCOPY);
     if (previousMode != 0) SetStretchBltMode(dc, previousMode);
@@ -149,18 +141,14 @@ INT_PTR CALLBACK FrameDialogProc(HWND frame, UINT message, WPARAM wParam, LPARAM
             break;
         case SC_CLOSE:
             Trace("frame close");
-            g_Shell.pageResult = 2;
+            g_Shell.pageResult = PageResult::Quit;
             break;
         default:
             break;
         }
         return FALSE;
     default:
-        if (IsPageColourMessage(message)) {
-            return reinterpret_cast<INT_PTR>(
-                PageCtlColor(frame, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
-        }
-        return FALSE;
+        return ColourMessageAnswer(frame, message, wParam, lParam);
     }
 }
 

@@ -55,10 +55,10 @@ public:
 
 // Welcome, detection, the detection page or the not-installed page, the
 // transfer and its outcome. Every page but the transfer's runs in
-// RunModalPage; any result but Next (1) ends the sequence.
+// RunModalPage; any result but Next ends the sequence.
 void RunPageSequence(PackageTable* table) {
     RunContext& run = g_Shell.run;
-    if (RunModalPage(IDD_WELCOME, WelcomePageProc, 0) != 1) return;
+    if (RunModalPage(IDD_WELCOME, WelcomePageProc, 0) != PageResult::Next) return;
 
     InstalledProduct product;
     DetectProduct(run, g_Shell.header, &product, table);
@@ -72,9 +72,9 @@ void RunPageSequence(PackageTable* table) {
     // The verdict is decided once and shown by the page as it is.
     UpdateVerdict verdict = EvaluateUpdate(run, product, g_Shell.header);
     g_Shell.verdict = &verdict;
-    uint32_t answer = RunModalPage(IDD_DETECTED, DetectedPageProc, 0);
+    const PageResult answer = RunModalPage(IDD_DETECTED, DetectedPageProc, 0);
     g_Shell.verdict = nullptr;
-    if (answer != 1) return;
+    if (answer != PageResult::Next) return;
 
     TraceTransferObserver observer;
     TransferOptions options;
@@ -115,6 +115,8 @@ int RunUpdater(HINSTANCE instance) {
     g_Shell.screenWidth = GetSystemMetrics(SM_CXSCREEN);
     g_Shell.screenHeight = GetSystemMetrics(SM_CYSCREEN);
     g_Shell.menuHeight = GetSystemMetrics(SM_CYMENU);
+    // "Udpater" is the title every released updater has carried; it is kept
+    // so that this one looks like them (the frame's own caption is spelt right).
     LoadText(IDS_TITLE, g_Shell.run.titleText, sizeof g_Shell.run.titleText);
 
     g_Shell.backdropWindow =

@@ -97,6 +97,11 @@ HBRUSH PageCtlColor(HWND, HDC dc, HWND) {
     return g_Shell.pageBrush;
 }
 
+INT_PTR ColourMessageAnswer(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!IsPageColourMessage(message)) return FALSE;
+    return reinterpret_cast<INT_PTR>(PageCtlColor(dialog, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
+}
+
 void TracePage(HWND page, unsigned templateId) {
     char text[256] = {};
     // A page is a child of the frame and names its stage in the frame's

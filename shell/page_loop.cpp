@@ -12,24 +12,24 @@ namespace {
 constexpr int kPumpBatch = 20;
 }  // namespace
 
-uint32_t RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter) {
-    g_Shell.pageResult = 0;
+PageResult RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter) {
+    g_Shell.pageResult = PageResult::None;
     HWND page = CreateDialogParamA(g_Shell.instance, MAKEINTRESOURCEA(templateId), g_Shell.frameDialog,
                                    pageProc, parameter);
     if (page == nullptr) {
         Trace("page %u not created", static_cast<unsigned>(templateId));
-        return 2;
+        return PageResult::Quit;
     }
     TracePage(page, templateId);
     g_Shell.runningPage = page;
 
-    while (g_Shell.pageResult == 0) {
+    while (g_Shell.pageResult == PageResult::None) {
         MSG msg;
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1) {
             // The quit message (or a queue that can no longer be read) ends
             // the page like Quit; the quit message is not posted again.
-            g_Shell.pageResult = 2;
+            g_Shell.pageResult = PageResult::Quit;
             break;
         }
         if (!IsDialogMessageA(page, &msg)) {
@@ -43,7 +43,7 @@ uint32_t RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter) {
     return g_Shell.pageResult;
 }
 
-uint32_t PumpMessages(HWND dialog) {
+PageResult PumpMessages(HWND dialog) {
     // Input that the window system has not queued yet is brought in first: a
     // zero wait on the queue does that. Windows queues keys and clicks on its
     // own, but Wine reads its X events only when a program waits or finds its
@@ -54,7 +54,7 @@ uint32_t PumpMessages(HWND dialog) {
         MSG msg;
         if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) break;
         if (msg.message == WM_QUIT) {
-            g_Shell.pageResult = 2;
+            g_Shell.pageResult = PageResult::Quit;
             continue;
         }
         if (!IsDialogMessageA(dialog, &msg)) {

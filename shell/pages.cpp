@@ -84,18 +84,14 @@ INT_PTR PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam, unsigned
             // detection page refusing the update) it must not go on.
             HWND next = GetDlgItem(page, IDOK);
             if (next != nullptr && !IsWindowEnabled(next)) return FALSE;
-            g_Shell.pageResult = 1;
+            g_Shell.pageResult = PageResult::Next;
         } else if (id == IDCANCEL) {
-            g_Shell.pageResult = 2;
+            g_Shell.pageResult = PageResult::Quit;
         }
         return FALSE;
     }
     default:
-        if (IsPageColourMessage(message)) {
-            return reinterpret_cast<INT_PTR>(
-                PageCtlColor(page, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
-        }
-        return FALSE;
+        return ColourMessageAnswer(page, message, wParam, lParam);
     }
 }
 
@@ -105,6 +101,9 @@ INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
     return PageProc(page, message, wParam, lParam, IDS_PAGE_WELCOME, SetUpWelcome);
 }
 
+// The detection page is captioned "End" like the closing pages, as every
+// released updater has shown it; "File Detection" (113) stays in the table
+// unshown.
 INT_PTR CALLBACK DetectedPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
     return PageProc(page, message, wParam, lParam, IDS_PAGE_END, SetUpDetected);
 }

@@ -11,6 +11,15 @@
 
 namespace zv {
 
+// What ends a page. Window procedures set it, the loops read it after each
+// message. The numbers are fixed: the transfer driver takes them through
+// TransferView::PumpMessages, where anything but None asks it to stop.
+enum class PageResult : uint32_t {
+    None = 0,  // nothing decided yet
+    Next = 1,
+    Quit = 2,  // Quit, Cancel, a halt, or a window closed
+};
+
 struct Shell {
     HINSTANCE instance = nullptr;
     HWND backdropWindow = nullptr;
@@ -22,10 +31,8 @@ struct Shell {
     int screenHeight = 0;
     int menuHeight = 0;
     POINT screenCentre = {0, 0};
-    // Set by window procedures to end the page that is running: 0 nothing
-    // decided yet, 1 Next, 2 Quit, Cancel, halt or close. Read by the loops
-    // after each message.
-    uint32_t pageResult = 0;
+    // Set by window procedures to end the page that is running.
+    PageResult pageResult = PageResult::None;
     // The page that takes the keyboard while it runs (a page of the page loop,
     // or the transfer page); none between pages.
     HWND runningPage = nullptr;
@@ -59,10 +66,11 @@ HPALETTE CreateDibPalette(HDC dc, const BITMAPINFOHEADER* bitmap);
 
 // Page loops.
 // Shows page `templateId` in the frame and waits until a window procedure
-// sets the page result; returns it (1 or 2; 2 when the page cannot be made).
-uint32_t RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter);
+// sets the page result; returns it (Next or Quit; Quit when the page cannot be
+// made).
+PageResult RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter);
 // Handles at most 20 pending messages without waiting; returns the page result.
-uint32_t PumpMessages(HWND dialog);
+PageResult PumpMessages(HWND dialog);
 
 // Page dress.
 void InitPageChrome(HWND page, unsigned titleId);
@@ -76,6 +84,9 @@ bool FillSolidRect(HDC dc, int x, int y, int width, int height, COLORREF colour)
 HBRUSH PageCtlColor(HWND window, HDC dc, HWND control);
 // True for the four colour messages that PageCtlColor answers.
 bool IsPageColourMessage(UINT message);
+// What a dialog procedure of the program returns for a message it does not
+// handle itself: PageCtlColor's brush for the colour messages, else FALSE.
+INT_PTR ColourMessageAnswer(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Pages.
 INT_PTR CALLBACK WelcomePageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);

@@ -110,11 +110,7 @@ INT_PTR CALLBACK HaltDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     }
     default:
-        if (IsPageColourMessage(message)) {
-            return reinterpret_cast<INT_PTR>(
-                PageCtlColor(dialog, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
-        }
-        return FALSE;
+        return ColourMessageAnswer(dialog, message, wParam, lParam);
     }
 }
 
@@ -139,7 +135,7 @@ INT_PTR CALLBACK TransferPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
             // The transfer waits inside PumpMessages while the question is
             // open; anything but No halts it at the next entry.
             INT_PTR answer = DialogBoxParamA(g_Shell.instance, MAKEINTRESOURCEA(IDD_HALT), page, HaltDialogProc, 0);
-            if (answer != kKeepGoing) g_Shell.pageResult = 2;
+            if (answer != kKeepGoing) g_Shell.pageResult = PageResult::Quit;
             // Closing the question activates the backdrop, which would keep
             // the keyboard; give it back to the page so that Escape works again.
             // Traced only then: from that line on, keys reach the page.
@@ -148,11 +144,7 @@ INT_PTR CALLBACK TransferPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         }
         return FALSE;
     default:
-        if (IsPageColourMessage(message)) {
-            return reinterpret_cast<INT_PTR>(
-                PageCtlColor(page, reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam)));
-        }
-        return FALSE;
+        return ColourMessageAnswer(page, message, wParam, lParam);
     }
 }
 
@@ -190,7 +182,7 @@ public:
         zv::SetProgressPercent(percent > 100 ? 100 : static_cast<int>(percent));
     }
 
-    void ClearPageResult() override { g_Shell.pageResult = 0; }
+    void ClearPageResult() override { g_Shell.pageResult = PageResult::None; }
 
     int PumpMessages(WindowRef page) override {
         return static_cast<int>(zv::PumpMessages(reinterpret_cast<HWND>(page)));

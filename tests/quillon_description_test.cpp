@@ -124,6 +124,28 @@ TEST(PackageLayout, TableListsMembersInTheOrderTheUpdaterReadsThem) {
     EXPECT_EQ(quillon::ReadingOrder(flags), expected);
 }
 
+TEST(PackageLayout, SizeFieldIsKilobytesRoundedUpAndHeldAtItsLargestValue) {
+    struct Case {
+        uint64_t bytes;
+        uint64_t kb;
+        uint16_t field;
+    };
+    const Case cases[] = {
+        {0, 0, 0},
+        {1, 1, 1},
+        {1023, 1, 1},
+        {1024, 1, 1},
+        {1025, 2, 2},
+        {65535ull * 1024, 65535, 65535},
+        {65535ull * 1024 + 1, 65536, 65535},
+        {0xFFFFFFFFull, 4194304, 65535},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(quillon::SizeInKB(c.bytes), c.kb) << c.bytes;
+        EXPECT_EQ(quillon::TableSizeKB(c.bytes), c.field) << c.bytes;
+    }
+}
+
 namespace {
 
 zv::EntryDescription Entry(const std::string& name, uint16_t flags) {

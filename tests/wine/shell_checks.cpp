@@ -22,10 +22,16 @@ void Check(bool ok, const char* what) {
     if (!ok) ++g_failures;
 }
 
+std::string Shown(PageResult result) { return std::to_string(static_cast<unsigned>(result)); }
+template <typename T>
+std::string Shown(const T& value) {
+    return std::to_string(value);
+}
+
 template <typename T>
 void CheckEqual(const T& got, const T& want, const char* what) {
     Check(got == want, what);
-    if (!(got == want)) std::printf("    got %s, expected %s\n", std::to_string(got).c_str(), std::to_string(want).c_str());
+    if (!(got == want)) std::printf("    got %s, expected %s\n", Shown(got).c_str(), Shown(want).c_str());
 }
 
 void CheckText(const std::string& got, const std::string& want, const char* what) {
@@ -93,19 +99,19 @@ void CheckPumpMessages() {
     HWND counter = CreateWindowExA(0, "ZvCounting", "", 0, 0, 0, 1, 1, nullptr, nullptr, g_Shell.instance, nullptr);
     Drain();
 
-    g_Shell.pageResult = 0;
+    g_Shell.pageResult = PageResult::None;
     g_counted = 0;
     for (int i = 0; i < 25; ++i) PostMessageA(counter, WM_USER + 1, 0, 0);
-    uint32_t result = PumpMessages(g_Shell.frameDialog);
+    PageResult result = PumpMessages(g_Shell.frameDialog);
     CheckEqual(g_counted, 20, "one PumpMessages call handles 20 of 25 pending messages");
-    CheckEqual(result, 0u, "PumpMessages returns the page result, still 0");
+    CheckEqual(result, PageResult::None, "PumpMessages returns the page result, still 0");
     PumpMessages(g_Shell.frameDialog);
     CheckEqual(g_counted, 25, "the next call handles the 5 left queued");
 
     // A quit message stops the transfer and is not posted again.
     Drain();
     PostQuitMessage(0);
-    CheckEqual(PumpMessages(g_Shell.frameDialog), 2u, "a quit message taken by PumpMessages makes the result 2");
+    CheckEqual(PumpMessages(g_Shell.frameDialog), PageResult::Quit, "a quit message taken by PumpMessages makes the result 2");
     MSG msg;
     Check(!PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE), "the quit message is not posted again");
     DestroyWindow(counter);
@@ -132,7 +138,7 @@ INT_PTR CALLBACK ScriptedPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
     return result;
 }
 
-uint32_t RunScripted(uint16_t templateId, DLGPROC page, std::vector<MSG> posts) {
+PageResult RunScripted(uint16_t templateId, DLGPROC page, std::vector<MSG> posts) {
     g_script = Script{};
     g_script.page = page;
     g_script.posts = std::move(posts);
@@ -143,20 +149,20 @@ MSG Command(int id) { return MSG{nullptr, WM_COMMAND, static_cast<WPARAM>(id), 0
 MSG Key(UINT vk) { return MSG{nullptr, WM_KEYDOWN, vk, 1, 0, {0, 0}}; }
 
 void CheckRunModalPage() {
-    CheckEqual(RunModalPage(999, WelcomePageProc, 0), 2u, "a page that cannot be created ends with 2");
-    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {Command(IDOK)}), 1u, "Next ends a page with 1");
-    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {Command(IDCANCEL)}), 2u, "Quit ends a page with 2");
-    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {Key(VK_RETURN)}), 1u,
+    CheckEqual(RunModalPage(999, WelcomePageProc, 0), PageResult::Quit, "a page that cannot be created ends with 2");
+    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {Command(IDOK)}), PageResult::Next, "Next ends a page with 1");
+    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {Command(IDCANCEL)}), PageResult::Quit, "Quit ends a page with 2");
+    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {Key(VK_RETURN)}), PageResult::Next,
                "Enter presses the default button Next");
-    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {Key(VK_ESCAPE)}), 2u, "Escape ends a page with 2");
+    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {Key(VK_ESCAPE)}), PageResult::Quit, "Escape ends a page with 2");
     Check(!IsWindow(g_script.pageWindow), "the page is destroyed when it ends");
 
     MSG close{g_Shell.backdropWindow, WM_SYSCOMMAND, SC_CLOSE, 0, 0, {0, 0}};
-    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {close}), 2u,
+    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {close}), PageResult::Quit,
                "the backdrop's Close ends the page with 2");
     Check(IsWindow(g_Shell.backdropWindow) != FALSE, "the backdrop stays after its Close");
     MSG frameClose{g_Shell.frameDialog, WM_SYSCOMMAND, SC_CLOSE, 0, 0, {0, 0}};
-    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {frameClose}), 2u,
+    CheckEqual(RunScripted(IDD_WELCOME, WelcomePageProc, {frameClose}), PageResult::Quit,
                "the frame's Close ends the page with 2");
     Check(IsWindow(g_Shell.frameDialog) != FALSE, "the frame stays after its Close");
 }
@@ -308,7 +314,7 @@ int FontWeight(HFONT font) {
 
 void CheckWelcomeAndDress() {
     g_ui.items.clear();
-    g_Shell.pageResult = 0;
+    g_Shell.pageResult = PageResult::None;
     HWND page = CreateDialogParamA(g_Shell.instance, MAKEINTRESOURCEA(IDD_WELCOME), g_Shell.frameDialog,
                                    WelcomePageProc, 0);
     Check(page != nullptr, "the welcome page is created");
@@ -350,9 +356,9 @@ void CheckDetectedPage() {
     refused.canProceed = false;
     g_Shell.verdict = &refused;
     g_ui.items.clear();
-    uint32_t result = RunScripted(IDD_DETECTED, DetectedPageProc, {Command(IDOK), Key(VK_RETURN), Command(IDCANCEL)});
+    PageResult result = RunScripted(IDD_DETECTED, DetectedPageProc, {Command(IDOK), Key(VK_RETURN), Command(IDCANCEL)});
     Check(!g_script.nextEnabled, "a refusing verdict leaves Next disabled");
-    CheckEqual(result, 2u, "with Next disabled, neither id 1 nor Enter goes on; Quit ends the page with 2");
+    CheckEqual(result, PageResult::Quit, "with Next disabled, neither id 1 nor Enter goes on; Quit ends the page with 2");
     const RecordingUi::Item* message = g_ui.Find(IDC_VERDICT);
     Check(message != nullptr && message->id == IDS_LANGUAGE_REFUSED,
           "item 120 shows the verdict's message from the string table");
@@ -374,7 +380,7 @@ void CheckDetectedPage() {
     g_ui.items.clear();
     result = RunScripted(IDD_DETECTED, DetectedPageProc, {Key(VK_RETURN)});
     Check(g_script.nextEnabled, "an allowing verdict leaves Next enabled");
-    CheckEqual(result, 1u, "then Enter ends the page with 1");
+    CheckEqual(result, PageResult::Next, "then Enter ends the page with 1");
     message = g_ui.Find(IDC_VERDICT);
     Check(message != nullptr && message->text.empty(), "an empty message leaves item 120 blank");
     hint = g_ui.Find(IDC_HINT);
@@ -385,13 +391,13 @@ void CheckDetectedPage() {
 
 void CheckOutcomePages() {
     g_ui.items.clear();
-    CheckEqual(RunScripted(IDD_SUCCESS, SuccessPageProc, {Command(IDCANCEL)}), 2u,
+    CheckEqual(RunScripted(IDD_SUCCESS, SuccessPageProc, {Command(IDCANCEL)}), PageResult::Quit,
                "Return to Windows ends the success page with 2");
     const RecordingUi::Item* text = g_ui.Find(IDC_OUTCOME_TEXT);
     Check(text != nullptr && text->text == "Zarvel has been successfully updated to version 1.01.",
           "the success text carries the package's version");
-    CheckEqual(RunScripted(IDD_PARTIAL, PartialPageProc, {Key(VK_ESCAPE)}), 2u, "Escape ends the partial page");
-    CheckEqual(RunScripted(IDD_NOT_INSTALLED, NotInstalledPageProc, {Command(IDCANCEL)}), 2u,
+    CheckEqual(RunScripted(IDD_PARTIAL, PartialPageProc, {Key(VK_ESCAPE)}), PageResult::Quit, "Escape ends the partial page");
+    CheckEqual(RunScripted(IDD_NOT_INSTALLED, NotInstalledPageProc, {Command(IDCANCEL)}), PageResult::Quit,
                "Return to Windows ends the not-installed page");
 }
 
@@ -473,7 +479,7 @@ LRESULT CALLBACK AnswerHalt(int code, WPARAM wParam, LPARAM lParam) {
 }
 
 void CheckProgressBar() {
-    g_Shell.pageResult = 0;
+    g_Shell.pageResult = PageResult::None;
     HWND page = Win32TransferView().CreateProgressPage() != kNoWindow ? g_Shell.progressPage : nullptr;
     Check(page != nullptr, "the transfer page is created");
     if (page == nullptr) return;
@@ -504,17 +510,17 @@ void CheckProgressBar() {
     struct Case {
         UINT message;
         WPARAM wParam;
-        uint32_t result;
+        PageResult result;
         const char* what;
     };
     const Case cases[] = {
-        {WM_KEYDOWN, VK_RETURN, 0, "Enter on the halt confirmation keeps the transfer going (No is the default)"},
-        {WM_KEYDOWN, VK_ESCAPE, 2, "Escape on the halt confirmation halts"},
-        {WM_COMMAND, IDYES, 2, "Yes halts"},
-        {WM_COMMAND, IDNO, 0, "No keeps the transfer going"},
+        {WM_KEYDOWN, VK_RETURN, PageResult::None, "Enter on the halt confirmation keeps the transfer going (No is the default)"},
+        {WM_KEYDOWN, VK_ESCAPE, PageResult::Quit, "Escape on the halt confirmation halts"},
+        {WM_COMMAND, IDYES, PageResult::Quit, "Yes halts"},
+        {WM_COMMAND, IDNO, PageResult::None, "No keeps the transfer going"},
     };
     for (const Case& c : cases) {
-        g_Shell.pageResult = 0;
+        g_Shell.pageResult = PageResult::None;
         g_haltAnswer = {c.message, c.wParam};
         g_haltAnswered = false;
         HHOOK hook = SetWindowsHookExA(WH_CBT, AnswerHalt, nullptr, GetCurrentThreadId());
