@@ -6,6 +6,7 @@
 #include <string>
 #include <system_error>
 
+#include "package/member_name.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/description.h"
@@ -58,9 +59,10 @@ int RunExtract(int argc, char** argv) {
     for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
         const std::string name = zv::EntryName(entry);
         // A name from a package is outside input: it must stay under DIR.
-        if (const char* why = CheckMemberName(name)) {
+        const zv::MemberNameProblem nameProblem = zv::CheckMemberName(name.c_str());
+        if (nameProblem != zv::MemberNameProblem::None) {
             ++bad;
-            std::printf("  BAD   %-32s not written: %s\n", name.c_str(), why);
+            std::printf("  BAD   %-32s not written: %s\n", name.c_str(), zv::MemberNameProblemName(nameProblem));
             continue;
         }
         const std::string target = MemberHostPath(dir, name);

@@ -398,7 +398,7 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
 
 TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
     const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt", "a:b", ".\\x",
-                           "", "dir\\"};
+                           "", "dir\\", "zvact.exe.", "CON", "~zvnew.tmp"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         FreePackageTable(posix, &table);
@@ -412,8 +412,8 @@ TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
     }
     char target[kMaxPath], newPath[kMaxPath];
     std::string longName(250, 'n');
-    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", longName.c_str(), target, newPath), NameProblem::TooLong);
-    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "help\\index.txt", target, newPath), NameProblem::None);
+    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", longName.c_str(), target, newPath), MemberNameProblem::TooLong);
+    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "help\\index.txt", target, newPath), MemberNameProblem::None);
     EXPECT_STREQ(target, "C:\\ZARVEL\\help\\index.txt");
     EXPECT_STREQ(newPath, "C:\\ZARVEL\\help\\~zvnew.tmp");
 }

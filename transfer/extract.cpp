@@ -88,48 +88,24 @@ bool IsCarriedFile(const char* name) {
     return false;
 }
 
-const char* NameProblemName(NameProblem problem) {
-    switch (problem) {
-    case NameProblem::None: return "none";
-    case NameProblem::Empty: return "empty name or component";
-    case NameProblem::Absolute: return "absolute path";
-    case NameProblem::Colon: return "drive letter or colon";
-    case NameProblem::DotComponent: return "\".\" or \"..\" component";
-    case NameProblem::TooLong: return "target path too long";
-    }
-    return "unknown problem";
-}
-
-NameProblem ComposeTargetPaths(const char* directory, const char* name, char* targetPath, char* newPath) {
+MemberNameProblem ComposeTargetPaths(const char* directory, const char* name, char* targetPath, char* newPath) {
     targetPath[0] = '\0';
     newPath[0] = '\0';
-    if (name[0] == '\0') return NameProblem::Empty;
-    if (IsSeparator(name[0])) return NameProblem::Absolute;
-    if (std::strchr(name, ':') != nullptr) return NameProblem::Colon;
-    const char* component = name;
-    for (const char* p = name;; ++p) {
-        if (*p != '\0' && !IsSeparator(*p)) continue;
-        size_t length = static_cast<size_t>(p - component);
-        if (length == 0) return NameProblem::Empty;
-        if ((length == 1 && component[0] == '.') ||
-            (length == 2 && component[0] == '.' && component[1] == '.')) {
-            return NameProblem::DotComponent;
-        }
-        if (*p == '\0') break;
-        component = p + 1;
-    }
-    size_t directoryLength = std::strlen(directory);
-    size_t nameLength = std::strlen(name);
-    size_t fileStart = static_cast<size_t>(component - name);
-    if (directoryLength + nameLength > kMaxPath - 1 ||
-        directoryLength + fileStart + sizeof kNewFileName - 1 > kMaxPath - 1) {
-        return NameProblem::TooLong;
+    const MemberNameProblem problem = CheckMemberName(name);
+    if (problem != MemberNameProblem::None) return problem;
+    const char* last = std::strrchr(name, '\\');
+    const size_t fileStart = last == nullptr ? 0 : static_cast<size_t>(last + 1 - name);
+    const size_t directoryLength = std::strlen(directory);
+    const size_t nameLength = std::strlen(name);
+    if (directoryLength + nameLength > MEMBER_NAME_MAX ||
+        directoryLength + fileStart + sizeof kNewFileName - 1 > MEMBER_NAME_MAX) {
+        return MemberNameProblem::TooLong;
     }
     std::memcpy(targetPath, directory, directoryLength);
     std::memcpy(targetPath + directoryLength, name, nameLength + 1);
     std::memcpy(newPath, targetPath, directoryLength + fileStart);
     std::memcpy(newPath + directoryLength + fileStart, kNewFileName, sizeof kNewFileName);
-    return NameProblem::None;
+    return MemberNameProblem::None;
 }
 
 TransferResult ExtractMember(TransferSession& s, const char* name, PackageEntry entry, const char* directory,
@@ -137,7 +113,7 @@ TransferResult ExtractMember(TransferSession& s, const char* name, PackageEntry 
     RunContext& run = *s.run;
     Platform& os = *run.os;
     s.written = false;
-    if (ComposeTargetPaths(directory, name, s.targetPath, s.newPath) != NameProblem::None) {
+    if (ComposeTargetPaths(directory, name, s.targetPath, s.newPath) != MemberNameProblem::None) {
         return IDS_INVALID_DIRECTORY;
     }
     BlockHandle block = 0;

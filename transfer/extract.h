@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "detect/stamped_blocks.h"
+#include "package/member_name.h"
 #include "package/lzhuf_decoder.h"
 #include "package/volume_reader.h"
 #include "transfer/transfer.h"
@@ -15,21 +16,11 @@ namespace zv {
 // 32-bit counterparts (names without regard to case).
 bool IsCarriedFile(const char* name);
 
-// What is wrong with a member's name as a path below its target directory.
-enum class NameProblem : uint8_t {
-    None,
-    Empty,         // an empty name, or an empty component ("a\\b", "a\")
-    Absolute,      // starts with "\" or "/"
-    Colon,         // a drive letter or any other ":"
-    DotComponent,  // a "." or ".." component
-    TooLong,       // the target path (or the new file beside it) over 259 characters
-};
-const char* NameProblemName(NameProblem problem);
-
 // Composes directory + name into `targetPath` (kMaxPath) and the path of the
-// new file written beside it into `newPath` (kMaxPath), refusing names that
-// could reach outside `directory`.
-NameProblem ComposeTargetPaths(const char* directory, const char* name, char* targetPath, char* newPath);
+// new file written beside it into `newPath` (kMaxPath). A name that the member
+// name check refuses, or a target path (or the new file beside it) over
+// MEMBER_NAME_MAX characters, gives its problem and two empty paths.
+MemberNameProblem ComposeTargetPaths(const char* directory, const char* name, char* targetPath, char* newPath);
 
 // The state of one transfer that member extraction works in.
 struct TransferSession {

@@ -193,7 +193,7 @@ struct Driver {
     EntryOutcome Write(PackageEntry entry, const char* directory, bool carried) {
         if (options.dryRun) {
             char newPath[kMaxPath];
-            if (ComposeTargetPaths(directory, EntryName(entry), session.targetPath, newPath) != NameProblem::None) {
+            if (ComposeTargetPaths(directory, EntryName(entry), session.targetPath, newPath) != MemberNameProblem::None) {
                 result = IDS_INVALID_DIRECTORY;
                 return EntryOutcome::Failed;
             }
