@@ -124,7 +124,7 @@ int RunDetect(int argc, char** argv) {
     } else if (o.updater.empty()) {
         std::printf("Zarvel is installed; give --updater to judge the detection page.\n");
     } else {
-        PrintPage(zv::EvaluateUpdate(run, product, header));
+        PrintPage(zv::EvaluateUpdate(run, product, header, table.status));
     }
     zv::FreePackageTable(os, &table);
     return EXIT_OK;

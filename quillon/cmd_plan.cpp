@@ -69,7 +69,7 @@ int RunPlan(int argc, char** argv) {
         zv::FreePackageTable(os, &table);
         return EXIT_OK;
     }
-    zv::UpdateVerdict verdict = zv::EvaluateUpdate(run, product, header);
+    zv::UpdateVerdict verdict = zv::EvaluateUpdate(run, product, header, table.status);
     char shown[32], parts[32];
     zv::FormatVersion(header.version, shown, sizeof shown);
     zv::FormatVersionParts(header.version, parts, sizeof parts);

@@ -113,7 +113,7 @@ public:
         before[relative] = bytes;
     }
 
-    void Package(const std::vector<Member>& members) {
+    void Package(const std::vector<Member>& members, TableStatus expected = TableStatus::Loaded) {
         std::vector<zvtest::FixtureMember> fixture;
         for (const Member& m : members) {
             zvtest::FixtureMember f;
@@ -129,7 +129,7 @@ public:
             zvtest::StampFixturePackage(zvtest::BlankUpdaterImage(2048, 512), fixture, MakeVersion(1, 2, 1, 31), 0x409);
         zvtest::WriteFileBytes(Host("UPDATE/SETUP.EXE"), image);
         header = DecodePackageHeader(image.data() + 512);
-        ASSERT_EQ(LoadPackageTable(posix, run.programPath, header, &table), TableStatus::Loaded);
+        ASSERT_EQ(LoadPackageTable(posix, run.programPath, header, &table), expected);
     }
 
     TransferResult Run(const TransferOptions& options = TransferOptions()) {
@@ -397,25 +397,33 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
 }
 
 TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
+    Install("ZARVEL/zvact.exe", Bytes(4, 100));
     const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt", "a:b", ".\\x",
-                           "", "dir\\", "zvact.exe.", "CON", "~zvnew.tmp"};
+                           "", "dir\\", "zvact.exe.", "CON", "~zvnew.tmp", "ZVACT.EXE"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         FreePackageTable(posix, &table);
         ui.messages.clear();
-        Package({{name, 0, Bytes(5, 100)}});
-        EXPECT_EQ(Run(), IDS_INVALID_DIRECTORY);
+        // Loading the table refuses the name; the transfer never walks it.
+        Package({{"zvact.exe", 0, Bytes(5, 100)}, {name, 0, Bytes(6, 100)}}, TableStatus::NamesRefused);
+        EXPECT_EQ(table.check.entryIndex, 1u);
+        EXPECT_EQ(Run(), -1);
         ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_EQ(ui.messages[0].text, "Invalid directory!");
+        EXPECT_EQ(ui.messages[0].stringId, IDS_READ_ERROR);
         EXPECT_FALSE(zvtest::FileExists(Host("evil.txt")));
         EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+        EXPECT_EQ(Read("ZARVEL/zvact.exe"), before["ZARVEL/zvact.exe"]);
     }
+    // Member extraction applies the same check, and the length of the whole
+    // target path besides.
     char target[kMaxPath], newPath[kMaxPath];
     std::string longName(250, 'n');
     EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", longName.c_str(), target, newPath), MemberNameProblem::TooLong);
     EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "help\\index.txt", target, newPath), MemberNameProblem::None);
     EXPECT_STREQ(target, "C:\\ZARVEL\\help\\index.txt");
     EXPECT_STREQ(newPath, "C:\\ZARVEL\\help\\~zvnew.tmp");
+    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "..\\x", target, newPath), MemberNameProblem::DotPart);
+    EXPECT_STREQ(target, "");
 }
 
 TEST_F(TransferTest, VersionRuleWritesEqualAndOlderAndKeepsOnlyNewer) {

@@ -167,7 +167,7 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     EXPECT_EQ(product.variants, static_cast<uint32_t>(Act16 | Sa16 | Act32 | Sa32));
     EXPECT_EQ(product.runtime, static_cast<uint32_t>(Plmr16Found | Plmr32Found));
     EXPECT_STREQ(product.installDir, "C:\\ZARVEL\\");
-    UpdateVerdict verdict = EvaluateUpdate(run, product, header);
+    UpdateVerdict verdict = EvaluateUpdate(run, product, header, table.status);
     EXPECT_TRUE(verdict.canProceed) << verdict.message;
     EXPECT_STREQ(verdict.installTypeText, "Full");
     EXPECT_STREQ(verdict.version16Text, "1.01");
