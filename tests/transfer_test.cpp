@@ -69,6 +69,8 @@ struct Member {
     uint16_t flags;
     std::vector<uint8_t> content;
     ProductVersion version{0, 0};
+    std::vector<uint8_t> stream = {};  // when not empty: the member's data as it is, for damage
+    int32_t sizeKB = -1;               // the record's, when not from the stream
 };
 
 class TransferTest : public ::testing::Test {
@@ -120,8 +122,8 @@ public:
             f.name = m.name;
             f.flags = m.flags;
             f.version = m.version;
-            f.data = zvtest::EncodeLzhufForTest(m.content);
-            f.sizeKB = static_cast<uint16_t>((m.content.size() + 1023) / 1024);
+            f.data = m.stream.empty() ? zvtest::EncodeLzhufForTest(m.content) : m.stream;
+            f.sizeKB = m.sizeKB;
             fixture.push_back(f);
             packaged[m.name] = m.content;
         }
@@ -393,6 +395,64 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
         EXPECT_EQ(view.created, view.destroyed);
         EXPECT_EQ(os.OpenFiles(), 0u);
         EXPECT_EQ(os.liveBlocks, 0);
+    }
+}
+
+// Packages damaged in ways only reading their members can tell: the transfer
+// never ends in success, the member's installed file stays as it was, and no
+// new file is left behind.
+TEST_F(TransferTest, DamagedMembersEndWithoutSuccessAndChangeNoInstalledFile) {
+    const std::vector<uint8_t> noise = [] {
+        std::mt19937 random(77);
+        std::vector<uint8_t> bytes(100000);
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+        return bytes;
+    }();
+    struct Case {
+        const char* what;
+        Member member;
+        uint32_t cutInto;  // when not 0: the package file ends this far into the member's data
+        std::vector<int> answers;
+        unsigned buttons;  // of the one message
+    };
+    const Case cases[] = {
+        {"package cut 32,000 bytes into the member", {"readme.txt", 0, noise}, 32000, {ANSWER_CANCEL},
+         BOX_RETRYCANCEL},
+        {"package cut 64,000 bytes into the member, Retry in vain", {"readme.txt", 0, noise}, 64000,
+         {ANSWER_RETRY, ANSWER_CANCEL}, BOX_RETRYCANCEL},
+        {"a 4-byte member declaring 1,000,010 bytes", {"readme.txt", 0, {}, {0, 0}, {0x0A, 0x42, 0x0F, 0x00}}, 0, {},
+         BOX_OK},
+        {"a 4-byte member declaring 4 GiB, its record at 65,535 KB",
+         {"readme.txt", 0, {}, {0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF}, 0, {}, BOX_OK},
+        {"a member declaring more than its record's KB", {"readme.txt", 0, Bytes(9, 5000), {0, 0}, {}, 3}, 0, {},
+         BOX_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FreePackageTable(posix, &table);
+        before.clear();
+        Install("ZARVEL/readme.txt", Bytes(3, 100));
+        ui.messages.clear();
+        ui.ClearScript();
+        for (int a : c.answers) ui.Script({a});
+        Package({c.member});
+        if (c.cutInto != 0) {
+            const uint32_t at = ReadPackagePiece(EntryPieces(FirstPackageEntry(table))).offset + c.cutInto;
+            std::vector<uint8_t> image = Read("UPDATE/SETUP.EXE");
+            ASSERT_LT(at, image.size());
+            image.resize(at);
+            zvtest::WriteFileBytes(Host("UPDATE/SETUP.EXE"), image);
+        }
+        EXPECT_EQ(Run(), ANSWER_CANCEL);
+        ASSERT_EQ(ui.messages.size(), c.answers.empty() ? 1u : c.answers.size());
+        for (const auto& m : ui.messages) {
+            EXPECT_EQ(m.text, "C:\\UPDATE\\SETUP.EXE: read error!");
+            EXPECT_EQ(m.buttons(), c.buttons);
+        }
+        EXPECT_EQ(ui.Unanswered(), 0u);
+        EXPECT_EQ(Read("ZARVEL/readme.txt"), before["ZARVEL/readme.txt"]);
+        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+        EXPECT_EQ(os.OpenFiles(), 0u);
     }
 }
 
