@@ -6,6 +6,7 @@
 #include "detect/product_version.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
+#include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
 
 namespace quillon {
@@ -17,7 +18,9 @@ const char kListHelp[] =
     "Prints the package stamped into the updater FILE: its header (entries,\n"
     "table and data offsets, version, language) and one line per entry (name,\n"
     "flags, version, expanded size and where its compressed pieces lie).\n"
-    "Exits with 1 when FILE is not a stamped updater or its table is damaged.\n";
+    "Names are shown with control characters and bytes outside ASCII as \\xNN.\n"
+    "Exits with 1 when FILE is not a stamped updater or its table is damaged,\n"
+    "a member's name included (one the updater would refuse).\n";
 
 std::string FlagNames(uint16_t flags) {
     std::string names;
@@ -72,9 +75,13 @@ void PrintEntries(const UpdaterFile& f) {
             pieces += text;
         }
         std::string version = zv::EntryHasVersion(e) ? VersionText(zv::EntryVersion(e)) : "-";
-        std::printf("  %3u  %-24s %-22s %-22s %8u  %s\n", i + 1, zv::EntryName(e),
+        std::printf("  %3u  %-24s %-22s %-22s %8u  %s\n", i + 1, Shown(zv::EntryName(e)).c_str(),
                     FlagNames(zv::EntryFlags(e)).c_str(), version.c_str(),
                     static_cast<unsigned>(zv::EntrySizeKB(e)), pieces.c_str());
+        const zv::MemberNameProblem problem = zv::CheckMemberName(zv::EntryName(e));
+        if (problem != zv::MemberNameProblem::None) {
+            std::printf("       ^ refused name: %s\n", zv::MemberNameProblemName(problem));
+        }
     }
 }
 
@@ -98,7 +105,9 @@ int RunList(int argc, char** argv) {
     }
     PrintHeader(file);
     PrintEntries(file);
+    const std::string refused = TableNameProblem(file.table);
     CloseUpdaterFile(os, &file);
+    if (!refused.empty()) return Fail(EXIT_FAILED, "%s: %s", Shown(argv[1]).c_str(), refused.c_str());
     return EXIT_OK;
 }
 

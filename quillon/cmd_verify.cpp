@@ -10,7 +10,9 @@
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/host_paths.h"
+#include "package/member_name.h"
 #include "quillon/package_expander.h"
+#include "quillon/shown_text.h"
 #include "quillon/terminal_ui.h"
 
 namespace quillon {
@@ -26,8 +28,12 @@ const char kVerifyHelp[] =
     "member is also compared byte for byte with the file of its name under DIR\n"
     "(a \\ in a name is a subdirectory).\n"
     "\n"
-    "Prints a line per member. Exits with 0 when every member is sound (and\n"
-    "equal to its source), 1 when one is not or FILE is not a stamped updater,\n"
+    "Every name is checked first as the updater checks it; a member whose name\n"
+    "the updater refuses is BAD and its source is never looked for.\n"
+    "\n"
+    "Prints a line per member (control characters in names shown as \\xNN).\n"
+    "Exits with 0 when every member is sound (and equal to its source), 1 when\n"
+    "one is not, FILE is not a stamped updater or the updater would refuse it,\n"
     "2 for a wrong command line.\n";
 
 // Compares what the decoder writes with a source file, as it comes.
@@ -94,6 +100,21 @@ int RunVerify(int argc, char** argv) {
     zv::PackageEntry entry = zv::FirstPackageEntry(table);
     for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
         const std::string name = zv::EntryName(entry);
+        const std::string shown = Shown(name);
+        // The name first: a refused one is never joined to DIR.
+        std::string refused;
+        const zv::MemberNameProblem nameProblem = zv::CheckMemberName(name.c_str());
+        if (nameProblem != zv::MemberNameProblem::None) {
+            refused = zv::MemberNameProblemName(nameProblem);
+        } else if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == i) {
+            refused = std::string(zv::MemberNameProblemName(table.check.nameProblem)) + " (entry " +
+                      std::to_string(table.check.earlierIndex + 1) + ")";
+        }
+        if (!refused.empty()) {
+            ++bad;
+            std::printf("  BAD   %-32s name refused by the updater: %s\n", shown.c_str(), refused.c_str());
+            continue;
+        }
         SourceComparison comparison;
         bool sourceMissing = false;
         if (haveSource) {
@@ -114,7 +135,7 @@ int RunVerify(int argc, char** argv) {
             problem = "its last match runs " + std::to_string(result.written - result.declaredSize) +
                       " bytes past its size " + std::to_string(result.declaredSize);
         } else if (sourceMissing) {
-            problem = "no source file " + MemberHostPath(sourceDir, name);
+            problem = "no source file " + Shown(MemberHostPath(sourceDir, name));
         } else if (haveSource && comparison.differs) {
             problem = "differs from its source from byte " + std::to_string(comparison.firstDifference) + " on";
         } else if (haveSource && comparison.SourceHasMore()) {
@@ -127,18 +148,18 @@ int RunVerify(int argc, char** argv) {
             note = " (the table says " + std::to_string(sizeKB) + " KB)";
         }
         if (problem.empty()) {
-            std::printf("  ok    %-32s %10" PRIu32 " bytes%s%s\n", name.c_str(), result.declaredSize,
+            std::printf("  ok    %-32s %10" PRIu32 " bytes%s%s\n", shown.c_str(), result.declaredSize,
                         haveSource ? ", equal to its source" : "", note.c_str());
         } else {
             ++bad;
-            std::printf("  BAD   %-32s %s%s\n", name.c_str(), problem.c_str(), note.c_str());
+            std::printf("  BAD   %-32s %s%s\n", shown.c_str(), problem.c_str(), note.c_str());
         }
     }
     if (bad != 0) {
-        return Fail(EXIT_FAILED, "%s: %u of %u members are not sound", file.c_str(), bad,
+        return Fail(EXIT_FAILED, "%s: %u of %u members are not sound", Shown(file).c_str(), bad,
                     static_cast<unsigned>(table.entryCount));
     }
-    std::printf("%s: all %u members sound\n", file.c_str(), static_cast<unsigned>(table.entryCount));
+    std::printf("%s: all %u members sound\n", Shown(file).c_str(), static_cast<unsigned>(table.entryCount));
     return EXIT_OK;
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "quillon/progress.h"
+#include "quillon/shown_text.h"
 #include "string_ids.h"
 
 namespace quillon {
@@ -50,15 +51,40 @@ void TerminalUi::WatchReader(const zv::VolumeReader* reader, zv::Platform* os) {
     os_ = os;
 }
 
-int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) const {
+std::string TerminalUi::VolumeProblem() const {
+    const std::string path = Shown(reader_->volumePath);
+    const std::string volume = std::to_string(reader_->volume);
+    const zv::FileHandle file = os_->Open(reader_->volumePath, zv::OpenMode::Read);
+    if (file == zv::kNoFile) return path + ": volume " + volume + " of the package is missing";
+    uint8_t number[2] = {};
+    const int32_t got = os_->Read(file, number, 2);
+    os_->Close(file);
+    std::string why;
+    if (got == 0) {
+        why = "it is empty";
+    } else if (got == 1) {
+        why = "it is one byte long, too short for a volume number";
+    } else if (got < 0) {
+        why = "it cannot be read";
+    } else {
+        why = "it says it is volume " + std::to_string(number[0] | number[1] << 8);
+    }
+    return path + ": not volume " + volume + " of the package: " + why;
+}
+
+int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) {
     const std::vector<Button> buttons = Buttons(message.style);
+    volumeProblem_.clear();
     if (message.stringId == zv::IDS_INSERT_DISK && reader_ != nullptr && os_ != nullptr) {
         // The reader has named the volume's file before it asks for the disk.
-        const zv::FileHandle file = os_->Open(reader_->volumePath, zv::OpenMode::Read);
+        // Asked again for the same volume, the file there was not that volume.
+        const bool again = promptedVolume_ == reader_->volume;
+        const zv::FileHandle file = again ? zv::kNoFile : os_->Open(reader_->volumePath, zv::OpenMode::Read);
         if (file != zv::kNoFile) {
             os_->Close(file);
             return zv::ANSWER_OK;
         }
+        volumeProblem_ = VolumeProblem();
         return zv::ANSWER_CANCEL;
     }
     for (const Button& b : buttons) {
@@ -69,7 +95,7 @@ int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) const {
 
 int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
     ++messages;
-    lastMessage = message.text ? message.text : "";
+    lastMessage = Shown(message.text ? message.text : "");
     const std::vector<Button> buttons = Buttons(message.style);
     const int fallback = DefaultAnswer(message);
     std::string choices;
@@ -89,9 +115,19 @@ int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
             for (const Button& b : buttons) {
                 if (key == b.key) answer = b.answer;
             }
+        } else {
+            answer = zv::ANSWER_CANCEL;  // no more answers: give up rather than ask forever
+            std::fprintf(stderr, "\n");
         }
     } else {
         std::fprintf(stderr, " -> %s\n", AnswerName(answer));
+    }
+    if (message.stringId == zv::IDS_INSERT_DISK && reader_ != nullptr) {
+        promptedVolume_ = answer == zv::ANSWER_OK ? reader_->volume : 0;
+        if (answer != zv::ANSWER_OK && !volumeProblem_.empty()) {
+            std::fprintf(stderr, "quillon: %s\n", volumeProblem_.c_str());
+            lastMessage = volumeProblem_;
+        }
     }
     if (answer == zv::ANSWER_CANCEL || answer == zv::ANSWER_ABORT) ++cancelled;
     return answer;

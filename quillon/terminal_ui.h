@@ -16,6 +16,10 @@ public:
     // always when stdin is not a terminal, every question takes its default:
     // OK for the disk prompt when the volume's file is there, otherwise
     // Cancel (Abort for Abort/Retry/Ignore, OK for a message with OK alone).
+    // The disk prompt asked again for the same volume means the file there is
+    // not that volume (empty, too short for its number, or another number):
+    // its default is then Cancel, and the reason, naming the file, becomes
+    // lastMessage. So no answer given without a terminal can loop.
     explicit TerminalUi(bool interactive);
 
     // The reader whose disk prompts this answers, and the platform through
@@ -27,14 +31,18 @@ public:
 
     int messages = 0;         // messages shown
     int cancelled = 0;        // questions answered with Cancel or Abort
-    std::string lastMessage;  // the text of the last one
+    std::string lastMessage;  // the text of the last one, as shown (control characters escaped)
 
 private:
-    int DefaultAnswer(const zv::MessageRequest& message) const;
+    int DefaultAnswer(const zv::MessageRequest& message);
+    // Why the current volume's file cannot be the volume the reader wants.
+    std::string VolumeProblem() const;
 
     bool interactive_;
     const zv::VolumeReader* reader_ = nullptr;
     zv::Platform* os_ = nullptr;
+    uint32_t promptedVolume_ = 0;  // the volume of the last disk prompt answered OK
+    std::string volumeProblem_;    // set when a disk prompt is refused for a wrong file
 };
 
 }  // namespace quillon
