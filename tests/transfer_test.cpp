@@ -266,6 +266,14 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
          {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
         {"stamped blocks cannot be written into the new copy", {{FaultOp::Create, "~zvnew.$ZV", 0, -1}}, {},
          IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+        // A full disk while the stamped blocks go into the new copy is asked
+        // as a member's own writes are.
+        {"disk full writing the stamped blocks, Retry writes the rest", {{FaultOp::Write, "~zvnew.$ZV", 0, 1, 1000}},
+         {ANSWER_RETRY}, 0, {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"disk full writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvnew.$ZV", 0, 1, 0}}, {ANSWER_CANCEL},
+         ANSWER_CANCEL, {IDS_DISK_FULL}, {"PLMR32.DLL"}},
+        {"write error writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvnew.$ZV", 0, -1}}, {ANSWER_CANCEL},
+         ANSWER_CANCEL, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
         {"no memory for an output buffer", {{FaultOp::AllocBlock, "", 1, 1, -1, 32000}}, {}, IDS_NO_MEMORY,
          {IDS_NO_MEMORY}, {}},
         {"stamped blocks cannot be read for lack of memory", {{FaultOp::AllocBlock, "", 0, 1, -1, 5000}}, {},
