@@ -464,6 +464,58 @@ TEST_F(TransferTest, DamagedMembersEndWithoutSuccessAndChangeNoInstalledFile) {
     }
 }
 
+// Free space is asked of each file system the targets are on, a folder where
+// another one is mounted included, not of one directory per drive letter.
+TEST_F(TransferTest, FreeSpaceIsAskedOfEveryVolumeTheTargetsAreOn) {
+    std::mt19937 random(5);
+    std::vector<uint8_t> maps(3'000'000);
+    for (uint8_t& b : maps) b = static_cast<uint8_t>(random());
+    Install("ZARVEL/readme.txt", Bytes(3, 100));
+    Package({{"readme.txt", 0, Bytes(4, 2000)}, {"maps\\europe.dat", 0, maps}});
+    struct Case {
+        uint64_t mapsFree;
+        std::vector<unsigned> messages;
+        TransferResult result;
+    };
+    const Case cases[] = {
+        {1'000'000, {IDS_NO_DISK_SPACE}, ANSWER_CANCEL},  // the maps' own volume is short
+        {50'000'000, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mapsFree);
+        os.volumes = {{"C:\\ZARVEL\\MAPS\\", c.mapsFree}, {"C:\\", 1'000'000'000}};
+        os.freeSpaceAsked.clear();
+        ui.messages.clear();
+        ui.ClearScript();
+        ui.Script({ANSWER_CANCEL});
+        EXPECT_EQ(Run(), c.result);
+        EXPECT_EQ(MessageIds(), c.messages);
+        EXPECT_NE(std::find(os.freeSpaceAsked.begin(), os.freeSpaceAsked.end(), "C:\\ZARVEL\\MAPS\\"),
+                  os.freeSpaceAsked.end());
+        EXPECT_NE(std::find(os.freeSpaceAsked.begin(), os.freeSpaceAsked.end(), "C:\\"), os.freeSpaceAsked.end());
+        EXPECT_EQ(zvtest::FileExists(Host("ZARVEL/maps/europe.dat")), c.result == 0);
+    }
+}
+
+TEST(PosixVolumes, EachDirectoryIsOnTheVolumeOfItsMountPoint) {
+    zvtest::TempDir dir;
+    zvtest::MakeDirs(dir / "a/b");
+    PosixLayout layout;
+    layout.drives['C' - 'A'] = dir.path();
+    PosixPlatform os(layout);
+    char a[kMaxPath], missing[kMaxPath], proc[kMaxPath];
+    ASSERT_TRUE(os.VolumeOf("C:\\A\\B\\", a, sizeof a));
+    ASSERT_TRUE(os.VolumeOf("C:\\a\\not\\made\\yet\\", missing, sizeof missing));
+    EXPECT_STREQ(a, missing) << "a directory still to be made is on the volume above it";
+    uint64_t free = 0;
+    EXPECT_TRUE(os.FreeSpace(a, &free)) << a;
+    EXPECT_GT(free, 0u);
+    // /proc is a file system of its own wherever the temporary directory is.
+    ASSERT_TRUE(os.VolumeOf("\\proc\\self\\", proc, sizeof proc));
+    EXPECT_STREQ(proc, "\\proc\\");
+    EXPECT_STRNE(a, proc);
+}
+
 TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
     Install("ZARVEL/zvact.exe", Bytes(4, 100));
     const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt", "a:b", ".\\x",

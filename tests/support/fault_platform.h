@@ -45,6 +45,15 @@ public:
     int changes = 0;
     // Free space reported by FreeSpace when set (>= 0).
     int64_t freeSpaceOverride = -1;
+    // Pretend volumes: a directory whose path begins with a key (without
+    // regard to case) is on the volume of that root, with that much free
+    // space; other directories are as the inner platform says.
+    struct PretendVolume {
+        std::string root;  // ends in ""
+        uint64_t freeBytes;
+    };
+    std::vector<PretendVolume> volumes;
+    std::vector<std::string> freeSpaceAsked;  // directories FreeSpace was asked about
     // Files opened and not yet closed.
     size_t OpenFiles() const { return paths_.size(); }
     // Blocks allocated and not yet freed.
@@ -60,6 +69,7 @@ public:
     bool Remove(const char* path) override;
     bool Replace(const char* from, const char* to) override;
     bool FreeSpace(const char* directory, uint64_t* bytes) override;
+    bool VolumeOf(const char* directory, char* root, uint32_t size) override;
     bool EnterDirectory(const char* path) override;
     bool MakeDirectory(const char* path) override;
     zv::BlockHandle AllocBlock(uint32_t size) override;
