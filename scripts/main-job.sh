@@ -5,6 +5,8 @@
 # on a virtual one. It clicks through every page (welcome, detection,
 # transfer, success) and saves a screenshot of each to out/: the whole screen
 # (NN-page.png) and the wizard's frame alone (NN-page-frame.png).
+# It shows the 32-bit updater, the one that ships, where this machine runs
+# 32-bit processes, and the 64-bit one elsewhere (ZV_WINE_BUILDS=64 forces it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup.sh
@@ -18,7 +20,12 @@ set +e
 . tests/wine/lib.sh
 . tests/wine/product.sh
 
-zv_product_build "$PWD/build/host" "$PWD/build/windows/shell/zvupdate.exe" "$ZV_TMP/product" || exit 1
+# The first build the Wine tests would run here.
+read -r bits _ <<<"$(zv_wine_builds)"
+WINDOWS_BUILD=$PWD/$(zv_windows_build_dir "$bits") || exit 1
+zv_use_windows_build "$WINDOWS_BUILD"
+echo "main job: showing the $bits-bit updater ($(zv_windows_build_dir "$bits")/shell/zvupdate.exe) under $ZV_WINE"
+zv_product_build "$PWD/build/host" "$WINDOWS_BUILD/shell/zvupdate.exe" "$ZV_TMP/product" || exit 1
 if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
     echo "main job: the wizard runs on your display $DISPLAY; keep your hands off mouse and keyboard"
 else

@@ -1,8 +1,12 @@
 # Helpers for the tests that run the updater under Wine on a virtual screen.
 #
 # Source this file from a test script, then:
+#   zv_use_windows_build DIR        run the Windows programs of build folder DIR
+#                                   (build/windows, 32-bit, or build/windows64)
+#                                   with the Wine loader they need; ZV_WINE is
+#                                   that loader, zv_wine and zv_wineserver run it
 #   zv_start_xvfb 1024 768          a 24-bit X server on a display of its own
-#   zv_make_prefix                  a fresh 32-bit Wine prefix for this run
+#   zv_make_prefix                  a fresh Wine prefix for this run
 #   zv_start NAME EXE               run EXE in the background; its trace goes
 #                                   to $ZV_TMP/NAME.trace, its exit code to
 #                                   $ZV_TMP/NAME.rc; a command in ZV_WINE_WRAP
@@ -18,8 +22,119 @@
 # Everything is cleaned up on exit (Wine server, X server, temporary files).
 # ZV_KEEP=1 keeps the temporary directory; ZV_ARTIFACTS, set before sourcing,
 # names where the screenshots go (default: inside the temporary directory).
+#
+# Run as a command, "bash tests/wine/lib.sh builds" prints the build folders
+# the Wine tests run on this machine, one a line, and on standard error why.
 
 set -u
+
+# --- Which Wine, which build ------------------------------------------------
+#
+# Debian's "wine" and "wineboot" commands are wrappers that take the 32-bit
+# loader whenever it is installed, and some machines cannot run 32-bit
+# processes at all (the kernel answers "Exec format error"). So nothing here
+# goes through the wrappers: each build is run with its own loader, named by
+# its path. Where 32-bit processes run, the tests run the 32-bit build (the
+# updater that ships) and the 64-bit one; elsewhere the 64-bit one alone.
+# ZV_WINE_BUILDS ("32 64", "64" or "32") says which, when it is set: with
+# ZV_WINE_BUILDS=64 the fallback runs on any machine.
+
+ZV_WINE_DIR=${ZV_WINE_DIR:-/usr/lib/wine}
+
+# Whether this machine runs 32-bit processes: tried with one, Wine's 32-bit
+# loader itself. Asked once; the answer is kept in ZV_RUNS_32BIT.
+zv_runs_32bit() {
+    if [ -z "${ZV_RUNS_32BIT:-}" ]; then
+        if "$ZV_WINE_DIR/wine" --version >/dev/null 2>&1; then
+            ZV_RUNS_32BIT=yes
+        else
+            ZV_RUNS_32BIT=no
+        fi
+        export ZV_RUNS_32BIT
+    fi
+    [ "$ZV_RUNS_32BIT" = yes ]
+}
+
+# The widths of the builds to test, "32 64" or "64" (or what ZV_WINE_BUILDS
+# says).
+zv_wine_builds() {
+    if [ -n "${ZV_WINE_BUILDS:-}" ]; then
+        printf '%s\n' "$ZV_WINE_BUILDS"
+    elif zv_runs_32bit; then
+        echo "32 64"
+    else
+        echo 64
+    fi
+}
+
+# The build folder of a width, relative to the source tree.
+zv_windows_build_dir() {
+    case $1 in
+        32) echo build/windows ;;
+        64) echo build/windows64 ;;
+        *) zv_log "no Windows build is $1-bit"; return 1 ;;
+    esac
+}
+
+# The width of a Windows program, from the machine field of its PE header.
+zv_pe_bits() {
+    local pe machine
+    pe=$(od -An -tu4 -j60 -N4 "$1" 2>/dev/null | tr -d ' ')
+    [ -n "$pe" ] || return 1
+    machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" 2>/dev/null | tr -d ' ')
+    case $machine in
+        014c) echo 32 ;;
+        8664) echo 64 ;;
+        *) return 1 ;;
+    esac
+}
+
+# Chooses the Wine loader and prefix kind for the programs of build folder
+# DIR (judged by its zvupdate.exe). Exits with 2 when this machine cannot
+# run them.
+zv_use_windows_build() {
+    local dir=$1 bits
+    bits=$(zv_pe_bits "$dir/shell/zvupdate.exe") ||
+        { zv_log "no Windows program in $dir (build its preset first)"; exit 2; }
+    if [ "$bits" = 32 ]; then
+        if ! zv_runs_32bit; then
+            zv_log "$dir holds 32-bit programs, and this machine cannot run 32-bit processes"
+            exit 2
+        fi
+        ZV_WINE=$ZV_WINE_DIR/wine
+        export WINEARCH=win32
+    else
+        ZV_WINE=$ZV_WINE_DIR/wine64
+        export WINEARCH=win64
+    fi
+    [ -x "$ZV_WINE" ] || { zv_log "missing the Wine loader $ZV_WINE"; exit 2; }
+    ZV_WINESERVER=$ZV_WINE_DIR/wineserver64
+    [ -x "$ZV_WINESERVER" ] || ZV_WINESERVER=$ZV_WINE_DIR/wineserver32
+    # Programs that Wine starts by itself (wineboot's helpers) take the same
+    # loader and server.
+    export WINELOADER=$ZV_WINE WINESERVER=$ZV_WINESERVER
+    ZV_BUILD_BITS=$bits
+}
+
+zv_wine() { "$ZV_WINE" "$@"; }
+zv_wineserver() { "$ZV_WINESERVER" "$@"; }
+
+if [ "${BASH_SOURCE[0]}" = "$0" ]; then
+    zv_log() { printf '%s\n' "$*" >&2; }
+    case "${1:-}" in
+        builds)
+            widths=$(zv_wine_builds)
+            if [ -n "${ZV_WINE_BUILDS:-}" ]; then
+                zv_log "wine: the builds are chosen by ZV_WINE_BUILDS=$ZV_WINE_BUILDS"
+            elif ! zv_runs_32bit; then
+                zv_log "wine: this machine cannot run 32-bit processes; the Wine tests run on the 64-bit build alone"
+            fi
+            for b in $widths; do zv_windows_build_dir "$b" || exit 2; done
+            exit 0
+            ;;
+        *) echo "usage: $0 builds" >&2; exit 2 ;;
+    esac
+fi
 
 ZV_TMP=$(mktemp -d "${TMPDIR:-/tmp}/zvwine.XXXXXX")
 # Screenshots stay after the run only when the caller names a directory.
@@ -33,9 +148,9 @@ ZV_RC=
 zv_log() { printf '%s\n' "$*" >&2; }
 
 zv_cleanup() {
-    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
-        wineserver -k >/dev/null 2>&1 || true
-        wineserver -w >/dev/null 2>&1 || true
+    if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ] && [ -n "${ZV_WINESERVER:-}" ]; then
+        zv_wineserver -k >/dev/null 2>&1 || true
+        zv_wineserver -w >/dev/null 2>&1 || true
     fi
     zv_stop_xvfb
     if [ "${ZV_KEEP:-0}" = 1 ]; then
@@ -52,7 +167,7 @@ zv_require() {
         command -v "$tool" >/dev/null 2>&1 || { zv_log "missing tool: $tool"; exit 2; }
     done
 }
-zv_require Xvfb xdotool xdpyinfo import convert wine wineserver python3
+zv_require Xvfb xdotool xdpyinfo import convert od python3
 
 # --- X server ---------------------------------------------------------------
 
@@ -88,13 +203,19 @@ zv_stop_xvfb() {
 
 # --- Wine -------------------------------------------------------------------
 
+# A new prefix of the kind zv_use_windows_build chose.
 zv_make_prefix() {
+    [ -n "${ZV_WINE:-}" ] || { zv_log "zv_make_prefix: call zv_use_windows_build first"; exit 2; }
     export WINEPREFIX="$ZV_TMP/prefix"
-    export WINEARCH=win32
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-    wine wineboot -i >"$ZV_TMP/wineboot.log" 2>&1
-    wineserver -w
+    zv_wine wineboot -i >"$ZV_TMP/wineboot.log" 2>&1
+    zv_wineserver -w
+    if [ ! -d "$WINEPREFIX/drive_c/windows" ]; then
+        zv_log "the Wine prefix was not created ($ZV_WINE, $WINEARCH):"
+        tail -n 20 "$ZV_TMP/wineboot.log" >&2
+        exit 2
+    fi
     # Wine's own fonts (Marlett draws the caption buttons, MS Sans Serif
     # stands in for "Helv"): some packagings keep them where Wine does not
     # look, and the windows are then drawn with whatever the host has.
@@ -106,10 +227,10 @@ zv_make_prefix() {
         fi
     done
     # Wine draws the windows' frames itself; no window manager takes them.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    zv_wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     # A program that crashes ends at once instead of waiting in the debugger.
-    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-    wineserver -w
+    zv_wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+    zv_wineserver -w
 }
 
 # The drive C: path of the prefix, for laying out files.
@@ -121,7 +242,7 @@ zv_start() {
     : >"$ZV_TMP/$name.trace"
     # The program's trace arrives on Wine's debug channel (OutputDebugStringA).
     # shellcheck disable=SC2086 # the wrapper is a command with its words
-    ( WINEDEBUG=-all,warn+debugstr ${ZV_WINE_WRAP:-} wine "$exe" >"$ZV_TMP/$name.out" 2>"$ZV_TMP/$name.wine"
+    ( WINEDEBUG=-all,warn+debugstr ${ZV_WINE_WRAP:-} "$ZV_WINE" "$exe" >"$ZV_TMP/$name.out" 2>"$ZV_TMP/$name.wine"
       echo $? >"$ZV_TMP/$name.rc" ) &
 }
 

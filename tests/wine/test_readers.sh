@@ -1,4 +1,4 @@
-#!/bin/sh
+#!/usr/bin/env bash
 # Compares the portable version-resource and settings readers with the
 # system's own (GetFileVersionInfoSizeA, GetFileVersionInfoA, VerQueryValueA,
 # GetPrivateProfileStringA, GetPrivateProfileIntA) under Wine, on fixture
@@ -35,25 +35,14 @@ for f in "$fixtures_tool" "$host_probe" "$win_probe" "$host_quillon" "$win_quill
         exit 2
     fi
 done
-if ! command -v wine >/dev/null 2>&1; then
-    echo "test_readers: wine is not installed" >&2
-    exit 2
-fi
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/zv-readers-XXXXXX")
-trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT INT TERM
-
-WINEPREFIX=$work/prefix
-WINEARCH=win32
-WINEDEBUG=-all
-WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export WINEPREFIX WINEARCH WINEDEBUG WINEDLLOVERRIDES
-wineboot -i >/dev/null 2>&1 || true
+. "$here/lib.sh"
+zv_use_windows_build "$win_dir"
+work=$ZV_TMP
+set +e
+zv_make_prefix
+set -e
 windows_dir=$WINEPREFIX/drive_c/windows
-if [ ! -d "$windows_dir" ]; then
-    echo "test_readers: wine prefix was not created" >&2
-    exit 2
-fi
 
 "$fixtures_tool" "$work/fx"
 
@@ -69,7 +58,7 @@ done
 # shellcheck disable=SC2086
 "$host_probe" version $host_args >"$work/host_versions.txt"
 # shellcheck disable=SC2086
-wine "$win_probe" version $win_args >"$work/win_versions.txt"
+zv_wine "$win_probe" version $win_args >"$work/win_versions.txt"
 
 # A bare settings-file name is looked for in the Windows directory: the
 # prefix's for Wine, a copy of it for the host probe.
@@ -85,13 +74,13 @@ done
 # shellcheck disable=SC2086
 "$host_probe" --windows-dir "$work/windows" ini $host_args zvact.ini missing.ini >"$work/host_ini.txt"
 # shellcheck disable=SC2086
-wine "$win_probe" ini $win_args zvact.ini missing.ini >"$work/win_ini.txt"
+zv_wine "$win_probe" ini $win_args zvact.ini missing.ini >"$work/win_ini.txt"
 
 languages="0 409 407 40C 410 40A C0A 413 809 411 416 804 404 1234"
 # shellcheck disable=SC2086
 "$host_probe" lang $languages >"$work/host_lang.txt"
 # shellcheck disable=SC2086
-wine "$win_probe" lang $languages >"$work/win_lang.txt"
+zv_wine "$win_probe" lang $languages >"$work/win_lang.txt"
 
 echo "language names (information only): Wine | portable"
 paste -d'|' "$work/win_lang.txt" "$work/host_lang.txt" | sed 's/^/  /'
@@ -115,7 +104,7 @@ run_both_ways() {
     command=$1 name=$2
     "$host_quillon" "$command" --drive "C=$drive_c" --windows-dir "$windows_dir" --system-dir "$system_dir" \
         --updater "$machine/zvupdate.exe" | grep -v '^programPath' >"$work/host_${command}_$name.txt"
-    wine "$win_quillon" "$command" --updater "$(winpath "$machine/zvupdate.exe")" 2>/dev/null | tr -d '\r' |
+    zv_wine "$win_quillon" "$command" --updater "$(winpath "$machine/zvupdate.exe")" 2>/dev/null | tr -d '\r' |
         grep -v '^programPath' >"$work/win_${command}_$name.txt"
 }
 # Compares the two outputs of run_both_ways, the language names (Wine's own)

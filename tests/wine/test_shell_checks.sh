@@ -11,13 +11,14 @@ if [ $# -ne 2 ]; then
 fi
 WINDOWS_BUILD=$(cd "$2" && pwd)
 . "$(dirname "$0")/lib.sh"
+zv_use_windows_build "$WINDOWS_BUILD"
 
 CHECKS=$WINDOWS_BUILD/shell/zvshell_checks.exe
 [ -f "$CHECKS" ] || { zv_log "missing $CHECKS: build the windows preset first"; exit 2; }
 
 zv_start_xvfb 1024 768
 zv_make_prefix
-timeout 300 wine "$CHECKS" 2>"$ZV_TMP/checks.wine" | tr -d '\r' | tee "$ZV_TMP/checks.out"
+timeout 300 "$ZV_WINE" "$CHECKS" 2>"$ZV_TMP/checks.wine" | tr -d '\r' | tee "$ZV_TMP/checks.out"
 status=${PIPESTATUS[0]}
 grep -q '^0 failed$' "$ZV_TMP/checks.out" || status=1
 exit "$status"

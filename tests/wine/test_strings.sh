@@ -7,9 +7,10 @@ set -u
 WIN=$(cd "$2" && pwd)
 SRC=$(cd "$(dirname "$0")/../.." && pwd)
 . "$(dirname "$0")/lib.sh"
+zv_use_windows_build "$WIN"
 
 zv_make_prefix
-wine "$WIN/tests/wintests/strings_probe.exe" 2>/dev/null | tr -d '\r' >"$ZV_TMP/loaded.txt"
+zv_wine "$WIN/tests/wintests/strings_probe.exe" 2>/dev/null | tr -d '\r' >"$ZV_TMP/loaded.txt"
 grep -Ev '^(#|$)' "$SRC/resources/strings.txt" |
     sed -E 's/^([0-9]+)[[:space:]]+IDS_[A-Z0-9_]+[[:space:]]+/\1\t/' >"$ZV_TMP/expected.txt"
 printf 'cut\tabcdefg\nformat\t002|1.01\n' >>"$ZV_TMP/expected.txt"

@@ -7,6 +7,7 @@ set -u
 HOST=$(cd "$1" && pwd)
 WIN=$(cd "$2" && pwd)
 . "$(dirname "$0")/lib.sh"
+zv_use_windows_build "$WIN"
 
 EXE="$WIN/shell/zvupdate.exe"
 [ -f "$EXE" ] || { zv_log "no $EXE"; exit 2; }

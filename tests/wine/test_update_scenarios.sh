@@ -13,6 +13,8 @@
 #   close        Alt+F4 on the backdrop during the transfer stops it at once
 #   protected    read-only installed files: question 36, Retry after making
 #                the file writable, Ignore keeps the other
+#   packer       quillon list, verify and extract on the package stamped into
+#                this build's updater
 # After every stopped transfer each file is wholly old or wholly new.
 #
 # usage: test_update_scenarios.sh HOST_BUILD_DIR WINDOWS_BUILD_DIR [SCENARIO...]
@@ -29,6 +31,7 @@ ZV_ARTIFACTS=${ZV_ARTIFACTS:-$HOST_BUILD/wine-artifacts/update_scenarios}
 rm -rf "$ZV_ARTIFACTS"
 HERE=$(cd "$(dirname "$0")" && pwd)
 . "$HERE/lib.sh"
+zv_use_windows_build "$WINDOWS_BUILD"
 . "$HERE/product.sh"
 
 SECONDS=0
@@ -59,18 +62,24 @@ wait_count() {
     return 1
 }
 wait_for() { wait_count "$1" "$2" 1 "${3:-30}"; }
-# Checks that the lines matching the patterns appear in this order.
-in_order() {
-    local name=$1 last=0 n pattern
+# Checks that lines of TEXT match the patterns in this order.
+in_order_text() {
+    local text=$1 last=0 n pattern
     shift
     for pattern in "$@"; do
-        n=$(trace "$name" | grep -nE -- "$pattern" | awk -F: -v last="$last" '$1 > last { print $1; exit }')
+        n=$(grep -nE -- "$pattern" <<<"$text" | awk -F: -v last="$last" '$1 > last { print $1; exit }')
         if [ -z "$n" ]; then
             zv_log "  /$pattern/ missing after line $last"
             return 1
         fi
         last=$n
     done
+}
+# Checks that the trace lines matching the patterns appear in this order.
+in_order() {
+    local name=$1
+    shift
+    in_order_text "$(trace "$name")" "$@"
 }
 # The text of an item of a page, as the page showed it last.
 item_text() {
@@ -148,8 +157,8 @@ finish_run() {
 # Resets the wine server, so that the next start runs with the current
 # ZV_WINE_WRAP (the server is started by the first program of a prefix).
 restart_wineserver() {
-    wineserver -k >/dev/null 2>&1
-    wineserver -w
+    zv_wineserver -k >/dev/null 2>&1
+    zv_wineserver -w
 }
 
 # --- the scenarios ---------------------------------------------------------
@@ -306,7 +315,7 @@ scenario_halt() {
 
     # A second start while the confirmation is up, with another window over
     # it: the second copy ends with 0 and brings the confirmation forward.
-    wine notepad >/dev/null 2>&1 &
+    zv_wine notepad >/dev/null 2>&1 &
     zv_wait_window "Untitled - Notepad" 30 >/dev/null || return 1
     xdotool search --name '^Untitled - Notepad$' windowraise >/dev/null 2>&1
     sleep 0.5
@@ -325,7 +334,7 @@ names = [line.split(" ", 1)[1] if " " in line else "" for line in sys.argv[1].sp
 sys.exit(0 if "Install" in names and "Untitled - Notepad" in names
          and names.index("Install") > names.index("Untitled - Notepad") else 1)
 EOF
-    wine taskkill /im notepad.exe >/dev/null 2>&1
+    zv_wine taskkill /im notepad.exe >/dev/null 2>&1
     sleep 0.5
 
     # No goes on with the next entries.
@@ -424,7 +433,28 @@ scenario_protected() {
     restart_wineserver
 }
 
-ALL_SCENARIOS="happy not_installed refusals halt escape close protected"
+# The packer with this build's updater: the package stamped into it lists,
+# verifies and extracts to the very bytes of the new product files.
+scenario_packer() {
+    local quillon=$HOST_BUILD/quillon/quillon package=$ZV_PRODUCT_DIR/zvupdate.exe out=$ZV_TMP/extracted
+    local file source differ=0
+    zv_check "packer: list shows the stamped updater with its 20 entries" \
+        in_order_text "$("$quillon" list "$package")" '^ +entries +20$' '^ +20 +data\\map09\.dat '
+    zv_check "packer: verify finds every member sound" \
+        equals "$("$quillon" verify "$package" | tail -n 1)" "$package: all 20 members sound"
+    rm -rf "$out"
+    "$quillon" extract "$package" "$out" >/dev/null || { zv_log "  extract failed"; differ=1; }
+    for file in $ZV_PRODUCT_FILES; do
+        case $file in
+        PLMR*.DLL) source=$ZV_PRODUCT_DIR/new/SYSTEM/$file ;;
+        *) source=$ZV_PRODUCT_DIR/new/ZARVEL/$file ;;
+        esac
+        cmp -s "$source" "$out/$file" || { zv_log "  $file differs from its source"; differ=1; }
+    done
+    zv_check "packer: extract writes every member as its source" test "$differ" = 0
+}
+
+ALL_SCENARIOS="packer happy not_installed refusals halt escape close protected"
 zv_start_xvfb 1024 768
 zv_make_prefix
 zv_log "prefix made after ${SECONDS} s"

@@ -16,6 +16,7 @@ WINDOWS_BUILD=$(cd "$2" && pwd)
 ZV_ARTIFACTS=${ZV_ARTIFACTS:-$HOST_BUILD/wine-artifacts/wizard_pages}
 rm -rf "$ZV_ARTIFACTS"
 . "$(dirname "$0")/lib.sh"
+zv_use_windows_build "$WINDOWS_BUILD"
 
 EXE=$WINDOWS_BUILD/shell/zvupdate.exe
 STAMP=$HOST_BUILD/tests/stamp_fixture
@@ -75,7 +76,7 @@ zv_wait_exit measure 20
 want_screen_h=$((screen_h - client_h + 768))
 zv_log "backdrop client height $client_h on a screen $screen_h high; next screen $want_screen_h high"
 
-wineserver -k 2>/dev/null; wineserver -w
+zv_wineserver -k 2>/dev/null; zv_wineserver -w
 zv_start_xvfb 1024 "$want_screen_h"
 
 zv_start pixels "$STAMPED"
@@ -127,7 +128,7 @@ zv_check "the program ends with 0 after Alt+F4" equals "$ZV_RC" 0
 
 zv_start first "$STAMPED"
 zv_wait_trace first '^page 401 created' 60 || exit 1
-wine notepad >/dev/null 2>&1 &
+zv_wine notepad >/dev/null 2>&1 &
 zv_wait_window "Untitled - Notepad" 30 >/dev/null || exit 1
 sleep 0.5
 zv_screenshot covered
