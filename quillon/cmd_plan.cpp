@@ -6,10 +6,10 @@
 
 #include "detect/detection.h"
 #include "detect/product_version.h"
-#include "quillon/cli.h"
-#include "quillon/commands.h"
 #include "platform/messages.h"
 #include "platform/text.h"
+#include "quillon/cli.h"
+#include "quillon/commands.h"
 #include "quillon/machine.h"
 #include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
@@ -109,7 +109,7 @@ int RunPlan(int argc, char** argv) {
     char shown[32], parts[32];
     zv::FormatVersion(header.version, shown, sizeof shown);
     zv::FormatVersionParts(header.version, parts, sizeof parts);
-    std::printf("package %s (%s) for %s\n", parts, shown, product.installDir);
+    std::printf("package %s (%s) for %s\n", parts, shown, Shown(product.installDir).c_str());
     std::printf("detection page: %s%s%s\n", verdict.canProceed ? "Next enabled" : "Next disabled",
                 verdict.message[0] ? ": " : "", verdict.message);
     if (!verdict.canProceed) std::printf("(the update is refused; below is what it would do were it allowed)\n");

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "package/member_name.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/host_paths.h"
-#include "package/member_name.h"
 #include "quillon/package_expander.h"
 #include "quillon/shown_text.h"
 #include "quillon/terminal_ui.h"
