@@ -128,7 +128,11 @@ int RunVerify(int argc, char** argv) {
         const ExpandResult result = expander.Expand(entry, writer);
 
         std::string problem;
-        if (!result.done) {
+        const uint32_t sizeKB = zv::EntrySizeKB(entry);
+        if (!result.done && sizeKB != 0xFFFF && result.declaredSize > sizeKB * 1024u) {
+            problem = "cannot be expanded: its stream declares " + std::to_string(result.declaredSize) +
+                      " bytes, more than the " + std::to_string(sizeKB) + " KB of its record";
+        } else if (!result.done) {
             problem = ui.messages > messagesBefore ? "cannot be expanded: " + ui.lastMessage
                                                    : "cannot be expanded: its stream ends before its size";
         } else if (result.written != result.declaredSize) {
@@ -141,7 +145,6 @@ int RunVerify(int argc, char** argv) {
         } else if (haveSource && comparison.SourceHasMore()) {
             problem = "its source is longer (" + std::to_string(result.declaredSize) + " bytes expanded)";
         }
-        const uint32_t sizeKB = zv::EntrySizeKB(entry);
         const uint64_t expectKB = (static_cast<uint64_t>(result.declaredSize) + 1023) / 1024;
         std::string note;
         if (result.done && sizeKB != (expectKB > 0xFFFF ? 0xFFFF : expectKB)) {
