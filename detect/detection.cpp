@@ -162,7 +162,8 @@ void DetectProduct(RunContext& run, const PackageHeader& header, InstalledProduc
     FindRuntimeLibraries(os, product);
 }
 
-UpdateVerdict EvaluateUpdate(RunContext& run, const InstalledProduct& product, const PackageHeader& header) {
+UpdateVerdict EvaluateUpdate(RunContext& run, const InstalledProduct& product, const PackageHeader& header,
+                             TableStatus table) {
     UpdateVerdict verdict;
     FormatVariantVersion(product, Act16, Sa16, product.act16, product.sa16, verdict.version16Text);
     FormatVariantVersion(product, Act32, Sa32, product.act32, product.sa32, verdict.version32Text);
@@ -184,12 +185,19 @@ UpdateVerdict EvaluateUpdate(RunContext& run, const InstalledProduct& product, c
 
     bool act16 = (product.variants & Act16) != 0;
     bool act32 = (product.variants & Act32) != 0;
+    LoadString(!act16 && !act32                    ? IDS_INST_MINIMAL
+               : product.inst == kFullInstallation ? IDS_INST_FULL
+                                                   : IDS_INST_NORMAL,
+               verdict.installTypeText);
+    // Whatever is installed, a package that cannot be read cannot update it.
+    if (table != TableStatus::Loaded) {
+        Refuse(&verdict, table == TableStatus::NoMemory ? IDS_NO_MEMORY : IDS_PACKAGE_DAMAGED);
+        return verdict;
+    }
     if (!act16 && !act32) {
-        LoadString(IDS_INST_MINIMAL, verdict.installTypeText);
         Refuse(&verdict, IDS_CD_INSTALL);
         return verdict;
     }
-    LoadString(product.inst == kFullInstallation ? IDS_INST_FULL : IDS_INST_NORMAL, verdict.installTypeText);
 
     // One flagged main program not newer than the package is enough, and one
     // in the package's language.

@@ -38,7 +38,7 @@ struct UpdateVerdict {
     char languageText[256] = {};    // item 102
     char installTypeText[256] = {}; // item 103
     char directoryText[kMaxPath] = {};  // item 104
-    unsigned messageId = 0;         // item 120: 64, 65, 66, 68, 69 or 0 for an empty line
+    unsigned messageId = 0;         // item 120: 64, 65, 66, 68, 69, 70, 37 or 0 for an empty line
     char message[256] = {};
     unsigned hintId = 0;            // item 140: 80 or 81
     char hint[256] = {};
@@ -51,7 +51,12 @@ struct UpdateVerdict {
 void DetectProduct(RunContext& run, const PackageHeader& header, InstalledProduct* product,
                    PackageTable* table);
 
-// The verdict of the detection page.
-UpdateVerdict EvaluateUpdate(RunContext& run, const InstalledProduct& product, const PackageHeader& header);
+// The verdict of the detection page. `table` is the status of the package's
+// file table as detection left it: a table that did not load whole and sound
+// refuses the update whatever else was found (the package is damaged, or
+// there was no memory for it), so that Next is never offered for a transfer
+// that cannot run.
+UpdateVerdict EvaluateUpdate(RunContext& run, const InstalledProduct& product, const PackageHeader& header,
+                             TableStatus table);
 
 }  // namespace zv

@@ -4,6 +4,7 @@
 
 #include "package/paths.h"
 #include "platform/bytes.h"
+#include "platform/messages.h"
 #include "platform/text.h"
 #include "string_ids.h"
 
@@ -70,22 +71,38 @@ bool CopyChanged(uint8_t* to, const uint8_t* from, uint32_t length) {
 }
 
 // Writes the whole image to a temporary file beside `path`, forces it to the
-// disk and puts it in place of `path`. The temporary file is removed on
-// every failure.
-bool ReplaceWithImage(Platform& os, const char* path, const FileImage& image) {
+// disk and puts it in place of `path`. A failed or short write is asked about
+// as the writes of a member are (write error or Disk full, Retry/Cancel, about
+// `shownPath`); a retry writes only what is still to be written. Returns 0,
+// ANSWER_CANCEL, or IDS_WRITE_ERROR when the temporary file cannot be made
+// or put in place. The temporary file is removed on every failure.
+unsigned ReplaceWithImage(RunContext& run, const char* path, const FileImage& image, const char* shownPath) {
+    Platform& os = *run.os;
     char temporary[kMaxPath];
     CopyText(temporary, sizeof temporary, path);
-    if (!ReplaceExtension(temporary, sizeof temporary, ".$ZV")) return false;
-    if (EqualNoCase(temporary, path) && !ReplaceExtension(temporary, sizeof temporary, ".$ZW")) return false;
+    if (!ReplaceExtension(temporary, sizeof temporary, ".$ZV")) return IDS_WRITE_ERROR;
+    if (EqualNoCase(temporary, path) && !ReplaceExtension(temporary, sizeof temporary, ".$ZW")) return IDS_WRITE_ERROR;
     FileHandle out = os.Create(temporary);
-    if (out == kNoFile) return false;
-    bool written = os.Write(out, image.bytes, image.length) == static_cast<int32_t>(image.length) && os.Flush(out);
-    os.Close(out);
-    if (!written || !os.Replace(temporary, path)) {
-        os.Remove(temporary);
-        return false;
+    if (out == kNoFile) return IDS_WRITE_ERROR;
+    unsigned result = 0;
+    uint32_t written = 0;
+    while (written < image.length) {
+        const int32_t n = os.Write(out, image.bytes + written, image.length - written);
+        if (n >= 0) written += static_cast<uint32_t>(n);
+        if (written == image.length) break;
+        const unsigned id = n < 0 ? IDS_WRITE_ERROR : IDS_DISK_FULL;
+        if (AskRetryCancel(run, run.progressPage, id, shownPath) != ANSWER_RETRY) {
+            result = ANSWER_CANCEL;
+            break;
+        }
     }
-    return true;
+    while (result == 0 && !os.Flush(out)) {
+        if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, shownPath) != ANSWER_RETRY) result = ANSWER_CANCEL;
+    }
+    os.Close(out);
+    if (result == 0 && !os.Replace(temporary, path)) result = IDS_WRITE_ERROR;
+    if (result != 0) os.Remove(temporary);
+    return result;
 }
 
 }  // namespace
@@ -157,7 +174,7 @@ unsigned ReadStampedBlocks(RunContext& run, const char* path, StampedBlockSave* 
     return result;
 }
 
-unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBlockSave& save) {
+unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBlockSave& save, const char* shownPath) {
     Platform& os = *run.os;
     CopyText(run.errorFileName, sizeof run.errorFileName, path);
     FileHandle file = os.Open(path, OpenMode::ReadWrite);
@@ -195,7 +212,7 @@ unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBloc
         if (updated != stored) changed = true;
     }
     unsigned result = 0;
-    if (changed && !ReplaceWithImage(os, path, image)) result = IDS_WRITE_ERROR;
+    if (changed) result = ReplaceWithImage(run, path, image, shownPath != nullptr ? shownPath : path);
     FreeImage(os, &image);
     return result;
 }

@@ -99,10 +99,15 @@ unsigned ReadStampedBlocks(RunContext& run, const char* path, StampedBlockSave* 
 // beside it (the name with the extension ".$ZV"), which is flushed and then
 // put in its place in one step; on any failure the temporary file is removed
 // and `path` is as it was.
-// A file whose bytes would not change is not written at all.
-// Returns 0; 35 when the file cannot be opened for reading and writing or
-// cannot be read whole, or the new bytes cannot be written and put in
-// place; 37 when there is no memory for it.
-unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBlockSave& save);
+// A file whose bytes would not change is not written at all. A write that
+// fails or falls short (a full disk) is asked about as a member's own writes
+// are: "%s: write error!" about `shownPath` (`path` when nullptr) or "Disk
+// full!", Retry or Cancel, owned by run.progressPage; Retry writes the rest.
+// Returns 0; 2 (Cancel) when such a question was answered Cancel; 35 when the
+// file cannot be opened for reading and writing or cannot be read whole, or
+// the temporary file cannot be made or put in place; 37 when there is no
+// memory for it.
+unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBlockSave& save,
+                            const char* shownPath = nullptr);
 
 }  // namespace zv

@@ -1,6 +1,7 @@
 // Writes seed inputs for the fuzz targets: well-formed streams and packages
-// that the fuzzers then damage. Usage: make_seeds DIR (writes DIR/lzhuf_decoder
-// and DIR/volume_reader, which must exist).
+// that the fuzzers then damage. Usage: make_seeds DIR (writes DIR/lzhuf_decoder,
+// DIR/volume_reader and DIR/package, which must exist).
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -26,6 +27,51 @@ void PutU16(std::vector<uint8_t>* out, uint32_t v) {
     out->push_back(static_cast<uint8_t>(v >> 8));
 }
 
+// The record's size in KB of a stream, as the packer writes it.
+uint16_t SizeKB(const std::vector<uint8_t>& stream) {
+    if (stream.size() < 4) return 0xFFFF;
+    const uint64_t size = stream[0] | stream[1] << 8 | stream[2] << 16 | static_cast<uint64_t>(stream[3]) << 24;
+    return static_cast<uint16_t>(std::min<uint64_t>((size + 1023) / 1024, 0xFFFF));
+}
+
+// A package_fuzzer input: members on the program file after the table, or
+// on volume 2 when `onVolume2`; decision bytes all `decision`.
+std::vector<uint8_t> WholePackageInput(const std::vector<std::vector<uint8_t>>& streams, bool onVolume2,
+                                       uint8_t decision) {
+    // The program file's data starts at 64 + the table's size; work the
+    // table out twice, the second time with the offsets it gives.
+    std::vector<zv::EntryDescription> entries;
+    for (size_t m = 0; m < streams.size(); ++m) {
+        zv::EntryDescription e;
+        e.name = m == 0 ? "zvact.exe" : "help\\member" + std::to_string(m) + ".txt";
+        e.sizeKB = SizeKB(streams[m]);
+        e.pieces.push_back(zv::PackagePiece{static_cast<uint16_t>(onVolume2 ? 2 : 1), 0,
+                                            static_cast<uint32_t>(streams[m].size())});
+        entries.push_back(e);
+    }
+    std::vector<uint8_t> table;
+    zv::BuildPackageTable(entries, 0, &table);
+    uint32_t at = onVolume2 ? 2 : 64 + static_cast<uint32_t>(table.size());
+    for (zv::EntryDescription& e : entries) {
+        e.pieces[0].offset = at;
+        at += e.pieces[0].length;
+    }
+    zv::BuildPackageTable(entries, 0, &table);
+    std::vector<uint8_t> data;
+    for (const auto& s : streams) data.insert(data.end(), s.begin(), s.end());
+    std::vector<uint8_t> input;
+    input.push_back(static_cast<uint8_t>(entries.size() - 1));
+    PutU16(&input, static_cast<uint32_t>(table.size()));
+    input.insert(input.end(), 16, decision);
+    input.insert(input.end(), table.begin(), table.end());
+    PutU16(&input, onVolume2 ? 0 : static_cast<uint32_t>(data.size()));
+    if (!onVolume2) input.insert(input.end(), data.begin(), data.end());
+    PutU16(&input, onVolume2 ? static_cast<uint32_t>(data.size()) : 0);
+    if (onVolume2) input.insert(input.end(), data.begin(), data.end());
+    PutU16(&input, 0);
+    return input;
+}
+
 // A volume_reader_fuzzer input: members cut over volumes as `cuts` says.
 struct Member {
     std::vector<uint8_t> stream;
@@ -41,6 +87,7 @@ std::vector<uint8_t> PackageInput(const std::vector<Member>& members, uint8_t de
     for (size_t m = 0; m < members.size(); ++m) {
         zv::EntryDescription e;
         e.name = "member" + std::to_string(m) + ".bin";
+        e.sizeKB = SizeKB(members[m].stream);
         size_t at = 0;
         for (size_t k = 0; k < members[m].cuts.size(); ++k) {
             const auto& cut = members[m].cuts[k];
@@ -82,21 +129,9 @@ int main(int argc, char** argv) {
     std::mt19937 rng(5);
     for (auto& b : random) b = static_cast<uint8_t>(rng());
     ok &= Write(dir + "/lzhuf_decoder/text200", zvtest::EncodeLzhufForTest(Text(200, 1)));
-    ok &= Write(dir + "/lzhuf_decoder/text3000", zvtest::EncodeLzhufForTest(Text(3000, 2)));
+    ok &= Write(dir + "/lzhuf_decoder/text1000", zvtest::EncodeLzhufForTest(Text(1000, 2)));
     ok &= Write(dir + "/lzhuf_decoder/random400", zvtest::EncodeLzhufForTest(random, true));
-    ok &= Write(dir + "/lzhuf_decoder/zeros8000", zvtest::EncodeLzhufForTest(std::vector<uint8_t>(8000, 0)));
-    {
-        // Big enough to rebuild the tree; the size's top bit asks the fuzzer
-        // for the large limit and still gives 60000 after it.
-        std::vector<uint8_t> skewed(60000);
-        std::geometric_distribution<int> skew(0.2);
-        for (auto& b : skewed) b = static_cast<uint8_t>(skew(rng));
-        std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(skewed, true);
-        const uint64_t limit = 65537;
-        const uint32_t size = static_cast<uint32_t>(0x80000000u + (60000 + limit - 0x80000000u % limit) % limit);
-        for (unsigned k = 0; k < 4; ++k) stream[k] = static_cast<uint8_t>(size >> (8 * k));
-        ok &= Write(dir + "/lzhuf_decoder/skewed60000", stream);
-    }
+    ok &= Write(dir + "/lzhuf_decoder/zeros1000", zvtest::EncodeLzhufForTest(std::vector<uint8_t>(1000, 0)));
 
     const std::vector<uint8_t> a = zvtest::EncodeLzhufForTest(Text(300, 3));
     const std::vector<uint8_t> b = zvtest::EncodeLzhufForTest(Text(900, 4));
@@ -106,6 +141,9 @@ int main(int argc, char** argv) {
     ok &= Write(dir + "/volume_reader/byte_reads", PackageInput({{a, {{1, 50}, {2, 0}}}, {b, {{1, 0}}}}, 0xFF));
     ok &= Write(dir + "/volume_reader/faults",
                 PackageInput({{a, {{1, 40}, {2, 0}}}, {b, {{3, 0}}}}, 0x05));
+    ok &= Write(dir + "/package/program_file", WholePackageInput({a, b}, false, 0xFF));
+    ok &= Write(dir + "/package/volume2", WholePackageInput({b, a}, true, 0xFF));
+    ok &= Write(dir + "/package/faults", WholePackageInput({a, b}, false, 0x09));
     if (!ok) {
         std::fprintf(stderr, "make_seeds: cannot write into %s\n", dir.c_str());
         return 1;

@@ -1,9 +1,13 @@
 // The file table check and walk on any bytes: the first two bytes are the
 // entry count, the rest is the table region. A table the check accepts is
-// walked in full, as the transfer would walk it.
+// walked in full, as the transfer would walk it, and its names are checked:
+// the names check accepts a table exactly when each name passes the check of
+// one name and no two are equal without regard to case.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "package/table.h"
 
@@ -28,6 +32,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             }
         }
         if (sum == 0xFFFFFFFFu) std::memset(region, 0, regionSize);  // keeps the walk observable
+
+        std::vector<uint8_t> scratch(zv::TableNamesScratchSize(count) + 1);
+        const zv::TableCheck names = zv::CheckTableNames(region, count, scratch.data());
+        bool sound = true;
+        zv::PackageEntry a{region};
+        for (uint32_t i = 0; i < count && count <= 64; ++i, a = zv::NextPackageEntry(a)) {
+            if (zv::CheckMemberName(zv::EntryName(a)) != zv::MemberNameProblem::None) sound = false;
+            zv::PackageEntry b = zv::NextPackageEntry(a);
+            for (uint32_t j = i + 1; j < count; ++j, b = zv::NextPackageEntry(b)) {
+                if (zv::CompareMemberNames(zv::EntryName(a), zv::EntryName(b)) == 0) sound = false;
+            }
+        }
+        if (count <= 64 && sound != (names.damage == zv::TableDamage::None)) std::abort();
     }
     delete[] region;
     return 0;

@@ -72,7 +72,17 @@ inline bool NeedBits(BitReader* in, VolumeReader* r) {
     while (in->count <= 8) {
         int32_t c = ReadPackageByte(r);
         if (c == READ_FAILED) return false;
-        if (c < 0) c = 0;  // END_OF_DATA: missing bits read as zeros
+        if (c < 0) {
+            // END_OF_DATA: missing bits read as zeros, but only a few. A read
+            // of bits is coming, and a fourth zero byte is needed only when
+            // at least 16 zero bits are used already: the member is damaged.
+            if (in->phantom == 3) {
+                in->overrun = true;
+                return false;
+            }
+            ++in->phantom;
+            c = 0;
+        }
         in->bits |= static_cast<BitWord>(c) << (BIT_WORD_BITS - 8 - in->count);
         in->count += 8;
     }
@@ -188,7 +198,14 @@ inline bool Deliver(MemorySink* s, const uint8_t* bytes, uint32_t count) {
 }
 inline bool Finish(MemorySink*) { return true; }
 
-enum class Expansion { Done, NoSize, Failed };
+enum class Expansion { Done, NoSize, Failed, Damaged };
+
+// Bits used past the member's real bytes: all zero bytes taken in place of
+// END_OF_DATA stand behind the real ones, so those of them not still held are
+// the ones used.
+inline bool RanPastItsBytes(const BitReader& in) {
+    return in.phantom * 8 > in.count + LZHUF_SPARE_BITS;
+}
 
 // Copies a match of `length` bytes from `distance` (1..N) bytes back. Eight
 // bytes at a time when the distance allows, which may write up to 7 bytes
@@ -218,6 +235,7 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
         size |= static_cast<uint32_t>(c) << (8 * k);
     }
     d->expandedSize = size;
+    if (size > r->sizeLimit) return Expansion::Damaged;  // before a byte is written
     if (size == 0) return Expansion::Done;  // nothing written, nothing flushed
 
     StartTree(&d->tree);
@@ -267,6 +285,7 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
     const uint32_t produced = slid + static_cast<uint32_t>(out - start);
     d->writePos = (WINDOW_START + produced) & WINDOW_MASK;
     d->expandedCount = size - left;
+    if (d->input.overrun || RanPastItsBytes(d->input)) return Expansion::Damaged;
     if (!ok) return Expansion::Failed;
     return Finish(sink) ? Expansion::Done : Expansion::Failed;
 }
@@ -316,7 +335,13 @@ int PutOutputBytes(OutputSink* sink, const uint8_t* bytes, uint32_t count) {
 }
 
 int DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, OutputSink* sink) {
-    return Expand(decoder, reader, sink) == Expansion::Done ? 0 : 2;
+    switch (Expand(decoder, reader, sink)) {
+    case Expansion::Done: return 0;
+    case Expansion::Damaged: ReportDamagedMember(reader); return 2;
+    case Expansion::NoSize:
+    case Expansion::Failed: break;
+    }
+    return 2;
 }
 
 const char* StreamStatusName(StreamStatus status) {
@@ -324,6 +349,7 @@ const char* StreamStatusName(StreamStatus status) {
     case StreamStatus::Done: return "expanded";
     case StreamStatus::NoSize: return "stream shorter than its 4-byte size";
     case StreamStatus::OutputFull: return "expanded data larger than the room given";
+    case StreamStatus::Overrun: return "coded data runs on past the stream's end";
     }
     return "unknown";
 }
@@ -345,6 +371,7 @@ StreamStatus DecodeLzhufStream(LzhufDecoder* decoder, const uint8_t* in, uint32_
     switch (result) {
     case Expansion::Done: return StreamStatus::Done;
     case Expansion::NoSize: return StreamStatus::NoSize;
+    case Expansion::Damaged: return StreamStatus::Overrun;
     case Expansion::Failed: break;
     }
     return StreamStatus::OutputFull;

@@ -38,7 +38,15 @@ constexpr unsigned BIT_WORD_BITS = sizeof(BitWord) * 8;
 struct BitReader {
     BitWord bits = 0;
     unsigned count = 0;
+    // Zero bytes taken in place of END_OF_DATA, behind every real byte.
+    unsigned phantom = 0;
+    bool overrun = false;  // the codes ran on too far past the member's bytes
 };
+
+// A well-formed stream's codes end within its bytes; the bit reader may take
+// a byte or two past them. A member whose decoding uses more bits than these
+// past its last piece is damaged.
+constexpr unsigned LZHUF_SPARE_BITS = 16;
 
 // The expanded bytes are written straight on in `history` and handed to the
 // sink in blocks; when the end comes near, the last 4096 bytes (the window)
@@ -93,10 +101,14 @@ inline int PutOutputByte(OutputSink* sink, uint8_t c) {
 // endian), decodes until that many bytes are produced (a last match is
 // copied whole) and flushes. Returns 0 when the member was expanded and
 // written completely, 2 when it failed: a read failed (the reader has told the
-// user), the stream ended within the size, or a write was cancelled. A
-// member of size 0 writes nothing at all. Bits missing at the end of the
-// stream read as zeros. The coded data is not checked in any way: corrupt data
-// expands to wrong bytes, never to a read or write out of bounds.
+// user), the stream ended within the size, a write was cancelled, or the
+// member is damaged (ReportDamagedMember tells the user): it declares more
+// bytes than reader->sizeLimit (refused before anything is written), or its
+// decoding uses more than LZHUF_SPARE_BITS beyond its pieces (counted in bits
+// used, not in bytes read ahead; missing bits up to that read as zeros). A
+// member of size 0 writes nothing at all. The coded data is not checked
+// otherwise: corrupt data expands to wrong bytes, never to a read or write out
+// of bounds, and never to more than its pieces can code.
 int DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, OutputSink* sink);
 
 // Expanding a raw stream held in memory (expanded size, then coded data).
@@ -104,6 +116,7 @@ enum class StreamStatus : uint8_t {
     Done,        // expanded; *outSize may exceed the size by up to LZHUF_MATCH_OVERRUN
     NoSize,      // fewer than 4 bytes: there is no expanded size
     OutputFull,  // the output did not fit `outCapacity`; *outSize bytes were produced
+    Overrun,     // the codes run on more than LZHUF_SPARE_BITS past the stream's end
 };
 const char* StreamStatusName(StreamStatus status);
 

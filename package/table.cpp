@@ -81,6 +81,7 @@ const char* TableDamageName(TableDamage damage) {
     case TableDamage::NameUnterminated: return "name not terminated inside its record";
     case TableDamage::VersionPastRecord: return "version runs past its record";
     case TableDamage::PiecesUnterminated: return "piece list not terminated inside its record";
+    case TableDamage::MemberName: return "member name refused";
     }
     return "unknown damage";
 }
@@ -125,6 +126,31 @@ TableCheck CheckPackageTable(const uint8_t* bytes, uint32_t size, uint32_t entry
     return check;
 }
 
+uint32_t TableNamesScratchSize(uint32_t entryCount) {
+    return entryCount * static_cast<uint32_t>(sizeof(const char*) + sizeof(uint32_t));
+}
+
+TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, void* scratch) {
+    const char** names = static_cast<const char**>(scratch);
+    uint32_t* order = reinterpret_cast<uint32_t*>(names + entryCount);
+    uint32_t offset = 0;
+    for (uint32_t i = 0; i < entryCount; ++i) {
+        names[i] = reinterpret_cast<const char*>(bytes + offset + PACKAGE_ENTRY_FIXED_SIZE);
+        offset += LoadU16LE(bytes + offset);
+    }
+    const MemberNamesCheck found = CheckMemberNames(names, entryCount, order);
+    TableCheck check;
+    if (found.problem == MemberNameProblem::None) return check;
+    check.damage = TableDamage::MemberName;
+    check.entryIndex = found.index;
+    check.nameProblem = found.problem;
+    check.earlierIndex = found.earlier;
+    offset = 0;
+    for (uint32_t i = 0; i < found.index; ++i) offset += LoadU16LE(bytes + offset);
+    check.offset = offset;
+    return check;
+}
+
 const char* TableStatusName(TableStatus status) {
     switch (status) {
     case TableStatus::NotLoaded: return "not loaded";
@@ -133,6 +159,7 @@ const char* TableStatusName(TableStatus status) {
     case TableStatus::NoMemory: return "no memory for the table";
     case TableStatus::ReadFailed: return "table could not be read whole";
     case TableStatus::Damaged: return "table is damaged";
+    case TableStatus::NamesRefused: return "a member's name is refused";
     }
     return "unknown status";
 }
@@ -168,7 +195,14 @@ static TableStatus ReadTable(Platform& os, FileHandle file, const PackageHeader&
     table->bytes = bytes;
     table->size = header.tableSize;
     table->check = CheckPackageTable(bytes, header.tableSize, header.entryCount);
-    return table->check.damage == TableDamage::None ? TableStatus::Loaded : TableStatus::Damaged;
+    if (table->check.damage != TableDamage::None) return TableStatus::Damaged;
+
+    BlockHandle scratchBlock = 0;
+    void* scratch = AllocGlobalBlock(os, TableNamesScratchSize(header.entryCount), &scratchBlock);
+    if (scratch == nullptr && header.entryCount != 0) return TableStatus::NoMemory;
+    table->check = CheckTableNames(bytes, header.entryCount, scratch);
+    FreeGlobalBlock(os, &scratchBlock);
+    return table->check.damage == TableDamage::None ? TableStatus::Loaded : TableStatus::NamesRefused;
 }
 
 TableStatus LoadPackageTable(Platform& os, const char* path, const PackageHeader& header,
@@ -181,7 +215,7 @@ TableStatus LoadPackageTable(Platform& os, const char* path, const PackageHeader
     }
     table->status = ReadTable(os, file, header, table);
     os.Close(file);
-    if (table->status == TableStatus::Loaded) {
+    if (TableCanBeWalked(table->status)) {
         table->entryCount = header.entryCount;
     } else {
         TableCheck check = table->check;

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "package/format.h"
+#include "package/member_name.h"
 #include "platform/platform.h"
 
 namespace zv {
@@ -45,6 +46,7 @@ enum class TableDamage : uint8_t {
     NameUnterminated,        // no zero ends the name inside the record
     VersionPastRecord,       // reserved byte or version field past the record
     PiecesUnterminated,      // no terminator ends the piece list inside the record
+    MemberName,              // the record is whole, but its name is refused (see nameProblem)
 };
 const char* TableDamageName(TableDamage damage);
 
@@ -52,10 +54,22 @@ struct TableCheck {
     TableDamage damage = TableDamage::None;
     uint32_t entryIndex = 0;  // the damaged record, counted from 0
     uint32_t offset = 0;      // its offset in the region
+    // MemberName: what is wrong with the name, and for a duplicate the
+    // earlier record of the same name.
+    MemberNameProblem nameProblem = MemberNameProblem::None;
+    uint32_t earlierIndex = 0;
 };
 
-// Checks the first `entryCount` records of the region.
+// Checks the first `entryCount` records of the region: that each is whole
+// inside it. Names are not looked at here (CheckTableNames).
 TableCheck CheckPackageTable(const uint8_t* bytes, uint32_t size, uint32_t entryCount);
+
+// Checks the names of the `entryCount` records of a region that
+// CheckPackageTable found whole, with the one member name check. `scratch`
+// is room for entryCount pointers and entryCount indexes
+// (TableNamesScratchSize). Returns damage MemberName or None.
+uint32_t TableNamesScratchSize(uint32_t entryCount);
+TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, void* scratch);
 
 // How far loading the table got.
 enum class TableStatus : uint8_t {
@@ -65,11 +79,19 @@ enum class TableStatus : uint8_t {
     NoMemory,    // no block for the table
     ReadFailed,  // the seek failed, or fewer than tableSize bytes were read
     Damaged,     // read whole, but its records do not fit the region
+    // Read whole and every record fits, but a member's name is refused (see
+    // check): the records may be walked to show them, never to install them.
+    NamesRefused,
 };
 const char* TableStatusName(TableStatus status);
 // The message for a table that is not loaded: IDS_NO_MEMORY for NoMemory,
 // otherwise IDS_READ_ERROR (about the program file); 0 when Loaded.
 unsigned TableStatusMessage(TableStatus status);
+// True when the records may be walked (to show them): Loaded or NamesRefused.
+// Only a Loaded table may be installed.
+inline bool TableCanBeWalked(TableStatus status) {
+    return status == TableStatus::Loaded || status == TableStatus::NamesRefused;
+}
 
 struct PackageTable {
     BlockHandle block = 0;
@@ -81,8 +103,9 @@ struct PackageTable {
 };
 
 // Reads header.tableSize bytes at header.tableOffset of `path` into a block of
-// its own and checks them. The file is closed on every path. On any status
-// but Loaded the table holds no block and must not be walked.
+// its own and checks its records and their names. The file is closed on every
+// path. On any status but Loaded and NamesRefused the table holds no block
+// and must not be walked.
 TableStatus LoadPackageTable(Platform& os, const char* path, const PackageHeader& header,
                              PackageTable* table);
 void FreePackageTable(Platform& os, PackageTable* table);

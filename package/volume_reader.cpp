@@ -128,6 +128,8 @@ void CloseVolumeReader(VolumeReader* reader) {
 
 void BeginMemberRead(VolumeReader* reader, PackageEntry entry) {
     reader->entry = entry;
+    const uint32_t kb = EntrySizeKB(entry);
+    reader->sizeLimit = kb == 0xFFFF ? UINT32_MAX : kb * 1024u;
     reader->pieceCursor = EntryPieces(entry);
     reader->pieceLeft = 0;
     reader->readPos = reader->buffer;
@@ -136,10 +138,18 @@ void BeginMemberRead(VolumeReader* reader, PackageEntry entry) {
 
 void BeginMemoryRead(VolumeReader* reader, const uint8_t* bytes, uint32_t size) {
     reader->entry = PackageEntry{};
+    reader->sizeLimit = UINT32_MAX;
     reader->pieceCursor = kNoPieces;
     reader->pieceLeft = 0;
     reader->readPos = bytes;
     reader->bytesLeft = size;
+}
+
+void ReportDamagedMember(VolumeReader* reader) {
+    if (reader->run == nullptr || reader->entry.record == nullptr) return;
+    RunContext& run = *reader->run;
+    CopyText(run.errorFileName, sizeof run.errorFileName, reader->volumePath);
+    ReportError(run, run.progressPage, IDS_READ_ERROR);
 }
 
 bool AskForDisk(VolumeReader* reader) {
@@ -191,8 +201,12 @@ int32_t RefillPackageBuffer(VolumeReader* r) {
     for (;;) {
         const int32_t got = os.Read(r->file, r->buffer, n);
         if (got == 0) {
-            r->bytesLeft = 0;
-            return END_OF_DATA;
+            // The volume ends where the piece still promises bytes: the file
+            // is cut short, or it is not the file the table was made with.
+            // The user may mend it (another copy, another disk) and retry.
+            if (!RetryVolume(r)) return READ_FAILED;
+            if (SeekVolume(r, r->pieceOffset) == Outcome::GaveUp) return READ_FAILED;
+            continue;
         }
         if (got < 0) {
             if (AskRetryCancel(*r->run, r->run->progressPage, IDS_READ_ERROR, EntryName(r->entry)) !=

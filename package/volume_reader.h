@@ -34,7 +34,7 @@
 namespace zv {
 
 // Results of ReadPackageByte besides the bytes 0..255.
-constexpr int32_t END_OF_DATA = -1;  // the pieces are used up, or a read gave no bytes
+constexpr int32_t END_OF_DATA = -1;  // the pieces are used up
 constexpr int32_t READ_FAILED = -2;  // reading failed; the user has been told or cancelled
 
 constexpr uint32_t INPUT_BUFFER_SIZE = 32000;
@@ -50,6 +50,10 @@ struct VolumeReader {
 
     // For one member (BeginMemberRead).
     PackageEntry entry;                   // its name is the subject of read errors
+    // The most bytes the member may expand to: its record's size in KB times
+    // 1024, or no bound (UINT32_MAX) when the record holds the largest value,
+    // 65,535, which any larger member carries too, or for a memory read.
+    uint32_t sizeLimit = UINT32_MAX;
     const uint8_t* pieceCursor = nullptr;  // the next descriptor to take
     uint32_t pieceOffset = 0;  // where the current piece's unread bytes start in its volume
     uint32_t pieceLeft = 0;    // bytes of the current piece not yet read into the buffer
@@ -68,8 +72,8 @@ bool StartVolumeReader(VolumeReader* reader, RunContext* run, const char* progra
 void CloseVolumeReader(VolumeReader* reader);
 
 // Makes `entry` (a record of a checked table) the member to read: its first
-// piece is next, and the buffer is empty. The open volume stays open, so a
-// member on it costs a seek and no prompt.
+// piece is next, the buffer is empty, and sizeLimit is taken from its record.
+// The open volume stays open, so a member on it costs a seek and no prompt.
 void BeginMemberRead(VolumeReader* reader, PackageEntry entry);
 
 // Sets the reader up to hand out `size` bytes from memory and then
@@ -83,9 +87,12 @@ void BeginMemoryRead(VolumeReader* reader, const uint8_t* bytes, uint32_t size);
 int32_t RefillPackageBuffer(VolumeReader* reader);
 
 // The next byte of the member's compressed stream (0..255), END_OF_DATA once
-// the pieces are used up or a read gives no bytes (again at every further
-// call), or READ_FAILED after a failure the user has been told about. After
-// READ_FAILED nothing but BeginMemberRead may follow.
+// the pieces are used up (again at every further call), or READ_FAILED after
+// a failure the user has been told about. A piece whose bytes are not all in
+// its volume's file is damage, never the end of the data: a read that gives no
+// bytes asks the read-error question about the volume (Retry reads again), a
+// read that gives fewer than asked reports the member. After READ_FAILED
+// nothing but BeginMemberRead may follow.
 inline int32_t ReadPackageByte(VolumeReader* reader) {
     if (reader->bytesLeft != 0) {
         --reader->bytesLeft;
@@ -93,6 +100,12 @@ inline int32_t ReadPackageByte(VolumeReader* reader) {
     }
     return RefillPackageBuffer(reader);
 }
+
+// The member's data is damaged in a way only its decoding can tell (it
+// declares more bytes than its record allows, or its codes run on past its
+// pieces): "%s: read error!" about the current volume's file, OK only, like
+// any other damage of the volume. Nothing is shown for a memory read.
+void ReportDamagedMember(VolumeReader* reader);
 
 // The disk prompt: "Insert disk %d in drive %s." with the current volume
 // number and the upper-cased first character of run.programDir, OK and Cancel,

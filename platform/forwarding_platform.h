@@ -24,6 +24,9 @@ public:
     bool Remove(const char* path) override { return inner_.Remove(path); }
     bool Replace(const char* from, const char* to) override { return inner_.Replace(from, to); }
     bool FreeSpace(const char* directory, uint64_t* bytes) override { return inner_.FreeSpace(directory, bytes); }
+    bool VolumeOf(const char* directory, char* root, uint32_t size) override {
+        return inner_.VolumeOf(directory, root, size);
+    }
     bool EnterDirectory(const char* path) override { return inner_.EnterDirectory(path); }
     bool MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
     uint32_t ModulePath(char* buffer, uint32_t size) override { return inner_.ModulePath(buffer, size); }

@@ -65,6 +65,18 @@ public:
     virtual bool Replace(const char* from, const char* to) = 0;
     // Free bytes available to the caller on the volume holding `directory`.
     virtual bool FreeSpace(const char* directory, uint64_t* bytes) = 0;
+    // The root of the volume (file system) that holds `directory`, a path
+    // that FreeSpace takes, ending in "\": the same for every directory on
+    // that volume and different for directories on different ones, so that a
+    // folder where another volume is mounted counts as its own. A directory
+    // that does not exist yet is on the volume of the nearest one above it
+    // that does. False when it cannot be told (then nothing is known).
+    virtual bool VolumeOf(const char* directory, char* root, uint32_t size) {
+        (void)directory;
+        (void)root;
+        (void)size;
+        return false;
+    }
 
     // --- Directories ---------------------------------------------------------
     // Makes `path` the working directory; false when it is not an existing

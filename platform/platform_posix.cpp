@@ -249,6 +249,33 @@ bool PosixPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
     return true;
 }
 
+bool PosixPlatform::VolumeOf(const char* directory, char* root, uint32_t size) {
+    std::string host = HostPath(directory);
+    if (host.empty() || host[0] != '/') return false;
+    // The nearest existing directory, then up while the device stays the same.
+    struct stat st;
+    while (::stat(host.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        if (host == "/") return false;
+        const size_t slash = host.find_last_of('/');
+        host = slash == 0 ? "/" : host.substr(0, slash);
+    }
+    while (host != "/") {
+        const size_t slash = host.find_last_of('/');
+        const std::string parent = slash == 0 ? "/" : host.substr(0, slash);
+        struct stat above;
+        if (::stat(parent.c_str(), &above) != 0 || above.st_dev != st.st_dev) break;
+        host = parent;
+    }
+    std::string text = host;
+    for (char& c : text) {
+        if (c == '/') c = '\\';
+    }
+    if (text.back() != '\\') text += '\\';
+    if (text.size() >= size) return false;
+    std::memcpy(root, text.c_str(), text.size() + 1);
+    return true;
+}
+
 bool PosixPlatform::EnterDirectory(const char* path) {
     std::string host = HostPath(path);
     struct stat st;

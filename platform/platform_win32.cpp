@@ -59,6 +59,24 @@ public:
         return true;
     }
 
+    bool VolumeOf(const char* directory, char* root, uint32_t size) override {
+        // The nearest directory that exists, so that the volume of a folder
+        // that is still to be made is that of the folder it goes into.
+        char path[MAX_PATH] = {};
+        if (lstrlenA(directory) >= MAX_PATH) return false;
+        lstrcpyA(path, directory);
+        for (;;) {
+            const DWORD attributes = GetFileAttributesA(path);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) break;
+            int n = lstrlenA(path);
+            while (n > 0 && path[n - 1] == '\\') path[--n] = '\0';
+            while (n > 0 && path[n - 1] != '\\') --n;
+            if (n <= 0) return false;
+            path[n] = '\0';
+        }
+        return GetVolumePathNameA(path, root, size) != 0;
+    }
+
     bool EnterDirectory(const char* path) override { return SetCurrentDirectoryA(path) != 0; }
 
     bool MakeDirectory(const char* path) override { return CreateDirectoryA(path, nullptr) != 0; }

@@ -12,6 +12,7 @@
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/machine.h"
+#include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
 
 
@@ -46,10 +47,10 @@ void PrintRecord(const char* field, const char* file, const zv::FileVersionRecor
 }
 
 void PrintProduct(const zv::InstalledProduct& p) {
-    std::printf("drive         \"%s\"\n", p.drive);
-    std::printf("dir           \"%s\"\n", p.dir);
+    std::printf("drive         \"%s\"\n", Shown(p.drive).c_str());
+    std::printf("dir           \"%s\"\n", Shown(p.dir).c_str());
     std::printf("inst          %u\n", static_cast<unsigned>(p.inst));
-    std::printf("installDir    \"%s\"\n", p.installDir);
+    std::printf("installDir    \"%s\"\n", Shown(p.installDir).c_str());
     std::printf("variants      0x%02X%s\n", static_cast<unsigned>(p.variants),
                 FlagNames(p.variants, {{zv::Act16, "Act16"}, {zv::Sa16, "Sa16"}, {zv::Act32, "Act32"}, {zv::Sa32, "Sa32"}})
                     .c_str());
@@ -71,7 +72,7 @@ void PrintPage(const zv::UpdateVerdict& v) {
     std::printf("  [101] %s\n", v.version32Text);
     std::printf("  [102] %s\n", v.languageText);
     std::printf("  [103] %s\n", v.installTypeText);
-    std::printf("  [104] %s\n", v.directoryText);
+    std::printf("  [104] %s\n", Shown(v.directoryText).c_str());
     std::printf("  [120] %s\n", v.message);
     std::printf("  [140] %s\n", v.hint);
     std::printf("  Next  %s\n", v.canProceed ? "enabled" : "disabled");
@@ -107,7 +108,7 @@ int RunDetect(int argc, char** argv) {
     os.WindowsDirectory(windows, sizeof windows);
     std::printf("settings      %s%szvact.ini\n", windows, windows[0] != '\0' && windows[std::strlen(windows) - 1] != '\\' ? "\\" : "");
     PrintProduct(product);
-    std::printf("programPath   \"%s\"\n", run.programPath);
+    std::printf("programPath   \"%s\"\n", Shown(run.programPath).c_str());
     if (!o.updater.empty()) {
         char parts[32], shown[32];
         zv::FormatVersionParts(header.version, parts, sizeof parts);
@@ -123,7 +124,7 @@ int RunDetect(int argc, char** argv) {
     } else if (o.updater.empty()) {
         std::printf("Zarvel is installed; give --updater to judge the detection page.\n");
     } else {
-        PrintPage(zv::EvaluateUpdate(run, product, header));
+        PrintPage(zv::EvaluateUpdate(run, product, header, table.status));
     }
     zv::FreePackageTable(os, &table);
     return EXIT_OK;

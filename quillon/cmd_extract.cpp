@@ -1,28 +1,49 @@
 // quillon extract FILE DIR: every member written under DIR through the
 // updater's own volume reader and decoder.
+//
+// A package is outside input, and DIR may hold files of the user's: each
+// member is checked by the updater's own name check, written into a new file
+// of extract's own beside its target, and only then put in place; a file that
+// is there already is left alone unless --force is given; a symbolic link
+// inside DIR is never followed; nothing extract did not create is removed.
+#include <fcntl.h>
+
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <system_error>
 
+#ifdef _WIN32
+#include <io.h>
+#define ZV_FDOPEN _fdopen
+#define ZV_CLOSE _close
+#else
+#include <unistd.h>
+#define ZV_FDOPEN fdopen
+#define ZV_CLOSE close
+#endif
+
 #include "package/member_name.h"
 #include "quillon/cli.h"
-#include "quillon/code_page.h"
 #include "quillon/commands.h"
-#include "quillon/description.h"
+#include "quillon/code_page.h"
 #include "quillon/host_paths.h"
 #include "quillon/interrupt.h"
-#include "quillon/output_files.h"
 #include "quillon/package_expander.h"
 #include "quillon/progress.h"
+#include "quillon/shown_text.h"
 #include "quillon/terminal_ui.h"
 
 namespace quillon {
 namespace {
 
+namespace fs = std::filesystem;
+
 const char kExtractHelp[] =
-    "usage: quillon extract FILE DIR\n"
+    "usage: quillon extract [--force] FILE DIR\n"
     "\n"
     "Writes every member of the stamped updater FILE under the directory DIR\n"
     "(created when missing; a \\ in a member's name is a subdirectory), expanded\n"
@@ -30,12 +51,93 @@ const char kExtractHelp[] =
     "are looked for beside FILE (its name with 002, 003, ... for its\n"
     "extension); the updater's questions (insert disk, read and write errors)\n"
     "are asked on the terminal. When stdin is not a terminal they take their\n"
-    "defaults: OK for a disk whose file is there, otherwise Cancel.\n"
+    "defaults: a missing volume, or a file that is not the volume asked for,\n"
+    "is then an error naming the file.\n"
     "\n"
-    "A progress bar shows on a terminal. A member that cannot be written\n"
-    "whole, or whose writing is interrupted, is not left behind. Exits with 0\n"
-    "when every member was written, 1 when one was not or FILE is not a\n"
-    "stamped updater, 2 for a wrong command line.\n";
+    "Names are written in UTF-8, converted from the code page of the package's\n"
+    "language. A progress bar shows on a terminal.\n"
+    "\n"
+    "A member whose name the updater would refuse is not written. A file that\n"
+    "is already there is not overwritten without --force. A symbolic link in\n"
+    "DIR is never followed. Each member is written into a new file beside its\n"
+    "target and put in place only when it is whole; a member that fails, or\n"
+    "whose writing is interrupted (Ctrl-C), leaves nothing behind and every\n"
+    "file that was there as it was.\n"
+    "\n"
+    "Exits with 0 when every member was written, 1 when one was not or FILE is\n"
+    "not a stamped updater, 2 for a wrong command line.\n";
+
+// Makes the directories of `relative` (a member's name, "\" between its
+// parts; the last part is the file) below `base`, one at a time. Each part
+// that is there must be a directory and not a link. Returns the directory
+// the file goes into, or an empty path with the reason in *why.
+fs::path MakeMemberDirectories(const fs::path& base, const std::string& relative, std::string* why) {
+    fs::path at = base;
+    size_t start = 0;
+    for (;;) {
+        const size_t end = relative.find('\\', start);
+        if (end == std::string::npos) return at;
+        at /= relative.substr(start, end - start);
+        std::error_code ec;
+        const fs::file_status status = fs::symlink_status(at, ec);
+        if (fs::is_symlink(status)) {
+            *why = Shown(at.string()) + " is a symbolic link, which extract does not follow";
+            return fs::path();
+        }
+        if (status.type() == fs::file_type::not_found) {
+            if (!fs::create_directory(at, ec) && ec) {
+                *why = "cannot create " + Shown(at.string()) + ": " + ec.message();
+                return fs::path();
+            }
+        } else if (!fs::is_directory(status)) {
+            *why = Shown(at.string()) + " is there and is not a directory";
+            return fs::path();
+        }
+        start = end + 1;
+    }
+}
+
+// Creates a new file of extract's own in `directory`, one that did not exist
+// before (never through a link). Returns its descriptor, or -1.
+int CreateOwnFile(const fs::path& directory, fs::path* path) {
+    for (unsigned k = 0; k < 1000; ++k) {
+        *path = directory / (".quillon-extract-" + std::to_string(k) + ".tmp");
+#ifdef _WIN32
+        const int fd = ::_open(path->string().c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, 0644);
+#else
+        const int fd = ::open(path->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
+#endif
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+// Puts the whole new file in place of `target`: without `replace` only when
+// no file of that name is there (never overwriting one that appeared in the
+// meantime), with it in place of whatever file or link is there (a link is
+// replaced, not followed).
+bool PlaceFile(const fs::path& from, const fs::path& target, bool replace, std::string* why) {
+#ifdef _WIN32
+    std::error_code ec;
+    if (replace) {
+        fs::rename(from, target, ec);
+    } else if (std::rename(from.string().c_str(), target.string().c_str()) != 0) {
+        ec = std::error_code(errno, std::generic_category());
+    }
+    if (!ec) return true;
+    *why = ec.message();
+    return false;
+#else
+    if (replace) {
+        if (::rename(from.c_str(), target.c_str()) == 0) return true;
+    } else if (::link(from.c_str(), target.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    *why = std::strerror(errno);
+    return false;
+#endif
+}
 
 }  // namespace
 
@@ -44,54 +146,87 @@ int RunExtract(int argc, char** argv) {
         std::fputs(kExtractHelp, stdout);
         return EXIT_OK;
     }
-    if (argc != 3 || argv[1][0] == '-' || argv[2][0] == '-') {
+    bool force = false;
+    std::string file;
+    std::string dir;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--force") == 0 && !force) {
+            force = true;
+        } else if (argv[i][0] != '-' && file.empty()) {
+            file = argv[i];
+        } else if (argv[i][0] != '-' && dir.empty()) {
+            dir = argv[i];
+        } else {
+            std::fputs(kExtractHelp, stderr);
+            return EXIT_USAGE;
+        }
+    }
+    if (file.empty() || dir.empty()) {
         std::fputs(kExtractHelp, stderr);
         return EXIT_USAGE;
     }
-    const std::string file = argv[1];
-    const std::string dir = argv[2];
 
     zv::Platform& os = zv::HostPlatform();
     TerminalUi ui(true);
     PackageExpander expander(os, ui);
     std::string error;
-    if (!expander.Open(file, &error)) return Fail(EXIT_FAILED, "%s", error.c_str());
+    if (!expander.Open(file, &error)) return Fail(EXIT_FAILED, "%s", Shown(error).c_str());
     ui.WatchReader(&expander.reader(), &os);
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (!fs::is_directory(dir, ec)) return Fail(EXIT_FAILED, "%s: cannot be made a directory", Shown(dir).c_str());
 
     const zv::PackageTable& table = expander.file().table;
-    uint64_t total = 0;
-    zv::PackageEntry sized = zv::FirstPackageEntry(table);
-    for (unsigned i = 0; i < table.entryCount; ++i, sized = zv::NextPackageEntry(sized)) {
-        total += static_cast<uint64_t>(zv::EntrySizeKB(sized)) * 1024;
-    }
-    ProgressBar bar("extracting", total);
+    const uint32_t language = expander.file().header.language;
+    ProgressBar bar("extracting", TableExpandedSize(table));
     uint64_t expanded = 0;
     unsigned bad = 0;
     zv::PackageEntry entry = zv::FirstPackageEntry(table);
     for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
         const std::string name = zv::EntryName(entry);
-        // A name from a package is outside input: it must stay under DIR.
+        const std::string shown = ShownMemberName(name.c_str(), language);
+        auto refuse = [&](const std::string& why) {
+            ++bad;
+            std::printf("  BAD   %-32s not written: %s\n", shown.c_str(), why.c_str());
+        };
+        // A name from a package is outside input: the updater's own check.
         const zv::MemberNameProblem nameProblem = zv::CheckMemberName(name.c_str());
         if (nameProblem != zv::MemberNameProblem::None) {
-            ++bad;
-            std::printf("  BAD   %-32s not written: %s\n", name.c_str(), zv::MemberNameProblemName(nameProblem));
+            refuse(std::string("name refused: ") + zv::MemberNameProblemName(nameProblem));
             continue;
         }
-        const std::string target =
-            MemberHostPath(dir, HostMemberName(name.c_str(), expander.file().header.language));
-        std::error_code ec;
-        std::filesystem::create_directories(std::filesystem::path(target).parent_path(), ec);
-        // Written under a temporary name and put in place once whole, so that
-        // an interrupt never leaves a partial member file.
-        std::string temporary;
-        std::FILE* out = CreateTemporaryFile(target, &temporary, &error);
+        if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == i) {
+            refuse(std::string("name refused: ") + zv::MemberNameProblemName(table.check.nameProblem) + " (entry " +
+                   std::to_string(table.check.earlierIndex + 1) + ")");
+            continue;
+        }
+        std::string why;
+        // The name as the host's file calls take it ("\\" still between parts).
+        const std::string hostName = HostMemberName(name.c_str(), language);
+        const fs::path directory = MakeMemberDirectories(dir, hostName, &why);
+        if (directory.empty()) {
+            refuse(why);
+            continue;
+        }
+        const fs::path target = directory / hostName.substr(hostName.rfind('\\') + 1);
+        const fs::file_status there = fs::symlink_status(target, ec);
+        if (there.type() != fs::file_type::not_found && !force) {
+            refuse(Shown(target.string()) + " is there already (--force to overwrite it)");
+            continue;
+        }
+        if (fs::is_directory(there)) {
+            refuse(Shown(target.string()) + " is a directory");
+            continue;
+        }
+        fs::path own;
+        const int fd = CreateOwnFile(directory, &own);
+        std::FILE* out = fd < 0 ? nullptr : ZV_FDOPEN(fd, "wb");
         if (out == nullptr) {
-            ++bad;
-            std::printf("  BAD   %-32s cannot create %s\n", name.c_str(), target.c_str());
+            if (fd >= 0) ZV_CLOSE(fd);
+            refuse("cannot create a new file in " + Shown(directory.string()));
             continue;
         }
-        RemoveOnInterrupt(temporary);
-        const std::string shown = ShownMemberName(name.c_str(), expander.file().header.language);
+        RemoveOnInterrupt(own.string());
         const MemberWriter writer = [out, &bar, &expanded, &shown](const uint8_t* bytes, uint32_t count) {
             expanded += count;
             bar.Show(expanded, shown);
@@ -100,39 +235,36 @@ int RunExtract(int argc, char** argv) {
         bar.Show(expanded, shown);
         const int messagesBefore = ui.messages;
         const ExpandResult result = expander.Expand(entry, writer);
-        bool closed = std::fclose(out) == 0;
-        if (closed && result.done) {
-            std::error_code renamed;
-            std::filesystem::rename(temporary, target, renamed);
-            closed = !renamed;
-        }
-        RemoveOnInterrupt(std::string());
+        const bool closed = std::fclose(out) == 0;
         bar.Clear();
         std::string problem;
         if (!result.done) {
             problem = ui.messages > messagesBefore ? "not written: " + ui.lastMessage
                                                    : "not written: its stream ends before its size";
         } else if (!closed) {
-            problem = "not written: " + target + " cannot be completed";
+            problem = "not written: " + Shown(own.string()) + " cannot be closed";
+        } else if (!PlaceFile(own, target, force, &why)) {
+            problem = "not written: " + Shown(target.string()) + ": " + why;
         } else if (result.written != result.declaredSize) {
             // The updater would write the same bytes; keep them, but say so.
-            std::printf("  warning: %s: its last match runs %" PRIu64 " bytes past its size\n", name.c_str(),
+            std::printf("  warning: %s: its last match runs %" PRIu64 " bytes past its size\n", shown.c_str(),
                         result.written - result.declaredSize);
         }
         if (problem.empty()) {
-            std::printf("  ok    %-32s %10" PRIu64 " bytes\n", name.c_str(), result.written);
+            std::printf("  ok    %-32s %10" PRIu64 " bytes\n", shown.c_str(), result.written);
         } else {
             ++bad;
-            std::remove(temporary.c_str());
-            std::printf("  BAD   %-32s %s\n", name.c_str(), problem.c_str());
+            fs::remove(own, ec);  // extract's own new file; what was there stays
+            std::printf("  BAD   %-32s %s\n", shown.c_str(), problem.c_str());
         }
+        RemoveOnInterrupt(std::string());
     }
     if (bad != 0) {
-        return Fail(EXIT_FAILED, "%s: %u of %u members not written", file.c_str(), bad,
+        return Fail(EXIT_FAILED, "%s: %u of %u members not written", Shown(file).c_str(), bad,
                     static_cast<unsigned>(table.entryCount));
     }
-    std::printf("%s: %u members written under %s\n", file.c_str(), static_cast<unsigned>(table.entryCount),
-                dir.c_str());
+    std::printf("%s: %u members written under %s\n", Shown(file).c_str(), static_cast<unsigned>(table.entryCount),
+                Shown(dir).c_str());
     return EXIT_OK;
 }
 

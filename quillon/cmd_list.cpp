@@ -8,6 +8,7 @@
 #include "quillon/code_page.h"
 #include "quillon/json_reports.h"
 #include "quillon/commands.h"
+#include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
 
 namespace quillon {
@@ -20,9 +21,10 @@ const char kListHelp[] =
     "table and data offsets, version, language) and one line per entry (name,\n"
     "flags, version, expanded size and where its compressed pieces lie).\n"
     "Names are shown in UTF-8, converted from the code page of the package's\n"
-    "language. With --json, the same as one JSON object (docs/json-output.md).\n"
-    "Exits with 0, 1 when FILE is not a stamped updater or its table is\n"
-    "damaged, 2 for a wrong command line.\n";
+    "language, with control characters as \\xNN. With --json, the same as one\n"
+    "JSON object (docs/json-output.md). Exits with 0, 1 when FILE is not a\n"
+    "stamped updater or its table is damaged, a member's name included (one the\n"
+    "updater would refuse), 2 for a wrong command line.\n";
 
 std::string FlagNames(uint16_t flags) {
     std::string names;
@@ -81,6 +83,10 @@ void PrintEntries(const UpdaterFile& f) {
                     ShownMemberName(zv::EntryName(e), f.header.language).c_str(),
                     FlagNames(zv::EntryFlags(e)).c_str(), version.c_str(),
                     static_cast<unsigned>(zv::EntrySizeKB(e)), pieces.c_str());
+        const zv::MemberNameProblem problem = zv::CheckMemberName(zv::EntryName(e));
+        if (problem != zv::MemberNameProblem::None) {
+            std::printf("       ^ refused name: %s\n", zv::MemberNameProblemName(problem));
+        }
     }
 }
 
@@ -109,7 +115,9 @@ int RunList(int argc, char** argv) {
         PrintHeader(file);
         PrintEntries(file);
     }
+    const std::string refused = TableNameProblem(file.table);
     CloseUpdaterFile(os, &file);
+    if (!refused.empty()) return Fail(EXIT_FAILED, "%s: %s", Shown(argv[1]).c_str(), refused.c_str());
     return EXIT_OK;
 }
 

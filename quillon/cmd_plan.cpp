@@ -6,10 +6,13 @@
 
 #include "detect/detection.h"
 #include "detect/product_version.h"
+#include "platform/messages.h"
+#include "platform/text.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/json_reports.h"
 #include "quillon/machine.h"
+#include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
 #include "transfer/transfer.h"
 
@@ -30,10 +33,25 @@ const char kPlanHelp[] =
     "same as one JSON object (docs/json-output.md).\n"
     "\n";
 
+// What the updater shows for a result of its transfer: the closing message,
+// if any, and the page that follows.
+std::string WhatTheUpdaterShows(zv::TransferResult result, const char* errorFile) {
+    if (result == 0) return "the success page";
+    std::string shown;
+    if (result > 0 && result != zv::ANSWER_CANCEL) {
+        char format[300] = {}, text[600] = {};
+        zv::LoadText(static_cast<unsigned>(result), format, sizeof format);
+        zv::FormatText(text, sizeof text, format, errorFile);
+        shown = "the message \"" + Shown(text) + "\", then ";
+    }
+    return shown + "the page that says the update is incomplete";
+}
+
 class PlanPrinter : public zv::TransferObserver {
 public:
     explicit PlanPrinter(JsonWriter* json) : json_(json) {}
     uint32_t lastPercent = 0;
+    zv::MemberNameProblem nameProblem = zv::MemberNameProblem::None;
     void EntryDone(const zv::EntryReport& r) override {
         lastPercent = r.percent;
         if (r.outcome == zv::EntryOutcome::OtherPass) return;
@@ -46,11 +64,19 @@ public:
             json_->Key("decision").String(zv::EntryOutcomeName(r.outcome));
             json_->Key("target").String(r.targetPath);
             json_->Key("percent").Number(r.percent);
+            if (r.nameProblem != zv::MemberNameProblem::None) {
+                nameProblem = r.nameProblem;
+                json_->Key("nameProblem").String(zv::MemberNameProblemName(r.nameProblem));
+            }
             json_->EndObject();
             return;
         }
-        std::printf("  %3u  %u  %-24s %-42s %s\n", r.index + 1, r.pass, r.name, zv::EntryOutcomeName(r.outcome),
-                    r.targetPath);
+        std::printf("  %3u  %u  %-24s %-42s %s\n", r.index + 1, r.pass, Shown(r.name).c_str(),
+                    zv::EntryOutcomeName(r.outcome), Shown(r.targetPath).c_str());
+        if (r.nameProblem != zv::MemberNameProblem::None) {
+            nameProblem = r.nameProblem;
+            std::printf("            the updater stops here: %s\n", zv::MemberNameProblemName(r.nameProblem));
+        }
     }
 
 private:
@@ -89,6 +115,18 @@ int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::Installed
     return code;
 }
 
+// Why a table that did not load whole and sound cannot be installed.
+std::string TableTrouble(const zv::PackageTable& table) {
+    std::string text = zv::TableStatusName(table.status);
+    if (table.status == zv::TableStatus::Damaged) {
+        text += " (entry " + std::to_string(table.check.entryIndex + 1) + " at table offset " +
+                std::to_string(table.check.offset) + ": " + zv::TableDamageName(table.check.damage) + ")";
+    } else if (table.status == zv::TableStatus::NamesRefused) {
+        text += " (" + TableNameProblem(table) + ")";
+    }
+    return text;
+}
+
 }  // namespace
 
 int RunPlan(int argc, char** argv) {
@@ -101,7 +139,9 @@ int RunPlan(int argc, char** argv) {
     std::string error;
 
     UpdaterFile file;
-    if (OpenUpdaterFile(os, o.updater, &file, &error) != UpdaterOpen::Ok) {
+    // A table that cannot be loaded is for detection to find, as the updater does.
+    const UpdaterOpen opened = OpenUpdaterFile(os, o.updater, &file, &error);
+    if (opened != UpdaterOpen::Ok && opened != UpdaterOpen::TableFailed) {
         CloseUpdaterFile(os, &file);
         return Fail(EXIT_FAILED, "%s", error.c_str());
     }
@@ -124,18 +164,18 @@ int RunPlan(int argc, char** argv) {
         zv::FreePackageTable(os, &table);
         return EXIT_OK;
     }
-    zv::UpdateVerdict verdict = zv::EvaluateUpdate(run, product, header);
+    zv::UpdateVerdict verdict = zv::EvaluateUpdate(run, product, header, table.status);
     if (o.json) return PlanJson(run, header, &product, verdict, &table);
     char shown[32], parts[32];
     zv::FormatVersion(header.version, shown, sizeof shown);
     zv::FormatVersionParts(header.version, parts, sizeof parts);
-    std::printf("package %s (%s) for %s\n", parts, shown, product.installDir);
+    std::printf("package %s (%s) for %s\n", parts, shown, Shown(product.installDir).c_str());
     std::printf("detection page: %s%s%s\n", verdict.canProceed ? "Next enabled" : "Next disabled",
                 verdict.message[0] ? ": " : "", verdict.message);
     if (!verdict.canProceed) std::printf("(the update is refused; below is what it would do were it allowed)\n");
     if (table.status != zv::TableStatus::Loaded) {
-        std::printf("the file table is %s: the transfer reports a read error and writes nothing\n",
-                    zv::TableStatusName(table.status));
+        std::printf("the package cannot be installed: %s\n", TableTrouble(table).c_str());
+        std::printf("the detection page refuses the update and nothing is written\n");
         zv::FreePackageTable(os, &table);
         return EXIT_FAILED;
     }
@@ -148,7 +188,8 @@ int RunPlan(int argc, char** argv) {
     zv::TransferResult result = zv::RunTransfer(run, table, &product, options);
     std::printf("\nthe progress bar would end at %u%%\n", static_cast<unsigned>(printer.lastPercent));
     if (result != 0) {
-        std::printf("the transfer would end with result %d before the end of the table\n", static_cast<int>(result));
+        std::printf("the transfer would stop before the end of the table and show %s\n",
+                    WhatTheUpdaterShows(result, run.errorFileName).c_str());
     }
     zv::FreePackageTable(os, &table);
     return result == 0 ? EXIT_OK : EXIT_FAILED;

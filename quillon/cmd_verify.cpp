@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "package/member_name.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/code_page.h"
@@ -16,6 +17,7 @@
 #include "quillon/package_layout.h"
 #include "quillon/progress.h"
 #include "quillon/package_expander.h"
+#include "quillon/shown_text.h"
 #include "quillon/terminal_ui.h"
 
 namespace quillon {
@@ -35,8 +37,12 @@ const char kVerifyHelp[] =
     "With --json, the result is one JSON object (docs/json-output.md). A\n"
     "progress bar shows on a terminal.\n"
     "\n"
-    "Prints a line per member. Exits with 0 when every member is sound (and\n"
-    "equal to its source), 1 when one is not or FILE is not a stamped updater,\n"
+    "Every name is checked first as the updater checks it; a member whose name\n"
+    "the updater refuses is BAD and its source is never looked for.\n"
+    "\n"
+    "Prints a line per member (control characters in names shown as \\xNN).\n"
+    "Exits with 0 when every member is sound (and equal to its source), 1 when\n"
+    "one is not, FILE is not a stamped updater or the updater would refuse it,\n"
     "2 for a wrong command line.\n";
 
 // Compares what the decoder writes with a source file, as it comes.
@@ -64,17 +70,6 @@ struct SourceComparison {
 
     bool SourceHasMore() { return source.peek() != std::char_traits<char>::eof(); }
 };
-
-// The expanded bytes of every member, as the table's sizes in KB tell them:
-// the total of the progress bar.
-uint64_t TableExpandedSize(const zv::PackageTable& table) {
-    uint64_t total = 0;
-    zv::PackageEntry entry = zv::FirstPackageEntry(table);
-    for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
-        total += static_cast<uint64_t>(zv::EntrySizeKB(entry)) * 1024;
-    }
-    return total;
-}
 
 // The verdict on each member: a line each, or one JSON object at the end.
 class VerifyReport {
@@ -179,7 +174,22 @@ int RunVerify(int argc, char** argv) {
     unsigned bad = 0;
     zv::PackageEntry entry = zv::FirstPackageEntry(table);
     for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
-        const std::string name = ShownMemberName(zv::EntryName(entry), language);
+        const char* rawName = zv::EntryName(entry);
+        const std::string name = ShownMemberName(rawName, language);
+        // The name first: a refused one is never joined to DIR.
+        std::string refused;
+        const zv::MemberNameProblem nameProblem = zv::CheckMemberName(rawName);
+        if (nameProblem != zv::MemberNameProblem::None) {
+            refused = zv::MemberNameProblemName(nameProblem);
+        } else if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == i) {
+            refused = std::string(zv::MemberNameProblemName(table.check.nameProblem)) + " (entry " +
+                      std::to_string(table.check.earlierIndex + 1) + ")";
+        }
+        if (!refused.empty()) {
+            ++bad;
+            report.Member(name, 0, "name refused by the updater: " + refused, false, "");
+            continue;
+        }
         SourceComparison comparison;
         bool sourceMissing = false;
         const std::string sourcePath = haveSource ? sources.SourceOf(zv::EntryName(entry), language) : std::string();
@@ -197,20 +207,24 @@ int RunVerify(int argc, char** argv) {
         const ExpandResult result = expander.Expand(entry, writer);
 
         std::string problem;
-        if (!result.done) {
+        const uint32_t sizeKB = zv::EntrySizeKB(entry);
+        if (!result.done && sizeKB != 0xFFFF && result.declaredSize > sizeKB * 1024u) {
+            problem = "cannot be expanded: its stream declares " + std::to_string(result.declaredSize) +
+                      " bytes, more than the " + std::to_string(sizeKB) + " KB of its record";
+        } else if (!result.done) {
             problem = ui.messages > messagesBefore ? "cannot be expanded: " + ui.lastMessage
                                                    : "cannot be expanded: its stream ends before its size";
         } else if (result.written != result.declaredSize) {
             problem = "its last match runs " + std::to_string(result.written - result.declaredSize) +
                       " bytes past its size " + std::to_string(result.declaredSize);
         } else if (sourceMissing) {
-            problem = sourcePath.empty() ? "the description has no member of this name" : "no source file " + sourcePath;
+            problem = sourcePath.empty() ? "the description has no member of this name"
+                                         : "no source file " + ShownUtf8(sourcePath);
         } else if (haveSource && comparison.differs) {
             problem = "differs from its source from byte " + std::to_string(comparison.firstDifference) + " on";
         } else if (haveSource && comparison.SourceHasMore()) {
             problem = "its source is longer (" + std::to_string(result.declaredSize) + " bytes expanded)";
         }
-        const uint32_t sizeKB = zv::EntrySizeKB(entry);
         std::string note;
         if (result.done && sizeKB != TableSizeKB(result.declaredSize)) {
             note = " (the table says " + std::to_string(sizeKB) + " KB)";

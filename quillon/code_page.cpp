@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "quillon/languages.h"
+#include "quillon/shown_text.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -153,7 +154,7 @@ uint16_t LanguageCodePage(uint32_t language) {
 }
 
 std::string ShownMemberName(const char* name, uint32_t language) {
-    return DecodeFromCodePage(name, LanguageCodePage(language));
+    return ShownUtf8(DecodeFromCodePage(name, LanguageCodePage(language)));
 }
 
 std::string HostMemberName(const char* name, uint32_t language) {
@@ -161,7 +162,7 @@ std::string HostMemberName(const char* name, uint32_t language) {
     (void)language;
     return name;
 #else
-    return ShownMemberName(name, language);
+    return DecodeFromCodePage(name, LanguageCodePage(language));
 #endif
 }
 

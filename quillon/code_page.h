@@ -22,7 +22,8 @@ std::string DecodeFromCodePage(const std::string& text, uint16_t codePage);
 // none or is unknown).
 uint16_t LanguageCodePage(uint32_t language);
 
-// A member name from a package, in UTF-8 for showing.
+// A member name from a package, in UTF-8 for showing, its control characters
+// escaped.
 std::string ShownMemberName(const char* name, uint32_t language);
 
 // A member name from a package in the form the host's file calls take: the

@@ -6,6 +6,7 @@
 
 #include "platform/text.h"
 #include "quillon/progress.h"
+#include "quillon/shown_text.h"
 #include "string_ids.h"
 
 namespace quillon {
@@ -55,12 +56,25 @@ std::string TerminalUi::DiskPromptText() const {
         if (c == '\\') c = '/';  // the updater's form of a host path
     }
 #endif
+    path = Shown(path);
     const std::string wanted = "volume " + std::to_string(reader_->volume) + " of the package";
     if (os_ == nullptr) return "insert " + wanted + ": " + path;
     const zv::FileHandle file = os_->Open(reader_->volumePath, zv::OpenMode::Read);
     if (file == zv::kNoFile) return wanted + " is needed, and " + path + " is not there";
+    uint8_t number[2] = {};
+    const int32_t got = os_->Read(file, number, 2);
     os_->Close(file);
-    return wanted + " is needed, and " + path + " is another volume or damaged";
+    std::string why;
+    if (got == 0) {
+        why = "it is empty";
+    } else if (got == 1) {
+        why = "it is one byte long, too short for a volume number";
+    } else if (got < 0) {
+        why = "it cannot be read";
+    } else {
+        why = "it says it is volume " + std::to_string(number[0] | number[1] << 8);
+    }
+    return wanted + " is needed, and " + path + " is not it: " + why;
 }
 
 void TerminalUi::WatchReader(const zv::VolumeReader* reader, zv::Platform* os) {
@@ -68,7 +82,7 @@ void TerminalUi::WatchReader(const zv::VolumeReader* reader, zv::Platform* os) {
     os_ = os;
 }
 
-int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) const {
+int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) {
     const std::vector<Button> buttons = Buttons(message.style);
     // The reader opens a volume that is at hand without asking, so the disk
     // prompt means the file is missing or holds another volume: at a
@@ -83,7 +97,7 @@ int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) const {
 
 int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
     ++messages;
-    lastMessage = message.text ? message.text : "";
+    lastMessage = Shown(message.text ? message.text : "");
     // The updater's disk prompt names a drive, which tells nothing here.
     if (message.stringId == zv::IDS_INSERT_DISK && reader_ != nullptr) lastMessage = DiskPromptText();
     const std::vector<Button> buttons = Buttons(message.style);

@@ -30,13 +30,13 @@ public:
     void SetItemText(zv::WindowRef dialog, int item, unsigned stringId, const char* text) override;
 
     int messages = 0;         // messages shown
-    std::string lastMessage;  // the text of the last one
+    std::string lastMessage;  // the text of the last one, as shown (control characters escaped)
 
 private:
-    int DefaultAnswer(const zv::MessageRequest& message) const;
+    int DefaultAnswer(const zv::MessageRequest& message);
 
     // The disk prompt in words for a terminal: which file is wanted, and
-    // whether it is missing or holds another volume.
+    // whether it is missing or why the file there is not that volume.
     std::string DiskPromptText() const;
 
     bool interactive_;

@@ -4,6 +4,7 @@
 
 #include "package/table_writer.h"
 #include "quillon/cli.h"
+#include "quillon/shown_text.h"
 
 namespace quillon {
 
@@ -34,7 +35,7 @@ UpdaterOpen OpenUpdaterFile(zv::Platform& os, const std::string& path, UpdaterFi
         return UpdaterOpen::Unstamped;
     }
     zv::TableStatus status = zv::LoadPackageTable(os, path.c_str(), file->header, &file->table);
-    if (status != zv::TableStatus::Loaded) {
+    if (!zv::TableCanBeWalked(status)) {
         *error = path + ": file table: " + zv::TableStatusName(status);
         if (status == zv::TableStatus::Damaged) {
             *error += " (entry " + std::to_string(file->table.check.entryIndex + 1) + " at table offset " +
@@ -47,5 +48,26 @@ UpdaterOpen OpenUpdaterFile(zv::Platform& os, const std::string& path, UpdaterFi
 }
 
 void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file) { zv::FreePackageTable(os, &file->table); }
+
+std::string TableNameProblem(const zv::PackageTable& table) {
+    if (table.status != zv::TableStatus::NamesRefused) return std::string();
+    zv::PackageEntry entry = zv::FirstPackageEntry(table);
+    for (uint32_t i = 0; i < table.check.entryIndex; ++i) entry = zv::NextPackageEntry(entry);
+    std::string text = "entry " + std::to_string(table.check.entryIndex + 1) + " '" + Shown(zv::EntryName(entry)) +
+                       "': " + zv::MemberNameProblemName(table.check.nameProblem);
+    if (table.check.nameProblem == zv::MemberNameProblem::Duplicate) {
+        text += " (entry " + std::to_string(table.check.earlierIndex + 1) + ")";
+    }
+    return text + "; the updater refuses this package as damaged";
+}
+
+uint64_t TableExpandedSize(const zv::PackageTable& table) {
+    uint64_t total = 0;
+    zv::PackageEntry entry = zv::FirstPackageEntry(table);
+    for (unsigned i = 0; i < table.entryCount; ++i, entry = zv::NextPackageEntry(entry)) {
+        total += static_cast<uint64_t>(zv::EntrySizeKB(entry)) * 1024;
+    }
+    return total;
+}
 
 }  // namespace quillon

@@ -29,8 +29,19 @@ struct UpdaterFile {
 // Reads the header of `path` and loads its table through `os`. On anything
 // but Ok, *error says what is wrong in words for the user. The table is
 // loaded by the same code the updater uses; free it with CloseUpdaterFile.
+// Ok includes a table whose records are whole but a member's name is refused
+// (table.status NamesRefused): it may be shown, and every command that reads
+// it must say that the updater refuses it (TableNameProblem).
 UpdaterOpen OpenUpdaterFile(zv::Platform& os, const std::string& path, UpdaterFile* file,
                             std::string* error);
 void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file);
+
+// For a table with a refused name: which entry, its name and why, in words
+// for the user (names with control characters escaped); empty otherwise.
+std::string TableNameProblem(const zv::PackageTable& table);
+
+// The expanded bytes of every member, as the table's sizes in KB tell them:
+// the total of a progress bar.
+uint64_t TableExpandedSize(const zv::PackageTable& table);
 
 }  // namespace quillon

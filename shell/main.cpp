@@ -70,7 +70,7 @@ void RunPageSequence(PackageTable* table) {
     }
 
     // The verdict is decided once and shown by the page as it is.
-    UpdateVerdict verdict = EvaluateUpdate(run, product, g_Shell.header);
+    UpdateVerdict verdict = EvaluateUpdate(run, product, g_Shell.header, table->status);
     g_Shell.verdict = &verdict;
     const PageResult answer = RunModalPage(IDD_DETECTED, DetectedPageProc, 0);
     g_Shell.verdict = nullptr;

@@ -13,6 +13,7 @@
 #include "detect/detection.h"
 #include "detect/stamped_blocks.h"
 #include "package/table_writer.h"
+#include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "platform/text.h"
 #include "string_ids.h"
@@ -52,6 +53,9 @@ struct Machine {
     bool plmr16InUse = false, plmr32InUse = false;
     bool plmr32InProductDir = false;  // instead of the system directory
     bool updater = true;
+    std::vector<FixtureMember> members = {{"plmr.dll", 0x16, kOlder, {1, 2, 3}},
+                                          {"zvact.exe", 0x10, kPackageVersion, {4, 5}}};
+    uint16_t entryCount = 0;  // stamped over the header's when not 0
 };
 
 std::vector<uint8_t> ProductFileBytes(const std::string& name, const ProductFileDescription& desc, bool mainProgram,
@@ -106,11 +110,10 @@ struct DetectionTest : ::testing::Test {
         if (m.plmr16) WriteFileText(root / "WINDOWS/SYSTEM/plmr.dll", "16-bit runtime");
         if (m.plmr32) WriteFileText((m.plmr32InProductDir ? product : root / "WINDOWS/SYSTEM/") + "PLMR32.DLL", "32-bit runtime");
 
-        std::vector<uint8_t> image = StampFixturePackage(
-            BlankUpdaterImage(2048, 100), {{"plmr.dll", 0x16, kOlder, {1, 2, 3}}, {"zvact.exe", 0x10, kPackageVersion, {4, 5}}},
-            kPackageVersion, 0x409);
+        std::vector<uint8_t> image = StampFixturePackage(BlankUpdaterImage(2048, 100), m.members, kPackageVersion, 0x409);
         size_t at = 0;
         ASSERT_EQ(FindPackageHeader(image.data(), image.size(), &at), HeaderSearch::Found);
+        if (m.entryCount != 0) StoreU16LE(image.data() + at + 6, m.entryCount);
         header = DecodePackageHeader(image.data() + at);
         if (m.updater) WriteFileBytes(root / "UPDATE/ZVUPDATE.EXE", image);
 
@@ -249,6 +252,33 @@ TEST_F(DetectionTest, Scenarios) {
          {0x1A, 0x03, "2.04", "1.01", "English (United States)", IDS_INST_NORMAL, 0, true}},
         {"an internal name in capitals matches",
          [](Machine& m) { m.act32.internalName = "ZVACT32.EXE"; }, kInstalled},
+        // A package whose table does not load whole and sound is damaged,
+        // whatever is installed: Next is never offered for it.
+        {"a table that claims more records than it holds",
+         [](Machine& m) { m.entryCount = 65535; },
+         {0x1B, 0x03, "1.01", "1.01", "English (United States)", IDS_INST_NORMAL, IDS_PACKAGE_DAMAGED, false}},
+        {"a member whose name Windows would strip",
+         [](Machine& m) { m.members[1].name = "zvact.exe."; },
+         {0x1B, 0x03, "1.01", "1.01", "English (United States)", IDS_INST_NORMAL, IDS_PACKAGE_DAMAGED, false}},
+        {"two members of one name",
+         [](Machine& m) { m.members.push_back({"ZVACT.EXE", 0, {0, 0}, {6}}); },
+         {0x1B, 0x03, "1.01", "1.01", "English (United States)", IDS_INST_NORMAL, IDS_PACKAGE_DAMAGED, false}},
+        {"the updater's own file cannot be read",
+         [](Machine& m) { m.updater = false; },
+         {0x1B, 0x03, "1.01", "1.01", "English (United States)", IDS_INST_NORMAL, IDS_PACKAGE_DAMAGED, false}},
+        {"a damaged package is told before a refusal of the installation",
+         [](Machine& m) {
+             m.entryCount = 3;
+             m.act16.version = m.act32.version = kNewer;
+         },
+         {0x1B, 0x03, "1.02", "1.02", "English (United States)", IDS_INST_NORMAL, IDS_PACKAGE_DAMAGED, false}},
+        {"a damaged package on a CD installation",
+         [](Machine& m) {
+             m.entryCount = 3;
+             m.act16.internalName = "other.exe";
+             m.act32.present = m.sa32.present = false;
+         },
+         {0x02, 0x03, "1.01", "None", "English (United States)", IDS_INST_MINIMAL, IDS_PACKAGE_DAMAGED, false}},
         {"an internal name one letter short does not",
          [](Machine& m) { m.act32.internalName = "zvact32.ex"; },
          {0x13, 0x03, "1.01", "1.01", "English (United States)", IDS_INST_NORMAL, 0, true}},
@@ -261,7 +291,7 @@ TEST_F(DetectionTest, Scenarios) {
         Detect(m);
         EXPECT_EQ(product.variants, s.expected.variants);
         EXPECT_EQ(product.runtime, s.expected.runtime);
-        UpdateVerdict v = EvaluateUpdate(run, product, header);
+        UpdateVerdict v = EvaluateUpdate(run, product, header, table.status);
         EXPECT_STREQ(v.version16Text, s.expected.version16);
         EXPECT_STREQ(v.version32Text, s.expected.version32);
         EXPECT_STREQ(v.languageText, s.expected.language);
@@ -327,7 +357,7 @@ TEST_F(DetectionTest, SettingsAndTheInstallationDirectory) {
             EXPECT_EQ(table.status, TableStatus::NotLoaded);
         } else if (*c.installDir != '\0') {
             EXPECT_STREQ(product.installDir, c.installDir);
-            UpdateVerdict v = EvaluateUpdate(run, product, header);
+            UpdateVerdict v = EvaluateUpdate(run, product, header, table.status);
             EXPECT_STREQ(v.directoryText, c.shown);
         } else {
             EXPECT_EQ(std::strlen(product.installDir) + std::strlen("zvact32.exe"), 259u);

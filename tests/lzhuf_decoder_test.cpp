@@ -7,9 +7,11 @@
 #include <cstring>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 
 #include "package/lzhuf_decoder.h"
+#include "package/lzhuf_tree.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/sample_data.h"
 
@@ -131,23 +133,88 @@ TEST(LzhufDecoder, ALastMatchIsCopiedWholePastTheSize) {
     EXPECT_EQ(Expand(w.Finish(2), 40).status, StreamStatus::OutputFull);
 }
 
-TEST(LzhufDecoder, MissingBitsAtTheEndReadAsZeros) {
-    // A stream cut short expands exactly as if zero bytes followed.
+TEST(LzhufDecoder, CodesMayUseAtMostTwoBytesPastTheStream) {
+    // A well-formed stream needs none of the zero bits behind it.
     const std::vector<uint8_t> data = zvtest::SampleText(3000, 7);
-    std::vector<uint8_t> stream = EncodeLzhufForTest(data);
-    stream.resize(stream.size() / 2);
-    std::vector<uint8_t> padded = stream;
-    padded.resize(padded.size() + 4096, 0);
-    const Expanded cut = Expand(stream);
-    const Expanded zeros = Expand(padded);
-    ASSERT_EQ(cut.status, StreamStatus::Done);
-    ASSERT_GE(cut.bytes.size(), data.size());
-    EXPECT_EQ(cut.bytes, zeros.bytes);
-    EXPECT_TRUE(std::equal(data.begin(), data.begin() + 1000, cut.bytes.begin()));
-    // Only the size and no coded data at all: decoded from zero bits alone.
-    const Expanded none = Expand({0x10, 0x27, 0, 0});
-    ASSERT_EQ(none.status, StreamStatus::Done);
-    EXPECT_GE(none.bytes.size(), 10000u);
+    const std::vector<uint8_t> whole = EncodeLzhufForTest(data);
+    const Expanded sound = Expand(whole);
+    ASSERT_EQ(sound.status, StreamStatus::Done);
+    EXPECT_EQ(sound.bytes, data);
+
+    // Cut anywhere well inside its codes, it is damaged: the decoder stops
+    // after a few zero bytes instead of expanding zeros to the size.
+    for (size_t keep : {size_t{4}, size_t{5}, whole.size() / 2, whole.size() - 4}) {
+        SCOPED_TRACE(keep);
+        const std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<long>(keep));
+        const Expanded e = Expand(cut);
+        EXPECT_EQ(e.status, StreamStatus::Overrun);
+        EXPECT_LT(e.bytes.size(), data.size());
+    }
+
+    // The bound is counted in bits used. Streams whose last codes are all
+    // zero bits, so that cutting zero bytes off changes nothing but how many
+    // bits lie past the end: up to 16 used past it pass, 17 or more do not.
+    std::set<int32_t> passed, refused;  // bits used past the end
+    for (unsigned tail = 1; tail <= 12; ++tail) {
+        SCOPED_TRACE("zero-coded symbols at the end: " + std::to_string(tail));
+        LzhufTree tree;
+        StartTree(&tree);
+        LzhufStreamWriter w;
+        uint32_t bits = 0;  // code bits written
+        auto literal = [&](unsigned c) {
+            uint32_t code;
+            unsigned length;
+            SymbolCode(tree, c, &code, &length);
+            w.Literal(static_cast<uint8_t>(c));
+            UpdateTree(&tree, c);
+            bits += length;
+        };
+        for (unsigned c : {'z', 'v', 'u', 'p', 'd'}) literal(c);
+        std::vector<uint8_t> expected = Bytes("zvupd");
+        for (unsigned k = 0; k < tail; ++k) {
+            // The symbol at the end of the all-zero path in the tree as it is.
+            unsigned n = tree.son[lzhuf::R];
+            while (n < lzhuf::T) n = tree.son[n];
+            const unsigned symbol = n - lzhuf::T;
+            if (symbol < 256) {
+                expected.push_back(static_cast<uint8_t>(symbol));
+                literal(symbol);
+                continue;
+            }
+            // A match; zero bits make its position 0, one byte back.
+            uint32_t code;
+            unsigned length;
+            SymbolCode(tree, symbol, &code, &length);
+            w.Match(lzhuf::MatchLength(symbol), 0);
+            UpdateTree(&tree, symbol);
+            bits += length + lzhuf::PositionCodeLength(0) + 6;
+            for (unsigned k = 0; k < lzhuf::MatchLength(symbol); ++k) expected.push_back(expected.back());
+        }
+        const std::vector<uint8_t> stream = w.Finish(static_cast<uint32_t>(expected.size()));
+        const uint32_t coded = static_cast<uint32_t>(stream.size() - 4);
+        for (uint32_t cut = 0; cut <= 4 && stream[stream.size() - 1 - (cut ? cut - 1 : 0)] == 0 && cut < coded; ++cut) {
+            const std::vector<uint8_t> shorter(stream.begin(), stream.end() - static_cast<long>(cut));
+            const int32_t past = static_cast<int32_t>(bits) - static_cast<int32_t>(8 * (coded - cut));
+            const Expanded e = Expand(shorter);
+            if (past <= 16) {
+                EXPECT_EQ(e.status, StreamStatus::Done) << "cut " << cut << ", bits past " << past;
+                EXPECT_EQ(e.bytes, expected);
+                passed.insert(past);
+            } else {
+                EXPECT_EQ(e.status, StreamStatus::Overrun) << "cut " << cut << ", bits past " << past;
+                refused.insert(past);
+            }
+        }
+    }
+    // The cases reach both sides of the bound, close to it.
+    ASSERT_FALSE(passed.empty());
+    ASSERT_FALSE(refused.empty());
+    EXPECT_GE(*passed.rbegin(), 12);
+    EXPECT_LE(*refused.begin(), 20);
+    // A 4 GiB size with no codes at all is refused at once.
+    const Expanded huge = Expand({0xFF, 0xFF, 0xFF, 0xFF}, 1 << 20);
+    EXPECT_EQ(huge.status, StreamStatus::Overrun);
+    EXPECT_LT(huge.bytes.size(), 64u);
 }
 
 TEST(LzhufDecoder, RoundTripsAcrossSizesThatMatter) {

@@ -18,6 +18,7 @@
 #include "string_ids.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
+#include "tests/support/fixture_package.h"
 #include "tests/support/lzhuf_reference.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/scripted_ui.h"
@@ -115,6 +116,7 @@ struct MemberReadTest : ::testing::Test {
                    std::vector<std::pair<uint16_t, uint32_t>> cuts = {{1, 0}}) {
         EntryDescription e;
         e.name = name;
+        e.sizeKB = zvtest::SizeKBFromStream(stream);
         size_t at = 0;
         for (size_t k = 0; k < cuts.size(); ++k) {
             const uint32_t length = k + 1 == cuts.size() ? static_cast<uint32_t>(stream.size() - at) : cuts[k].second;
@@ -213,13 +215,9 @@ TEST_F(MemberReadTest, TwoMembersOnTheOpenVolumeCostASeekEachAndNoPrompt) {
 }
 
 TEST_F(MemberReadTest, StreamsThatEndEarly) {
-    const std::vector<uint8_t> data = Text(20000, 4);
-    const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data);
     AddMember("short", {0x10, 0x00, 0x00});          // no whole size
     AddMemberWithoutPieces("none");
     AddMember("empty", {0, 0, 0, 0});               // size 0
-    // Pieces that stop halfway through the coded data: the rest reads as zeros.
-    AddMember("cut", std::vector<uint8_t>(stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2)));
     Start();
     EXPECT_EQ(Extract(0), 2);
     EXPECT_EQ(Extract(1), 2);
@@ -227,26 +225,88 @@ TEST_F(MemberReadTest, StreamsThatEndEarly) {
     EXPECT_TRUE(zvtest::FileExists(dir / "OUT2.BIN"));
     EXPECT_TRUE(Written(2).empty());
     EXPECT_TRUE(os.writes.empty()) << "a member of size 0 writes nothing at all";
-    EXPECT_EQ(Extract(3), 0);
-    std::vector<uint8_t> padded(stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2));
-    padded.resize(stream.size() + 100, 0);
-    const zvtest::ReferenceResult zeros = zvtest::ReferenceDecode(padded);
-    EXPECT_EQ(Written(3), zeros.bytes);
-    EXPECT_TRUE(std::equal(data.begin(), data.begin() + 5000, Written(3).begin()));
     EXPECT_TRUE(ui.messages.empty());
 }
 
-TEST_F(MemberReadTest, AVolumeThatEndsWhereABlockEndsGivesZerosWithoutAMessage) {
-    const std::vector<uint8_t> data = Text(200000, 5);
+// Members whose pieces do not hold what they declare: each fails with the
+// read error of its volume (OK only) instead of expanding zeros, and writes
+// at most what its real codes gave.
+TEST_F(MemberReadTest, MembersThatDeclareMoreThanTheirPiecesHoldAreDamaged) {
+    const std::vector<uint8_t> data = Text(100000, 4);
     const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data);
-    AddMember("m", stream);
-    // The file holds only the first block of the piece.
-    volumes[1].resize(100 + 32000);
+    const std::vector<uint8_t> half(stream.begin(), stream.begin() + static_cast<long>(stream.size() / 2));
+    struct Case {
+        const char* what;
+        std::vector<uint8_t> stream;
+        int sizeKB;          // -1: as the packer writes it
+        size_t mostWritten;  // bytes the target may hold afterwards
+    };
+    const Case cases[] = {
+        {"the pieces stop halfway through the codes", half, -1, data.size() - 32000},
+        {"4 bytes declaring 1,000,010 bytes", {0x0A, 0x42, 0x0F, 0x00}, -1, 0},
+        {"4 bytes declaring 4 GiB, record at its largest value", {0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF, 0},
+        {"a size over what the record's KB allow", stream, 97, 0},
+        {"a size over a record of 0 KB", {1, 0, 0, 0, 0x80}, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        CloseVolumeReader(&reader);
+        entries.clear();
+        volumes.clear();
+        SetUp();
+        AddMember("zvact.exe", c.stream);
+        if (c.sizeKB >= 0) entries.back().sizeKB = static_cast<uint16_t>(c.sizeKB);
+        ui.messages.clear();
+        os.writes.clear();
+        Start();
+        EXPECT_EQ(Extract(0), 2);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_EQ(Message(0).text, "A:\\SETUP.EXE: read error!");
+        EXPECT_EQ(Message(0).buttons(), BOX_OK);
+        EXPECT_LE(Written(0).size(), c.mostWritten);
+        if (c.mostWritten == 0) {
+            EXPECT_TRUE(os.writes.empty()) << "refused before a byte is written";
+        }
+    }
+    // The same stream whole, with its record's size exact, is sound.
+    CloseVolumeReader(&reader);
+    entries.clear();
+    volumes.clear();
+    SetUp();
+    AddMember("zvact.exe", stream);
+    ASSERT_EQ(entries.back().sizeKB, 98);
+    ui.messages.clear();
     Start();
     EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Written(0), data);
     EXPECT_TRUE(ui.messages.empty());
-    std::vector<uint8_t> first(stream.begin(), stream.begin() + 32000);
-    EXPECT_EQ(Written(0), zvtest::ReferenceDecode(first).bytes);
+}
+
+TEST_F(MemberReadTest, AVolumeCutWhereABlockEndsAsksAboutTheVolume) {
+    // The piece's bytes run past the end of the file, which ends exactly
+    // where a block ends: the next read gives no bytes. That is damage of
+    // the volume, asked with Retry and Cancel; Retry after the file is
+    // mended reads the rest.
+    const std::vector<uint8_t> data = Noise(100000, 5);
+    const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(data, true);
+    ASSERT_GT(stream.size(), 64000u);
+    AddMember("m", stream);
+    const std::vector<uint8_t> whole = volumes[1];
+    volumes[1].resize(100 + 32000);
+    Start();
+
+    ui.Script({ANSWER_CANCEL});
+    EXPECT_EQ(Extract(0), 2);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Message(0).text, "A:\\SETUP.EXE: read error!");
+    EXPECT_EQ(Message(0).buttons(), BOX_RETRYCANCEL);
+
+    ui.messages.clear();
+    ui.onMessage = [&](const MessageRequest&) { zvtest::WriteFileBytes(dir / "SETUP.EXE", whole); };
+    ui.Script({ANSWER_RETRY});
+    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(Written(0), data);
 }
 
 // --- Read failures ---------------------------------------------------------------

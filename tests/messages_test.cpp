@@ -53,6 +53,8 @@ TEST(StringTable, HoldsEveryTextExactly) {
         {67, "This program cannot update your version of Zarvel."},
         {68, "PLMR.DLL is in use! Please close all running applications, then restart this program."},
         {69, "PLMR32.DLL is in use! Please close all running applications, then restart this program."},
+        {70, "This program cannot update Zarvel: its update package is damaged. Please get a new copy of this "
+             "updater."},
         {80, "Click &Next to update Zarvel on your hard disk."},
         {81, "Click &Quit to return to Windows."},
         {96, "Zarvel Udpater"},

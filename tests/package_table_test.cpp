@@ -273,3 +273,50 @@ TEST(PackageTableLoad, FailuresLeaveNothingToWalk) {
         EXPECT_EQ(os.liveBlocks, 0);
     }
 }
+
+TEST(PackageTableLoad, RefusedNamesAreToldAndTheRecordsCanStillBeShown) {
+    zvtest::TempDir dir;
+    const std::string path = dir / "setup.exe";
+    PosixPlatform posix;
+    struct Case {
+        std::vector<std::string> names;
+        uint32_t index;
+        MemberNameProblem problem;
+        uint32_t earlier;
+    };
+    const Case cases[] = {
+        {{"a.dll", "b.dll", "..\\secret.txt"}, 2, MemberNameProblem::DotPart, 0},
+        {{"zvact.exe", "zvact.exe."}, 1, MemberNameProblem::TrailingDotOrBlank, 0},
+        {{"x", "Help\\A.txt", "y", "help\\a.TXT"}, 3, MemberNameProblem::Duplicate, 1},
+        {{"NUL.txt"}, 0, MemberNameProblem::DeviceName, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.names));
+        std::vector<EntryDescription> entries;
+        for (const std::string& name : c.names) entries.push_back(Entry(name, 0, {{1, 0, 4}}));
+        std::vector<uint8_t> table = Build(entries);
+        std::vector<uint8_t> file(16, 0);
+        file.insert(file.end(), table.begin(), table.end());
+        zvtest::WriteFileBytes(path, file);
+        PackageHeader header{PACKAGE_MARKER, PACKAGE_KEY, static_cast<uint16_t>(entries.size()), 16,
+                             static_cast<uint32_t>(table.size()), 0, {0, 0}, 0};
+        zvtest::FaultPlatform os(posix);
+        PackageTable loaded;
+        EXPECT_EQ(LoadPackageTable(os, path.c_str(), header, &loaded), TableStatus::NamesRefused);
+        EXPECT_EQ(loaded.check.damage, TableDamage::MemberName);
+        EXPECT_EQ(loaded.check.entryIndex, c.index);
+        EXPECT_EQ(loaded.check.nameProblem, c.problem);
+        if (c.problem == MemberNameProblem::Duplicate) {
+            EXPECT_EQ(loaded.check.earlierIndex, c.earlier);
+        }
+        // The records are whole: they may be walked to show them.
+        ASSERT_TRUE(TableCanBeWalked(loaded.status));
+        PackageEntry e = FirstPackageEntry(loaded);
+        for (uint32_t i = 0; i < c.index; ++i) e = NextPackageEntry(e);
+        EXPECT_EQ(loaded.check.offset, static_cast<uint32_t>(e.record - loaded.bytes));
+        EXPECT_EQ(EntryName(e), c.names[c.index]);
+        EXPECT_NE(TableStatusMessage(loaded.status), 0u);
+        FreePackageTable(os, &loaded);
+        EXPECT_EQ(os.liveBlocks, 0) << "the names' scratch and the table are freed";
+    }
+}

@@ -15,6 +15,7 @@
 #include "tests/support/fault_platform.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/stamped_file.h"
+#include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
 
 using namespace zv;
@@ -55,6 +56,7 @@ struct StampedBlocksTest : ::testing::Test {
     zvtest::TempDir dir;
     PosixPlatform posix;
     zvtest::FaultPlatform os{posix};
+    zvtest::ScriptedUi ui;
     RunContext run;
     StampedBlockSave save;
 
@@ -62,6 +64,7 @@ struct StampedBlocksTest : ::testing::Test {
         posix.SetLayout(zvtest::DriveLayout('C', dir.path()));
         zvtest::MakeDirs(dir / "ZV");
         run.os = &os;
+        run.ui = &ui;
     }
     void TearDown() override {
         EXPECT_EQ(os.OpenFiles(), 0u) << "every file is closed";
@@ -312,9 +315,11 @@ TEST_F(StampedBlocksTest, FailuresGiveTheirCodesAndLeaveTheFileAsItWas) {
         {"read in part", {zvtest::FaultOp::Read, "", 0, 1, 100}, IDS_READ_ERROR, IDS_WRITE_ERROR},
         {"read fails", {zvtest::FaultOp::Read}, IDS_READ_ERROR, IDS_WRITE_ERROR},
         {"temporary not created", {zvtest::FaultOp::Create}, 0, IDS_WRITE_ERROR},
-        {"disk full while writing", {zvtest::FaultOp::Write, "", 0, 1, 60}, 0, IDS_WRITE_ERROR},
-        {"write fails", {zvtest::FaultOp::Write}, 0, IDS_WRITE_ERROR},
-        {"flush fails", {zvtest::FaultOp::Flush}, 0, IDS_WRITE_ERROR},
+        // Failed and short writes are asked about; Cancel ends with 2 (the
+        // answer) and the file as it was.
+        {"disk full while writing", {zvtest::FaultOp::Write, "", 0, 1, 60}, 0, ANSWER_CANCEL},
+        {"write fails", {zvtest::FaultOp::Write}, 0, ANSWER_CANCEL},
+        {"flush fails", {zvtest::FaultOp::Flush}, 0, ANSWER_CANCEL},
         {"cannot be put in place", {zvtest::FaultOp::Replace}, 0, IDS_WRITE_ERROR},
     };
     for (const Case& c : cases) {
@@ -327,13 +332,40 @@ TEST_F(StampedBlocksTest, FailuresGiveTheirCodesAndLeaveTheFileAsItWas) {
         os.Clear();
         os.Add(c.fault);
         run.errorFileName[0] = '\0';
+        ui.messages.clear();
         EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save), c.writeResult) << c.what;
+        EXPECT_EQ(ui.messages.size(), c.writeResult == ANSWER_CANCEL ? 1u : 0u) << c.what;
         EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact32.exe");
         if (c.writeResult != 0) {
             EXPECT_EQ(Get("zvact32.exe"), file) << c.what << ": the file is as it was";
         }
         EXPECT_FALSE(Exists("zvact32.$ZV")) << c.what << ": no temporary file is left";
     }
+    // A full disk, then Retry: the rest is written and the blocks carried.
+    Put("zvact32.exe", file);
+    os.Clear();
+    os.Add({zvtest::FaultOp::Write, "", 0, 1, 60});
+    ui.messages.clear();
+    ui.Script({ANSWER_RETRY});
+    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save, "C:\\ZV\\shown.exe"), 0u);
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].stringId, IDS_DISK_FULL);
+    EXPECT_EQ(ui.messages[0].buttons(), BOX_RETRYCANCEL);
+    std::vector<uint8_t> carried = Get("zvact32.exe");
+    ASSERT_EQ(carried.size(), file.size());
+    EXPECT_EQ(carried[FindMarker(carried.data(), static_cast<uint32_t>(carried.size()), KEY_CARRIED_FIRST, 88) + 5], 0xEE);
+    // A write error names the path given to be shown.
+    Put("zvact32.exe", file);
+    os.Clear();
+    os.Add({zvtest::FaultOp::Write});
+    ui.messages.clear();
+    ui.Script({ANSWER_CANCEL});
+    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save, "C:\\ZV\\shown.exe"),
+              static_cast<unsigned>(ANSWER_CANCEL));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "C:\\ZV\\shown.exe: write error!");
+    EXPECT_EQ(Get("zvact32.exe"), file);
+
     os.Clear();
     zvtest::SetReadOnly(dir / "ZV/zvact32.exe", true);
     EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save), static_cast<unsigned>(IDS_WRITE_ERROR))

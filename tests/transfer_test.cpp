@@ -81,6 +81,8 @@ struct Member {
     uint16_t flags;
     std::vector<uint8_t> content;
     ProductVersion version{0, 0};
+    std::vector<uint8_t> stream = {};  // when not empty: the member's data as it is, for damage
+    int32_t sizeKB = -1;               // the record's, when not from the stream
 };
 
 class TransferTest : public ::testing::Test {
@@ -119,15 +121,15 @@ public:
         before[relative] = bytes;
     }
 
-    void Package(const std::vector<Member>& members) {
+    void Package(const std::vector<Member>& members, TableStatus expected = TableStatus::Loaded) {
         std::vector<zvtest::FixtureMember> fixture;
         for (const Member& m : members) {
             zvtest::FixtureMember f;
             f.name = m.name;
             f.flags = m.flags;
             f.version = m.version;
-            f.data = zvtest::EncodeLzhufForTest(m.content);
-            f.sizeKB = static_cast<uint16_t>((m.content.size() + 1023) / 1024);
+            f.data = m.stream.empty() ? zvtest::EncodeLzhufForTest(m.content) : m.stream;
+            f.sizeKB = m.sizeKB;
             fixture.push_back(f);
             packaged[m.name] = m.content;
         }
@@ -135,7 +137,7 @@ public:
             zvtest::StampFixturePackage(zvtest::BlankUpdaterImage(2048, 512), fixture, MakeVersion(1, 2, 1, 31), 0x409);
         zvtest::WriteFileBytes(Host("UPDATE/SETUP.EXE"), image);
         header = DecodePackageHeader(image.data() + 512);
-        ASSERT_EQ(LoadPackageTable(posix, run.programPath, header, &table), TableStatus::Loaded);
+        ASSERT_EQ(LoadPackageTable(posix, run.programPath, header, &table), expected);
     }
 
     TransferResult Run(const TransferOptions& options = TransferOptions()) {
@@ -340,6 +342,14 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
          {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
         {"stamped blocks cannot be written into the new copy", {{FaultOp::Create, "~zvnew.$ZV", 0, -1}}, {},
          IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+        // A full disk while the stamped blocks go into the new copy is asked
+        // as a member's own writes are.
+        {"disk full writing the stamped blocks, Retry writes the rest", {{FaultOp::Write, "~zvnew.$ZV", 0, 1, 1000}},
+         {ANSWER_RETRY}, 0, {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
+        {"disk full writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvnew.$ZV", 0, 1, 0}}, {ANSWER_CANCEL},
+         ANSWER_CANCEL, {IDS_DISK_FULL}, {"PLMR32.DLL"}},
+        {"write error writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvnew.$ZV", 0, -1}}, {ANSWER_CANCEL},
+         ANSWER_CANCEL, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
         {"no memory for an output buffer", {{FaultOp::AllocBlock, "", 1, 1, -1, 32000}}, {}, IDS_NO_MEMORY,
          {IDS_NO_MEMORY}, {}},
         {"stamped blocks cannot be read for lack of memory", {{FaultOp::AllocBlock, "", 0, 1, -1, 5000}}, {},
@@ -472,26 +482,144 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
     }
 }
 
+// Packages damaged in ways only reading their members can tell: the transfer
+// never ends in success, the member's installed file stays as it was, and no
+// new file is left behind.
+TEST_F(TransferTest, DamagedMembersEndWithoutSuccessAndChangeNoInstalledFile) {
+    const std::vector<uint8_t> noise = [] {
+        std::mt19937 random(77);
+        std::vector<uint8_t> bytes(100000);
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
+        return bytes;
+    }();
+    struct Case {
+        const char* what;
+        Member member;
+        uint32_t cutInto;  // when not 0: the package file ends this far into the member's data
+        std::vector<int> answers;
+        unsigned buttons;  // of the one message
+    };
+    const Case cases[] = {
+        {"package cut 32,000 bytes into the member", {"readme.txt", 0, noise}, 32000, {ANSWER_CANCEL},
+         BOX_RETRYCANCEL},
+        {"package cut 64,000 bytes into the member, Retry in vain", {"readme.txt", 0, noise}, 64000,
+         {ANSWER_RETRY, ANSWER_CANCEL}, BOX_RETRYCANCEL},
+        {"a 4-byte member declaring 1,000,010 bytes", {"readme.txt", 0, {}, {0, 0}, {0x0A, 0x42, 0x0F, 0x00}}, 0, {},
+         BOX_OK},
+        {"a 4-byte member declaring 4 GiB, its record at 65,535 KB",
+         {"readme.txt", 0, {}, {0, 0}, {0xFF, 0xFF, 0xFF, 0xFF}, 0xFFFF}, 0, {}, BOX_OK},
+        {"a member declaring more than its record's KB", {"readme.txt", 0, Bytes(9, 5000), {0, 0}, {}, 3}, 0, {},
+         BOX_OK},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FreePackageTable(posix, &table);
+        before.clear();
+        Install("ZARVEL/readme.txt", Bytes(3, 100));
+        ui.messages.clear();
+        ui.ClearScript();
+        for (int a : c.answers) ui.Script({a});
+        Package({c.member});
+        if (c.cutInto != 0) {
+            const uint32_t at = ReadPackagePiece(EntryPieces(FirstPackageEntry(table))).offset + c.cutInto;
+            std::vector<uint8_t> image = Read("UPDATE/SETUP.EXE");
+            ASSERT_LT(at, image.size());
+            image.resize(at);
+            zvtest::WriteFileBytes(Host("UPDATE/SETUP.EXE"), image);
+        }
+        EXPECT_EQ(Run(), ANSWER_CANCEL);
+        ASSERT_EQ(ui.messages.size(), c.answers.empty() ? 1u : c.answers.size());
+        for (const auto& m : ui.messages) {
+            EXPECT_EQ(m.text, "C:\\UPDATE\\SETUP.EXE: read error!");
+            EXPECT_EQ(m.buttons(), c.buttons);
+        }
+        EXPECT_EQ(ui.Unanswered(), 0u);
+        EXPECT_EQ(Read("ZARVEL/readme.txt"), before["ZARVEL/readme.txt"]);
+        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+        EXPECT_EQ(os.OpenFiles(), 0u);
+    }
+}
+
+// Free space is asked of each file system the targets are on, a folder where
+// another one is mounted included, not of one directory per drive letter.
+TEST_F(TransferTest, FreeSpaceIsAskedOfEveryVolumeTheTargetsAreOn) {
+    std::mt19937 random(5);
+    std::vector<uint8_t> maps(3'000'000);
+    for (uint8_t& b : maps) b = static_cast<uint8_t>(random());
+    Install("ZARVEL/readme.txt", Bytes(3, 100));
+    Package({{"readme.txt", 0, Bytes(4, 2000)}, {"maps\\europe.dat", 0, maps}});
+    struct Case {
+        uint64_t mapsFree;
+        std::vector<unsigned> messages;
+        TransferResult result;
+    };
+    const Case cases[] = {
+        {1'000'000, {IDS_NO_DISK_SPACE}, ANSWER_CANCEL},  // the maps' own volume is short
+        {50'000'000, {}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.mapsFree);
+        os.volumes = {{"C:\\ZARVEL\\MAPS\\", c.mapsFree}, {"C:\\", 1'000'000'000}};
+        os.freeSpaceAsked.clear();
+        ui.messages.clear();
+        ui.ClearScript();
+        ui.Script({ANSWER_CANCEL});
+        EXPECT_EQ(Run(), c.result);
+        EXPECT_EQ(MessageIds(), c.messages);
+        EXPECT_NE(std::find(os.freeSpaceAsked.begin(), os.freeSpaceAsked.end(), "C:\\ZARVEL\\MAPS\\"),
+                  os.freeSpaceAsked.end());
+        EXPECT_NE(std::find(os.freeSpaceAsked.begin(), os.freeSpaceAsked.end(), "C:\\"), os.freeSpaceAsked.end());
+        EXPECT_EQ(zvtest::FileExists(Host("ZARVEL/maps/europe.dat")), c.result == 0);
+    }
+}
+
+TEST(PosixVolumes, EachDirectoryIsOnTheVolumeOfItsMountPoint) {
+    zvtest::TempDir dir;
+    zvtest::MakeDirs(dir / "a/b");
+    PosixLayout layout;
+    layout.drives['C' - 'A'] = dir.path();
+    PosixPlatform os(layout);
+    char a[kMaxPath], missing[kMaxPath], proc[kMaxPath];
+    ASSERT_TRUE(os.VolumeOf("C:\\A\\B\\", a, sizeof a));
+    ASSERT_TRUE(os.VolumeOf("C:\\a\\not\\made\\yet\\", missing, sizeof missing));
+    EXPECT_STREQ(a, missing) << "a directory still to be made is on the volume above it";
+    uint64_t free = 0;
+    EXPECT_TRUE(os.FreeSpace(a, &free)) << a;
+    EXPECT_GT(free, 0u);
+    // /proc is a file system of its own wherever the temporary directory is.
+    ASSERT_TRUE(os.VolumeOf("\\proc\\self\\", proc, sizeof proc));
+    EXPECT_STREQ(proc, "\\proc\\");
+    EXPECT_STRNE(a, proc);
+}
+
 TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
+    Install("ZARVEL/zvact.exe", Bytes(4, 100));
     const char* names[] = {"..\\evil.txt", "sub\\..\\..\\evil.txt", "C:\\evil.txt", "\\evil.txt", "a:b", ".\\x",
-                           "", "dir\\", "zvact.exe.", "CON", "~zvnew.tmp"};
+                           "", "dir\\", "zvact.exe.", "CON", "~zvnew.tmp", "ZVACT.EXE"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         FreePackageTable(posix, &table);
         ui.messages.clear();
-        Package({{name, 0, Bytes(5, 100)}});
-        EXPECT_EQ(Run(), IDS_INVALID_DIRECTORY);
+        // Loading the table refuses the name; the transfer never walks it.
+        Package({{"zvact.exe", 0, Bytes(5, 100)}, {name, 0, Bytes(6, 100)}}, TableStatus::NamesRefused);
+        EXPECT_EQ(table.check.entryIndex, 1u);
+        EXPECT_EQ(Run(), -1);
         ASSERT_EQ(ui.messages.size(), 1u);
-        EXPECT_EQ(ui.messages[0].text, "Invalid directory!");
+        EXPECT_EQ(ui.messages[0].stringId, IDS_READ_ERROR);
         EXPECT_FALSE(zvtest::FileExists(Host("evil.txt")));
         EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+        EXPECT_EQ(Read("ZARVEL/zvact.exe"), before["ZARVEL/zvact.exe"]);
     }
+    // Member extraction applies the same check, and the length of the whole
+    // target path besides.
     char target[kMaxPath], newPath[kMaxPath];
     std::string longName(250, 'n');
     EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", longName.c_str(), target, newPath), MemberNameProblem::TooLong);
     EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "help\\index.txt", target, newPath), MemberNameProblem::None);
     EXPECT_STREQ(target, "C:\\ZARVEL\\help\\index.txt");
     EXPECT_STREQ(newPath, "C:\\ZARVEL\\help\\~zvnew.tmp");
+    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "..\\x", target, newPath), MemberNameProblem::DotPart);
+    EXPECT_STREQ(target, "");
 }
 
 TEST_F(TransferTest, VersionRuleWritesEqualAndOlderAndKeepsOnlyNewer) {

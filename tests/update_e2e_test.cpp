@@ -98,7 +98,7 @@ protected:
             WriteFileBytes(dir / ("WINDOWS/SYSTEM/" + std::string(lib)), MakeFile(f, old, 1, 0));
             std::string lower = lib == std::string("PLMR.DLL") ? "plmr.dll" : "plmr32.dll";
             packaged[lower] = MakeFile(f, next, 2, 0);
-            members.push_back({lower, 0x16, next, EncodeLzhufForTest(packaged[lower]), 4});
+            members.push_back({lower, 0x16, next, EncodeLzhufForTest(packaged[lower])});
         }
         uint8_t fill = 0x10;
         for (const ProductFile& f : kFiles) {
@@ -107,14 +107,14 @@ protected:
                 WriteFileBytes(dir / ("ZARVEL/" + std::string(f.name)), installed[f.name]);
             }
             packaged[f.name] = MakeFile(f, next, static_cast<uint8_t>(fill + 0x40), 0xBEEF);
-            members.push_back({f.name, ENTRY_UPDATE_ONLY, next, EncodeLzhufForTest(packaged[f.name]), 4});
+            members.push_back({f.name, ENTRY_UPDATE_ONLY, next, EncodeLzhufForTest(packaged[f.name])});
             fill = static_cast<uint8_t>(fill + 0x10);
         }
         // A newer installed copy than the package brings is kept.
         installed["zvnewer.bin"] = MakeFile({"zvnewer.bin", ExeFormat::Pe32, false, false}, MakeVersion(1, 3, 0, 0), 3, 0);
         WriteFileBytes(dir / "ZARVEL/zvnewer.bin", installed["zvnewer.bin"]);
         packaged["zvnewer.bin"] = MakeFile({"zvnewer.bin", ExeFormat::Pe32, false, false}, next, 4, 0);
-        members.push_back({"zvnewer.bin", ENTRY_UPDATE_ONLY, next, EncodeLzhufForTest(packaged["zvnewer.bin"]), 4});
+        members.push_back({"zvnewer.bin", ENTRY_UPDATE_ONLY, next, EncodeLzhufForTest(packaged["zvnewer.bin"])});
         WriteFileBytes(dir / "UPDATE/SETUP.EXE",
                        StampFixturePackage(BlankUpdaterImage(4096, 1000), members, next, 0x409));
     }
@@ -180,7 +180,7 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     EXPECT_EQ(product.variants, static_cast<uint32_t>(Act16 | Sa16 | Act32 | Sa32));
     EXPECT_EQ(product.runtime, static_cast<uint32_t>(Plmr16Found | Plmr32Found));
     EXPECT_STREQ(product.installDir, "C:\\ZARVEL\\");
-    UpdateVerdict verdict = EvaluateUpdate(run, product, header);
+    UpdateVerdict verdict = EvaluateUpdate(run, product, header, table.status);
     EXPECT_TRUE(verdict.canProceed) << verdict.message;
     EXPECT_STREQ(verdict.installTypeText, "Full");
     EXPECT_STREQ(verdict.version16Text, "1.01");

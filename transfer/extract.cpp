@@ -137,7 +137,7 @@ TransferResult ExtractMember(TransferSession& s, const char* name, PackageEntry 
         os.Close(file);
         if (result != 0) break;
         if (carried) {
-            result = static_cast<TransferResult>(WriteStampedBlocks(run, s.newPath, s.save));
+            result = static_cast<TransferResult>(WriteStampedBlocks(run, s.newPath, s.save, s.targetPath));
             if (result != 0) {
                 CopyText(run.errorFileName, sizeof run.errorFileName, s.targetPath);
                 break;

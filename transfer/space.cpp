@@ -21,28 +21,38 @@ uint64_t FileSize(Platform& os, const char* path) {
 void SpacePlanner::EntryDone(const EntryReport& report) {
     if (report.outcome != EntryOutcome::Written && report.outcome != EntryOutcome::InUse) return;
     const char* target = report.targetPath;
+    char directory[kMaxPath] = {};
+    CopyText(directory, sizeof directory, target);
+    char* slash = std::strrchr(directory, '\\');
+    if (slash != nullptr) slash[1] = '\0';
+    // The volume the target's directory is on: a folder where another volume
+    // is mounted is a volume of its own, whatever its drive letter. When the
+    // platform cannot tell, the drive letter stands for it.
     char key[kMaxPath] = {};
-    if (target[0] != '\0' && target[1] == ':') {
-        key[0] = static_cast<char>(target[0] & ~0x20);
-        key[1] = ':';
+    const bool known = os_.VolumeOf(directory, key, sizeof key);
+    if (!known) {
+        key[0] = '\0';
+        if (target[0] != '\0' && target[1] == ':') {
+            key[0] = static_cast<char>(target[0] & ~0x20);
+            key[1] = ':';
+            key[2] = '\0';
+        }
     }
     Volume* volume = nullptr;
     for (unsigned k = 0; k < count_; ++k) {
-        if (std::strcmp(volumes_[k].key, key) == 0) volume = &volumes_[k];
+        if (CompareNoCase(volumes_[k].key, key) == 0) volume = &volumes_[k];
     }
     if (volume == nullptr) {
-        if (count_ == kMaxVolumes) return;  // cannot be: a key is a drive letter or nothing
+        if (count_ == kMaxVolumes) return;  // more volumes than any update has: taken to have room
         volume = &volumes_[count_++];
         *volume = Volume{};
         CopyText(volume->key, sizeof volume->key, key);
-        CopyText(volume->directory, sizeof volume->directory, target);
-        char* slash = std::strrchr(volume->directory, '\\');
-        if (slash != nullptr) slash[1] = '\0';
+        CopyText(volume->directory, sizeof volume->directory, known ? key : directory);
     }
-    uint64_t newBytes = static_cast<uint64_t>(EntrySizeKB(report.entry)) * 1024;
+    const uint64_t newBytes = static_cast<uint64_t>(EntrySizeKB(report.entry)) * 1024;
     volume->newBytes += newBytes;
     volume->oldBytes += FileSize(os_, target);
-    uint64_t transient = IsCarriedFile(report.name) ? 2 * newBytes : newBytes;
+    const uint64_t transient = IsCarriedFile(report.name) ? 2 * newBytes : newBytes;
     if (transient > volume->transient) volume->transient = transient;
 }
 

@@ -9,7 +9,8 @@
 namespace zv {
 
 // Collects the entries that a dry run would write and tells whether every
-// target volume has room for them at the update's peak: the expanded sizes of
+// target volume (each file system, as Platform::VolumeOf tells them apart,
+// mounted folders included) has room for them at the update's peak: the expanded sizes of
 // the new files (from their sizeKB) less the installed copies they replace,
 // plus the largest new file while it and its installed copy both exist (twice
 // that for a carried file, whose stamped blocks are written into a copy of it).
@@ -23,7 +24,8 @@ public:
     bool Enough() const;
 
     struct Volume {
-        char key[kMaxPath];        // the drive ("C:") or, without one, ""
+        char key[kMaxPath];        // the volume's root (Platform::VolumeOf), or the drive ("C:")
+                                   // or "" when the platform cannot tell
         char directory[kMaxPath];  // where its free space is asked for
         uint64_t newBytes = 0;
         uint64_t oldBytes = 0;
@@ -33,7 +35,7 @@ public:
     static uint64_t Need(const Volume& volume);
 
 private:
-    static constexpr unsigned kMaxVolumes = 27;  // the drives A: to Z:, and paths without one
+    static constexpr unsigned kMaxVolumes = 64;
     Platform& os_;
     Volume volumes_[kMaxVolumes];
     unsigned count_ = 0;

@@ -31,12 +31,14 @@ struct Driver {
     uint32_t eligible = 0;
     uint32_t done = 0;
     TransferResult result = 0;
+    MemberNameProblem nameProblem = MemberNameProblem::None;  // of the last entry written
 
     uint32_t Percent() const { return eligible == 0 ? 0 : done * 100u / eligible; }
 
     void Report(uint32_t index, uint32_t pass, PackageEntry entry, EntryOutcome outcome, const char* target) {
         if (options.observer == nullptr) return;
-        EntryReport report{index, pass, entry, EntryName(entry), outcome, target ? target : "", Percent(), result};
+        EntryReport report{index, pass,    entry,  EntryName(entry), outcome, target ? target : "",
+                           Percent(), result, outcome == EntryOutcome::Failed ? nameProblem : MemberNameProblem::None};
         options.observer->EntryDone(report);
     }
 
@@ -172,13 +174,18 @@ struct Driver {
     EntryOutcome Write(PackageEntry entry, const char* directory, bool carried) {
         if (options.dryRun) {
             char newPath[kMaxPath];
-            if (ComposeTargetPaths(directory, EntryName(entry), session.targetPath, newPath) != MemberNameProblem::None) {
+            nameProblem = ComposeTargetPaths(directory, EntryName(entry), session.targetPath, newPath);
+            if (nameProblem != MemberNameProblem::None) {
                 result = IDS_INVALID_DIRECTORY;
                 return EntryOutcome::Failed;
             }
             return EntryOutcome::Written;
         }
         result = ExtractMember(session, EntryName(entry), entry, directory, carried);
+        if (result == IDS_INVALID_DIRECTORY) {
+            char target[kMaxPath], newPath[kMaxPath];
+            nameProblem = ComposeTargetPaths(directory, EntryName(entry), target, newPath);
+        }
         if (result != 0) return EntryOutcome::Failed;
         return session.written ? EntryOutcome::Written : EntryOutcome::KeptByIgnore;
     }

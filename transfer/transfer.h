@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "detect/detection.h"
+#include "package/member_name.h"
 #include "package/table.h"
 #include "platform/run_context.h"
 
@@ -45,6 +46,9 @@ struct EntryReport {
     const char* targetPath;  // where it is (or would be) written; "" when passed by
     uint32_t percent;        // the percentage after the entry
     TransferResult result;   // the transfer's result after the entry
+    // Failed with IDS_INVALID_DIRECTORY: what is wrong with the name or the
+    // target path composed from it.
+    MemberNameProblem nameProblem;
 };
 
 // Told about every entry each pass looks at, for traces and dry runs.

@@ -1,5 +1,8 @@
 #include "tests/support/fault_platform.h"
 
+#include <cctype>
+#include <cstring>
+
 #include <csignal>
 
 namespace zvtest {
@@ -91,8 +94,51 @@ bool FaultPlatform::Replace(const char* from, const char* to) {
     return inner_.Replace(from, to);
 }
 
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (size_t k = 0; k < prefix.size(); ++k) {
+        if (std::tolower(static_cast<unsigned char>(text[k])) != std::tolower(static_cast<unsigned char>(prefix[k]))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FaultPlatform::VolumeOf(const char* directory, char* root, uint32_t size) {
+    const PretendVolume* found = nullptr;
+    for (const PretendVolume& v : volumes) {
+        if (StartsWithNoCase(directory, v.root) && (found == nullptr || v.root.size() > found->root.size())) found = &v;
+    }
+    if (found == nullptr) {
+        // A drive with free space of its own is a volume of its own.
+        const char drive = static_cast<char>(directory[0] & ~0x20);
+        if (directory[0] != '\0' && directory[1] == ':' && drive >= 'A' && drive <= 'Z' &&
+            freeSpaceOnDrive[drive - 'A'] >= 0) {
+            if (size < 4) return false;
+            const char drivesRoot[4] = {drive, ':', '\\', '\0'};
+            std::memcpy(root, drivesRoot, sizeof drivesRoot);
+            return true;
+        }
+        return inner_.VolumeOf(directory, root, size);
+    }
+    if (found->root.size() >= size) return false;
+    std::memcpy(root, found->root.c_str(), found->root.size() + 1);
+    return true;
+}
+
 bool FaultPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
+    freeSpaceAsked.push_back(directory);
     if (Strike(FaultOp::FreeSpace, directory)) return false;
+    for (const PretendVolume& v : volumes) {
+        if (StartsWithNoCase(directory, v.root) && StartsWithNoCase(v.root, directory)) {
+            *bytes = v.freeBytes;
+            return true;
+        }
+    }
     char drive = static_cast<char>(directory[0] & ~0x20);
     if (directory[0] != '\0' && directory[1] == ':' && drive >= 'A' && drive <= 'Z' &&
         freeSpaceOnDrive[drive - 'A'] >= 0) {

@@ -45,10 +45,20 @@ public:
     int changes = 0;
     // Free space reported by FreeSpace when set (>= 0).
     int64_t freeSpaceOverride = -1;
-    // Free space reported for a directory on drive 'A' + d when set (>= 0);
-    // it comes before freeSpaceOverride.
+    // Free space reported for a directory on drive 'A' + d when set (>= 0),
+    // the drive then being a volume of its own; it comes before
+    // freeSpaceOverride.
     int64_t freeSpaceOnDrive[26] = {-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1,
                                     -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+    // Pretend volumes: a directory whose path begins with a key (without
+    // regard to case) is on the volume of that root, with that much free
+    // space; other directories are as the inner platform says.
+    struct PretendVolume {
+        std::string root;  // ends in ""
+        uint64_t freeBytes;
+    };
+    std::vector<PretendVolume> volumes;
+    std::vector<std::string> freeSpaceAsked;  // directories FreeSpace was asked about
     // Files opened and not yet closed.
     size_t OpenFiles() const { return paths_.size(); }
     // Blocks allocated and not yet freed.
@@ -64,6 +74,7 @@ public:
     bool Remove(const char* path) override;
     bool Replace(const char* from, const char* to) override;
     bool FreeSpace(const char* directory, uint64_t* bytes) override;
+    bool VolumeOf(const char* directory, char* root, uint32_t size) override;
     bool EnterDirectory(const char* path) override;
     bool MakeDirectory(const char* path) override;
     zv::BlockHandle AllocBlock(uint32_t size) override;

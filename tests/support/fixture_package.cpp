@@ -6,6 +6,14 @@
 
 namespace zvtest {
 
+uint16_t SizeKBFromStream(const std::vector<uint8_t>& stream) {
+    if (stream.size() < 4) return 0xFFFF;
+    const uint64_t size = static_cast<uint64_t>(stream[0]) | static_cast<uint64_t>(stream[1]) << 8 |
+                          static_cast<uint64_t>(stream[2]) << 16 | static_cast<uint64_t>(stream[3]) << 24;
+    const uint64_t kb = (size + 1023) / 1024;
+    return static_cast<uint16_t>(kb > 0xFFFF ? 0xFFFF : kb);
+}
+
 std::vector<uint8_t> StampFixturePackage(std::vector<uint8_t> image, const std::vector<FixtureMember>& members,
                                          zv::ProductVersion version, uint32_t language) {
     std::vector<zv::EntryDescription> entries;
@@ -14,7 +22,7 @@ std::vector<uint8_t> StampFixturePackage(std::vector<uint8_t> image, const std::
         zv::EntryDescription e;
         e.name = m.name;
         e.flags = m.flags;
-        e.sizeKB = m.sizeKB;
+        e.sizeKB = static_cast<uint16_t>(m.sizeKB >= 0 ? m.sizeKB : SizeKBFromStream(m.data));
         e.version = m.version;
         e.pieces.push_back(zv::PackagePiece{1, 0, static_cast<uint32_t>(m.data.size())});
         recordBytes += zv::PackageRecordLength(static_cast<uint32_t>(m.name.size()),

@@ -16,8 +16,14 @@ struct FixtureMember {
     uint16_t flags = 0;
     zv::ProductVersion version{0, 0};
     std::vector<uint8_t> data;  // the member's compressed stream
-    uint16_t sizeKB = 1;
+    // The record's size in KB; -1: as the packer writes it, from the size at
+    // the start of `data` (the largest value, 65,535, when it has none).
+    int32_t sizeKB = -1;
 };
+
+// The size in KB that the packer writes for a stream: its expanded size
+// rounded up, 65,535 when larger or when the stream has no whole size.
+uint16_t SizeKBFromStream(const std::vector<uint8_t>& stream);
 
 // Appends a table region (the records and 10 zero bytes per entry, as the
 // shipped packages have) and the members' data to `image`, all on volume 1,

@@ -18,6 +18,10 @@
 #   volumes      the package cut into volumes: all beside the updater, no
 #                disk prompt; one missing, the prompt for it alone
 #   signed       the package signed with osslsigncode: it verifies, and updates
+#                as the unsigned one does
+#   damaged      a package cut short, a member without data and a table that
+#                claims more records than it holds: never the success page,
+#                never a changed installed file
 # After every stopped transfer each file is wholly old or wholly new.
 #
 # usage: test_update_scenarios.sh HOST_BUILD_DIR WINDOWS_BUILD_DIR [SCENARIO...]
@@ -547,7 +551,86 @@ scenario_signed() {
     zv_check "signed: every file is new" all_files_are new
 }
 
-ALL_SCENARIOS="packer volumes signed happy not_installed refusals halt escape close protected"
+
+# The updater with its package damaged as HOW says, as C:\update\NAME.exe:
+#   cut      the file ends where the members' data begins
+#   nodata   the first member (PLMR.DLL, the first one written) is four bytes
+#            that declare 1,000,010 bytes, its record's size at 65,535 KB
+#   table    the header claims 65,535 records
+damaged_copy() {
+    local name=$1 how=$2
+    python3 - "$ZV_PRODUCT_DIR/zvupdate.exe" "$(zv_drive_c)/update/$name.exe" "$how" <<'EOF'
+import struct, sys
+source, target, how = sys.argv[1:]
+data = bytearray(open(source, "rb").read())
+at = data.find(struct.pack("<HI", 0x7777, 0x48295467))
+table_offset, table_size, data_offset = struct.unpack_from("<III", data, at + 8)
+if how == "cut":
+    del data[data_offset:]
+elif how == "nodata":
+    record = table_offset
+    flags = struct.unpack_from("<H", data, record + 2)[0]
+    struct.pack_into("<H", data, record + 4, 0xFFFF)
+    piece = data.index(0, record + 6) + 2 + (8 if flags & 0x16 else 0)
+    volume, offset, length = struct.unpack_from("<HII", data, piece)
+    struct.pack_into("<I", data, piece + 6, 4)
+    struct.pack_into("<I", data, offset, 1000010)
+elif how == "table":
+    struct.pack_into("<H", data, at + 6, 65535)
+open(target, "wb").write(data)
+EOF
+}
+
+scenario_damaged() {
+    local name how style key
+    zv_product_install
+    # Read errors during the transfer: the question about the program's own
+    # file, then the page that says the update is incomplete.
+    while read -r name how style key; do
+        damaged_copy "$name" "$how" || return 1
+        zv_start "$name" "C:\\update\\$name.exe"
+        wait_for "$name" '^page 401 item 100 ' 60 || return 1
+        zv_key Return
+        wait_for "$name" '^page 402 item 104 ' 30 || return 1
+        zv_check "$name: the table is whole, Next is enabled" has_line "$name" '^page 402 item 1 at .* enabled=1 '
+        zv_key Return
+        wait_for "$name" '^message id=34 ' 60 || return 1
+        zv_screenshot "damaged_$name"
+        zv_check "$name: read error of the updater's own file, style $style" has_line "$name" \
+            "^message id=34 style=$style text=C:\\\\update\\\\$name\\.exe: read error!\$"
+        zv_key "$key"
+        wait_for "$name" '^page 405 item 101 ' 30 || return 1
+        zv_check "$name: no success page" lacks_line "$name" '^page 404'
+        zv_check "$name: the transfer ends with 2" has_line "$name" '^transfer result=2$'
+        zv_check "$name: nothing is written" lacks_line "$name" '^entry [0-9]+ pass [12] .*: write '
+        finish_run "$name" 405
+        zv_check "$name: every installed file is as it was" all_files_are old
+        zv_check "$name: no new file is left beside its target" no_new_files_left
+    done <<'EOF'
+cut cut 0x35 Escape
+nodata nodata 0x30 Return
+EOF
+
+    # A damaged table: the detection page says so and offers no Next.
+    damaged_copy table table || return 1
+    zv_start table 'C:\update\table.exe'
+    wait_for table '^page 401 item 100 ' 60 || return 1
+    zv_key Return
+    wait_for table '^page 402 item 104 ' 30 || return 1
+    zv_screenshot damaged_table
+    zv_check "table: the detection page says the package is damaged" equals "$(item_text table 402 120)" \
+        'This program cannot update Zarvel: its update package is damaged. Please get a new copy of this updater.'
+    zv_check "table: the hint" equals "$(item_text table 402 140)" "$HINT_QUIT"
+    zv_check "table: Next is disabled" has_line table '^page 402 item 1 at .* enabled=0 text=&Next >$'
+    click_item table 402 2
+    zv_wait_exit table 30
+    zv_check "table: no transfer" lacks_line table '^page 403'
+    zv_check "table: the program ends with 0" equals "$ZV_RC" 0
+    zv_check "table: every installed file is as it was" all_files_are old
+}
+
+
+ALL_SCENARIOS="packer volumes signed damaged happy not_installed refusals halt escape close protected"
 zv_start_xvfb 1024 768
 zv_make_prefix
 zv_log "prefix made after ${SECONDS} s"
