@@ -75,17 +75,9 @@ shoot 02-detection
 # and take a screenshot. So the updater is held before Next is pressed, then
 # let run in steps of a few milliseconds until the map's name is on the page,
 # and held again while the screen is photographed.
-updater=$(pgrep -f -x 'C:\\update\\zvupdate\.exe.*' | head -n 1)
+updater=$(zv_windows_pid 'C:\update\zvupdate.exe')
 at_half() {
-    local i
-    [ -n "$updater" ] || return 1
-    for i in $(seq 1 5000); do
-        grep -qF 'OutputDebugStringA "zvupdate: item 101 id=0 text=data\\world.map\n"' "$ZV_TMP/main.wine" && return 0
-        kill -CONT "$updater"
-        sleep 0.005
-        kill -STOP "$updater"
-    done
-    return 1
+    [ -n "$updater" ] && zv_step_until main "$updater" 'zvupdate: item 101 id=0 text=data\\world.map\n'
 }
 [ -n "$updater" ] && kill -STOP "$updater"
 zv_key Return

@@ -13,6 +13,11 @@
 #                                   (such as setpriv with its options) runs wine
 #   zv_wait_trace NAME REGEX [SECONDS]   wait for a trace line
 #   zv_wait_exit NAME [SECONDS]     wait for the exit; the code is in ZV_RC
+#   zv_windows_pid WINPATH          the process id of the program started as
+#                                   WINPATH (C:\...), to hold it (SIGSTOP)
+#   zv_step_until NAME PID TEXT     let the held program run in steps of a few
+#                                   milliseconds until Wine's output of NAME
+#                                   holds TEXT (a fixed string); left held
 #   zv_wait_window TITLE [SECONDS]  wait for a top-level window; prints its id
 #   zv_key KEYS..., zv_click X Y    keyboard and mouse through XTEST
 #   zv_screenshot NAME              $ZV_ARTIFACTS/NAME.png (and NAME.ppm)
@@ -282,6 +287,28 @@ zv_wait_exit() {
         sleep 0.1
     done
     zv_log "timed out waiting for $name to end"
+    return 1
+}
+
+# Some moments of a run pass in less time than a script needs to see them and
+# act (the bar at 50 % while a large member is written takes a fraction of a
+# second on a fast machine): the program is held with SIGSTOP and let go in
+# small steps until it gets there.
+zv_windows_pid() {
+    local pattern
+    pattern=$(printf '%s' "$1" | sed 's/[\\.]/\\&/g')
+    pgrep -f -x "$pattern.*" | head -n 1
+}
+
+zv_step_until() {
+    local name=$1 pid=$2 text=$3 i
+    for i in $(seq 1 5000); do
+        grep -qF -- "$text" "$ZV_TMP/$name.wine" && return 0
+        kill -CONT "$pid"
+        sleep 0.005
+        kill -STOP "$pid"
+    done
+    zv_log "$name did not get to '$text'"
     return 1
 }
 
