@@ -19,6 +19,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz/fuzz_input.h"
 #include "fuzz/memory_platform.h"
 #include "package/lzhuf_decoder.h"
 #include "package/member_name.h"
@@ -31,43 +32,9 @@ namespace {
 
 constexpr uint32_t kTableOffset = 64;
 
-class FuzzUi : public zv::UserInterface {
-public:
-    std::vector<uint8_t> answers;
-    int asked = 0;
-
-    int ShowMessage(const zv::MessageRequest& m) override {
-        if (m.text == nullptr || std::strlen(m.text) >= 300) std::abort();
-        const uint8_t a = answers.empty() ? 0 : answers[static_cast<size_t>(asked) % answers.size()];
-        const bool giveUp = ++asked > 6 || (a & 3) == 0;
-        switch (m.style & zv::BOX_BUTTONS_MASK) {
-        case zv::BOX_OK: return zv::ANSWER_OK;
-        case zv::BOX_OKCANCEL: return giveUp ? zv::ANSWER_CANCEL : zv::ANSWER_OK;
-        case zv::BOX_RETRYCANCEL: return giveUp ? zv::ANSWER_CANCEL : zv::ANSWER_RETRY;
-        default: return zv::ANSWER_CANCEL;
-        }
-    }
-    void SetItemText(zv::WindowRef, int, unsigned, const char*) override {}
-};
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-
-    uint32_t Byte() { return at < size ? data[at++] : 0; }
-    uint32_t U16() { return Byte() | Byte() << 8; }
-    std::vector<uint8_t> Bytes(size_t n) {
-        n = std::min(n, size - at);
-        std::vector<uint8_t> bytes(data + at, data + at + n);
-        at += n;
-        return bytes;
-    }
-};
+using zvfuzz::AnsweringUi;
+using zvfuzz::Check;
+using zvfuzz::Input;
 
 // Damages a volume's file as `how` says (0xFF, as in the seeds: kept).
 std::vector<uint8_t> Damage(std::vector<uint8_t> bytes, uint8_t how, uint16_t number) {
@@ -135,7 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
 
-    FuzzUi ui;
+    AnsweringUi ui(6);
     ui.answers = decisions;
     zv::RunContext run;
     run.os = &os;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <memory>
 
+#include "fuzz/fuzz_input.h"
 #include "fuzz/memory_platform.h"
 #include "package/lzhuf_decoder.h"
 #include "package/volume_reader.h"
@@ -20,48 +21,9 @@
 
 namespace {
 
-// Answers every question from the decision bytes, but gives up after a
-// number of them so that Retry cannot go on for ever.
-class FuzzUi : public zv::UserInterface {
-public:
-    std::vector<uint8_t> answers;
-    int asked = 0;
-
-    int ShowMessage(const zv::MessageRequest& m) override {
-        if (m.text == nullptr || std::strlen(m.text) >= 300) std::abort();
-        const unsigned buttons = m.style & zv::BOX_BUTTONS_MASK;
-        const uint8_t a = answers.empty() ? 0 : answers[static_cast<size_t>(asked) % answers.size()];
-        const bool giveUp = ++asked > 8 || (a & 3) == 0;
-        switch (buttons) {
-        case zv::BOX_OK: return zv::ANSWER_OK;
-        case zv::BOX_OKCANCEL: return giveUp ? zv::ANSWER_CANCEL : zv::ANSWER_OK;
-        case zv::BOX_RETRYCANCEL: return giveUp ? zv::ANSWER_CANCEL : zv::ANSWER_RETRY;
-        default: return zv::ANSWER_CANCEL;
-        }
-    }
-    void SetItemText(zv::WindowRef, int, unsigned, const char*) override {}
-};
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
-// Takes the input front to back; what runs out reads as zeros or nothing.
-struct Input {
-    const uint8_t* data;
-    size_t size;
-    size_t at = 0;
-
-    uint32_t Byte() { return at < size ? data[at++] : 0; }
-    uint32_t U16() { return Byte() | Byte() << 8; }
-    std::vector<uint8_t> Bytes(size_t n) {
-        n = std::min(n, size - at);
-        std::vector<uint8_t> bytes(data + at, data + at + n);
-        at += n;
-        return bytes;
-    }
-    bool Empty() const { return at >= size; }
-};
+using zvfuzz::AnsweringUi;
+using zvfuzz::Check;
+using zvfuzz::Input;
 
 }  // namespace
 
@@ -84,7 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (in.Empty()) break;
         os.AddFile(name, in.Bytes(in.U16() % 4097));
     }
-    FuzzUi ui;
+    AnsweringUi ui(8);
     ui.answers = decisions;
 
     zv::RunContext run;
