@@ -26,7 +26,6 @@ constexpr uint16_t MAX_FREQ = 0x8000;  // root frequency that makes the tree reb
 constexpr unsigned WINDOW_START = N - F;  // 4036: first write position of a member
 constexpr unsigned WINDOW_MASK = N - 1;
 constexpr unsigned MIN_MATCH = THRESHOLD + 1;  // 3
-constexpr unsigned FIRST_MATCH_SYMBOL = 256;   // symbol of a match of MIN_MATCH bytes
 
 // Symbol of a match of `length` bytes (3..60) and back.
 constexpr unsigned MatchSymbol(unsigned length) { return length + 256 - MIN_MATCH; }

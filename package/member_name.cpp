@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace zv {
 namespace {
-
-inline unsigned char FoldAz(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -85,8 +85,8 @@ const char* MemberNameProblemName(MemberNameProblem problem) {
 
 int CompareMemberNames(const char* a, const char* b) {
     for (;; ++a, ++b) {
-        const unsigned char x = FoldAz(static_cast<unsigned char>(*a));
-        const unsigned char y = FoldAz(static_cast<unsigned char>(*b));
+        const unsigned x = FoldAz(static_cast<unsigned char>(*a));
+        const unsigned y = FoldAz(static_cast<unsigned char>(*b));
         if (x != y) return x < y ? -1 : 1;
         if (x == 0) return 0;
     }

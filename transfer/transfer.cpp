@@ -297,6 +297,8 @@ TransferResult RunTransfer(RunContext& run, const PackageTable& table,
         CloseVolumeReader(&session.reader);
         FreeGlobalBlock(os, &inputBlock);
         FreeGlobalBlock(os, &decoderBlock);
+        // The information icon, not the stop sign, on purpose: nothing has been
+        // written yet, and closing other programs is all the user need do.
         ShowTitledMessage(run, run.backdropWindow, IDS_NO_MEMORY, BOX_OK | BOX_ICONINFORMATION);
         return -1;
     }
