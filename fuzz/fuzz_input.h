@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/run_context.h"
 #include "platform/ui.h"
 
 namespace zvfuzz {
@@ -59,5 +60,16 @@ public:
 private:
     int limit_;
 };
+
+// A run of the updater from A:\SETUP.EXE over `os`, asking `ui`, with the
+// transfer page up (questions are owned by it).
+inline void StartRun(zv::RunContext* run, zv::Platform* os, zv::UserInterface* ui) {
+    run->os = os;
+    run->ui = ui;
+    run->progressPage = 1;
+    std::strcpy(run->programPath, "A:\\SETUP.EXE");
+    std::strcpy(run->programDir, "A:\\");
+    std::strcpy(run->titleText, "Fuzz");
+}
 
 }  // namespace zvfuzz

@@ -50,12 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ui.answers = decisions;
 
     zv::RunContext run;
-    run.os = &os;
-    run.ui = &ui;
-    run.progressPage = 1;
-    std::strcpy(run.programPath, "A:\\SETUP.EXE");
-    std::strcpy(run.programDir, "A:\\");
-    std::strcpy(run.titleText, "Fuzz");
+    zvfuzz::StartRun(&run, &os, &ui);
 
     std::vector<uint8_t> input(zv::INPUT_BUFFER_SIZE);
     std::vector<uint8_t> output(zv::OUTPUT_BUFFER_SIZE);
