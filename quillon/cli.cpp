@@ -48,11 +48,11 @@ std::string WithoutDashes(const std::string& s) {
 // The option most likely meant by the unknown `name`, or nullptr: one a
 // couple of edits away, or one that `name` begins ("-o", "--out" for
 // "--output").
-const OptionSpec* Likely(const std::string& name, const std::vector<OptionSpec>& specs) {
+const KnownOption* Likely(const std::string& name, const std::vector<KnownOption>& known) {
     const std::string bare = Lower(WithoutDashes(name));
-    const OptionSpec* best = nullptr;
+    const KnownOption* best = nullptr;
     size_t bestDistance = 3;  // more edits than two is another word
-    for (const OptionSpec& s : specs) {
+    for (const KnownOption& s : known) {
         const std::string option = WithoutDashes(s.name);
         size_t d = EditDistance(bare, option);
         if (!bare.empty() && option.compare(0, bare.size(), bare) == 0) d = std::min<size_t>(d, 1);
@@ -80,7 +80,7 @@ std::string ParsedArguments::Value(const std::string& name, const std::string& f
     return fallback;
 }
 
-bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs, size_t maxPositionals,
+bool ParseArguments(int argc, char** argv, const std::vector<KnownOption>& known, size_t maxPositionals,
                     ParsedArguments* parsed, std::vector<std::string>* errors) {
     *parsed = ParsedArguments{};
     errors->clear();
@@ -103,13 +103,13 @@ bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
         }
         const size_t equals = a.find('=');
         const std::string name = a.substr(0, equals);
-        const OptionSpec* spec = nullptr;
-        for (const OptionSpec& s : specs) {
-            if (name == s.name) spec = &s;
+        const KnownOption* option = nullptr;
+        for (const KnownOption& s : known) {
+            if (name == s.name) option = &s;
         }
-        if (spec == nullptr) {
-            errors->push_back(UnknownOption(name, specs));
-            const OptionSpec* likely = Likely(name, specs);
+        if (option == nullptr) {
+            errors->push_back(UnknownOption(name, known));
+            const KnownOption* likely = Likely(name, known);
             // Its value, if it takes one, is not another argument.
             if (equals == std::string::npos && likely != nullptr && likely->takesValue && i + 1 < argc &&
                 argv[i + 1][0] != '-') {
@@ -118,7 +118,7 @@ bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
             continue;
         }
         std::string value;
-        if (!spec->takesValue) {
+        if (!option->takesValue) {
             if (equals != std::string::npos) {
                 errors->push_back(name + " takes no value ('" + a + "')");
                 continue;
@@ -144,9 +144,9 @@ bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs,
     return errors->empty();
 }
 
-std::string UnknownOption(const std::string& name, const std::vector<OptionSpec>& specs) {
+std::string UnknownOption(const std::string& name, const std::vector<KnownOption>& known) {
     std::string message = "unknown option '" + name + "'";
-    const OptionSpec* likely = Likely(name, specs);
+    const KnownOption* likely = Likely(name, known);
     if (likely != nullptr && Lower(name) == likely->name) {
         message += "; options are written in lower case: " + std::string(likely->name);
     } else if (likely != nullptr) {

@@ -31,7 +31,7 @@ bool WantsHelp(int argc, char** argv);
 
 // An option a command takes: "--name VALUE" or "--name=VALUE" when it takes
 // a value, "--name" alone otherwise.
-struct OptionSpec {
+struct KnownOption {
     const char* name;  // with its dashes: "--output"
     bool takesValue;
 };
@@ -46,16 +46,16 @@ struct ParsedArguments {
     std::string Value(const std::string& name, const std::string& fallback = "") const;
 };
 
-// Splits argv[1..] by `specs`. Every problem is listed in *errors, each naming
+// Splits argv[1..] by `known`. Every problem is listed in *errors, each naming
 // the argument at fault: an unknown option (with the option likely meant), a
 // missing value, a value given to a switch, an option given twice, more than
 // `maxPositionals` other arguments. "--" ends the options. Options are
 // lower-case; a wrong case is said so.
-bool ParseArguments(int argc, char** argv, const std::vector<OptionSpec>& specs, size_t maxPositionals,
+bool ParseArguments(int argc, char** argv, const std::vector<KnownOption>& known, size_t maxPositionals,
                     ParsedArguments* parsed, std::vector<std::string>* errors);
 
-// "unknown option 'NAME'" with the option of `specs` likely meant, if any.
-std::string UnknownOption(const std::string& name, const std::vector<OptionSpec>& specs);
+// "unknown option 'NAME'" with the option of `known` likely meant, if any.
+std::string UnknownOption(const std::string& name, const std::vector<KnownOption>& known);
 
 // Prints each problem of a command line as "quillon NAME: problem", then
 // `usage` (the command's first usage lines) and a pointer to its help, and

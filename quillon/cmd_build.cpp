@@ -79,7 +79,7 @@ const char kBuildUsage[] =
     "                     [--sign-cert FILE --sign-key FILE [--sign-pass TEXT |\n"
     "                      --sign-pass-file FILE] [--timestamp URL]]\n";
 
-const std::vector<OptionSpec> kBuildOptions = {
+const std::vector<KnownOption> kBuildOptions = {
     {"--updater", true},
     {"--output", true},
     {"--volume-size", true},

@@ -184,7 +184,7 @@ int StartMachineCommand(int argc, char** argv, const char* help, MachineOptions*
     }
     std::string error;
     std::vector<std::string> errors;
-    const std::vector<OptionSpec> specs = {
+    const std::vector<KnownOption> machineOptions = {
         {"--windows-dir", true}, {"--system-dir", true}, {"--updater", true}, {"--drive", true}, {"--language", true},
         {"--json", false}};
     for (int i = 1; i < argc; ++i) {
@@ -199,9 +199,9 @@ int StartMachineCommand(int argc, char** argv, const char* help, MachineOptions*
         }
         const std::string arg = argv[i];
         bool known = false;
-        for (const OptionSpec& s : specs) known = known || arg == s.name;
+        for (const KnownOption& s : machineOptions) known = known || arg == s.name;
         errors.push_back(known ? arg + " needs a value"
-                               : arg.size() > 1 && arg[0] == '-' ? UnknownOption(arg, specs)
+                               : arg.size() > 1 && arg[0] == '-' ? UnknownOption(arg, machineOptions)
                                                                  : "unexpected argument '" + arg + "'");
     }
     if (!errors.empty()) {
