@@ -6,7 +6,6 @@
 // of extract's own beside its target, and only then put in place; a file that
 // is there already is left alone unless --force is given; a symbolic link
 // inside DIR is never followed; nothing extract did not create is removed.
-#include <fcntl.h>
 
 #include <cerrno>
 #include <cinttypes>
@@ -16,14 +15,8 @@
 #include <string>
 #include <system_error>
 
-#ifdef _WIN32
-#include <io.h>
-#define ZV_FDOPEN _fdopen
-#define ZV_CLOSE _close
-#else
+#ifndef _WIN32
 #include <unistd.h>
-#define ZV_FDOPEN fdopen
-#define ZV_CLOSE close
 #endif
 
 #include "package/member_name.h"
@@ -32,6 +25,7 @@
 #include "quillon/code_page.h"
 #include "quillon/host_paths.h"
 #include "quillon/interrupt.h"
+#include "quillon/output_files.h"
 #include "quillon/package_expander.h"
 #include "quillon/progress.h"
 #include "quillon/shown_text.h"
@@ -95,21 +89,6 @@ fs::path MakeMemberDirectories(const fs::path& base, const std::string& relative
         }
         start = end + 1;
     }
-}
-
-// Creates a new file of extract's own in `directory`, one that did not exist
-// before (never through a link). Returns its descriptor, or -1.
-int CreateOwnFile(const fs::path& directory, fs::path* path) {
-    for (unsigned k = 0; k < 1000; ++k) {
-        *path = directory / (".quillon-extract-" + std::to_string(k) + ".tmp");
-#ifdef _WIN32
-        const int fd = ::_open(path->string().c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, 0644);
-#else
-        const int fd = ::open(path->c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, 0644);
-#endif
-        if (fd >= 0 || errno != EEXIST) return fd;
-    }
-    return -1;
 }
 
 // Puts the whole new file in place of `target`: without `replace` only when
@@ -218,15 +197,16 @@ int RunExtract(int argc, char** argv) {
             refuse(Shown(target.string()) + " is a directory");
             continue;
         }
-        fs::path own;
-        const int fd = CreateOwnFile(directory, &own);
-        std::FILE* out = fd < 0 ? nullptr : ZV_FDOPEN(fd, "wb");
+        // A new file of extract's own beside the target, created exclusively
+        // (so never through a link).
+        std::string ownPath;
+        std::FILE* out = CreateTemporaryFile(target.string(), &ownPath, &why);
         if (out == nullptr) {
-            if (fd >= 0) ZV_CLOSE(fd);
-            refuse("cannot create a new file in " + Shown(directory.string()));
+            refuse("cannot create a new file in " + Shown(directory.string()) + ": " + why);
             continue;
         }
-        RemoveOnInterrupt(own.string());
+        const fs::path own = ownPath;
+        RemoveOnInterrupt(ownPath);
         const MemberWriter writer = [out, &bar, &expanded, &shown](const uint8_t* bytes, uint32_t count) {
             expanded += count;
             bar.Show(expanded, shown);

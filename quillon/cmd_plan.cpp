@@ -51,7 +51,6 @@ class PlanPrinter : public zv::TransferObserver {
 public:
     explicit PlanPrinter(JsonWriter* json) : json_(json) {}
     uint32_t lastPercent = 0;
-    zv::MemberNameProblem nameProblem = zv::MemberNameProblem::None;
     void EntryDone(const zv::EntryReport& r) override {
         lastPercent = r.percent;
         if (r.outcome == zv::EntryOutcome::OtherPass) return;
@@ -65,7 +64,6 @@ public:
             json_->Key("target").String(r.targetPath);
             json_->Key("percent").Number(r.percent);
             if (r.nameProblem != zv::MemberNameProblem::None) {
-                nameProblem = r.nameProblem;
                 json_->Key("nameProblem").String(zv::MemberNameProblemName(r.nameProblem));
             }
             json_->EndObject();
@@ -74,7 +72,6 @@ public:
         std::printf("  %3u  %u  %-24s %-42s %s\n", r.index + 1, r.pass, Shown(r.name).c_str(),
                     zv::EntryOutcomeName(r.outcome), Shown(r.targetPath).c_str());
         if (r.nameProblem != zv::MemberNameProblem::None) {
-            nameProblem = r.nameProblem;
             std::printf("            the updater stops here: %s\n", zv::MemberNameProblemName(r.nameProblem));
         }
     }

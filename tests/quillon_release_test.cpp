@@ -334,8 +334,8 @@ TEST(QuillonRelease, AnInterruptedExtractLeavesNoPartOfAMember) {
     WriteFileText(t.description, "version 1.2.1.31\nlanguage 0x0409\nfile src/big.bin big.bin\n");
     ASSERT_EQ(Quillon("build " + t.Common()).exitCode, 0);
 
-    // Ended as soon as the member's file (or extract's own new file for it,
-    // whose name begins with a dot) appears under x.
+    // Ended as soon as the member's file, or extract's own new file for it,
+    // appears under x.
     const std::string x = t.dir / "x";
     const ToolRun run = zvtest::RunTool(zvtest::QuillonPath() + " extract " + t.setup + " " + x +
                                         " >/dev/null 2>&1 & pid=$!; n=0; "
