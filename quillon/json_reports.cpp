@@ -63,7 +63,8 @@ void PrintPackageJson(const UpdaterFile& f) {
     for (unsigned i = 0; i < f.table.entryCount; ++i, e = zv::NextPackageEntry(e)) {
         json.BeginObject();
         json.Key("index").Number(i + 1);
-        json.Key("name").String(ShownMemberName(zv::EntryName(e), h.language));
+        // The name itself: the JSON writer escapes what needs escaping.
+        json.Key("name").String(DecodeFromCodePage(zv::EntryName(e), LanguageCodePage(h.language)));
         json.Key("flags");
         WriteFlags(json, zv::EntryFlags(e));
         json.Key("version");
