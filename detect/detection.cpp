@@ -85,7 +85,6 @@ void SetProgramPaths(RunContext& run) {
     } else {
         run.programDir[0] = '\0';
     }
-    CopyText(run.errorFileName, sizeof run.errorFileName, run.programPath);
 }
 
 void ProbeProductFiles(Platform& os, InstalledProduct* product) {

@@ -46,7 +46,7 @@ struct UpdateVerdict {
 };
 
 // Detects the installed product into *product, sets run.programPath,
-// run.programDir and run.errorFileName, and loads the package's file table
+// run.programDir, and loads the package's file table
 // into *table (table->status says whether it may be walked).
 void DetectProduct(RunContext& run, const PackageHeader& header, InstalledProduct* product,
                    PackageTable* table);

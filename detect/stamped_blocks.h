@@ -1,7 +1,7 @@
-// Data blocks stamped into product files, each introduced by a marker, and
-// the three operations on them: reading a main program's marker word, and
-// carrying three blocks from an installed file into its new copy while
-// keeping the new copy's checksum relation.
+// Data blocks stamped into product files, each introduced by a marker: the
+// search for them, the checksum that covers them, and reading a main
+// program's marker word. Carrying blocks from an installed file into its new
+// copy is the transfer's work (transfer/carry.h).
 //
 // A MarkerBlock lies anywhere in a file, without alignment, little-endian:
 //
@@ -10,13 +10,12 @@
 //   6  data, whose length the key fixes
 //
 // The operations hold the whole file in one block of memory for the time of
-// one call, and report failures as string ids (0 for success).
+// one call.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "platform/run_context.h"
 
 namespace zv {
 
@@ -84,30 +83,17 @@ uint16_t ChecksumDifference(const uint8_t* bytes, uint32_t length, uint32_t word
 // whole. -1 has bit 2 set. Reports nothing.
 int32_t ReadMarkerWord(Platform& os, const char* path, uint32_t key);
 
-// Copies the carried blocks of the installed file `path` into *save; a block
-// the file lacks leaves its array as it was. First copies `path` into
-// run.errorFileName. Returns 0; 34 when the file cannot be opened for
-// reading or cannot be read whole; 37 when there is no memory for it.
-unsigned ReadStampedBlocks(RunContext& run, const char* path, StampedBlockSave* save);
+// A whole file in one block of memory, for the time of one operation.
+struct FileImage {
+    BlockHandle handle = 0;
+    uint8_t* bytes = nullptr;
+    uint32_t length = 0;
+};
+enum class ImageRead : uint8_t { Done, NoMemory, Failed };
 
-// Writes `save` into the carried blocks of the new file `path` (a block the
-// file lacks is passed over) and brings its checksum word up to date, so that
-// the checksum word minus the checksum of the file (that word taken as 0)
-// stays what it was. First copies `path` into run.errorFileName.
-//
-// The file is never left half written: the new bytes go to a temporary file
-// beside it (the name with the extension ".$ZV"), which is flushed and then
-// put in its place in one step; on any failure the temporary file is removed
-// and `path` is as it was.
-// A file whose bytes would not change is not written at all. A write that
-// fails or falls short (a full disk) is asked about as a member's own writes
-// are: "%s: write error!" about `shownPath` (`path` when nullptr) or "Disk
-// full!", Retry or Cancel, owned by run.progressPage; Retry writes the rest.
-// Returns 0; 2 (Cancel) when such a question was answered Cancel; 35 when the
-// file cannot be opened for reading and writing or cannot be read whole, or
-// the temporary file cannot be made or put in place; 37 when there is no
-// memory for it.
-unsigned WriteStampedBlocks(RunContext& run, const char* path, const StampedBlockSave& save,
-                            const char* shownPath = nullptr);
+// Takes the length of the open `file` and reads all of it into a new block.
+// Files shorter than a marker's header get no block: they hold no blocks.
+ImageRead ReadFileImage(Platform& os, FileHandle file, FileImage* image);
+void FreeFileImage(Platform& os, FileImage* image);
 
 }  // namespace zv

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "detect/stamped_blocks.h"
+#include "transfer/carry.h"
 #include "platform/bytes.h"
 
 namespace {
@@ -137,8 +138,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     zv::RunContext run;
     run.os = &os;
     zv::StampedBlockSave save;
-    if (zv::ReadStampedBlocks(run, "C:\\OLD\\ZVACT.EXE", &save) != 0) std::abort();
-    if (zv::WriteStampedBlocks(run, "C:\\NEW\\ZVACT.EXE", save) != 0) std::abort();
+    if (zv::ReadCarriedBlocks(os, "C:\\OLD\\ZVACT.EXE", &save) != zv::CarryOutcome::Done) std::abort();
+    if (zv::WriteCarriedBlocks(run, "C:\\NEW\\ZVACT.EXE", save, "C:\\NEW\\ZVACT.EXE") != zv::CarryOutcome::Done) {
+        std::abort();
+    }
     const std::vector<uint8_t>& written = os.files["C:\\NEW\\ZVACT.EXE"];
     if (written.size() != fresh.size() || os.files.size() != 2) std::abort();
 

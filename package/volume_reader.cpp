@@ -148,8 +148,7 @@ void BeginMemoryRead(VolumeReader* reader, const uint8_t* bytes, uint32_t size) 
 void ReportDamagedMember(VolumeReader* reader) {
     if (reader->run == nullptr || reader->entry.record == nullptr) return;
     RunContext& run = *reader->run;
-    CopyText(run.errorFileName, sizeof run.errorFileName, reader->volumePath);
-    ReportError(run, run.progressPage, IDS_READ_ERROR);
+    ReportError(run, run.progressPage, IDS_READ_ERROR, reader->volumePath);
 }
 
 bool AskForDisk(VolumeReader* reader) {
@@ -219,8 +218,7 @@ int32_t RefillPackageBuffer(VolumeReader* r) {
             continue;
         }
         if (static_cast<uint32_t>(got) < n) {
-            CopyText(r->run->errorFileName, sizeof r->run->errorFileName, EntryName(r->entry));
-            ReportError(*r->run, r->run->progressPage, IDS_READ_ERROR);
+            ReportError(*r->run, r->run->progressPage, IDS_READ_ERROR, EntryName(r->entry));
             return READ_FAILED;
         }
         break;

@@ -40,7 +40,7 @@ constexpr int32_t READ_FAILED = -2;  // reading failed; the user has been told o
 constexpr uint32_t INPUT_BUFFER_SIZE = 32000;
 
 struct VolumeReader {
-    RunContext* run = nullptr;  // os, ui, titleText, errorFileName, programPath/Dir, progressPage
+    RunContext* run = nullptr;  // os, ui, titleText, programPath/Dir, progressPage
 
     // For the whole transfer (StartVolumeReader).
     uint32_t volume = 0;            // the volume whose file is open or about to be opened

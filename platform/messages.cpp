@@ -44,14 +44,15 @@ int ShowWarning(RunContext& run, WindowRef owner, unsigned id) {
     return Show(run, owner, id, text, nullptr, BOX_OK | BOX_ICONEXCLAMATION);
 }
 
-void ReportError(RunContext& run, WindowRef owner, unsigned id) {
+void ReportError(RunContext& run, WindowRef owner, unsigned id, const char* subject) {
     switch (id) {
     case IDS_FILE_MISSING:
     case IDS_READ_ERROR:
     case IDS_WRITE_ERROR:
-    case IDS_FILE_IN_USE: {
+    case IDS_FILE_IN_USE:
+    case IDS_MEMBER_DAMAGED: {
         char text[260] = {};
-        LoadAndFormat(id, 260, run.errorFileName, text, sizeof text);
+        LoadAndFormat(id, 260, subject, text, sizeof text);
         Show(run, owner, id, text, nullptr, BOX_OK | BOX_ICONEXCLAMATION);
         break;
     }

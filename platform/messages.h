@@ -23,10 +23,10 @@ int ShowTitledMessage(RunContext& run, WindowRef owner, unsigned id, unsigned st
 // String `id` unformatted, the default caption, OK and the exclamation icon.
 int ShowWarning(RunContext& run, WindowRef owner, unsigned id);
 
-// For ids 33, 34, 35 and 39 the string is a format whose "%s" receives
-// run.errorFileName, shown with OK and the exclamation icon; any other id is
-// ShowWarning, and errorFileName is not read.
-void ReportError(RunContext& run, WindowRef owner, unsigned id);
+// For ids 33, 34, 35, 39 and 71 the string is a format whose "%s" receives
+// `subject`, the file the message is about, shown with OK and the exclamation
+// icon; any other id is ShowWarning, and `subject` is not read.
+void ReportError(RunContext& run, WindowRef owner, unsigned id, const char* subject);
 
 // String `id` formatted with `text`, Retry and Cancel, exclamation icon.
 // Returns ANSWER_RETRY or ANSWER_CANCEL.

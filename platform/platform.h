@@ -27,6 +27,13 @@ constexpr FileHandle kNoFile = -1;
 constexpr int32_t kFileError = -1;
 
 enum class OpenMode : uint32_t { Read = 0, Write = 1, ReadWrite = 2 };
+
+// What became of a Move.
+enum class MoveResult : uint8_t {
+    Done,
+    InUse,   // another program holds one of the files open
+    Failed,  // any other reason
+};
 enum class SeekOrigin : uint32_t { Begin = 0, Current = 1, End = 2 };
 
 // A moveable global memory block; 0 is none.
@@ -63,6 +70,11 @@ public:
     // Puts the file `from` in place of `to` (which may exist) in one step and
     // makes the change durable; false on failure, leaving both as they were.
     virtual bool Replace(const char* from, const char* to) = 0;
+    // Replace, telling a file that another program holds apart from other
+    // failures. A platform that cannot tell them apart never says InUse.
+    virtual MoveResult Move(const char* from, const char* to) {
+        return Replace(from, to) ? MoveResult::Done : MoveResult::Failed;
+    }
     // Free bytes available to the caller on the volume holding `directory`.
     virtual bool FreeSpace(const char* directory, uint64_t* bytes) = 0;
     // The root of the volume (file system) that holds `directory`, a path
@@ -74,6 +86,17 @@ public:
     virtual bool VolumeOf(const char* directory, char* root, uint32_t size) {
         (void)directory;
         (void)root;
+        (void)size;
+        return false;
+    }
+
+    // The name of the existing file `path` as the file system stores it (its
+    // last part, in the case of its letters there), into `name`; false when
+    // it cannot be told. A file put in place of another under this name keeps
+    // the name the user sees.
+    virtual bool StoredName(const char* path, char* name, uint32_t size) {
+        (void)path;
+        (void)name;
         (void)size;
         return false;
     }

@@ -249,6 +249,15 @@ bool PosixPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
     return true;
 }
 
+bool PosixPlatform::StoredName(const char* path, char* name, uint32_t size) {
+    const std::string host = HostPath(path);
+    if (host.empty() || !Exists(host) || size == 0) return false;
+    const std::string last = host.substr(host.find_last_of('/') + 1);
+    if (last.size() >= size) return false;
+    std::memcpy(name, last.c_str(), last.size() + 1);
+    return true;
+}
+
 bool PosixPlatform::VolumeOf(const char* directory, char* root, uint32_t size) {
     std::string host = HostPath(directory);
     if (host.empty() || host[0] != '/') return false;

@@ -52,6 +52,23 @@ public:
         return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     }
 
+    bool StoredName(const char* path, char* name, uint32_t size) override {
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA(path, &found);
+        if (search == INVALID_HANDLE_VALUE) return false;
+        FindClose(search);
+        if (static_cast<uint32_t>(lstrlenA(found.cFileName)) >= size) return false;
+        lstrcpyA(name, found.cFileName);
+        return true;
+    }
+
+    MoveResult Move(const char* from, const char* to) override {
+        if (Replace(from, to)) return MoveResult::Done;
+        const DWORD error = GetLastError();
+        return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? MoveResult::InUse
+                                                                                  : MoveResult::Failed;
+    }
+
     bool FreeSpace(const char* directory, uint64_t* bytes) override {
         ULARGE_INTEGER available;
         if (!GetDiskFreeSpaceExA(directory, &available, nullptr, nullptr)) return false;

@@ -54,6 +54,7 @@ public:
     // The mount point of the directory's file system, as a host path in the
     // form "\mnt\data\" (which HostPath reads as a host path).
     bool VolumeOf(const char* directory, char* root, uint32_t size) override;
+    bool StoredName(const char* path, char* name, uint32_t size) override;
     bool EnterDirectory(const char* path) override;
     bool MakeDirectory(const char* path) override;
     uint32_t ModulePath(char* buffer, uint32_t size) override;

@@ -17,8 +17,6 @@ struct RunContext {
 
     // Caption of the titled messages and of the disk prompt; empty until loaded.
     char titleText[kTitleTextSize] = {};
-    // The file that the next error message is about; the "%s" of ReportError.
-    char errorFileName[kMaxPath] = {};
     // The running updater's own file, and its directory up to the last "\".
     char programPath[kMaxPath] = {};
     char programDir[kMaxPath] = {};

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "detect/detection.h"
 #include "detect/product_version.h"
@@ -28,8 +29,11 @@ const char kPlanHelp[] =
     "FILE without writing anything, and prints what the update would do: which\n"
     "file it writes where, or why it passes an entry by (ignored, runtime\n"
     "library not found, installed copy newer, update-only with nothing\n"
-    "installed, carried file not installed), the percentage the progress bar\n"
-    "would end on, and the verdict of the detection page. With --json, the\n"
+    "installed, carried file not installed), whether the entry is a step of\n"
+    "the progress bar and whether stamped blocks are carried into it, the\n"
+    "percentage the progress bar would end on, the stages the update runs\n"
+    "(plan, stage, commit, finish), the space the new copies need on each\n"
+    "volume, and the verdict of the detection page. With --json, the\n"
     "same as one JSON object (docs/json-output.md).\n"
     "\n";
 
@@ -51,29 +55,81 @@ class PlanPrinter : public zv::TransferObserver {
 public:
     explicit PlanPrinter(JsonWriter* json) : json_(json) {}
     uint32_t lastPercent = 0;
+    uint32_t writes = 0;
+    uint32_t replaced = 0;  // writes over an installed copy, which the commit keeps as a backup until the end
+    std::string failedName;
+    std::vector<zv::VolumeNeed> volumes;
+
     void EntryDone(const zv::EntryReport& r) override {
+        const zv::EntryDecision& d = r.decision;
         lastPercent = r.percent;
-        if (r.outcome == zv::EntryOutcome::OtherPass) return;
-        if (r.outcome == zv::EntryOutcome::Ignored && r.pass == 2) return;  // told in pass 1
+        if (d.outcome == zv::EntryOutcome::OtherPass) return;
+        if (d.outcome == zv::EntryOutcome::Ignored && d.pass == 2) return;  // told in pass 1
+        if (d.outcome == zv::EntryOutcome::Write || d.outcome == zv::EntryOutcome::InUse) {
+            ++writes;
+            if (d.installed) ++replaced;
+        }
+        if (d.outcome == zv::EntryOutcome::Failed) failedName = d.name;
         if (json_ != nullptr) {
             json_->BeginObject();
-            json_->Key("index").Number(r.index + 1);
-            json_->Key("pass").Number(r.pass);
-            json_->Key("name").String(r.name);
-            json_->Key("decision").String(zv::EntryOutcomeName(r.outcome));
-            json_->Key("target").String(r.targetPath);
+            json_->Key("index").Number(d.index + 1);
+            json_->Key("pass").Number(d.pass);
+            json_->Key("name").String(d.name);
+            json_->Key("decision").String(zv::EntryOutcomeName(d.outcome));
+            json_->Key("target").String(d.target);
+            json_->Key("step").Bool(d.step);
+            json_->Key("carried").Bool(d.carried);
             json_->Key("percent").Number(r.percent);
-            if (r.nameProblem != zv::MemberNameProblem::None) {
-                json_->Key("nameProblem").String(zv::MemberNameProblemName(r.nameProblem));
+            if (d.nameProblem != zv::MemberNameProblem::None) {
+                json_->Key("nameProblem").String(zv::MemberNameProblemName(d.nameProblem));
             }
             json_->EndObject();
             return;
         }
-        std::printf("  %3u  %u  %-24s %-42s %s\n", r.index + 1, r.pass, Shown(r.name).c_str(),
-                    zv::EntryOutcomeName(r.outcome), Shown(r.targetPath).c_str());
-        if (r.nameProblem != zv::MemberNameProblem::None) {
-            std::printf("            the updater stops here: %s\n", zv::MemberNameProblemName(r.nameProblem));
+        std::printf("  %3u  %u  %-24s %-42s %-4s %-7s %s\n", d.index + 1, d.pass, Shown(d.name).c_str(),
+                    zv::EntryOutcomeName(d.outcome), d.step ? "yes" : "no", d.carried ? "yes" : "no",
+                    Shown(d.target).c_str());
+        if (d.nameProblem != zv::MemberNameProblem::None) {
+            std::printf("            the updater stops here: %s\n", zv::MemberNameProblemName(d.nameProblem));
         }
+    }
+    void VolumeChecked(const zv::VolumeNeed& volume) override { volumes.push_back(volume); }
+
+    // The stages the updater would run, and the room each volume needs.
+    void PrintStages(const char* installDir) const {
+        std::printf("\nthe updater would run these stages:\n");
+        std::printf("  1. plan:   the decisions above, before anything is written\n");
+        std::printf("  2. stage:  expand %u new cop%s beside %s target%s, checked as they are written;\n"
+                    "             the installed files stay as they are\n",
+                    writes, writes == 1 ? "y" : "ies", writes == 1 ? "its" : "their", writes == 1 ? "" : "s");
+        std::printf("  3. commit: a journal in %s, then %u installed cop%s renamed to backups and\n"
+                    "             the new copies moved into place\n",
+                    Shown(installDir).c_str(), replaced, replaced == 1 ? "y" : "ies");
+        std::printf("  4. finish: the backups and the journal removed\n");
+        std::printf("  a Cancel, a failure or a stop before the commit ends puts everything back as it was\n");
+        std::printf("\nspace the new copies need:\n");
+        if (volumes.empty()) std::printf("  none\n");
+        for (const zv::VolumeNeed& v : volumes) {
+            std::printf("  %-24s %12llu bytes", v.root[0] != '\0' ? Shown(v.root).c_str() : "(unknown volume)",
+                        static_cast<unsigned long long>(v.needed));
+            if (v.free != UINT64_MAX) {
+                std::printf(", %llu free%s", static_cast<unsigned long long>(v.free),
+                            v.free < v.needed ? ": NOT ENOUGH, the updater would ask for more" : "");
+            }
+            std::printf("\n");
+        }
+    }
+
+    void WriteVolumes(JsonWriter& json) const {
+        json.Key("volumes").BeginArray();
+        for (const zv::VolumeNeed& v : volumes) {
+            json.BeginObject();
+            json.Key("root").String(v.root);
+            json.Key("needed").Number(v.needed);
+            if (v.free != UINT64_MAX) json.Key("free").Number(v.free);
+            json.EndObject();
+        }
+        json.EndArray();
     }
 
 private:
@@ -96,12 +152,10 @@ int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::Installed
     if (table->status == zv::TableStatus::Loaded) {
         json.Key("entries").BeginArray();
         PlanPrinter printer(&json);
-        zv::TransferOptions options;
-        options.dryRun = true;
-        options.observer = &printer;
-        const zv::TransferResult result = zv::RunTransfer(run, *table, product, options);
+        const zv::TransferResult result = zv::PlanTransfer(run, *table, product, &printer);
         json.EndArray();
         json.Key("finalPercent").Number(printer.lastPercent);
+        printer.WriteVolumes(json);
         json.Key("result").Signed(result);
         if (result != 0) code = EXIT_FAILED;
     } else {
@@ -177,16 +231,16 @@ int RunPlan(int argc, char** argv) {
         return EXIT_FAILED;
     }
 
-    std::printf("\n  %3s  %s  %-24s %-42s %s\n", "#", "p", "name", "decision", "target");
+    std::printf("\n  %3s  %s  %-24s %-42s %-4s %-7s %s\n", "#", "p", "name", "decision", "step", "carried",
+                "target");
     PlanPrinter printer(nullptr);
-    zv::TransferOptions options;
-    options.dryRun = true;
-    options.observer = &printer;
-    zv::TransferResult result = zv::RunTransfer(run, table, &product, options);
+    zv::TransferResult result = zv::PlanTransfer(run, table, &product, &printer);
     std::printf("\nthe progress bar would end at %u%%\n", static_cast<unsigned>(printer.lastPercent));
     if (result != 0) {
-        std::printf("the transfer would stop before the end of the table and show %s\n",
-                    WhatTheUpdaterShows(result, run.errorFileName).c_str());
+        std::printf("the transfer would stop before anything is written and show %s\n",
+                    WhatTheUpdaterShows(result, printer.failedName.c_str()).c_str());
+    } else {
+        printer.PrintStages(product.installDir);
     }
     zv::FreePackageTable(os, &table);
     return result == 0 ? EXIT_OK : EXIT_FAILED;

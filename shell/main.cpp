@@ -46,10 +46,10 @@ void TraceBackdrop() {
 class TraceTransferObserver : public TransferObserver {
 public:
     void EntryDone(const EntryReport& report) override {
-        Trace("entry %u pass %u %s: %s%s%s percent=%u result=%d", static_cast<unsigned>(report.index),
-              static_cast<unsigned>(report.pass), report.name, EntryOutcomeName(report.outcome),
-              report.targetPath[0] != '\0' ? " " : "", report.targetPath, static_cast<unsigned>(report.percent),
-              static_cast<int>(report.result));
+        const EntryDecision& d = report.decision;
+        Trace("entry %u pass %u %s: %s%s%s percent=%u result=%d", static_cast<unsigned>(d.index),
+              static_cast<unsigned>(d.pass), d.name, EntryOutcomeName(d.outcome), d.target[0] != '\0' ? " " : "",
+              d.target, static_cast<unsigned>(report.percent), static_cast<int>(report.result));
     }
 };
 
@@ -77,9 +77,7 @@ void RunPageSequence(PackageTable* table) {
     if (answer != PageResult::Next) return;
 
     TraceTransferObserver observer;
-    TransferOptions options;
-    options.observer = &observer;
-    TransferResult result = RunTransfer(run, *table, &product, options);
+    TransferResult result = RunTransfer(run, *table, &product, &observer);
     Trace("transfer result=%d", static_cast<int>(result));
     if (result == 0) {
         RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);

@@ -370,7 +370,6 @@ TEST_F(DetectionTest, ProgramPathsAndTheTableAreSet) {
     Detect(m);
     EXPECT_STREQ(run.programPath, "C:\\UPDATE\\ZVUPDATE.EXE");
     EXPECT_STREQ(run.programDir, "C:\\UPDATE\\");
-    EXPECT_STREQ(run.errorFileName, "C:\\UPDATE\\ZVUPDATE.EXE");
     EXPECT_STREQ(product.drive, "C");
     EXPECT_STREQ(product.dir, "\\ZARVEL");
     EXPECT_EQ(product.inst, 1u) << "inst absent gives 1";

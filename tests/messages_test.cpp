@@ -55,6 +55,8 @@ TEST(StringTable, HoldsEveryTextExactly) {
         {69, "PLMR32.DLL is in use! Please close all running applications, then restart this program."},
         {70, "This program cannot update Zarvel: its update package is damaged. Please get a new copy of this "
              "updater."},
+        {71, "%s: the update package is damaged. Zarvel has been left as it was. Please get a new copy of this "
+             "updater."},
         {80, "Click &Next to update Zarvel on your hard disk."},
         {81, "Click &Quit to return to Windows."},
         {96, "Zarvel Udpater"},
@@ -74,8 +76,7 @@ TEST(StringTable, HoldsEveryTextExactly) {
 }
 
 TEST_F(MessagesTest, ReportErrorFormatsTheFileNameOnlyForItsFormats) {
-    std::strcpy(run.errorFileName, "C:\\UPDATE\\SETUP.EXE");
-    ReportError(run, kPage, 34);
+    ReportError(run, kPage, 34, "C:\\UPDATE\\SETUP.EXE");
     EXPECT_EQ(Last().text, "C:\\UPDATE\\SETUP.EXE: read error!");
     EXPECT_EQ(Last().style, BOX_OK | BOX_ICONEXCLAMATION);
     EXPECT_FALSE(Last().hasCaption);
@@ -83,8 +84,9 @@ TEST_F(MessagesTest, ReportErrorFormatsTheFileNameOnlyForItsFormats) {
     EXPECT_EQ(Last().stringId, 34u);
 
     // 37 is shown as it stands, whatever the file name holds.
-    std::memset(run.errorFileName, 'x', sizeof run.errorFileName);  // no terminating zero at all
-    ReportError(run, kNoWindow, 37);
+    char unterminated[kMaxPath];
+    std::memset(unterminated, 'x', sizeof unterminated);  // no terminating zero at all
+    ReportError(run, kNoWindow, 37, unterminated);
     EXPECT_EQ(Last().text, "Not enough memory!");
     EXPECT_EQ(Last().style, BOX_OK | BOX_ICONEXCLAMATION);
     EXPECT_EQ(Last().owner, kNoWindow);
@@ -125,9 +127,7 @@ TEST_F(MessagesTest, EachOperationHasItsButtonsIconAndCaption) {
 
 TEST_F(MessagesTest, TooLongTextsAreCutToTheirBuffers) {
     std::string longPath = "C:\\" + std::string(400, 'd');
-    std::memset(run.errorFileName, 0, sizeof run.errorFileName);
-    std::memcpy(run.errorFileName, longPath.data(), sizeof run.errorFileName - 1);
-    ReportError(run, kPage, 35);
+    ReportError(run, kPage, 35, longPath.c_str());
     EXPECT_EQ(Last().text.size(), 259u);
     EXPECT_EQ(Last().text.substr(0, 3), "C:\\");
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "detect/stamped_blocks.h"
+#include "transfer/carry.h"
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "string_ids.h"
@@ -26,7 +27,7 @@ namespace {
 
 std::vector<uint8_t> Filled(size_t n, uint8_t value) { return std::vector<uint8_t>(n, value); }
 
-// The difference that WriteStampedBlocks keeps, at the word at `at`.
+// The difference that WriteCarriedBlocks keeps, at the word at `at`.
 uint16_t ChecksumDifferenceAt(const std::vector<uint8_t>& bytes, uint32_t at) {
     return zv::ChecksumDifference(bytes.data(), static_cast<uint32_t>(bytes.size()), at);
 }
@@ -180,14 +181,12 @@ TEST_F(StampedBlocksTest, BlocksAreCarriedAndTheChecksumRelationKept) {
     Put("zvact.exe", fresh);
     uint16_t before = ChecksumDifference(fresh);
 
-    EXPECT_EQ(ReadStampedBlocks(run, "C:\\ZV\\zvact.exe.old", &save), 0u);
-    EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact.exe.old");
+    EXPECT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\zvact.exe.old", &save), CarryOutcome::Done);
     EXPECT_EQ(save.shortBlock[0], 0xA0);
     EXPECT_EQ(save.firstBlock[87], 0xA1);
     EXPECT_EQ(save.secondBlock[0], 0xA2);
 
-    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact.exe", save), 0u);
-    EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact.exe");
+    EXPECT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\zvact.exe", save, "C:\\ZV\\zvact.exe"), CarryOutcome::Done);
     std::vector<uint8_t> after = Get("zvact.exe");
     ASSERT_EQ(after.size(), fresh.size());
     std::vector<uint8_t> expected = ProductFile(0xA0);
@@ -196,7 +195,6 @@ TEST_F(StampedBlocksTest, BlocksAreCarriedAndTheChecksumRelationKept) {
         ASSERT_EQ(after[i], expected[i]) << "byte " << i;
     }
     EXPECT_EQ(ChecksumDifference(after), before) << "the new file keeps its difference";
-    EXPECT_FALSE(Exists("zvact.$ZV")) << "no temporary file is left";
 }
 
 TEST_F(StampedBlocksTest, ADifferenceOfZeroStaysZero) {
@@ -206,8 +204,8 @@ TEST_F(StampedBlocksTest, ADifferenceOfZeroStaysZero) {
     ASSERT_EQ(ChecksumDifference(fresh), 0);
     Put("zvsa.bin", fresh);
     Put("old.bin", ProductFile(0x5C));
-    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\old.bin", &save), 0u);
-    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvsa.bin", save), 0u);
+    ASSERT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\old.bin", &save), CarryOutcome::Done);
+    ASSERT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\zvsa.bin", save, "C:\\ZV\\zvsa.bin"), CarryOutcome::Done);
     std::vector<uint8_t> after = Get("zvsa.bin");
     EXPECT_NE(after, fresh);
     EXPECT_EQ(ChecksumDifference(after), 0);
@@ -227,8 +225,8 @@ TEST_F(StampedBlocksTest, TheRelationHoldsWhenACarriedBlockLiesOverTheChecksumWo
     ASSERT_EQ(word, 37u + 6 + 20 + 6);
     Put("zvact.exe", fresh);
     Put("old.exe", ProductFile(0xA0));
-    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\old.exe", &save), 0u);
-    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact.exe", save), 0u);
+    ASSERT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\old.exe", &save), CarryOutcome::Done);
+    ASSERT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\zvact.exe", save, "C:\\ZV\\zvact.exe"), CarryOutcome::Done);
     const std::vector<uint8_t> after = Get("zvact.exe");
     ASSERT_EQ(after.size(), fresh.size());
     EXPECT_EQ(after[37 + 6], 0xA1) << "the carried data is written";
@@ -238,10 +236,10 @@ TEST_F(StampedBlocksTest, TheRelationHoldsWhenACarriedBlockLiesOverTheChecksumWo
 TEST_F(StampedBlocksTest, ASaveAreaEqualToTheBlocksLeavesTheFileUntouched) {
     std::vector<uint8_t> file = ProductFile(0x30, true, 0xBEEF);
     Put("zvsv.bin", file);
-    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\zvsv.bin", &save), 0u);
-    // Nothing changes, so nothing is written: a create would fail here.
-    os.Add({zvtest::FaultOp::Create, "", 0, -1});
-    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvsv.bin", save), 0u);
+    ASSERT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\zvsv.bin", &save), CarryOutcome::Done);
+    // Nothing changes, so nothing is written: a write would fail here.
+    os.Add({zvtest::FaultOp::Write, "", 0, -1});
+    EXPECT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\zvsv.bin", save, "C:\\ZV\\zvsv.bin"), CarryOutcome::Done);
     EXPECT_EQ(Get("zvsv.bin"), file);
     EXPECT_EQ(os.Struck(0), 0);
 }
@@ -251,13 +249,13 @@ TEST_F(StampedBlocksTest, TheSaveAreaCarriesOverBetweenFiles) {
     Put("b.bin", ProductFile(0x70, true, 0x1234, true, false, false));  // only the 12-byte block
     Put("c.bin", Filled(3, 0x77));                                      // 3 bytes: no blocks
     Put("new.bin", ProductFile(0x00, false));
-    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\a.bin", &save), 0u);
-    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\b.bin", &save), 0u);
-    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\c.bin", &save), 0u);
+    ASSERT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\a.bin", &save), CarryOutcome::Done);
+    ASSERT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\b.bin", &save), CarryOutcome::Done);
+    ASSERT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\c.bin", &save), CarryOutcome::Done);
     EXPECT_EQ(save.shortBlock[11], 0x70);
     EXPECT_EQ(save.firstBlock[0], 0x11) << "kept from a.bin";
     EXPECT_EQ(save.secondBlock[0], 0x12) << "kept from a.bin";
-    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\new.bin", save), 0u);
+    ASSERT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\new.bin", save, "C:\\ZV\\new.bin"), CarryOutcome::Done);
     std::vector<uint8_t> expected = ProductFile(0x10, false);
     std::fill(expected.begin() + 37 + 6, expected.begin() + 37 + 6 + 12, 0x70);
     EXPECT_EQ(Get("new.bin"), expected) << "a file without a checksum block still gets its blocks";
@@ -267,10 +265,10 @@ TEST_F(StampedBlocksTest, OnlyTheFirstOfTwoBlocksIsReadAndWritten) {
     std::vector<uint8_t> twice = MarkerBlockBytes(KEY_CARRIED_SHORT, Filled(12, 1));
     AppendBytes(&twice, MarkerBlockBytes(KEY_CARRIED_SHORT, Filled(12, 2)));
     Put("twice.bin", twice);
-    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\twice.bin", &save), 0u);
+    ASSERT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\twice.bin", &save), CarryOutcome::Done);
     EXPECT_EQ(save.shortBlock[0], 1);
     save.shortBlock[0] = 9;
-    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\twice.bin", save), 0u);
+    ASSERT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\twice.bin", save, "C:\\ZV\\twice.bin"), CarryOutcome::Done);
     std::vector<uint8_t> after = Get("twice.bin");
     EXPECT_EQ(after[6], 9);
     EXPECT_EQ(after[6 + 12 + 6], 2) << "the second block is left alone";
@@ -279,10 +277,10 @@ TEST_F(StampedBlocksTest, OnlyTheFirstOfTwoBlocksIsReadAndWritten) {
 TEST_F(StampedBlocksTest, ABlockRunningPastTheEndIsAbsent) {
     std::vector<uint8_t> cut = MarkerBlockBytes(KEY_CARRIED_FIRST, Filled(87, 0x44));  // one byte short
     Put("cut.bin", cut);
-    ASSERT_EQ(ReadStampedBlocks(run, "C:\\ZV\\cut.bin", &save), 0u);
+    ASSERT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\cut.bin", &save), CarryOutcome::Done);
     EXPECT_EQ(save.firstBlock[0], 0) << "not read";
     save.firstBlock[0] = 0x99;
-    ASSERT_EQ(WriteStampedBlocks(run, "C:\\ZV\\cut.bin", save), 0u);
+    ASSERT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\cut.bin", save, "C:\\ZV\\cut.bin"), CarryOutcome::Done);
     EXPECT_EQ(Get("cut.bin"), cut) << "not written";
 }
 
@@ -292,54 +290,52 @@ TEST_F(StampedBlocksTest, FilesOfOneToFiveBytesHaveNoBlocks) {
         std::vector<uint8_t> tiny = {0x77, 0x77, 0x24, 0x68, 0xAC};
         tiny.resize(n);
         Put("tiny.bin", tiny);
-        EXPECT_EQ(ReadStampedBlocks(run, "C:\\ZV\\tiny.bin", &save), 0u);
+        EXPECT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\tiny.bin", &save), CarryOutcome::Done);
         EXPECT_EQ(save.shortBlock[0], 0x5A);
-        EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\tiny.bin", save), 0u);
+        EXPECT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\tiny.bin", save, "C:\\ZV\\tiny.bin"), CarryOutcome::Done);
         EXPECT_EQ(Get("tiny.bin"), tiny);
     }
 }
 
-TEST_F(StampedBlocksTest, FailuresGiveTheirCodesAndLeaveTheFileAsItWas) {
+TEST_F(StampedBlocksTest, FailuresGiveTheirOutcomes) {
     std::vector<uint8_t> file = ProductFile(0x00);
     save.firstBlock[5] = 0xEE;  // so that a write would change the file
+    const CarryOutcome done = CarryOutcome::Done, unreadable = CarryOutcome::Unreadable,
+                       noMemory = CarryOutcome::NoMemory, unwritable = CarryOutcome::Unwritable,
+                       cancelled = CarryOutcome::Cancelled;
     struct Case {
         const char* what;
         zvtest::Fault fault;
-        unsigned readResult;
-        unsigned writeResult;
+        CarryOutcome read;
+        CarryOutcome write;
     } cases[] = {
-        {"cannot open", {zvtest::FaultOp::Open}, IDS_READ_ERROR, IDS_WRITE_ERROR},
-        {"no memory", {zvtest::FaultOp::AllocBlock}, IDS_NO_MEMORY, IDS_NO_MEMORY},
-        {"block cannot be locked", {zvtest::FaultOp::LockBlock}, IDS_NO_MEMORY, IDS_NO_MEMORY},
-        {"length unknown", {zvtest::FaultOp::Seek}, IDS_READ_ERROR, IDS_WRITE_ERROR},
-        {"read in part", {zvtest::FaultOp::Read, "", 0, 1, 100}, IDS_READ_ERROR, IDS_WRITE_ERROR},
-        {"read fails", {zvtest::FaultOp::Read}, IDS_READ_ERROR, IDS_WRITE_ERROR},
-        {"temporary not created", {zvtest::FaultOp::Create}, 0, IDS_WRITE_ERROR},
-        // Failed and short writes are asked about; Cancel ends with 2 (the
-        // answer) and the file as it was.
-        {"disk full while writing", {zvtest::FaultOp::Write, "", 0, 1, 60}, 0, ANSWER_CANCEL},
-        {"write fails", {zvtest::FaultOp::Write}, 0, ANSWER_CANCEL},
-        {"flush fails", {zvtest::FaultOp::Flush}, 0, ANSWER_CANCEL},
-        {"cannot be put in place", {zvtest::FaultOp::Replace}, 0, IDS_WRITE_ERROR},
+        {"cannot open", {zvtest::FaultOp::Open}, unreadable, unwritable},
+        {"no memory", {zvtest::FaultOp::AllocBlock}, noMemory, noMemory},
+        {"block cannot be locked", {zvtest::FaultOp::LockBlock}, noMemory, noMemory},
+        {"length unknown", {zvtest::FaultOp::Seek}, unreadable, unwritable},
+        {"read in part", {zvtest::FaultOp::Read, "", 0, 1, 100}, unreadable, unwritable},
+        {"read fails", {zvtest::FaultOp::Read}, unreadable, unwritable},
+        // Failed and short writes are asked about; Cancel ends there. The
+        // new copy may then be written in part: the transfer removes it.
+        {"disk full while writing", {zvtest::FaultOp::Write, "", 0, 1, 60}, done, cancelled},
+        {"write fails", {zvtest::FaultOp::Write}, done, cancelled},
+        {"flush fails", {zvtest::FaultOp::Flush}, done, cancelled},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
         Put("zvact32.exe", file);
         StampedBlockSave untouched = save;
         os.Clear();
         os.Add(c.fault);
-        EXPECT_EQ(ReadStampedBlocks(run, "C:\\ZV\\zvact32.exe", &untouched), c.readResult) << c.what;
-        EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact32.exe");
+        EXPECT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\zvact32.exe", &untouched), c.read);
         os.Clear();
         os.Add(c.fault);
-        run.errorFileName[0] = '\0';
         ui.messages.clear();
-        EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save), c.writeResult) << c.what;
-        EXPECT_EQ(ui.messages.size(), c.writeResult == ANSWER_CANCEL ? 1u : 0u) << c.what;
-        EXPECT_STREQ(run.errorFileName, "C:\\ZV\\zvact32.exe");
-        if (c.writeResult != 0) {
-            EXPECT_EQ(Get("zvact32.exe"), file) << c.what << ": the file is as it was";
+        EXPECT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\zvact32.exe", save, "C:\\ZV\\shown.exe"), c.write);
+        EXPECT_EQ(ui.messages.size(), c.write == cancelled ? 1u : 0u);
+        if (c.write != cancelled && c.write != done) {
+            EXPECT_EQ(Get("zvact32.exe"), file) << "nothing is written before the file is read whole";
         }
-        EXPECT_FALSE(Exists("zvact32.$ZV")) << c.what << ": no temporary file is left";
     }
     // A full disk, then Retry: the rest is written and the blocks carried.
     Put("zvact32.exe", file);
@@ -347,28 +343,27 @@ TEST_F(StampedBlocksTest, FailuresGiveTheirCodesAndLeaveTheFileAsItWas) {
     os.Add({zvtest::FaultOp::Write, "", 0, 1, 60});
     ui.messages.clear();
     ui.Script({ANSWER_RETRY});
-    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save, "C:\\ZV\\shown.exe"), 0u);
+    EXPECT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\zvact32.exe", save, "C:\\ZV\\shown.exe"), done);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].stringId, IDS_DISK_FULL);
     EXPECT_EQ(ui.messages[0].buttons(), BOX_RETRYCANCEL);
     std::vector<uint8_t> carried = Get("zvact32.exe");
     ASSERT_EQ(carried.size(), file.size());
     EXPECT_EQ(carried[FindMarker(carried.data(), static_cast<uint32_t>(carried.size()), KEY_CARRIED_FIRST, 88) + 5], 0xEE);
-    // A write error names the path given to be shown.
+    // A write error names the path given to be shown; Retry writes it all again.
     Put("zvact32.exe", file);
     os.Clear();
     os.Add({zvtest::FaultOp::Write});
     ui.messages.clear();
-    ui.Script({ANSWER_CANCEL});
-    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save, "C:\\ZV\\shown.exe"),
-              static_cast<unsigned>(ANSWER_CANCEL));
+    ui.Script({ANSWER_RETRY});
+    EXPECT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\zvact32.exe", save, "C:\\ZV\\shown.exe"), done);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, "C:\\ZV\\shown.exe: write error!");
-    EXPECT_EQ(Get("zvact32.exe"), file);
+    EXPECT_EQ(Get("zvact32.exe"), carried);
 
     os.Clear();
     zvtest::SetReadOnly(dir / "ZV/zvact32.exe", true);
-    EXPECT_EQ(WriteStampedBlocks(run, "C:\\ZV\\zvact32.exe", save), static_cast<unsigned>(IDS_WRITE_ERROR))
+    EXPECT_EQ(WriteCarriedBlocks(run, "C:\\ZV\\zvact32.exe", save, "C:\\ZV\\zvact32.exe"), unwritable)
         << "a read-only file";
-    EXPECT_EQ(ReadStampedBlocks(run, "C:\\ZV\\missing.exe", &save), static_cast<unsigned>(IDS_READ_ERROR));
+    EXPECT_EQ(ReadCarriedBlocks(os, "C:\\ZV\\missing.exe", &save), unreadable);
 }

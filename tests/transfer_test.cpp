@@ -14,6 +14,7 @@
 #include <map>
 #include <random>
 
+#include "detect/product_files.h"
 #include "detect/stamped_blocks.h"
 #include "package/table.h"
 #include "platform/bytes.h"
@@ -140,11 +141,20 @@ public:
         ASSERT_EQ(LoadPackageTable(posix, run.programPath, header, &table), expected);
     }
 
-    TransferResult Run(const TransferOptions& options = TransferOptions()) {
-        return RunTransfer(run, table, &product, options);
-    }
+    TransferResult Run(TransferObserver* observer = nullptr) { return RunTransfer(run, table, &product, observer); }
 
     std::vector<uint8_t> Read(const std::string& relative) { return zvtest::ReadFileBytes(Host(relative)); }
+
+    // The updater's own files (new copies, backups, journals) left anywhere
+    // under the machine's directories.
+    std::vector<std::string> Leftovers() {
+        std::vector<std::string> found;
+        for (const auto& item : std::filesystem::recursive_directory_iterator(dir.path())) {
+            const std::string name = item.path().filename().string();
+            if (name.rfind("~zv", 0) == 0 || name.rfind("~ZV", 0) == 0) found.push_back(item.path().string());
+        }
+        return found;
+    }
 
     std::vector<unsigned> MessageIds() const {
         std::vector<unsigned> ids;
@@ -192,11 +202,10 @@ TEST_F(TransferTest, BothPassesWriteWhatTheyShouldAndPassTheRestBy) {
 }
 
 TEST_F(TransferTest, FreeSpaceIsAskedForWhatEachDriveHoldsAtItsPeak) {
-    // What a drive needs: the new files' sizes less the installed copies they
-    // replace (never below nothing), plus the largest new file on that drive
-    // (twice its size for a carried file) while it and its old copy both
-    // exist. Sizes are whole kilobytes, so each entry's size is exact; the
-    // needs below are worked out by hand.
+    // What a drive needs: the sum of the new copies staged there, whatever
+    // the installed copies they replace (those stay, as backups, until every
+    // new copy is in place). Sizes are whole kilobytes, so each entry's size
+    // is exact; the needs below are worked out by hand.
     struct File {
         const char* name;
         uint16_t flags;
@@ -211,18 +220,18 @@ TEST_F(TransferTest, FreeSpaceIsAskedForWhatEachDriveHoldsAtItsPeak) {
     };
     const uint16_t kShared = 0x16, kUpdateOnly = ENTRY_UPDATE_ONLY;
     const Case cases[] = {
-        // 16 new - 12 old = 4, plus the largest, 10.
+        // 10 + 6, though b.txt shrinks.
         {"one drive, one file grows and one shrinks", false,
-         {{"a.txt", 0, 10, 4}, {"b.txt", 0, 6, 8}}, 14, 0},
-        // 11 new - 20 old is nothing; the carried 8 counts twice: 16.
+         {{"a.txt", 0, 10, 4}, {"b.txt", 0, 6, 8}}, 16, 0},
+        // 8 + 3: the carried file's blocks are written into its new copy in place.
         {"one drive, a carried file smaller than its installed copy", false,
-         {{"zvact32.exe", kUpdateOnly, 8, 20}, {"readme.txt", 0, 3, 0}}, 16, 0},
-        // C: 12 - 2 + 12 = 22. D: 16 - 5 + 2 × 7 = 25.
-        {"two drives, each with its own peak", true,
-         {{"plmr32.dll", kShared, 12, 2}, {"zvsa32.bin", kUpdateOnly, 7, 5}, {"readme.txt", 0, 9, 0}}, 22, 25},
-        // C: 3 - 30 is nothing, plus 3. D: 2 + 2.
+         {{"zvact32.exe", kUpdateOnly, 8, 20}, {"readme.txt", 0, 3, 0}}, 11, 0},
+        // C: 12. D: 7 + 9.
+        {"two drives, each with its own sum", true,
+         {{"plmr32.dll", kShared, 12, 2}, {"zvsa32.bin", kUpdateOnly, 7, 5}, {"readme.txt", 0, 9, 0}}, 12, 16},
+        // C: 3, though 30 are installed. D: 2.
         {"two drives, a shared copy larger than the new one", true,
-         {{"plmr32.dll", kShared, 3, 30}, {"readme.txt", 0, 2, 0}}, 3, 4},
+         {{"plmr32.dll", kShared, 3, 30}, {"readme.txt", 0, 2, 0}}, 3, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -316,44 +325,49 @@ struct FaultCase {
 
 TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
     const std::string pkg = "SETUP.EXE";
+    const std::vector<std::string> all = {"PLMR32.DLL", "zvact32.exe", "readme.txt"};
+    const std::vector<std::string> none = {};
+    Fault moveInUse{FaultOp::Move, "zvact32", 0, -1};
+    moveInUse.inUse = true;
+    // The new copies are ~zvn0001.tmp (PLMR32.DLL), ~zvn0002.tmp (zvact32.exe)
+    // and ~zvn0003.tmp (readme.txt), beside their targets.
     const FaultCase cases[] = {
-        {"no fault", {}, {}, 0, {}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
-        {"write error, Retry", {{FaultOp::Write, "~zvnew.tmp", 1}}, {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR},
-         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
-        {"write error, Cancel", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
-         {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
-        {"short write, Retry writes the rest", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 0, 1, 12000}}, {ANSWER_RETRY}, 0,
-         {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
-        {"short write, Cancel", {{FaultOp::Write, "ZARVEL\\~zvnew.tmp", 2, 1, 12000}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
-         {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe"}},
-        {"new file cannot be created, Abort", {{FaultOp::Create, "ZARVEL\\~zvnew.tmp", 0, -1}}, {ANSWER_ABORT}, -1,
-         {IDS_WRITE_PROTECTED}, {"PLMR32.DLL"}},
-        {"flush fails, Cancel", {{FaultOp::Flush, "ZARVEL\\~zvnew.tmp", 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
-         {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
-        {"replace fails, Retry", {{FaultOp::Replace, "zvact32", 0, 1}}, {ANSWER_RETRY}, 0, {IDS_WRITE_PROTECTED},
-         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
-        {"replace fails, Abort", {{FaultOp::Replace, "zvact32", 0, -1}}, {ANSWER_ABORT}, -1, {IDS_WRITE_PROTECTED},
-         {"PLMR32.DLL"}},
-        {"replace fails, Ignore", {{FaultOp::Replace, "zvact32", 0, -1}}, {ANSWER_IGNORE}, 0, {IDS_WRITE_PROTECTED},
-         {"PLMR32.DLL", "readme.txt"}},
+        {"no fault", {}, {}, 0, {}, all},
+        {"write error, Retry", {{FaultOp::Write, "~zvn", 1}}, {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR}, all},
+        {"write error, Cancel", {{FaultOp::Write, "ZARVEL\\~zvn", 1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_WRITE_ERROR}, none},
+        {"short write, Retry writes the rest", {{FaultOp::Write, "ZARVEL\\~zvn", 0, 1, 12000}}, {ANSWER_RETRY}, 0,
+         {IDS_DISK_FULL}, all},
+        {"short write, Cancel", {{FaultOp::Write, "ZARVEL\\~zvn", 2, 1, 12000}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_DISK_FULL}, none},
+        {"new copy cannot be created, Cancel", {{FaultOp::Create, "ZARVEL\\~zvn", 0, -1}}, {ANSWER_CANCEL},
+         ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
+        {"flush fails, Cancel", {{FaultOp::Flush, "ZARVEL\\~zvn", 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_WRITE_ERROR}, none},
+        {"a move in the commit fails, Retry", {{FaultOp::Move, "zvact32", 0, 1}}, {ANSWER_RETRY}, 0,
+         {IDS_WRITE_ERROR}, all},
+        {"a move in the commit fails, Cancel", {{FaultOp::Move, "zvact32", 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_WRITE_ERROR}, none},
+        {"the last move of the commit fails, Cancel", {{FaultOp::Move, "readme", 1, 1}}, {ANSWER_CANCEL},
+         ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
+        {"a file in the commit is held by another program, Cancel", {moveInUse}, {ANSWER_CANCEL}, ANSWER_CANCEL,
+         {IDS_FILE_IN_USE}, none},
         {"package read error, Cancel", {{FaultOp::Read, pkg, 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
-         {IDS_READ_ERROR}, {}},
-        {"package read error, Retry", {{FaultOp::Read, pkg, 1, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR},
-         {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
-        {"stamped blocks cannot be written into the new copy", {{FaultOp::Create, "~zvnew.$ZV", 0, -1}}, {},
-         IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
-        // A full disk while the stamped blocks go into the new copy is asked
-        // as a member's own writes are.
-        {"disk full writing the stamped blocks, Retry writes the rest", {{FaultOp::Write, "~zvnew.$ZV", 0, 1, 1000}},
-         {ANSWER_RETRY}, 0, {IDS_DISK_FULL}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
-        {"disk full writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvnew.$ZV", 0, 1, 0}}, {ANSWER_CANCEL},
-         ANSWER_CANCEL, {IDS_DISK_FULL}, {"PLMR32.DLL"}},
-        {"write error writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvnew.$ZV", 0, -1}}, {ANSWER_CANCEL},
-         ANSWER_CANCEL, {IDS_WRITE_ERROR}, {"PLMR32.DLL"}},
+         {IDS_READ_ERROR}, none},
+        {"package read error, Retry", {{FaultOp::Read, pkg, 1, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR}, all},
+        {"stamped blocks cannot be written into the new copy", {{FaultOp::Open, "ZARVEL\\~zvn0002", 0, -1}}, {},
+         IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, none},
+        // A failed write while the stamped blocks go into the new copy is
+        // asked as a member's own writes are. The member's own data takes
+        // two writes.
+        {"write error writing the stamped blocks, Retry", {{FaultOp::Write, "~zvn0002", 2, 1}}, {ANSWER_RETRY}, 0,
+         {IDS_WRITE_ERROR}, all},
+        {"write error writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvn0002", 2, -1}}, {ANSWER_CANCEL},
+         ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
         {"no memory for an output buffer", {{FaultOp::AllocBlock, "", 1, 1, -1, 32000}}, {}, IDS_NO_MEMORY,
-         {IDS_NO_MEMORY}, {}},
+         {IDS_NO_MEMORY}, none},
         {"stamped blocks cannot be read for lack of memory", {{FaultOp::AllocBlock, "", 0, 1, -1, 5000}}, {},
-         IDS_NO_MEMORY, {IDS_NO_MEMORY}, {"PLMR32.DLL"}},
+         IDS_NO_MEMORY, {IDS_NO_MEMORY}, none},
     };
     for (const FaultCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -386,8 +400,7 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
                 EXPECT_EQ(now, packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name]) << relative << " should be new";
             }
         }
-        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
-        EXPECT_FALSE(zvtest::FileExists(Host("WINDOWS/SYSTEM/~zvnew.tmp")));
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
         EXPECT_EQ(os.OpenFiles(), 0u);
         EXPECT_EQ(os.liveBlocks, 0);
         EXPECT_EQ(view.created, view.destroyed);
@@ -405,8 +418,8 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
     };
     const Case cases[] = {
         {"a stop requested before the second entry", [](TransferFaultTest& t) { t.view.stopAtPoll = 2; }, {}, -1, {},
-         {"PLMR32.DLL"}},
-        {"the shared file in use: Cancel ends before pass 2",
+         {}},
+        {"the shared file in use: Cancel ends before anything is written",
          [](TransferFaultTest& t) { t.posix.SetSharedFileInUse("plmr32.dll", true); }, {ANSWER_CANCEL}, ANSWER_CANCEL,
          {IDS_FILE_IN_USE}, {}},
         {"the shared file in use: Retry once it is closed",
@@ -428,7 +441,7 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
          {ANSWER_RETRY}, 0, {IDS_WRITE_PROTECTED}, {"PLMR32.DLL", "zvact32.exe", "readme.txt"}},
         {"a read-only installed file: Abort",
          [](TransferFaultTest& t) { zvtest::SetReadOnly(t.Host("ZARVEL/zvact32.exe"), true); }, {ANSWER_ABORT}, -1,
-         {IDS_WRITE_PROTECTED}, {"PLMR32.DLL"}},
+         {IDS_WRITE_PROTECTED}, {}},
         {"not enough free space: Cancel writes nothing", [](TransferFaultTest& t) { t.os.freeSpaceOverride = 1000; },
          {ANSWER_CANCEL}, ANSWER_CANCEL, {IDS_NO_DISK_SPACE}, {}},
         {"not enough free space: Retry after some is freed",
@@ -476,6 +489,7 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
         if (!ui.messages.empty() && ui.messages.back().stringId == IDS_READ_ERROR) {
             EXPECT_EQ(ui.messages.back().text, "C:\\UPDATE\\SETUP.EXE: read error!");
         }
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
         EXPECT_EQ(view.created, view.destroyed);
         EXPECT_EQ(os.OpenFiles(), 0u);
         EXPECT_EQ(os.liveBlocks, 0);
@@ -535,7 +549,7 @@ TEST_F(TransferTest, DamagedMembersEndWithoutSuccessAndChangeNoInstalledFile) {
         }
         EXPECT_EQ(ui.Unanswered(), 0u);
         EXPECT_EQ(Read("ZARVEL/readme.txt"), before["ZARVEL/readme.txt"]);
-        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
         EXPECT_EQ(os.OpenFiles(), 0u);
     }
 }
@@ -607,18 +621,17 @@ TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
         ASSERT_EQ(ui.messages.size(), 1u);
         EXPECT_EQ(ui.messages[0].stringId, IDS_READ_ERROR);
         EXPECT_FALSE(zvtest::FileExists(Host("evil.txt")));
-        EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/~zvnew.tmp")));
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
         EXPECT_EQ(Read("ZARVEL/zvact.exe"), before["ZARVEL/zvact.exe"]);
     }
     // Member extraction applies the same check, and the length of the whole
     // target path besides.
-    char target[kMaxPath], newPath[kMaxPath];
+    char target[kMaxPath];
     std::string longName(250, 'n');
-    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", longName.c_str(), target, newPath), MemberNameProblem::TooLong);
-    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "help\\index.txt", target, newPath), MemberNameProblem::None);
+    EXPECT_EQ(ComposeTargetPath("C:\\ZARVEL\\", longName.c_str(), target), MemberNameProblem::TooLong);
+    EXPECT_EQ(ComposeTargetPath("C:\\ZARVEL\\", "help\\index.txt", target), MemberNameProblem::None);
     EXPECT_STREQ(target, "C:\\ZARVEL\\help\\index.txt");
-    EXPECT_STREQ(newPath, "C:\\ZARVEL\\help\\~zvnew.tmp");
-    EXPECT_EQ(ComposeTargetPaths("C:\\ZARVEL\\", "..\\x", target, newPath), MemberNameProblem::DotPart);
+    EXPECT_EQ(ComposeTargetPath("C:\\ZARVEL\\", "..\\x", target), MemberNameProblem::DotPart);
     EXPECT_STREQ(target, "");
 }
 

@@ -124,7 +124,7 @@ class Recorder : public TransferObserver {
 public:
     std::set<std::string> written;
     void EntryDone(const EntryReport& r) override {
-        if (r.outcome == EntryOutcome::Written) written.insert(r.targetPath);
+        if (r.decision.outcome == EntryOutcome::Write) written.insert(r.decision.target);
     }
 };
 
@@ -186,9 +186,7 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     EXPECT_STREQ(verdict.version16Text, "1.01");
 
     Recorder recorder;
-    TransferOptions options;
-    options.observer = &recorder;
-    ASSERT_EQ(RunTransfer(run, table, &product, options), 0);
+    ASSERT_EQ(RunTransfer(run, table, &product, &recorder), 0);
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(recorder.written, planned) << plan;
     EXPECT_EQ(view.percents.back(), 100u);

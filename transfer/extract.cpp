@@ -9,16 +9,17 @@
 namespace zv {
 namespace {
 
-// The new file is written under this name in the target's directory.
-const char kNewFileName[] = "~zvnew.tmp";
+// The longest name of a staged copy or backup in a target's directory
+// ("~zvn0001.tmp"): a target path leaves room for it.
+constexpr size_t kStagedNameLength = 12;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-// Creates the directories that `name` names below `directory`, one prefix at a
-// time. Returns ANSWER_RETRY when the last creation attempted succeeded, 0
-// when none was attempted or the last one failed.
-int CreateMissingDirectories(Platform& os, const char* directory, const char* name) {
-    int answer = 0;
+// Creates the directories that `name` names below `directory`, one prefix at
+// a time. True when the last creation attempted succeeded, false when none
+// was attempted or the last one failed.
+bool CreateMissingDirectories(Platform& os, const char* directory, const char* name) {
+    bool created = false;
     char prefix[kMaxPath] = {};
     CopyText(prefix, sizeof prefix, directory);
     size_t base = std::strlen(prefix);
@@ -29,59 +30,63 @@ int CreateMissingDirectories(Platform& os, const char* directory, const char* na
         std::memcpy(prefix + base, name, length);
         prefix[base + length] = '\0';
         if (os.EnterDirectory(prefix)) continue;
-        answer = os.MakeDirectory(prefix) ? ANSWER_RETRY : 0;
+        created = os.MakeDirectory(prefix);
     }
-    return answer;
+    return created;
 }
 
-// Creates the new file; asks while it cannot be created. Returns 0 with the
-// file open, or the result that ends the member (0 too, with *file kNoFile,
-// when the user chose to leave the installed file as it is).
-TransferResult CreateNewFile(TransferSession& s, const char* name, const char* directory, bool existed,
-                             FileHandle* file) {
+// Creates the new copy; asks while it cannot be created.
+WriteOutcome CreateStagedCopy(StageSession& s, const StageRequest& request, FileHandle* file) {
     RunContext& run = *s.run;
     for (;;) {
-        *file = run.os->Create(s.newPath);
-        if (*file != kNoFile) return 0;
-        int answer;
-        if (existed) {
-            answer = AskAbortRetryIgnore(run, run.progressPage, IDS_WRITE_PROTECTED, s.targetPath);
-        } else {
-            answer = CreateMissingDirectories(*run.os, directory, name);
-            if (answer == 0) answer = AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, s.targetPath);
-        }
-        switch (answer) {
-        case ANSWER_RETRY: continue;
-        case ANSWER_ABORT: return -1;
-        case ANSWER_IGNORE: return 0;
-        default: return ANSWER_CANCEL;
+        *file = run.os->Create(request.staged);
+        if (*file != kNoFile) return WriteOutcome::Done;
+        if (CreateMissingDirectories(*run.os, request.directory, request.name)) continue;
+        if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, request.target) != ANSWER_RETRY) {
+            return WriteOutcome::Cancelled;
         }
     }
 }
 
-// Expands the member into the open new file and makes it durable.
-TransferResult WriteMember(TransferSession& s, PackageEntry entry, FileHandle file, uint8_t* buffer) {
+// Expands the member into the open new copy and makes it durable.
+WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandle file, uint8_t* buffer) {
     RunContext& run = *s.run;
     OutputSink sink;
     sink.run = &run;
     sink.file = file;
-    sink.targetPath = s.targetPath;
+    sink.targetPath = request.target;
     sink.buffer = buffer;
-    BeginMemberRead(&s.reader, entry);
-    if (static_cast<int16_t>(DecodeMember(s.decoder, &s.reader, &sink)) != 0) return ANSWER_CANCEL;
+    BeginMemberRead(&s.reader, request.entry);
+    if (static_cast<int16_t>(DecodeMember(s.decoder, &s.reader, &sink)) != 0) return WriteOutcome::Cancelled;
     while (!run.os->Flush(file)) {
-        if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, s.targetPath) != ANSWER_RETRY) {
-            return ANSWER_CANCEL;
+        if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, request.target) != ANSWER_RETRY) {
+            return WriteOutcome::Cancelled;
         }
     }
-    return 0;
+    return WriteOutcome::Done;
 }
 
 }  // namespace
 
-MemberNameProblem ComposeTargetPaths(const char* directory, const char* name, char* targetPath, char* newPath) {
+const char* WriteOutcomeName(WriteOutcome outcome) {
+    switch (outcome) {
+    case WriteOutcome::Done: return "done";
+    case WriteOutcome::Kept: return "kept: write protected, ignored";
+    case WriteOutcome::Stopped: return "stopped";
+    case WriteOutcome::Cancelled: return "cancelled";
+    case WriteOutcome::Failed: return "failed";
+    }
+    return "unknown";
+}
+
+void SetFailure(WriteResult* result, unsigned messageId, const char* subject) {
+    result->outcome = WriteOutcome::Failed;
+    result->messageId = messageId;
+    CopyText(result->subject, sizeof result->subject, subject);
+}
+
+MemberNameProblem ComposeTargetPath(const char* directory, const char* name, char* targetPath) {
     targetPath[0] = '\0';
-    newPath[0] = '\0';
     const MemberNameProblem problem = CheckMemberName(name);
     if (problem != MemberNameProblem::None) return problem;
     const char* last = std::strrchr(name, '\\');
@@ -89,77 +94,48 @@ MemberNameProblem ComposeTargetPaths(const char* directory, const char* name, ch
     const size_t directoryLength = std::strlen(directory);
     const size_t nameLength = std::strlen(name);
     if (directoryLength + nameLength > MEMBER_NAME_MAX ||
-        directoryLength + fileStart + sizeof kNewFileName - 1 > MEMBER_NAME_MAX) {
+        directoryLength + fileStart + kStagedNameLength > MEMBER_NAME_MAX) {
         return MemberNameProblem::TooLong;
     }
     std::memcpy(targetPath, directory, directoryLength);
     std::memcpy(targetPath + directoryLength, name, nameLength + 1);
-    std::memcpy(newPath, targetPath, directoryLength + fileStart);
-    std::memcpy(newPath + directoryLength + fileStart, kNewFileName, sizeof kNewFileName);
     return MemberNameProblem::None;
 }
 
-TransferResult ExtractMember(TransferSession& s, const char* name, PackageEntry entry, const char* directory,
-                             bool carried) {
+WriteOutcome StageMember(StageSession& s, const StageRequest& request, WriteResult* result) {
     RunContext& run = *s.run;
     Platform& os = *run.os;
-    s.written = false;
-    if (ComposeTargetPaths(directory, name, s.targetPath, s.newPath) != MemberNameProblem::None) {
-        return IDS_INVALID_DIRECTORY;
-    }
+    result->outcome = WriteOutcome::Done;
     BlockHandle block = 0;
     auto* buffer = static_cast<uint8_t*>(AllocGlobalBlock(os, OUTPUT_BUFFER_SIZE, &block));
-    if (buffer == nullptr) return IDS_NO_MEMORY;
-
-    FileHandle probe = os.Open(s.targetPath, OpenMode::Read);
-    bool existed = probe != kNoFile;
-    os.Close(probe);
-
-    TransferResult result = 0;
-    bool written = false;
+    if (buffer == nullptr) {
+        SetFailure(result, IDS_NO_MEMORY, request.target);
+        return result->outcome;
+    }
     for (;;) {
         // An installed file that cannot be written is write protected: the
-        // new copy could not take its place either.
-        if (existed) {
-            FileHandle check = os.Open(s.targetPath, OpenMode::ReadWrite);
+        // new copy could not take its place either. Found and asked here,
+        // before anything installed changes.
+        if (request.installed) {
+            FileHandle check = os.Open(request.target, OpenMode::ReadWrite);
             if (check == kNoFile) {
-                int answer = AskAbortRetryIgnore(run, run.progressPage, IDS_WRITE_PROTECTED, s.targetPath);
+                int answer = AskAbortRetryIgnore(run, run.progressPage, IDS_WRITE_PROTECTED, request.target);
                 if (answer == ANSWER_RETRY) continue;
-                result = answer == ANSWER_ABORT ? -1 : 0;
+                result->outcome = answer == ANSWER_ABORT ? WriteOutcome::Stopped : WriteOutcome::Kept;
                 break;
             }
             os.Close(check);
         }
         FileHandle file = kNoFile;
-        result = CreateNewFile(s, name, directory, existed, &file);
-        if (file == kNoFile) break;  // Abort, Cancel, or Ignore: the installed file stays
-        result = WriteMember(s, entry, file, buffer);
+        result->outcome = CreateStagedCopy(s, request, &file);
+        if (file == kNoFile) break;
+        result->outcome = WriteMember(s, request, file, buffer);
         os.Close(file);
-        if (result != 0) break;
-        if (carried) {
-            result = static_cast<TransferResult>(WriteStampedBlocks(run, s.newPath, s.save, s.targetPath));
-            if (result != 0) {
-                CopyText(run.errorFileName, sizeof run.errorFileName, s.targetPath);
-                break;
-            }
-        }
-        // Put the new file in place; the installed one stays until it does.
-        for (;;) {
-            if (os.Replace(s.newPath, s.targetPath)) {
-                written = true;
-                break;
-            }
-            int answer = AskAbortRetryIgnore(run, run.progressPage, IDS_WRITE_PROTECTED, s.targetPath);
-            if (answer == ANSWER_RETRY) continue;
-            result = answer == ANSWER_ABORT ? -1 : 0;
-            break;
-        }
         break;
     }
-    if (!written) os.Remove(s.newPath);
-    s.written = written;
+    if (result->outcome != WriteOutcome::Done) os.Remove(request.staged);
     FreeGlobalBlock(os, &block);
-    return result;
+    return result->outcome;
 }
 
 }  // namespace zv

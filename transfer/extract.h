@@ -1,42 +1,68 @@
-// Writing one member of the package onto the disk.
+// Staging one member of the package: expanding it into a new copy beside its
+// target, where it waits until every member is staged and the transfer puts
+// them all in place at once.
 #pragma once
 
 #include <cstdint>
 
-#include "detect/product_files.h"
 #include "detect/stamped_blocks.h"
-#include "package/member_name.h"
 #include "package/lzhuf_decoder.h"
+#include "package/member_name.h"
 #include "package/volume_reader.h"
-#include "transfer/transfer.h"
+#include "platform/run_context.h"
 
 namespace zv {
 
-// Composes directory + name into `targetPath` (kMaxPath) and the path of the
-// new file written beside it into `newPath` (kMaxPath). A name that the member
-// name check refuses, or a target path (or the new file beside it) over
-// MEMBER_NAME_MAX characters, gives its problem and two empty paths.
-MemberNameProblem ComposeTargetPaths(const char* directory, const char* name, char* targetPath, char* newPath);
+// What became of one step of the write path: staging a member, carrying its
+// blocks, putting it in place.
+enum class WriteOutcome : uint8_t {
+    Done,       // done as decided
+    Kept,       // Ignore at the write-protection question: the installed file stays as it is
+    Stopped,    // Abort at a question
+    Cancelled,  // a Cancel answer, or the member cannot be read (the user has been told)
+    Failed,     // ends the transfer with the closing message `messageId` about `subject`
+};
+const char* WriteOutcomeName(WriteOutcome outcome);
 
-// The state of one transfer that member extraction works in.
-struct TransferSession {
+// An outcome, and for Failed the message that tells it and the file it is
+// about, from where the failure was found.
+struct WriteResult {
+    WriteOutcome outcome = WriteOutcome::Done;
+    unsigned messageId = 0;
+    char subject[kMaxPath] = {};
+};
+void SetFailure(WriteResult* result, unsigned messageId, const char* subject);
+
+// Composes directory + name into `targetPath` (kMaxPath). A name that the
+// member name check refuses, or a target path over MEMBER_NAME_MAX
+// characters, or one without room for the staged copy's name in its
+// directory, gives its problem and an empty path.
+MemberNameProblem ComposeTargetPath(const char* directory, const char* name, char* targetPath);
+
+// The reader and decoder of one transfer, shared by every member it stages.
+struct StageSession {
     RunContext* run = nullptr;
     VolumeReader reader;
     LzhufDecoder* decoder = nullptr;
-    StampedBlockSave save;
-    char targetPath[kMaxPath] = {};  // the member being written; shown by its questions
-    char newPath[kMaxPath] = {};     // the new file beside it
-    bool written = false;            // the last member took the installed file's place
 };
 
-// Expands the member of `entry` into a new file beside directory + name, gives
-// a carried file the saved stamped blocks there, and puts it in place of the
-// installed file. Returns 0 (written, or left as it was after Ignore), -1
-// (Abort), 2 (Cancel, or the member cannot be read), 35 or 37 (the stamped
-// blocks cannot be written: no file, no memory), 37 (no output buffer) or 38
-// (an unsafe name). On any result but a written member the installed file is
-// as it was and the new file is gone.
-TransferResult ExtractMember(TransferSession& session, const char* name, PackageEntry entry,
-                             const char* directory, bool carried);
+// One member to stage.
+struct StageRequest {
+    PackageEntry entry;
+    const char* directory;    // the target directory, ending in a backslash
+    const char* name;         // the entry's name below it
+    const char* target;       // directory + name, shown by the questions
+    const char* staged;       // the new copy beside it
+    bool installed;           // a copy is installed at the target
+    const uint8_t* digest;    // the SHA-256 of its expanded bytes, or nullptr when the package has none
+};
+
+// Expands the member into the new copy `staged` and makes it durable; the
+// installed file is not touched. An installed file that cannot be written is
+// asked about first ("write protected", Abort/Retry/Ignore): Ignore gives
+// Kept. Missing directories are created. A new copy whose bytes do not match
+// the digest is damage: Failed with IDS_MEMBER_DAMAGED about the member's
+// name. On any outcome but Done the new copy is gone.
+WriteOutcome StageMember(StageSession& session, const StageRequest& request, WriteResult* result);
 
 }  // namespace zv

@@ -8,37 +8,22 @@
 
 namespace zv {
 
-// Collects the entries that a dry run would write and tells whether every
-// target volume (each file system, as Platform::VolumeOf tells them apart,
-// mounted folders included) has room for them at the update's peak: the expanded sizes of
-// the new files (from their sizeKB) less the installed copies they replace,
-// plus the largest new file while it and its installed copy both exist (twice
-// that for a carried file, whose stamped blocks are written into a copy of it).
-class SpacePlanner : public TransferObserver {
-public:
-    explicit SpacePlanner(Platform& os) : os_(os) {}
-    void Reset() { count_ = 0; }
-    void EntryDone(const EntryReport& report) override;
-    // True when no volume falls short (a volume whose free space cannot be
-    // told is taken to have room).
-    bool Enough() const;
-
-    struct Volume {
-        char key[kMaxPath];        // the volume's root (Platform::VolumeOf), or the drive ("C:")
-                                   // or "" when the platform cannot tell
-        char directory[kMaxPath];  // where its free space is asked for
-        uint64_t newBytes = 0;
-        uint64_t oldBytes = 0;
-        uint64_t transient = 0;
-    };
-    // What `volume` needs at the peak.
-    static uint64_t Need(const Volume& volume);
-
-private:
+// Every member to be written is staged as a new copy beside its target while
+// the installed copy is still there, and the installed copies become backups
+// by renaming, so a volume needs room for the sum of the new copies written
+// onto it (each as its record's sizeKB × 1024 bytes says). Volumes are told
+// apart as Platform::VolumeOf does (a folder where another volume is mounted
+// is a volume of its own), or by drive letter when the platform cannot tell.
+struct SpaceCheck {
     static constexpr unsigned kMaxVolumes = 64;
-    Platform& os_;
-    Volume volumes_[kMaxVolumes];
-    unsigned count_ = 0;
+    VolumeNeed volumes[kMaxVolumes];
+    unsigned count = 0;
+    bool enough = true;  // no volume falls short (one whose free space cannot be told has room)
 };
+
+// Checks the decisions that write (Write, and InUse, which writes once the
+// user has closed the file). More volumes than kMaxVolumes are taken to have
+// room.
+void CheckSpace(Platform& os, const EntryDecision* decisions, uint32_t count, SpaceCheck* check);
 
 }  // namespace zv

@@ -1,18 +1,28 @@
 #include "transfer/transfer.h"
 
+#include <cstdio>
 #include <cstring>
+#include <new>
 
+#include "detect/product_files.h"
 #include "detect/product_version.h"
 #include "package/paths.h"
-#include "platform/bytes.h"
 #include "platform/messages.h"
 #include "platform/text.h"
 #include "string_ids.h"
+#include "transfer/carry.h"
 #include "transfer/extract.h"
 #include "transfer/space.h"
 
 namespace zv {
 namespace {
+
+bool IsInstalled(Platform& os, const char* path) {
+    FileHandle file = os.Open(path, OpenMode::Read);
+    if (file == kNoFile) return false;
+    os.Close(file);
+    return true;
+}
 
 // True when an installed copy at `path` is newer than the entry, which then is
 // not written. An installed copy without version information never is.
@@ -22,271 +32,541 @@ bool InstalledIsNewer(Platform& os, const char* path, PackageEntry entry) {
     return CompareVersions(EntryVersion(entry), installed) < 0;
 }
 
-struct Driver {
+// An installed copy is replaced under the name it is stored with, so that the
+// user's file keeps the case of its letters.
+void KeepStoredName(Platform& os, EntryDecision* d) {
+    char stored[kMaxPath];
+    char* last = std::strrchr(d->target, '\\');
+    last = last == nullptr ? d->target : last + 1;
+    if (os.StoredName(d->target, stored, sizeof stored) && std::strlen(stored) == std::strlen(last) &&
+        EqualNoCase(stored, last)) {
+        std::memcpy(last, stored, std::strlen(stored));
+    }
+}
+
+// The target of a decision to write: directory + name, or BadName.
+void SetTarget(const char* directory, EntryDecision* d) {
+    CopyText(d->directory, sizeof d->directory, directory);
+    AppendBackslash(d->directory, sizeof d->directory);
+    d->nameProblem = ComposeTargetPath(d->directory, d->name, d->target);
+    if (d->nameProblem != MemberNameProblem::None) {
+        d->outcome = EntryOutcome::BadName;
+        d->directory[0] = '\0';
+    }
+}
+
+// Pass 1: a shared file goes where the shared-file lookup says.
+void DecideShared(Platform& os, const InstalledProduct& product, EntryDecision* d) {
+    if ((EqualNoCase(d->name, kRuntime16Name) && (product.runtime & Plmr16Found) == 0) ||
+        (EqualNoCase(d->name, kRuntime32Name) && (product.runtime & Plmr32Found) == 0)) {
+        d->outcome = EntryOutcome::RuntimeNotFound;  // passed by without a progress step
+        return;
+    }
+    d->step = true;
+    char windowsDir[kMaxPath] = {};
+    char found[kMaxPath] = {};
+    char destination[kMaxPath] = {};
+    os.WindowsDirectory(windowsDir, sizeof windowsDir);
+    const uint32_t lookup = os.FindSharedFile(d->name, windowsDir, product.installDir, found, sizeof found,
+                                              destination, sizeof destination);
+    if (found[0] != '\0') {
+        char foundPath[kMaxPath] = {};
+        CopyText(foundPath, sizeof foundPath, found);
+        const bool fits = AppendBackslash(foundPath, sizeof foundPath) && AppendText(foundPath, sizeof foundPath, d->name);
+        // A newer copy is passed by even when it is in use: nothing to ask.
+        if (fits && InstalledIsNewer(os, foundPath, d->entry)) {
+            d->outcome = EntryOutcome::InstalledNewer;
+            return;
+        }
+    }
+    d->outcome = (lookup & SHARED_FILE_IN_USE) != 0 ? EntryOutcome::InUse : EntryOutcome::Write;
+    SetTarget(destination[0] != '\0' ? destination : product.installDir, d);
+    if (d->outcome != EntryOutcome::BadName) d->installed = IsInstalled(os, d->target);
+    if (d->installed) KeepStoredName(os, d);
+}
+
+// Pass 2: a product file goes into the product directory.
+void DecideProductFile(Platform& os, const InstalledProduct& product, EntryDecision* d) {
+    d->step = true;
+    d->outcome = EntryOutcome::Write;
+    SetTarget(product.installDir, d);
+    if (d->outcome == EntryOutcome::BadName) return;
+    d->installed = IsInstalled(os, d->target);
+    if (d->installed) KeepStoredName(os, d);
+    if ((EntryFlags(d->entry) & ENTRY_UPDATE_ONLY) != 0) {
+        if (!d->installed) {
+            d->outcome = EntryOutcome::NotInstalled;
+        } else if (InstalledIsNewer(os, d->target, d->entry)) {
+            d->outcome = EntryOutcome::InstalledNewer;
+        }
+    }
+    d->carried = IsCarriedFile(d->name);
+    // A carried file is never written where no copy of it is installed.
+    if (d->outcome == EntryOutcome::Write && d->carried && !d->installed) d->outcome = EntryOutcome::CarriedNotInstalled;
+    if (d->outcome != EntryOutcome::Write) {
+        d->directory[0] = '\0';
+        d->target[0] = '\0';
+        d->carried = false;
+    }
+}
+
+// The pass that handles an entry: 1 for shared files, 2 for the others, 0
+// for ignored ones.
+uint32_t PassOf(PackageEntry entry) {
+    const uint16_t flags = EntryFlags(entry);
+    if ((flags & ENTRY_IGNORED) != 0) return 0;
+    return (flags & ENTRY_SHARED) != 0 ? 1 : 2;
+}
+
+// One member to put in place, beside the decision that wants it.
+struct PlannedWrite {
+    EntryDecision* decision;
+    char staged[kMaxPath];  // the new copy beside the target
+    char backup[kMaxPath];  // the installed copy's name during the commit
+    bool isStaged;          // the new copy is complete
+    bool movedAway;         // the installed copy is at its backup name
+    bool movedIn;           // the new copy is at the target
+};
+
+// The names of a write's new copy and backup in its target's directory.
+bool ComposeStagedPaths(PlannedWrite* w, uint32_t number) {
+    char name[16];
+    char* names[2] = {w->staged, w->backup};
+    const char letters[2] = {'n', 'o'};
+    for (int k = 0; k < 2; ++k) {
+        std::snprintf(name, sizeof name, "~zv%c%04X.tmp", letters[k], static_cast<unsigned>(number & 0xFFFF));
+        // Beside the target, in its own directory (a name may hold subdirectories).
+        CopyText(names[k], kMaxPath, w->decision->target);
+        char* last = std::strrchr(names[k], '\\');
+        if (last == nullptr) return false;
+        last[1] = '\0';
+        if (!AppendText(names[k], kMaxPath, name)) return false;
+    }
+    return true;
+}
+
+struct Transfer {
     RunContext& run;
     const PackageTable& table;
-    InstalledProduct& product;
-    const TransferOptions& options;
-    TransferSession& session;
+    const InstalledProduct& product;
+    TransferObserver* observer;
+    bool planOnly;
+
+    EntryDecision* decisions = nullptr;  // one per table record
+    BlockHandle decisionsBlock = 0;
+    PlannedWrite* writes = nullptr;
+    BlockHandle writesBlock = 0;
+    uint32_t writeCount = 0;
     uint32_t eligible = 0;
     uint32_t done = 0;
     TransferResult result = 0;
-    MemberNameProblem nameProblem = MemberNameProblem::None;  // of the last entry written
+    WriteResult failure;
+
+    ~Transfer() {
+        FreeGlobalBlock(*run.os, &writesBlock);
+        FreeGlobalBlock(*run.os, &decisionsBlock);
+    }
 
     uint32_t Percent() const { return eligible == 0 ? 0 : done * 100u / eligible; }
 
-    void Report(uint32_t index, uint32_t pass, PackageEntry entry, EntryOutcome outcome, const char* target) {
-        if (options.observer == nullptr) return;
-        EntryReport report{index, pass,    entry,  EntryName(entry), outcome, target ? target : "",
-                           Percent(), result, outcome == EntryOutcome::Failed ? nameProblem : MemberNameProblem::None};
-        options.observer->EntryDone(report);
+    void Report(const EntryDecision& d) {
+        if (observer != nullptr) observer->EntryDone(EntryReport{d, Percent(), result});
     }
 
-    void Step() {
-        ++done;
-        if (!options.dryRun) run.transferView->SetProgressPercent(Percent());
+    // Ends the transfer with `outcome`.
+    void End(const WriteResult& why) {
+        switch (why.outcome) {
+        case WriteOutcome::Done:
+        case WriteOutcome::Kept: break;
+        case WriteOutcome::Stopped: result = -1; break;
+        case WriteOutcome::Cancelled: result = ANSWER_CANCEL; break;
+        case WriteOutcome::Failed:
+            result = static_cast<TransferResult>(why.messageId);
+            failure = why;
+            break;
+        }
     }
 
-    bool StopRequested() {
-        return !options.dryRun && run.transferView->PumpMessages(run.progressPage) != 0;
+    void Fail(unsigned messageId, const char* subject) {
+        WriteResult why;
+        SetFailure(&why, messageId, subject);
+        End(why);
     }
 
-    void ShowName(PackageEntry entry) {
-        if (!options.dryRun) run.ui->SetItemText(run.progressPage, 101, 0, EntryName(entry));
-    }
+    // --- Plan ------------------------------------------------------------------
 
-    // Pass 1: the shared files, placed where the shared-file lookup says.
-    void SharedPass() {
+    bool Plan() {
+        Platform& os = *run.os;
+        decisions = static_cast<EntryDecision*>(
+            AllocGlobalBlock(os, table.entryCount * static_cast<uint32_t>(sizeof(EntryDecision)), &decisionsBlock));
+        if (decisions == nullptr) {
+            Fail(IDS_NO_MEMORY, "");
+            return false;
+        }
         PackageEntry entry = FirstPackageEntry(table);
-        for (uint32_t i = 0; i < table.entryCount && result == 0; ++i, entry = NextPackageEntry(entry)) {
-            if (StopRequested()) {
-                result = -1;
-                Report(i, 1, entry, EntryOutcome::Stopped, nullptr);
-                break;
-            }
-            uint16_t flags = EntryFlags(entry);
-            const char* name = EntryName(entry);
-            if ((flags & ENTRY_IGNORED) != 0 || (flags & ENTRY_SHARED) == 0) {
-                Report(i, 1, entry, (flags & ENTRY_IGNORED) ? EntryOutcome::Ignored : EntryOutcome::OtherPass, nullptr);
+        for (uint32_t i = 0; i < table.entryCount; ++i, entry = NextPackageEntry(entry)) {
+            EntryDecision* d = new (&decisions[i]) EntryDecision();
+            d->index = i;
+            d->entry = entry;
+            d->name = EntryName(entry);
+            d->pass = PassOf(entry);
+            if (d->pass == 0) {
+                d->outcome = EntryOutcome::Ignored;
                 continue;
             }
-            if ((EqualNoCase(name, kRuntime16Name) && (product.runtime & Plmr16Found) == 0) ||
-                (EqualNoCase(name, kRuntime32Name) && (product.runtime & Plmr32Found) == 0)) {
-                Report(i, 1, entry, EntryOutcome::RuntimeNotFound, nullptr);
-                continue;
+            ++eligible;
+            DecideEntry(os, product, d->pass, i, entry, d);
+        }
+        return true;
+    }
+
+    // The entries as each pass meets them, in table order; `visit` returns
+    // false to end the walk.
+    template <class Visit>
+    void Walk(Visit visit) {
+        for (uint32_t pass = 1; pass <= 2; ++pass) {
+            for (uint32_t i = 0; i < table.entryCount; ++i) {
+                if (!visit(pass, decisions[i])) return;
             }
-            ShowName(entry);
-            EntryOutcome outcome = EntryOutcome::Written;
-            char destination[kMaxPath] = {};
-            for (;;) {
-                result = 0;
-                char windowsDir[kMaxPath] = {};
-                char found[kMaxPath] = {};
-                destination[0] = '\0';
-                run.os->WindowsDirectory(windowsDir, sizeof windowsDir);
-                uint32_t lookup = run.os->FindSharedFile(name, windowsDir, product.installDir, found, sizeof found,
-                                                         destination, sizeof destination);
-                bool write = true;
-                if (found[0] != '\0') {
-                    char foundPath[kMaxPath] = {};
-                    CopyText(foundPath, sizeof foundPath, found);
-                    bool fits = AppendBackslash(foundPath, sizeof foundPath) &&
-                                AppendText(foundPath, sizeof foundPath, name);
-                    if (fits && InstalledIsNewer(*run.os, foundPath, entry)) write = false;
-                }
-                if (!write) {
-                    outcome = EntryOutcome::InstalledNewer;
-                    break;
-                }
-                if ((lookup & SHARED_FILE_IN_USE) == 0) break;
-                if (options.dryRun) {
-                    outcome = EntryOutcome::InUse;
-                    break;
-                }
-                result = ANSWER_CANCEL;
-                if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, name) != ANSWER_RETRY) break;
-            }
-            char directory[kMaxPath] = {};
-            CopyText(directory, sizeof directory, destination[0] != '\0' ? destination : product.installDir);
-            AppendBackslash(directory, sizeof directory);
-            if (result == 0 && outcome != EntryOutcome::InstalledNewer) outcome = Write(entry, directory, false);
-            if (result != 0) outcome = EntryOutcome::Failed;
-            Step();
-            Report(i, 1, entry, outcome, outcome == EntryOutcome::InstalledNewer ? nullptr : session.targetPath);
         }
     }
 
-    // Pass 2: the product-directory files.
-    void ProductPass() {
-        PackageEntry entry = FirstPackageEntry(table);
-        for (uint32_t i = 0; i < table.entryCount && result == 0; ++i, entry = NextPackageEntry(entry)) {
-            if (StopRequested()) {
-                result = -1;
-                Report(i, 2, entry, EntryOutcome::Stopped, nullptr);
-                break;
-            }
-            uint16_t flags = EntryFlags(entry);
-            if ((flags & (ENTRY_IGNORED | ENTRY_SHARED)) != 0) {
-                Report(i, 2, entry, (flags & ENTRY_IGNORED) ? EntryOutcome::Ignored : EntryOutcome::OtherPass, nullptr);
-                continue;
-            }
-            const char* name = EntryName(entry);
-            char target[kMaxPath] = {};
-            CopyText(target, sizeof target, product.installDir);
-            bool fits = AppendText(target, sizeof target, name);
-            EntryOutcome outcome = EntryOutcome::Written;
-            if ((flags & ENTRY_UPDATE_ONLY) != 0 && fits) {
-                FileHandle installed = run.os->Open(target, OpenMode::Read);
-                if (installed == kNoFile) {
-                    outcome = EntryOutcome::NotInstalled;
-                } else {
-                    run.os->Close(installed);
-                    if (InstalledIsNewer(*run.os, target, entry)) outcome = EntryOutcome::InstalledNewer;
+    // The decisions reported as the run would meet them.
+    void ReportPlan() {
+        Walk([this](uint32_t pass, EntryDecision& d) {
+            if (d.pass == pass || d.outcome == EntryOutcome::Ignored) {
+                if (d.outcome == EntryOutcome::BadName) {
+                    Fail(IDS_INVALID_DIRECTORY, d.name);
+                    EntryDecision failed = d;
+                    failed.outcome = EntryOutcome::Failed;
+                    Report(failed);
+                    return false;
                 }
+                if (d.step) ++done;
+                EntryDecision shown = d;
+                shown.pass = pass;
+                Report(shown);
+                return true;
             }
-            bool carried = IsCarriedFile(name);
-            if (outcome == EntryOutcome::Written && carried) {
-                if (options.dryRun) {
-                    FileHandle installed = run.os->Open(target, OpenMode::Read);
-                    if (installed == kNoFile) outcome = EntryOutcome::CarriedNotInstalled;
-                    run.os->Close(installed);
-                } else {
-                    result = static_cast<TransferResult>(ReadStampedBlocks(run, target, &session.save));
-                    if (result == IDS_NO_MEMORY) {
-                        Report(i, 2, entry, EntryOutcome::Failed, nullptr);
-                        break;  // ends at once, without a progress step
-                    }
-                    if (result == IDS_READ_ERROR) {
-                        result = 0;
-                        outcome = EntryOutcome::CarriedNotInstalled;
-                    }
-                }
-            }
-            if (outcome == EntryOutcome::Written) {
-                ShowName(entry);
-                outcome = Write(entry, product.installDir, carried);
-            }
-            Step();
-            Report(i, 2, entry, outcome, outcome == EntryOutcome::Written ? session.targetPath : nullptr);
-        }
+            EntryDecision other = d;
+            other.pass = pass;
+            other.outcome = EntryOutcome::OtherPass;
+            Report(other);
+            return true;
+        });
     }
 
-    EntryOutcome Write(PackageEntry entry, const char* directory, bool carried) {
-        if (options.dryRun) {
-            char newPath[kMaxPath];
-            nameProblem = ComposeTargetPaths(directory, EntryName(entry), session.targetPath, newPath);
-            if (nameProblem != MemberNameProblem::None) {
-                result = IDS_INVALID_DIRECTORY;
-                return EntryOutcome::Failed;
+    // A name refused when the target path was made ends the transfer before
+    // anything is written.
+    bool NamesFit() {
+        for (uint32_t i = 0; i < table.entryCount; ++i) {
+            if (decisions[i].outcome == EntryOutcome::BadName) {
+                Fail(IDS_INVALID_DIRECTORY, decisions[i].name);
+                return false;
             }
-            return EntryOutcome::Written;
         }
-        result = ExtractMember(session, EntryName(entry), entry, directory, carried);
-        if (result == IDS_INVALID_DIRECTORY) {
-            char target[kMaxPath], newPath[kMaxPath];
-            nameProblem = ComposeTargetPaths(directory, EntryName(entry), target, newPath);
-        }
-        if (result != 0) return EntryOutcome::Failed;
-        return session.written ? EntryOutcome::Written : EntryOutcome::KeptByIgnore;
+        return true;
     }
 
-    // Before the first write: enough free space for what the update needs at
-    // its peak on each target volume, or the user's Cancel.
-    void CheckSpace() {
-        TransferOptions dry;
-        dry.dryRun = true;
-        SpacePlanner planner(*run.os);
-        dry.observer = &planner;
+    // A shared file in use is asked about before anything is written: Retry
+    // decides it again once the user has closed it.
+    bool SharedFilesFree() {
+        for (uint32_t i = 0; i < table.entryCount; ++i) {
+            EntryDecision& d = decisions[i];
+            while (d.outcome == EntryOutcome::InUse) {
+                run.ui->SetItemText(run.progressPage, 101, 0, d.name);
+                if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, d.name) != ANSWER_RETRY) {
+                    result = ANSWER_CANCEL;
+                    return false;
+                }
+                DecideEntry(*run.os, product, d.pass, i, d.entry, &d);
+                if (d.outcome == EntryOutcome::BadName) return NamesFit();
+            }
+        }
+        return true;
+    }
+
+    bool EnoughSpace() {
         for (;;) {
-            planner.Reset();
-            TransferSession probe;
-            probe.run = &run;
-            Driver decide{run, table, product, dry, probe};
-            decide.eligible = eligible;
-            decide.SharedPass();
-            if (decide.result == 0) decide.ProductPass();
-            if (planner.Enough()) return;
+            SpaceCheck check;
+            CheckSpace(*run.os, decisions, table.entryCount, &check);
+            if (observer != nullptr) {
+                for (unsigned k = 0; k < check.count; ++k) observer->VolumeChecked(check.volumes[k]);
+            }
+            if (check.enough) return true;
             if (AskRetryCancel(run, run.progressPage, IDS_NO_DISK_SPACE, "") != ANSWER_RETRY) {
                 result = ANSWER_CANCEL;
+                return false;
+            }
+        }
+    }
+
+    bool ListWrites() {
+        Platform& os = *run.os;
+        writeCount = 0;
+        for (uint32_t i = 0; i < table.entryCount; ++i) {
+            if (decisions[i].outcome == EntryOutcome::Write) ++writeCount;
+        }
+        if (writeCount == 0) return true;
+        writes = static_cast<PlannedWrite*>(
+            AllocGlobalBlock(os, writeCount * static_cast<uint32_t>(sizeof(PlannedWrite)), &writesBlock));
+        if (writes == nullptr) {
+            Fail(IDS_NO_MEMORY, "");
+            return false;
+        }
+        uint32_t n = 0;
+        Walk([&](uint32_t pass, EntryDecision& d) {
+            if (d.pass != pass || d.outcome != EntryOutcome::Write) return true;
+            PlannedWrite* w = new (&writes[n]) PlannedWrite();
+            w->decision = &d;
+            if (!ComposeStagedPaths(w, n + 1)) {
+                Fail(IDS_INVALID_DIRECTORY, d.name);
+                return false;
+            }
+            ++n;
+            return true;
+        });
+        writeCount = n;
+        return result == 0;
+    }
+
+    PlannedWrite* WriteOf(const EntryDecision& d) {
+        for (uint32_t k = 0; k < writeCount; ++k) {
+            if (writes[k].decision == &d) return &writes[k];
+        }
+        return nullptr;
+    }
+
+    // --- Stage -----------------------------------------------------------------
+
+    void Stage(StageSession& session) {
+        StampedBlockSave save;
+        Walk([&](uint32_t pass, EntryDecision& d) {
+            if (run.transferView->PumpMessages(run.progressPage) != 0) {
+                result = -1;
+                EntryDecision stopped = d;
+                stopped.pass = pass;
+                stopped.outcome = EntryOutcome::Stopped;
+                Report(stopped);
+                return false;
+            }
+            if (d.pass != pass) {
+                EntryDecision other = d;
+                other.pass = pass;
+                other.outcome = d.outcome == EntryOutcome::Ignored ? EntryOutcome::Ignored : EntryOutcome::OtherPass;
+                Report(other);
+                return true;
+            }
+            if (d.outcome == EntryOutcome::Write) StageEntry(session, &save, d);
+            if (d.outcome == EntryOutcome::Failed && !d.step) {
+                Report(d);  // ends at once, without a progress step
+                return false;
+            }
+            if (d.step) {
+                ++done;
+                run.transferView->SetProgressPercent(Percent());
+            }
+            Report(d);
+            return result == 0;
+        });
+    }
+
+    void StageEntry(StageSession& session, StampedBlockSave* save, EntryDecision& d) {
+        PlannedWrite* w = WriteOf(d);
+        if (d.carried) {
+            // The installed copy is read before anything could change it.
+            switch (ReadCarriedBlocks(*run.os, d.target, save)) {
+            case CarryOutcome::Done: break;
+            case CarryOutcome::NoMemory:
+                Fail(IDS_NO_MEMORY, d.target);
+                d.outcome = EntryOutcome::Failed;
+                d.step = false;
+                return;
+            default:
+                d.outcome = EntryOutcome::CarriedNotInstalled;  // it went away since the plan
                 return;
             }
+        }
+        run.ui->SetItemText(run.progressPage, 101, 0, d.name);
+        StageRequest request{d.entry, d.directory, d.name, d.target, w->staged, d.installed, nullptr};
+        WriteResult staged;
+        StageMember(session, request, &staged);
+        if (staged.outcome == WriteOutcome::Kept) {
+            d.outcome = EntryOutcome::KeptByIgnore;
+            return;
+        }
+        if (staged.outcome == WriteOutcome::Done && d.carried) {
+            switch (WriteCarriedBlocks(run, w->staged, *save, d.target)) {
+            case CarryOutcome::Done: break;
+            case CarryOutcome::NoMemory: SetFailure(&staged, IDS_NO_MEMORY, d.target); break;
+            case CarryOutcome::Cancelled: staged.outcome = WriteOutcome::Cancelled; break;
+            default: SetFailure(&staged, IDS_WRITE_ERROR, d.target); break;
+            }
+            if (staged.outcome != WriteOutcome::Done) run.os->Remove(w->staged);
+        }
+        if (staged.outcome != WriteOutcome::Done) {
+            End(staged);
+            d.outcome = EntryOutcome::Failed;
+            return;
+        }
+        w->isStaged = true;
+    }
+
+    // --- Commit and roll back -----------------------------------------------------
+
+    // Moves `from` to `to`, asking while it fails: 39 when another program
+    // holds the file, 35 otherwise, about the target. False after Cancel.
+    bool MoveAsking(const char* from, const char* to, const char* shown) {
+        for (;;) {
+            const MoveResult moved = run.os->Move(from, to);
+            if (moved == MoveResult::Done) return true;
+            const unsigned id = moved == MoveResult::InUse ? IDS_FILE_IN_USE : IDS_WRITE_ERROR;
+            if (AskRetryCancel(run, run.progressPage, id, shown) != ANSWER_RETRY) return false;
+        }
+    }
+
+    bool Commit() {
+        for (uint32_t k = 0; k < writeCount; ++k) {
+            PlannedWrite& w = writes[k];
+            if (!w.isStaged) continue;
+            const EntryDecision& d = *w.decision;
+            if (d.installed) {
+                if (!MoveAsking(d.target, w.backup, d.target)) return false;
+                w.movedAway = true;
+            }
+            if (!MoveAsking(w.staged, d.target, d.target)) return false;
+            w.movedIn = true;
+        }
+        return true;
+    }
+
+    // Puts every installed file back where the commit moved it from and
+    // removes every new copy. True when the installation is as it was.
+    bool RollBack() {
+        Platform& os = *run.os;
+        bool whole = true;
+        for (uint32_t k = writeCount; k-- > 0;) {
+            PlannedWrite& w = writes[k];
+            const EntryDecision& d = *w.decision;
+            if (w.movedAway) {
+                // Over the new copy, when it is in place already.
+                if (os.Move(w.backup, d.target) != MoveResult::Done) {
+                    whole = false;
+                    continue;
+                }
+                w.movedAway = w.movedIn = false;
+            } else if (w.movedIn) {
+                if (!os.Remove(d.target)) {
+                    whole = false;
+                    continue;
+                }
+                w.movedIn = false;
+            }
+            if (w.isStaged || IsInstalled(os, w.staged)) os.Remove(w.staged);
+            w.isStaged = false;
+        }
+        return whole;
+    }
+
+    void RemoveBackups() {
+        for (uint32_t k = 0; k < writeCount; ++k) {
+            if (writes[k].movedAway) run.os->Remove(writes[k].backup);
         }
     }
 };
 
-uint32_t CountEligible(const PackageTable& table) {
-    uint32_t count = 0;
-    PackageEntry entry = FirstPackageEntry(table);
-    for (uint32_t i = 0; i < table.entryCount; ++i, entry = NextPackageEntry(entry)) {
-        if ((EntryFlags(entry) & ENTRY_IGNORED) == 0) ++count;
-    }
-    return count;
-}
-
-TransferResult TransferEntries(RunContext& run, const PackageTable& table, InstalledProduct& product,
-                               const TransferOptions& options, TransferSession& session) {
-    AppendBackslash(product.installDir, sizeof product.installDir);
-    Driver driver{run, table, product, options, session};
-    driver.eligible = CountEligible(table);
-    if (driver.eligible == 0) return 0;
-    if (options.dryRun) {
-        driver.SharedPass();
-        if (driver.result == 0) driver.ProductPass();
-        return driver.result;
-    }
+TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& session) {
+    if (!t.Plan()) return t.result;
+    if (t.eligible == 0) return 0;
     run.transferView->ClearPageResult();
     run.progressPage = run.transferView->CreateProgressPage();
     if (run.progressPage == kNoWindow) return IDS_WINDOW_PROBLEM;
     run.transferView->SetProgressPercent(0);
-    driver.CheckSpace();
-    if (driver.result == 0) driver.SharedPass();
-    if (driver.result == 0) driver.ProductPass();
+    if (t.NamesFit() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites()) {
+        t.Stage(session);
+        if (t.result == 0 && !t.Commit()) t.result = ANSWER_CANCEL;
+        if (t.result == 0) {
+            t.RemoveBackups();
+        } else {
+            t.RollBack();
+        }
+    }
     run.transferView->DestroyProgressPage(run.progressPage);
     run.progressPage = kNoWindow;
-    return driver.result;
+    return t.result;
 }
 
 }  // namespace
 
 const char* EntryOutcomeName(EntryOutcome outcome) {
     switch (outcome) {
-    case EntryOutcome::Written: return "write";
+    case EntryOutcome::Write: return "write";
     case EntryOutcome::Ignored: return "pass by: ignored";
     case EntryOutcome::OtherPass: return "other pass";
     case EntryOutcome::RuntimeNotFound: return "pass by: runtime library not found";
     case EntryOutcome::InstalledNewer: return "pass by: installed copy newer";
     case EntryOutcome::NotInstalled: return "pass by: update-only, nothing installed";
     case EntryOutcome::CarriedNotInstalled: return "pass by: carried file not installed";
-    case EntryOutcome::KeptByIgnore: return "kept: write protected, ignored";
     case EntryOutcome::InUse: return "in use: the update would ask to close it";
+    case EntryOutcome::BadName: return "refused: the target path";
+    case EntryOutcome::KeptByIgnore: return "kept: write protected, ignored";
     case EntryOutcome::Failed: return "failed";
     case EntryOutcome::Stopped: return "stopped";
     }
     return "unknown outcome";
 }
 
-TransferResult RunTransfer(RunContext& run, const PackageTable& table,
-                           InstalledProduct* product, const TransferOptions& options) {
+void DecideEntry(Platform& os, const InstalledProduct& product, uint32_t pass, uint32_t index, PackageEntry entry,
+                 EntryDecision* decision) {
+    EntryDecision& d = *decision;
+    d = EntryDecision();
+    d.index = index;
+    d.pass = pass;
+    d.entry = entry;
+    d.name = EntryName(entry);
+    const uint32_t own = PassOf(entry);
+    if (own == 0) {
+        d.outcome = EntryOutcome::Ignored;
+    } else if (own != pass) {
+        d.outcome = EntryOutcome::OtherPass;
+    } else if (pass == 1) {
+        DecideShared(os, product, &d);
+    } else {
+        DecideProductFile(os, product, &d);
+    }
+}
+
+TransferResult PlanTransfer(RunContext& run, const PackageTable& table, InstalledProduct* product,
+                            TransferObserver* observer) {
+    if (table.status != TableStatus::Loaded) return -1;
+    AppendBackslash(product->installDir, sizeof product->installDir);
+    Transfer t{run, table, *product, observer, true};
+    if (!t.Plan() || t.eligible == 0) return t.result;
+    t.ReportPlan();
+    if (t.result == 0 && observer != nullptr) {
+        SpaceCheck check;
+        CheckSpace(*run.os, t.decisions, table.entryCount, &check);
+        for (unsigned k = 0; k < check.count; ++k) observer->VolumeChecked(check.volumes[k]);
+    }
+    return t.result;
+}
+
+TransferResult RunTransfer(RunContext& run, const PackageTable& table, InstalledProduct* product,
+                           TransferObserver* observer) {
     Platform& os = *run.os;
     if (table.status != TableStatus::Loaded) {
         // Never walk a table that was not read whole and found sound.
-        CopyText(run.errorFileName, sizeof run.errorFileName, run.programPath);
-        if (!options.dryRun) ReportError(run, run.backdropWindow, TableStatusMessage(table.status));
+        ReportError(run, run.backdropWindow, TableStatusMessage(table.status), run.programPath);
         return -1;
     }
-    if (options.dryRun) {
-        TransferSession session;
-        session.run = &run;
-        return TransferEntries(run, table, *product, options, session);
-    }
+    AppendBackslash(product->installDir, sizeof product->installDir);
 
-    TransferSession session;
+    StageSession session;
     session.run = &run;
-    CopyText(run.errorFileName, sizeof run.errorFileName, run.programPath);
     char programFile[kMaxPath] = {};
     os.ModulePath(programFile, sizeof programFile);
     if (!StartVolumeReader(&session.reader, &run, programFile, nullptr)) {
-        ReportError(run, run.backdropWindow, IDS_READ_ERROR);
+        ReportError(run, run.backdropWindow, IDS_READ_ERROR, run.programPath);
         return -1;
     }
     BlockHandle inputBlock = 0;
@@ -303,12 +583,20 @@ TransferResult RunTransfer(RunContext& run, const PackageTable& table,
         return -1;
     }
 
-    TransferResult result = TransferEntries(run, table, *product, options, session);
+    TransferResult result;
+    WriteResult failure;
+    {
+        Transfer t{run, table, *product, observer, false};
+        result = TransferEntries(run, t, session);
+        failure = t.failure;
+    }
 
     CloseVolumeReader(&session.reader);
     FreeGlobalBlock(os, &inputBlock);
     FreeGlobalBlock(os, &decoderBlock);
-    if (result > 0 && result != ANSWER_CANCEL) ReportError(run, run.backdropWindow, static_cast<unsigned>(result));
+    if (result > 0 && result != ANSWER_CANCEL) {
+        ReportError(run, run.backdropWindow, static_cast<unsigned>(result), failure.subject);
+    }
     return result;
 }
 

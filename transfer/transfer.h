@@ -1,11 +1,25 @@
-// The transfer: writing the package's files over the installed ones.
+// The transfer: writing the package's files over the installed ones, all of
+// them or none.
 //
-// RunTransfer walks the file table twice, shared runtime libraries first, then
-// the product-directory files, and decides for every entry whether it is
-// written and where. Each member is expanded into a new file beside its
-// target and only then put in its place, so whatever happens (a Cancel, a
-// failed write, a full disk, a crash) every installed file is either as it was
-// or wholly new.
+// RunTransfer works in four stages:
+//   plan     one decision for every entry of both passes (shared runtime
+//            libraries first, then the product-directory files), made before
+//            anything is written: written where, or passed by and why;
+//            counted in the progress or not; stamped blocks carried or not;
+//   stage    every member to be written is expanded into a new copy beside
+//            its target, flushed, given the installed copy's stamped blocks
+//            and checked against its digest; the installed files are not
+//            touched. The progress page, its file names and the questions
+//            run over this stage;
+//   commit   once every member is staged, each installed file is moved to
+//            its backup name and its new copy moved into its place, under a
+//            journal in the product directory that the next start reads if
+//            the process dies on the way;
+//   roll back  a Cancel, Abort, stop, failure or missing volume before the
+//            commit ends removes every new copy, and during the commit moves
+//            every backup back: the installation is left as it was.
+// An installed file that is write protected is asked about while staging;
+// Ignore leaves that one file as it is and the rest goes on.
 #pragma once
 
 #include <cstdint>
@@ -18,58 +32,85 @@
 namespace zv {
 
 // 0 done, -1 stopped, 2 a Cancel answer, otherwise the string id of the
-// closing message (32, 34, 35, 37, 38).
+// closing message (32, 34, 35, 37, 38, 71).
 using TransferResult = int32_t;
 
-// What became of one entry.
+// What becomes of one entry in one pass.
 enum class EntryOutcome : uint8_t {
-    Written,              // the member was written (dry run: would be)
+    Write,                // the member is written (after the run: it was)
     Ignored,              // ENTRY_IGNORED: neither written nor counted
     OtherPass,            // handled by the other pass
     RuntimeNotFound,      // a runtime library that detection did not find
     InstalledNewer,       // the installed copy is newer than the entry
     NotInstalled,         // update-only, and nothing is installed to update
     CarriedNotInstalled,  // a carried file with no installed copy
+    InUse,                // a shared file in use: the run asks to close it
+    BadName,              // the name, or the target path made from it, is refused
     KeptByIgnore,         // Ignore at the write-protection question
-    InUse,                // dry run: a shared file in use; the run would ask
-    Failed,               // the entry ended the transfer (see result)
+    Failed,               // the entry ended the transfer
     Stopped,              // a stop was requested before the entry
 };
 const char* EntryOutcomeName(EntryOutcome outcome);
 
-struct EntryReport {
-    uint32_t index;  // in the table, from 0
-    uint32_t pass;   // 1 or 2
+// The decision for one entry in one pass.
+struct EntryDecision {
+    uint32_t index = 0;  // in the table, from 0
+    uint32_t pass = 0;   // 1 or 2
     PackageEntry entry;
-    const char* name;
-    EntryOutcome outcome;
-    const char* targetPath;  // where it is (or would be) written; "" when passed by
-    uint32_t percent;        // the percentage after the entry
-    TransferResult result;   // the transfer's result after the entry
-    // Failed with IDS_INVALID_DIRECTORY: what is wrong with the name or the
-    // target path composed from it.
-    MemberNameProblem nameProblem;
+    const char* name = "";
+    EntryOutcome outcome = EntryOutcome::OtherPass;
+    bool step = false;       // counted as a progress step when its turn comes
+    bool carried = false;    // the installed copy's stamped blocks go into the new copy
+    bool installed = false;  // a copy is installed at the target
+    MemberNameProblem nameProblem = MemberNameProblem::None;  // for BadName
+    char directory[kMaxPath] = {};  // where it goes, ending in "\"; "" when passed by
+    char target[kMaxPath] = {};     // directory + name; "" when passed by
 };
 
-// Told about every entry each pass looks at, for traces and dry runs.
+// Decides what the transfer does with `entry` (the index-th record) in
+// `pass` on this installation: reads the disk (versions, the shared-file
+// lookup, which files are installed), writes nothing and asks nothing.
+// product.installDir ends in "\".
+void DecideEntry(Platform& os, const InstalledProduct& product, uint32_t pass, uint32_t index,
+                 PackageEntry entry, EntryDecision* decision);
+
+// What the free-space check found for one target volume.
+struct VolumeNeed {
+    char root[kMaxPath];  // the volume's root, the drive ("C:"), or "" when it cannot be told
+    uint64_t needed;      // bytes the staged new copies take there
+    uint64_t free;        // bytes free there; UINT64_MAX when it cannot be told
+};
+
+// One entry as the run, or the plan, handled it.
+struct EntryReport {
+    const EntryDecision& decision;  // outcome: what became of it
+    uint32_t percent;               // the percentage after the entry
+    TransferResult result;          // the transfer's result after the entry
+};
+
+// Told what happens, for traces and plans.
 class TransferObserver {
 public:
     virtual ~TransferObserver() = default;
     virtual void EntryDone(const EntryReport& report) = 0;
+    // The free-space check, once per volume each time it runs.
+    virtual void VolumeChecked(const VolumeNeed& volume) { (void)volume; }
 };
 
-struct TransferOptions {
-    // Decide everything, write nothing, ask nothing, show no page: what the
-    // transfer would do on this installation.
-    bool dryRun = false;
-    TransferObserver* observer = nullptr;
-};
+// The whole transfer: opens the program file as volume 1, plans, stages and
+// commits with the transfer page shown through run.transferView and the
+// questions asked through run.ui, and shows the closing message. A table that
+// was not loaded whole is never walked: the user is told (34 or 37) and the
+// result is -1.
+TransferResult RunTransfer(RunContext& run, const PackageTable& table, InstalledProduct* product,
+                           TransferObserver* observer = nullptr);
 
-// The whole transfer: opens the program file as volume 1, runs both passes
-// with the transfer page shown through run.transferView and the questions
-// asked through run.ui, and shows the closing message. A table that was not
-// loaded whole is never walked: the user is told (34 or 37) and the result is -1.
-TransferResult RunTransfer(RunContext& run, const PackageTable& table,
-                           InstalledProduct* product, const TransferOptions& options = TransferOptions());
+// The plan alone, for `quillon plan`: every entry's decision, in the order
+// and with the percentages the run would show, and the space each volume
+// needs. Writes nothing, asks nothing, shows nothing; returns what the run
+// would return were nothing to go wrong on the way (0, or 38 for a refused
+// name, -1 for a table that was not loaded whole).
+TransferResult PlanTransfer(RunContext& run, const PackageTable& table, InstalledProduct* product,
+                            TransferObserver* observer);
 
 }  // namespace zv

@@ -94,6 +94,14 @@ bool FaultPlatform::Replace(const char* from, const char* to) {
     return inner_.Replace(from, to);
 }
 
+// A Move fault matches the path of either file.
+zv::MoveResult FaultPlatform::Move(const char* from, const char* to) {
+    Change();
+    const Fault* f = Strike(FaultOp::Move, std::string(from) + "|" + to);
+    if (f != nullptr) return f->inUse ? zv::MoveResult::InUse : zv::MoveResult::Failed;
+    return inner_.Replace(from, to) ? zv::MoveResult::Done : zv::MoveResult::Failed;
+}
+
 namespace {
 
 bool StartsWithNoCase(const std::string& text, const std::string& prefix) {

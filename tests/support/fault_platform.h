@@ -12,7 +12,7 @@
 namespace zvtest {
 
 enum class FaultOp {
-    Open, Create, Read, Write, Seek, Flush, Remove, Replace, FreeSpace,
+    Open, Create, Read, Write, Seek, Flush, Remove, Replace, Move, FreeSpace,
     EnterDirectory, MakeDirectory, AllocBlock, LockBlock,
 };
 
@@ -28,6 +28,8 @@ struct Fault {
     int32_t shortCount = -1;
     // AllocBlock: only allocations of this many bytes; 0: any.
     uint32_t allocSize = 0;
+    // Move: fail as a file that another program holds, not plainly.
+    bool inUse = false;
 };
 
 class FaultPlatform : public zv::ForwardingPlatform {
@@ -39,7 +41,7 @@ public:
     // How many calls each fault failed so far.
     int Struck(size_t index) const { return faults_[index].struck; }
     // Ends the process with SIGKILL at the n-th call (from 1) that changes
-    // the disk (Create, Write, Flush, Remove, Replace, MakeDirectory), before
+    // the disk (Create, Write, Flush, Remove, Replace, Move, MakeDirectory), before
     // it is carried out; 0: never. For crash tests in a child process.
     int killAtChange = 0;
     int changes = 0;
@@ -73,6 +75,7 @@ public:
     bool Flush(zv::FileHandle file) override;
     bool Remove(const char* path) override;
     bool Replace(const char* from, const char* to) override;
+    zv::MoveResult Move(const char* from, const char* to) override;
     bool FreeSpace(const char* directory, uint64_t* bytes) override;
     bool VolumeOf(const char* directory, char* root, uint32_t size) override;
     bool EnterDirectory(const char* path) override;
