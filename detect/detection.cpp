@@ -72,6 +72,8 @@ bool ComposeInstallDir(const InstalledProduct& product, char* installDir) {
     return true;
 }
 
+}  // namespace
+
 void SetProgramPaths(RunContext& run) {
     Platform& os = *run.os;
     os.ModulePath(run.programPath, sizeof run.programPath);
@@ -86,6 +88,8 @@ void SetProgramPaths(RunContext& run) {
         run.programDir[0] = '\0';
     }
 }
+
+namespace {
 
 void ProbeProductFiles(Platform& os, InstalledProduct* product) {
     for (const ProductFile& file : kProductFiles) {
@@ -144,19 +148,19 @@ void Refuse(UpdateVerdict* verdict, unsigned messageId) {
 
 }  // namespace
 
-void DetectProduct(RunContext& run, const PackageHeader& header, InstalledProduct* product, PackageTable* table) {
-    Platform& os = *run.os;
+bool LocateProduct(Platform& os, InstalledProduct* product) {
     *product = InstalledProduct{};
     os.ProfileString(kSettingsSection, "drive", "", product->drive, sizeof product->drive, kSettingsFile);
     os.ProfileString(kSettingsSection, "dir", "", product->dir, sizeof product->dir, kSettingsFile);
     product->inst = os.ProfileInt(kSettingsSection, "inst", static_cast<int32_t>(kDefaultInst), kSettingsFile);
-    if (product->dir[0] == '\0') return;  // not installed
+    if (product->dir[0] == '\0') return false;  // not installed
     if (std::strlen(product->dir) > 3 && EndsWith(product->dir, '\\')) product->dir[std::strlen(product->dir) - 1] = '\0';
     // A directory too long for its files' paths counts as no installation.
-    if (!ComposeInstallDir(*product, product->installDir)) return;
+    return ComposeInstallDir(*product, product->installDir);
+}
 
-    SetProgramPaths(run);
-    LoadPackageTable(os, run.programPath, header, table);
+void ProbeProduct(Platform& os, InstalledProduct* product) {
+    if (product->installDir[0] == '\0') return;
     ProbeProductFiles(os, product);
     FindRuntimeLibraries(os, product);
 }

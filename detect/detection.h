@@ -45,11 +45,18 @@ struct UpdateVerdict {
     bool canProceed = false;        // the Next button
 };
 
-// Detects the installed product into *product, sets run.programPath,
-// run.programDir, and loads the package's file table
-// into *table (table->status says whether it may be walked).
-void DetectProduct(RunContext& run, const PackageHeader& header, InstalledProduct* product,
-                   PackageTable* table);
+// Sets run.programPath (the running program's own file) and run.programDir
+// (its directory, up to the last "\").
+void SetProgramPaths(RunContext& run);
+
+// Reads where the product is installed from the settings file into a fresh
+// *product (drive, dir, inst, installDir). False when it is not installed, or
+// in a directory too long for its files' paths (installDir stays empty).
+bool LocateProduct(Platform& os, InstalledProduct* product);
+
+// Probes the files of a located product and the shared runtime libraries:
+// variants, versions, languages and the runtime flags.
+void ProbeProduct(Platform& os, InstalledProduct* product);
 
 // The verdict of the detection page. `table` is the status of the package's
 // file table as detection left it: a table that did not load whole and sound

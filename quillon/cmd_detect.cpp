@@ -14,6 +14,7 @@
 #include "quillon/machine.h"
 #include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
+#include "transfer/prepare.h"
 
 
 namespace quillon {
@@ -102,7 +103,7 @@ int RunDetect(int argc, char** argv) {
     run.os = &os;
     zv::InstalledProduct product;
     zv::PackageTable table;
-    zv::DetectProduct(run, header, &product, &table);
+    zv::PrepareUpdate(run, header, &product, &table);
 
     char windows[zv::kMaxPath] = {};
     os.WindowsDirectory(windows, sizeof windows);

@@ -15,6 +15,7 @@
 #include "quillon/machine.h"
 #include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
+#include "transfer/prepare.h"
 #include "transfer/transfer.h"
 
 namespace quillon {
@@ -203,7 +204,7 @@ int RunPlan(int argc, char** argv) {
     run.os = &os;
     zv::InstalledProduct product;
     zv::PackageTable table;
-    zv::DetectProduct(run, header, &product, &table);
+    zv::PrepareUpdate(run, header, &product, &table);
     if (product.variants == 0 && o.json) {
         JsonWriter json;
         json.BeginObject().Key("installed").Bool(false).EndObject();

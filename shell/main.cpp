@@ -11,6 +11,7 @@
 #include "shell/trace.h"
 #include "shell/win32_ui.h"
 #include "string_ids.h"
+#include "transfer/prepare.h"
 #include "transfer/transfer.h"
 
 namespace zv {
@@ -47,9 +48,10 @@ class TraceTransferObserver : public TransferObserver {
 public:
     void EntryDone(const EntryReport& report) override {
         const EntryDecision& d = report.decision;
+        const bool written = d.outcome == EntryOutcome::Write;
         Trace("entry %u pass %u %s: %s%s%s percent=%u result=%d", static_cast<unsigned>(d.index),
-              static_cast<unsigned>(d.pass), d.name, EntryOutcomeName(d.outcome), d.target[0] != '\0' ? " " : "",
-              d.target, static_cast<unsigned>(report.percent), static_cast<int>(report.result));
+              static_cast<unsigned>(d.pass), d.name, EntryOutcomeName(d.outcome), written ? " " : "",
+              written ? d.target : "", static_cast<unsigned>(report.percent), static_cast<int>(report.result));
     }
 };
 
@@ -61,7 +63,7 @@ void RunPageSequence(PackageTable* table) {
     if (RunModalPage(IDD_WELCOME, WelcomePageProc, 0) != PageResult::Next) return;
 
     InstalledProduct product;
-    DetectProduct(run, g_Shell.header, &product, table);
+    PrepareUpdate(run, g_Shell.header, &product, table);
     Trace("detected variants=0x%x runtime=0x%x", static_cast<unsigned>(product.variants),
           static_cast<unsigned>(product.runtime));
     if (product.variants == 0) {

@@ -17,11 +17,12 @@
 #include "platform/posix_platform.h"
 #include "platform/text.h"
 #include "string_ids.h"
-#include "tests/support/host_layout.h"
 #include "tests/support/fixture_package.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
+#include "transfer/prepare.h"
 
 using namespace zv;
 using namespace zvtest;
@@ -127,7 +128,7 @@ struct DetectionTest : ::testing::Test {
 
     void Detect(const Machine& m) {
         Build(m);
-        DetectProduct(run, header, &product, &table);
+        PrepareUpdate(run, header, &product, &table);
         EXPECT_TRUE(ui.messages.empty()) << "detection shows no message";
     }
 };

@@ -14,15 +14,16 @@
 #include "detect/stamped_blocks.h"
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
-#include "tests/support/host_layout.h"
 #include "tests/support/fixture_package.h"
+#include "tests/support/host_layout.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/pe_builder.h"
-#include "tests/support/stamped_file.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
+#include "tests/support/stamped_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
+#include "transfer/prepare.h"
 #include "transfer/transfer.h"
 
 using namespace zv;
@@ -176,7 +177,7 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
 
     InstalledProduct product;
     PackageTable table;
-    DetectProduct(run, header, &product, &table);
+    PrepareUpdate(run, header, &product, &table);
     EXPECT_EQ(product.variants, static_cast<uint32_t>(Act16 | Sa16 | Act32 | Sa32));
     EXPECT_EQ(product.runtime, static_cast<uint32_t>(Plmr16Found | Plmr32Found));
     EXPECT_STREQ(product.installDir, "C:\\ZARVEL\\");

@@ -22,7 +22,8 @@
 #   damaged      a package cut short, a member without data and a table that
 #                claims more records than it holds: never the success page,
 #                never a changed installed file
-# After every stopped transfer each file is wholly old or wholly new.
+# After every stopped or failed transfer the installation is exactly as it
+# was: nothing is put in place until every member is staged.
 #
 # usage: test_update_scenarios.sh HOST_BUILD_DIR WINDOWS_BUILD_DIR [SCENARIO...]
 # Screenshots go to $ZV_ARTIFACTS (default HOST_BUILD_DIR/wine-artifacts/update_scenarios).
@@ -103,25 +104,6 @@ click_item() {
     xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
 }
 
-# Every product file is wholly old or wholly new, and new exactly when the
-# trace says its entry was written.
-files_follow_trace() {
-    local name=$1 ok=0 file entry want got
-    for file in $ZV_PRODUCT_FILES; do
-        entry=${file//\//\\}
-        want=old
-        [ "$file" = help/zvact.hlp ] && want=missing
-        if trace "$name" | grep -E '^entry [0-9]+ pass [12] ' | grep -qF -- " $entry: write "; then
-            want=new
-        fi
-        got=$(zv_product_state "$file" 2>&1 | tail -n 1)
-        if [ "$got" != "$file $want" ]; then
-            zv_log "  $got, expected $want"
-            ok=1
-        fi
-    done
-    return $ok
-}
 all_files_are() {
     local want=$1 ok=0 line
     while read -r line; do
@@ -135,7 +117,8 @@ all_files_are() {
 }
 no_new_files_left() {
     local left
-    left=$(find "$(zv_drive_c)/ZARVEL" "$(zv_windows_dir)/system32" -iname '~zvnew.tmp' -o -iname '*.$zv' | head -n 5)
+    # New copies, backups and the journal all start with "~zv".
+    left=$(find "$(zv_drive_c)/ZARVEL" "$(zv_windows_dir)/system32" -iname '~zv*' | head -n 5)
     [ -z "$left" ] || { zv_log "  left behind: $left"; return 1; }
 }
 
@@ -375,7 +358,7 @@ EOF
     zv_check "halt: page 405's text" equals "$(item_text halt 405 101)" "$PARTIAL_TEXT"
     zv_check "halt: no closing message after a halt" lacks_line halt '^message '
     finish_run halt 405
-    zv_check "halt: each file wholly old or wholly new, as far as the transfer got" files_follow_trace halt
+    zv_check "halt: every installed file is as it was" all_files_are old
     zv_check "halt: no new file is left beside its target" no_new_files_left
 }
 
@@ -402,7 +385,8 @@ scenario_escape() {
     zv_check "escape: Enter on the confirmation goes on, Escape on it halts" \
         in_order escape '^halt answer=7$' '^halt answer=2$' '^entry [0-9]+ pass [12] .*: stopped ' '^transfer result=-1$'
     finish_run escape 405
-    zv_check "escape: each file wholly old or wholly new, as far as the transfer got" files_follow_trace escape
+    zv_check "escape: every installed file is as it was" all_files_are old
+    zv_check "escape: no new file is left beside its target" no_new_files_left
 }
 
 scenario_close() {
@@ -416,7 +400,8 @@ scenario_close() {
     zv_check "close: no halt confirmation" lacks_line close '^page 407'
     zv_check "close: the backdrop stays until the shutdown" lacks_line close '^backdrop destroyed$'
     finish_run close 405
-    zv_check "close: each file wholly old or wholly new, as far as the transfer got" files_follow_trace close
+    zv_check "close: every installed file is as it was" all_files_are old
+    zv_check "close: no new file is left beside its target" no_new_files_left
 }
 
 scenario_protected() {
@@ -482,7 +467,8 @@ scenario_packer() {
 # The package cut into volumes. All of them beside the updater (copied into
 # one folder or onto one CD): the update runs through without a disk prompt.
 # One volume not there: the prompt comes for it, names its number and the
-# drive, and once the volume is put back, OK goes on to a whole update.
+# drive, and once the volume is put back, OK goes on to a whole update;
+# Cancel at it leaves the installation as it was.
 scenario_volumes() {
     local quillon=$HOST_BUILD/quillon/quillon dir=$ZV_TMP/volumes c image total size v count
     c=$(zv_drive_c)
@@ -522,6 +508,22 @@ scenario_volumes() {
     wait_for volumes_missing '^page 404 item 101 ' 60 || return 1
     finish_run volumes_missing 404
     zv_check "volumes: after OK with the volume back, every file is new" all_files_are new
+
+    # Cancel at the disk prompt: the members read so far are staged, none is
+    # put in place.
+    zv_product_install 2
+    cp "$dir"/zvupdate* "$c/update/"
+    mv "$c/update/$v" "$dir/$v.away"
+    to_transfer volumes_cancel || return 1
+    wait_for volumes_cancel '^message id=98 ' 60 || return 1
+    zv_key Escape
+    wait_for volumes_cancel '^page 405 item 101 ' 60 || return 1
+    zv_check "volumes: Cancel at the disk prompt ends without a closing message" \
+        in_order volumes_cancel '^answer id=98 answer=2$' '^transfer result=2$' '^page 405 created'
+    finish_run volumes_cancel 405
+    zv_check "volumes: after Cancel at the disk prompt every installed file is as it was" all_files_are old
+    zv_check "volumes: after Cancel at the disk prompt no new file is left" no_new_files_left
+    mv "$dir/$v.away" "$c/update/$v"
     rm -f "$c"/update/zvupdate[0-9][0-9][0-9]
 }
 
