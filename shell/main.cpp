@@ -53,6 +53,7 @@ public:
               static_cast<unsigned>(d.pass), d.name, EntryOutcomeName(d.outcome), written ? " " : "",
               written ? d.target : "", static_cast<unsigned>(report.percent), static_cast<int>(report.result));
     }
+    void StageBegins(TransferStage stage) override { Trace("transfer stage %s", TransferStageName(stage)); }
 };
 
 // Welcome, detection, the detection page or the not-installed page, the
@@ -144,6 +145,16 @@ int RunUpdater(HINSTANCE instance) {
                                  BOX_OK | BOX_ICONSTOP};
         g_Shell.run.ui->ShowMessage(unstamped);
     } else {
+        // An update cut short by a kill or a power cut is settled before
+        // anything is looked at, so that the pages see the installation whole.
+        RecoveryReport recovery;
+        const RecoveryOutcome settled = RecoverInterruptedUpdate(g_Shell.run, &recovery);
+        if (settled != RecoveryOutcome::NoJournal) {
+            Trace("recovery: %s restored=%u removed=%u failed=%u", RecoveryOutcomeName(settled),
+                  static_cast<unsigned>(recovery.restored),
+                  static_cast<unsigned>(recovery.newRemoved + recovery.stagedRemoved + recovery.backupsRemoved),
+                  static_cast<unsigned>(recovery.failed));
+        }
         g_Shell.frameDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_FRAME), g_Shell.backdropWindow,
                                                  FrameDialogProc, 0);
         if (g_Shell.frameDialog != nullptr) {

@@ -31,6 +31,7 @@
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/extract.h"
+#include "transfer/journal.h"
 #include "transfer/transfer.h"
 
 using namespace zv;
@@ -329,8 +330,8 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
     const std::vector<std::string> none = {};
     Fault moveInUse{FaultOp::Move, "zvact32", 0, -1};
     moveInUse.inUse = true;
-    // The new copies are ~zvn0001.tmp (PLMR32.DLL), ~zvn0002.tmp (zvact32.exe)
-    // and ~zvn0003.tmp (readme.txt), beside their targets.
+    // The new copies are ~zvn0000.tmp (PLMR32.DLL), ~zvn0001.tmp (zvact32.exe)
+    // and ~zvn0002.tmp (readme.txt), beside their targets.
     const FaultCase cases[] = {
         {"no fault", {}, {}, 0, {}, all},
         {"write error, Retry", {{FaultOp::Write, "~zvn", 1}}, {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR}, all},
@@ -355,14 +356,14 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
         {"package read error, Cancel", {{FaultOp::Read, pkg, 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
          {IDS_READ_ERROR}, none},
         {"package read error, Retry", {{FaultOp::Read, pkg, 1, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR}, all},
-        {"stamped blocks cannot be written into the new copy", {{FaultOp::Open, "ZARVEL\\~zvn0002", 0, -1}}, {},
+        {"stamped blocks cannot be written into the new copy", {{FaultOp::Open, "ZARVEL\\~zvn0001", 0, -1}}, {},
          IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, none},
         // A failed write while the stamped blocks go into the new copy is
         // asked as a member's own writes are. The member's own data takes
         // two writes.
-        {"write error writing the stamped blocks, Retry", {{FaultOp::Write, "~zvn0002", 2, 1}}, {ANSWER_RETRY}, 0,
+        {"write error writing the stamped blocks, Retry", {{FaultOp::Write, "~zvn0001", 2, 1}}, {ANSWER_RETRY}, 0,
          {IDS_WRITE_ERROR}, all},
-        {"write error writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvn0002", 2, -1}}, {ANSWER_CANCEL},
+        {"write error writing the stamped blocks, Cancel", {{FaultOp::Write, "~zvn0001", 2, -1}}, {ANSWER_CANCEL},
          ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
         {"no memory for an output buffer", {{FaultOp::AllocBlock, "", 1, 1, -1, 32000}}, {}, IDS_NO_MEMORY,
          {IDS_NO_MEMORY}, none},
@@ -675,11 +676,14 @@ TEST_F(TransferTest, NothingEligibleShowsNoPage) {
     EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/a.txt")));
 }
 
-TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes) {
+TEST_F(TransferFaultTest, AKillAtAnyPointIsSettledByTheNextStart) {
     // The child is killed (SIGKILL) right before its k-th change to the disk,
-    // for every k until a run gets through.
+    // for every k until a run gets through. What the next start does first
+    // (RecoverInstallation) then leaves the installation wholly as it was or,
+    // once every new copy was in place, wholly new, and none of the updater's
+    // own files anywhere.
     const std::vector<uint8_t> carriedResult = CarriedResult(22, 50000, 0x40, act32.content);
-    int k = 1;
+    int k = 1, asItWas = 0, finishedByTheNextStart = 0;
     for (;; ++k) {
         ASSERT_LT(k, 500) << "the transfer never completed";
         for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
@@ -694,28 +698,40 @@ TEST_F(TransferFaultTest, AKillAtAnyPointLeavesWholeFilesAndTheNextRunCompletes)
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
-        bool completed = WIFEXITED(status);
+        const bool completed = WIFEXITED(status);
         if (completed) {
             EXPECT_EQ(WEXITSTATUS(status), 0);
         } else {
             ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "k=" << k;
+            RecoveryReport report;
+            const RecoveryOutcome settled = RecoverInstallation(posix, "C:\\ZARVEL\\", &report);
+            EXPECT_NE(settled, RecoveryOutcome::Incomplete) << "k=" << k;
+            EXPECT_NE(settled, RecoveryOutcome::Damaged) << "k=" << k;
         }
+        bool allOld = true, allNew = true;
         for (const auto& [relative, old] : before) {
             std::vector<uint8_t> now = Read(relative);
             std::string name = relative.substr(relative.rfind('/') + 1);
-            bool isNew = name == "zvact32.exe" ? now == carriedResult
-                                               : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
-            EXPECT_TRUE(now == old || isNew) << relative << " is torn after a kill at change " << k;
-            if (completed) {
-                EXPECT_TRUE(isNew) << relative;
-            }
+            const bool isNew = name == "zvact32.exe" ? now == carriedResult
+                                                     : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
+            allOld = allOld && now == old;
+            allNew = allNew && isNew;
         }
-        if (completed) break;
+        EXPECT_TRUE(allOld || allNew) << "a mixed installation after a kill at change " << k;
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "after a kill at change " << k;
+        if (completed) {
+            EXPECT_TRUE(allNew);
+            break;
+        }
+        if (allOld) ++asItWas;
+        if (allNew) ++finishedByTheNextStart;
         if (k % 7 == 0) {
             // What a killed run leaves behind does not stand in the way of the next.
             InstalledProduct fresh = product;
             EXPECT_EQ(RunTransfer(run, table, &fresh), 0) << "after a kill at change " << k;
         }
     }
-    EXPECT_GT(k, 10) << "the kill points cover the writes of every member";
+    RecordProperty("kill_points", k);
+    EXPECT_GT(asItWas, 10) << "the kill points cover the writes of every member and the commit";
+    EXPECT_GT(finishedByTheNextStart, 0) << "kills while the backups are removed are finished";
 }

@@ -2,6 +2,12 @@
 
 namespace zv {
 
+RecoveryOutcome RecoverInterruptedUpdate(RunContext& run, RecoveryReport* report) {
+    InstalledProduct product;
+    if (!LocateProduct(*run.os, &product)) return RecoveryOutcome::NoJournal;
+    return RecoverInstallation(*run.os, product.installDir, report);
+}
+
 void PrepareUpdate(RunContext& run, const PackageHeader& header, InstalledProduct* product, PackageTable* table) {
     SetProgramPaths(run);
     if (!LocateProduct(*run.os, product)) return;

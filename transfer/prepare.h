@@ -1,13 +1,21 @@
-// What the updater does between its welcome page and its detection page:
-// finds the program's own paths and where the product is installed, loads
-// the package's file table, and probes the installed files.
+// What the updater does before its detection page: settles an update that a
+// kill or a power cut left half done, finds the program's own paths and
+// where the product is installed, loads the package's file table, and probes
+// the installed files.
 #pragma once
 
 #include "detect/detection.h"
 #include "package/table.h"
 #include "platform/run_context.h"
+#include "transfer/journal.h"
 
 namespace zv {
+
+// At start-up, before anything is detected: the journal that an update cut
+// short left in the product directory, if any, is settled (rolled back, or
+// finished when every new copy was in place) and removed. NoJournal when the
+// product is not installed or left no journal.
+RecoveryOutcome RecoverInterruptedUpdate(RunContext& run, RecoveryReport* report);
 
 // Sets run.programPath and run.programDir, locates the product into
 // *product and, when it is installed, loads the package's file table into

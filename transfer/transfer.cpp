@@ -12,6 +12,7 @@
 #include "string_ids.h"
 #include "transfer/carry.h"
 #include "transfer/extract.h"
+#include "transfer/journal.h"
 #include "transfer/space.h"
 
 namespace zv {
@@ -118,32 +119,14 @@ uint32_t PassOf(PackageEntry entry) {
     return (flags & ENTRY_SHARED) != 0 ? 1 : 2;
 }
 
-// One member to put in place, beside the decision that wants it.
+// One member to put in place, beside the decision that wants it and its
+// entry in the journal.
 struct PlannedWrite {
     EntryDecision* decision;
     char staged[kMaxPath];  // the new copy beside the target
     char backup[kMaxPath];  // the installed copy's name during the commit
     bool isStaged;          // the new copy is complete
-    bool movedAway;         // the installed copy is at its backup name
-    bool movedIn;           // the new copy is at the target
 };
-
-// The names of a write's new copy and backup in its target's directory.
-bool ComposeStagedPaths(PlannedWrite* w, uint32_t number) {
-    char name[16];
-    char* names[2] = {w->staged, w->backup};
-    const char letters[2] = {'n', 'o'};
-    for (int k = 0; k < 2; ++k) {
-        std::snprintf(name, sizeof name, "~zv%c%04X.tmp", letters[k], static_cast<unsigned>(number & 0xFFFF));
-        // Beside the target, in its own directory (a name may hold subdirectories).
-        CopyText(names[k], kMaxPath, w->decision->target);
-        char* last = std::strrchr(names[k], '\\');
-        if (last == nullptr) return false;
-        last[1] = '\0';
-        if (!AppendText(names[k], kMaxPath, name)) return false;
-    }
-    return true;
-}
 
 struct Transfer {
     RunContext& run;
@@ -154,20 +137,27 @@ struct Transfer {
 
     EntryDecision* decisions = nullptr;  // one per table record
     BlockHandle decisionsBlock = 0;
-    PlannedWrite* writes = nullptr;
+    PlannedWrite* writes = nullptr;  // in the order of journal.entries
     BlockHandle writesBlock = 0;
     uint32_t writeCount = 0;
+    Journal journal;
+    bool journalWritten = false;
     uint32_t eligible = 0;
     uint32_t done = 0;
     TransferResult result = 0;
     WriteResult failure;
 
     ~Transfer() {
+        FreeJournal(*run.os, &journal);
         FreeGlobalBlock(*run.os, &writesBlock);
         FreeGlobalBlock(*run.os, &decisionsBlock);
     }
 
     uint32_t Percent() const { return eligible == 0 ? 0 : done * 100u / eligible; }
+
+    void Begin(TransferStage stage) {
+        if (observer != nullptr) observer->StageBegins(stage);
+    }
 
     void Report(const EntryDecision& d) {
         if (observer != nullptr) observer->EntryDone(EntryReport{d, Percent(), result});
@@ -301,6 +291,8 @@ struct Transfer {
         }
     }
 
+    // The members to write, in the order the passes meet them, each with
+    // its new copy's and backup's names, and the journal that lists them.
     bool ListWrites() {
         Platform& os = *run.os;
         writeCount = 0;
@@ -310,7 +302,7 @@ struct Transfer {
         if (writeCount == 0) return true;
         writes = static_cast<PlannedWrite*>(
             AllocGlobalBlock(os, writeCount * static_cast<uint32_t>(sizeof(PlannedWrite)), &writesBlock));
-        if (writes == nullptr) {
+        if (writes == nullptr || !AllocJournal(os, &journal, product.installDir, writeCount)) {
             Fail(IDS_NO_MEMORY, "");
             return false;
         }
@@ -319,15 +311,55 @@ struct Transfer {
             if (d.pass != pass || d.outcome != EntryOutcome::Write) return true;
             PlannedWrite* w = new (&writes[n]) PlannedWrite();
             w->decision = &d;
-            if (!ComposeStagedPaths(w, n + 1)) {
+            JournalEntry& entry = journal.entries[n];
+            CopyText(entry.target, sizeof entry.target, d.target);
+            entry.index = static_cast<uint16_t>(n);
+            entry.existed = d.installed;
+            if (!ComposeTransactionPaths(d.target, n, w->staged, w->backup)) {
                 Fail(IDS_INVALID_DIRECTORY, d.name);
                 return false;
             }
             ++n;
             return true;
         });
-        writeCount = n;
         return result == 0;
+    }
+
+    // The journal's own path, which its failures name.
+    void JournalPath(char* path) const {
+        CopyText(path, kMaxPath, journal.directory);
+        AppendBackslash(path, kMaxPath);
+        AppendText(path, kMaxPath, JOURNAL_NAME);
+    }
+
+    bool Journaled(JournalResult written) {
+        if (written == JournalResult::Ok) return true;
+        char path[kMaxPath];
+        JournalPath(path);
+        Fail(written == JournalResult::NoMemory ? IDS_NO_MEMORY : IDS_WRITE_ERROR, path);
+        return false;
+    }
+
+    // Before the first new copy is made: the journal names every file the
+    // update may leave, so that the next start can clean up after a kill.
+    bool BeginJournal() {
+        if (writeCount == 0) return true;
+        journalWritten = Journaled(BeginTransaction(*run.os, journal));
+        return journalWritten;
+    }
+
+    // Only the staged members are committed: one kept by Ignore, or one whose
+    // installed copy went away since the plan, leaves the journal.
+    void KeepStagedOnly() {
+        uint32_t kept = 0;
+        for (uint32_t k = 0; k < writeCount; ++k) {
+            if (!writes[k].isStaged) continue;
+            writes[kept] = writes[k];
+            journal.entries[kept] = journal.entries[k];
+            ++kept;
+        }
+        writeCount = kept;
+        journal.count = kept;
     }
 
     PlannedWrite* WriteOf(const EntryDecision& d) {
@@ -425,53 +457,38 @@ struct Transfer {
         }
     }
 
+    // Every installed copy to its backup, every new copy into its place,
+    // under the journal. False (result set) when it stops on the way.
     bool Commit() {
+        if (writeCount == 0) return true;
+        KeepStagedOnly();
+        if (!Journaled(MarkCommitting(*run.os, journal))) return false;
         for (uint32_t k = 0; k < writeCount; ++k) {
-            PlannedWrite& w = writes[k];
-            if (!w.isStaged) continue;
+            const PlannedWrite& w = writes[k];
             const EntryDecision& d = *w.decision;
-            if (d.installed) {
-                if (!MoveAsking(d.target, w.backup, d.target)) return false;
-                w.movedAway = true;
+            if (d.installed && !MoveAsking(d.target, w.backup, d.target)) {
+                result = ANSWER_CANCEL;
+                return false;
             }
-            if (!MoveAsking(w.staged, d.target, d.target)) return false;
-            w.movedIn = true;
+            if (!MoveAsking(w.staged, d.target, d.target)) {
+                result = ANSWER_CANCEL;
+                return false;
+            }
         }
-        return true;
+        return Journaled(MarkCommitted(*run.os, journal));
     }
 
-    // Puts every installed file back where the commit moved it from and
-    // removes every new copy. True when the installation is as it was.
-    bool RollBack() {
-        Platform& os = *run.os;
-        bool whole = true;
-        for (uint32_t k = writeCount; k-- > 0;) {
-            PlannedWrite& w = writes[k];
-            const EntryDecision& d = *w.decision;
-            if (w.movedAway) {
-                // Over the new copy, when it is in place already.
-                if (os.Move(w.backup, d.target) != MoveResult::Done) {
-                    whole = false;
-                    continue;
-                }
-                w.movedAway = w.movedIn = false;
-            } else if (w.movedIn) {
-                if (!os.Remove(d.target)) {
-                    whole = false;
-                    continue;
-                }
-                w.movedIn = false;
-            }
-            if (w.isStaged || IsInstalled(os, w.staged)) os.Remove(w.staged);
-            w.isStaged = false;
-        }
-        return whole;
+    // Removes the backups and the journal. A backup that cannot be removed
+    // is left to the next start, which finishes the job.
+    void Finish() {
+        if (journalWritten) FinishTransaction(*run.os, journal, nullptr);
     }
 
-    void RemoveBackups() {
-        for (uint32_t k = 0; k < writeCount; ++k) {
-            if (writes[k].movedAway) run.os->Remove(writes[k].backup);
-        }
+    // Undoes whatever was done: every new copy removed, every backup moved
+    // back, the journal removed. What cannot be undone now (a file that
+    // cannot be moved back) stays in the journal for the next start.
+    void RollBack() {
+        if (journalWritten) zv::RollBack(*run.os, journal, nullptr);
     }
 };
 
@@ -483,11 +500,17 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
     if (run.progressPage == kNoWindow) return IDS_WINDOW_PROBLEM;
     run.transferView->SetProgressPercent(0);
     if (t.NamesFit() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites()) {
-        t.Stage(session);
-        if (t.result == 0 && !t.Commit()) t.result = ANSWER_CANCEL;
+        t.Begin(TransferStage::Stage);
+        if (t.BeginJournal()) t.Stage(session);
         if (t.result == 0) {
-            t.RemoveBackups();
+            t.Begin(TransferStage::Commit);
+            t.Commit();
+        }
+        if (t.result == 0) {
+            t.Begin(TransferStage::Finish);
+            t.Finish();
         } else {
+            t.Begin(TransferStage::RollBack);
             t.RollBack();
         }
     }
@@ -497,6 +520,16 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
 }
 
 }  // namespace
+
+const char* TransferStageName(TransferStage stage) {
+    switch (stage) {
+    case TransferStage::Stage: return "stage";
+    case TransferStage::Commit: return "commit";
+    case TransferStage::Finish: return "finish";
+    case TransferStage::RollBack: return "roll back";
+    }
+    return "unknown stage";
+}
 
 const char* EntryOutcomeName(EntryOutcome outcome) {
     switch (outcome) {

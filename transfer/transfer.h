@@ -81,6 +81,10 @@ struct VolumeNeed {
     uint64_t free;        // bytes free there; UINT64_MAX when it cannot be told
 };
 
+// The stages of a run, in order; RollBack only after a failure.
+enum class TransferStage : uint8_t { Stage, Commit, Finish, RollBack };
+const char* TransferStageName(TransferStage stage);
+
 // One entry as the run, or the plan, handled it.
 struct EntryReport {
     const EntryDecision& decision;  // outcome: what became of it
@@ -95,6 +99,8 @@ public:
     virtual void EntryDone(const EntryReport& report) = 0;
     // The free-space check, once per volume each time it runs.
     virtual void VolumeChecked(const VolumeNeed& volume) { (void)volume; }
+    // A stage of the run begins.
+    virtual void StageBegins(TransferStage stage) { (void)stage; }
 };
 
 // The whole transfer: opens the program file as volume 1, plans, stages and
