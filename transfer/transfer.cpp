@@ -133,7 +133,11 @@ struct Transfer {
     const PackageTable& table;
     const InstalledProduct& product;
     TransferObserver* observer;
-    bool planOnly;
+
+    Transfer(RunContext& r, const PackageTable& t, const InstalledProduct& p, TransferObserver* o)
+        : run(r), table(t), product(p), observer(o) {}
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
 
     EntryDecision* decisions = nullptr;  // one per table record
     BlockHandle decisionsBlock = 0;
@@ -573,7 +577,7 @@ TransferResult PlanTransfer(RunContext& run, const PackageTable& table, Installe
                             TransferObserver* observer) {
     if (table.status != TableStatus::Loaded) return -1;
     AppendBackslash(product->installDir, sizeof product->installDir);
-    Transfer t{run, table, *product, observer, true};
+    Transfer t(run, table, *product, observer);
     if (!t.Plan() || t.eligible == 0) return t.result;
     t.ReportPlan();
     if (t.result == 0 && observer != nullptr) {
@@ -619,7 +623,7 @@ TransferResult RunTransfer(RunContext& run, const PackageTable& table, Installed
     TransferResult result;
     WriteResult failure;
     {
-        Transfer t{run, table, *product, observer, false};
+        Transfer t(run, table, *product, observer);
         result = TransferEntries(run, t, session);
         failure = t.failure;
     }

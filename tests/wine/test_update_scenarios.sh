@@ -13,8 +13,9 @@
 #   close        Alt+F4 on the backdrop during the transfer stops it at once
 #   protected    read-only installed files: question 36, Retry after making
 #                the file writable, Ignore keeps the other
-#   interrupted  the updater killed in the middle of its commit: the next
-#                start rolls the update back before it shows a page
+#   interrupted  the updater killed in the middle of its commit, held there
+#                by a file another program holds: the next start rolls the
+#                update back before it shows a page
 #   packer       quillon list, verify and extract on the package stamped into
 #                this build's updater
 #   volumes      the package cut into volumes: all beside the updater, no
@@ -447,30 +448,28 @@ scenario_protected() {
 
 # Killed in the middle of the commit, with some installed files moved to
 # their backups and some new copies in place: the next start finds the
-# journal and puts everything back before it shows its first page. The
-# commit is held at a question by a directory it cannot write in (made so
-# once every member is staged), then the updater is killed.
+# journal and puts everything back before it shows its first page. A program
+# that holds one of the last files open (as a running program holds its
+# files: reading and writing shared, renaming not) stops the commit there with
+# question 39, and the updater is killed at that question.
 scenario_interrupted() {
-    local c pid
+    local c pid hold=$WINDOWS_BUILD/tests/wintests/holdfile.exe
     c=$(zv_drive_c)
     zv_product_install
-    if [ "$(id -u)" -eq 0 ]; then
-        ZV_WINE_WRAP="setpriv --inh-caps=-dac_override,-dac_read_search --bounding-set=-dac_override,-dac_read_search"
-        restart_wineserver
-    fi
+    ( zv_wine "$hold" 'C:\ZARVEL\data\map05.dat' >"$ZV_TMP/hold.out" 2>&1 & )
+    local i
+    for i in $(seq 1 100); do grep -q held "$ZV_TMP/hold.out" 2>/dev/null && break; sleep 0.2; done
+    zv_check "interrupted: another program holds data\\map05.dat" grep -q held "$ZV_TMP/hold.out"
     to_transfer interrupted || return 1
+    wait_for interrupted '^message id=39 ' 60 || return 1
+    zv_screenshot interrupted_in_use
+    zv_check "interrupted: the commit stops at the held file with question 39" in_order interrupted \
+        '^transfer stage commit$' \
+        '^message id=39 style=0x35 text=C:\\ZARVEL\\data\\map05\.dat in use! Please, close all applications and retry\.$'
     pid=$(updater_pid) || return 1
-    kill -STOP "$pid"
-    zv_step_until interrupted "$pid" "zvupdate: transfer stage commit" || { kill -CONT "$pid"; return 1; }
-    chmod a-w "$c/ZARVEL/data"
-    kill -CONT "$pid"
-    wait_for interrupted '^message id=35 ' 30 || { chmod u+w "$c/ZARVEL/data"; return 1; }
-    zv_check "interrupted: the commit stops at the first file it cannot move" has_line interrupted \
-        '^message id=35 style=0x35 text=C:\\ZARVEL\\data\\.*: write error!$'
     kill -KILL "$pid"
-    sleep 1
-    chmod u+w "$c/ZARVEL/data"
-    ZV_WINE_WRAP=
+    pid=$(zv_windows_pid "$hold")
+    [ -n "$pid" ] && kill -KILL "$pid"
     restart_wineserver
     zv_check "interrupted: the kill left a half-updated installation and its journal" \
         test "$(zv_product_state $ZV_PRODUCT_FILES 2>&1 | grep -c ' new$')" -gt 0 -a -e "$c/ZARVEL/~zvupd.jnl"
@@ -478,11 +477,12 @@ scenario_interrupted() {
     zv_start interrupted_next "$UPDATER"
     wait_for interrupted_next '^page 401 item 100 ' 60 || return 1
     zv_check "interrupted: the next start rolls back before its first page" \
-        in_order interrupted_next '^recovery: rolled back' '^page 401 created'
+        in_order interrupted_next '^recovery: the installation was rolled back ' '^page 401 created'
     zv_check "interrupted: every installed file is as it was" all_files_are old
     zv_check "interrupted: no new copy, backup or journal is left" no_new_files_left
     click_item interrupted_next 401 2
     zv_wait_exit interrupted_next 30
+    zv_check "interrupted: the next start ends with 0" equals "$ZV_RC" 0
 }
 
 # The packer with this build's updater: the package stamped into it lists,
