@@ -452,12 +452,14 @@ struct Transfer {
 
     // Moves `from` to `to`, asking while it fails: 39 when another program
     // holds the file, 35 otherwise, about the target. False after Cancel.
-    bool MoveAsking(const char* from, const char* to, const char* shown) {
+    bool MoveAsking(const char* from, const char* to, const EntryDecision& d) {
         for (;;) {
             const MoveResult moved = run.os->Move(from, to);
             if (moved == MoveResult::Done) return true;
+            // The page's file field shows the file the question is about.
+            run.ui->SetItemText(run.progressPage, 101, 0, d.name);
             const unsigned id = moved == MoveResult::InUse ? IDS_FILE_IN_USE : IDS_WRITE_ERROR;
-            if (AskRetryCancel(run, run.progressPage, id, shown) != ANSWER_RETRY) return false;
+            if (AskRetryCancel(run, run.progressPage, id, d.target) != ANSWER_RETRY) return false;
         }
     }
 
@@ -470,11 +472,11 @@ struct Transfer {
         for (uint32_t k = 0; k < writeCount; ++k) {
             const PlannedWrite& w = writes[k];
             const EntryDecision& d = *w.decision;
-            if (d.installed && !MoveAsking(d.target, w.backup, d.target)) {
+            if (d.installed && !MoveAsking(d.target, w.backup, d)) {
                 result = ANSWER_CANCEL;
                 return false;
             }
-            if (!MoveAsking(w.staged, d.target, d.target)) {
+            if (!MoveAsking(w.staged, d.target, d)) {
                 result = ANSWER_CANCEL;
                 return false;
             }
