@@ -16,6 +16,7 @@
 #include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
 #include "transfer/prepare.h"
+#include "transfer/journal.h"
 #include "transfer/transfer.h"
 
 namespace quillon {
@@ -137,6 +138,22 @@ private:
     JsonWriter* json_;
 };
 
+// What the updater's next start would find of an update cut short: the
+// state of the journal it left in the product directory, or "" when there
+// is none.
+std::string InterruptedUpdate(zv::Platform& os, const char* installDir) {
+    zv::Journal journal;
+    const zv::JournalResult read = zv::ReadJournal(os, installDir, &journal);
+    std::string state;
+    if (read == zv::JournalResult::Ok) {
+        state = std::string(zv::JournalStateName(journal.state)) + ", " + std::to_string(journal.count) + " files";
+    } else if (read != zv::JournalResult::Missing) {
+        state = zv::JournalResultName(read);
+    }
+    zv::FreeJournal(os, &journal);
+    return state;
+}
+
 // The plan as one JSON object.
 int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::InstalledProduct* product,
              const zv::UpdateVerdict& verdict, zv::PackageTable* table) {
@@ -148,6 +165,8 @@ int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::Installed
     WriteVersion(json, header.version);
     json.Key("canProceed").Bool(verdict.canProceed);
     json.Key("verdict").String(verdict.message);
+    const std::string interrupted = InterruptedUpdate(*run.os, product->installDir);
+    if (!interrupted.empty()) json.Key("interruptedUpdate").String(interrupted);
     json.Key("table").String(table->status == zv::TableStatus::Loaded ? "loaded" : zv::TableStatusName(table->status));
     int code = EXIT_OK;
     if (table->status == zv::TableStatus::Loaded) {
@@ -222,6 +241,12 @@ int RunPlan(int argc, char** argv) {
     zv::FormatVersion(header.version, shown, sizeof shown);
     zv::FormatVersionParts(header.version, parts, sizeof parts);
     std::printf("package %s (%s) for %s\n", parts, shown, Shown(product.installDir).c_str());
+    const std::string interrupted = InterruptedUpdate(os, product.installDir);
+    if (!interrupted.empty()) {
+        std::printf("an update cut short left its journal here (%s): the updater settles it when it starts,\n"
+                    "before it looks at the installation; what follows is the installation as it is now\n",
+                    interrupted.c_str());
+    }
     std::printf("detection page: %s%s%s\n", verdict.canProceed ? "Next enabled" : "Next disabled",
                 verdict.message[0] ? ": " : "", verdict.message);
     if (!verdict.canProceed) std::printf("(the update is refused; below is what it would do were it allowed)\n");

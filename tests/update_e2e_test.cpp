@@ -14,6 +14,7 @@
 #include "detect/stamped_blocks.h"
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
+#include "platform/text.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/lzhuf_test_encoder.h"
@@ -74,12 +75,6 @@ int32_t ChecksumDifference(const std::vector<uint8_t>& file) {
     return difference;
 }
 
-std::string RunQuillon(const std::string& args, int* exitCode) {
-    ToolRun run = zvtest::RunQuillon(args);
-    *exitCode = run.exitCode;
-    return run.out;
-}
-
 class UpdateTest : public ::testing::Test {
 protected:
     TempDir dir;
@@ -133,11 +128,10 @@ public:
 
 TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     // What quillon plan foretells, before anything is written.
-    int exitCode = -1;
-    std::string plan = RunQuillon("plan --updater " + (dir / "UPDATE/SETUP.EXE") + " --windows-dir " +
-                                      (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM"),
-                                  &exitCode);
-    ASSERT_EQ(exitCode, 0) << plan;
+    const ToolRun planRun = zvtest::RunQuillon("plan --updater " + (dir / "UPDATE/SETUP.EXE") + " --windows-dir " +
+                                                (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM"));
+    const std::string& plan = planRun.out;
+    ASSERT_EQ(planRun.exitCode, 0) << plan;
     std::set<std::string> planned;
     std::istringstream lines(plan);
     for (std::string line; std::getline(lines, line);) {
@@ -148,6 +142,9 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     WriteFileText(dir / "read.py",
                   "import json, sys\nd = json.load(open(sys.argv[1]))\n"
                   "print(d['installed'], d['canProceed'], d['finalPercent'], d['result'])\n"
+                  "e = d['entries']\n"
+                  "print(sum(v['needed'] for v in d['volumes']), sum(x['carried'] for x in e), "
+                  "sum(x['step'] for x in e) == len(e))\n"
                   "for e in d['entries']:\n    print(e['target'] if e['decision'] == 'write' else '-')\n");
     const ToolRun json = RunTool("(" + zvtest::QuillonPath() + " plan --json --updater " + (dir / "UPDATE/SETUP.EXE") +
                                  " --windows-dir " + (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM") +
@@ -158,6 +155,31 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     std::string first;
     std::getline(jsonLines, first);
     EXPECT_EQ(first, "True True 100 0");
+    // The space the new copies need is the sum of the written members' whole
+    // kilobytes; every carried file is installed, and every entry is a step.
+    std::string second;
+    std::getline(jsonLines, second);
+    uint64_t needed = 0;
+    for (const std::string& target : planned) {
+        std::string name = target.substr(std::string("C:\\ZARVEL\\").size());
+        if (target.find("\\SYSTEM\\") != std::string::npos) name = LowerAz(target.substr(target.rfind('\\') + 1));
+        ASSERT_EQ(packaged.count(name), 1u) << name;
+        needed += (packaged[name].size() + 1023) / 1024 * 1024;
+    }
+    size_t carried = 0;
+    for (const ProductFile& f : kFiles) carried += f.carried ? 1 : 0;
+    EXPECT_EQ(second, std::to_string(needed) + " " + std::to_string(carried) + " True");
+    EXPECT_NE(plan.find("  3. commit: a journal in C:\\ZARVEL\\"), std::string::npos) << plan;
+    EXPECT_NE(plan.find("space the new copies need:"), std::string::npos) << plan;
+    // A journal in the product directory is an update cut short, which the
+    // updater settles before anything else; the plan says so.
+    WriteFileText(dir / "ZARVEL/~zvupd.jnl", "not a journal");
+    const std::string cutShort = zvtest::RunQuillon("plan --updater " + (dir / "UPDATE/SETUP.EXE") + " --windows-dir " +
+                                                    (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM"))
+                                     .out;
+    EXPECT_NE(cutShort.find("an update cut short left its journal here (the journal is damaged)"), std::string::npos)
+        << cutShort;
+    std::remove((dir / "ZARVEL/~zvupd.jnl").c_str());
     std::set<std::string> plannedInJson;
     for (std::string line; std::getline(jsonLines, line);) {
         if (line != "-") plannedInJson.insert(line);
