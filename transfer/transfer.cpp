@@ -167,7 +167,7 @@ struct Transfer {
         if (observer != nullptr) observer->EntryDone(EntryReport{d, Percent(), result});
     }
 
-    // Ends the transfer with `outcome`.
+    // Ends the transfer for the reason `why` gives (Done and Kept go on).
     void End(const WriteResult& why) {
         switch (why.outcome) {
         case WriteOutcome::Done:
@@ -191,6 +191,7 @@ struct Transfer {
 
     bool Plan() {
         Platform& os = *run.os;
+        if (table.entryCount == 0) return true;
         decisions = static_cast<EntryDecision*>(
             AllocGlobalBlock(os, table.entryCount * static_cast<uint32_t>(sizeof(EntryDecision)), &decisionsBlock));
         if (decisions == nullptr) {
