@@ -7,8 +7,8 @@
 //
 // Properties: a journal the reader accepts is valid, and written again gives
 // the same bytes; recovery never reads past the journal, removes only the
-// journal's own files, the listed new copies and backups, and the targets of
-// files new to the installation, and moves a backup only onto its own target.
+// journal's own files and the listed new copies and backups, and moves only
+// a backup onto its own target and a new copy back to its own staged name.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -77,7 +77,6 @@ private:
             char staged[zv::kMaxPath], backup[zv::kMaxPath];
             Check(zv::ComposeTransactionPaths(plan->entries[i].target, plan->entries[i].index, staged, backup));
             if (path == Upper(staged) || path == Upper(backup)) return true;
-            if (!plan->entries[i].existed && path == Upper(plan->entries[i].target)) return true;
         }
         return false;
     }
@@ -86,9 +85,11 @@ private:
         for (uint32_t i = 0; plan != nullptr && i < plan->count; ++i) {
             char staged[zv::kMaxPath], backup[zv::kMaxPath];
             Check(zv::ComposeTransactionPaths(plan->entries[i].target, plan->entries[i].index, staged, backup));
-            if (plan->entries[i].existed && from == Upper(backup) && to == Upper(plan->entries[i].target)) {
-                return true;
-            }
+            const std::string target = Upper(plan->entries[i].target);
+            // A backup back onto its own target, a new copy back to its own
+            // staged name.
+            if (plan->entries[i].existed && from == Upper(backup) && to == target) return true;
+            if (from == target && to == Upper(staged)) return true;
         }
         return false;
     }
