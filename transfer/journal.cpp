@@ -156,33 +156,45 @@ void RemoveStagedCopies(Platform& os, const Journal& journal, RecoveryReport* re
     }
 }
 
-// Undoes the moves of the commit, last entry first (the argument in the
-// header). Leaves the new copies that were never moved at their staged names.
+// Undoes the moves of the commit, last entry first, each in the reverse
+// order of the commit: the new copy from the target back to its staged name,
+// then the backup back onto the target. An entry undone is on the disk as it
+// was before its commit began, which these same rules leave alone (the
+// argument in the header). The new copies are left at their staged names.
 void UndoCommit(Platform& os, const Journal& journal, RecoveryReport* report) {
     char staged[kMaxPath];
     char backup[kMaxPath];
     for (uint32_t i = journal.count; i-- > 0;) {
         const JournalEntry& entry = journal.entries[i];
         if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) continue;
-        if (entry.existed) {
-            if (Exists(os, backup)) {
-                // The installed copy was moved aside; whatever is at the
-                // target now is the new copy, which the backup replaces.
-                if (os.Replace(backup, entry.target)) {
-                    ++report->restored;
+        const bool stagedThere = Exists(os, staged);
+        if (!entry.existed) {
+            // The new copy left its staged name only by being moved onto the
+            // target, where there was no installed copy.
+            if (!stagedThere && Exists(os, entry.target)) {
+                if (os.Replace(entry.target, staged)) {
+                    ++report->newRemoved;
                 } else {
                     NoteFailure(report, entry.target);
                 }
-            } else if (!Exists(os, staged)) {
-                // The new copy was moved in, yet the backup is gone: the
-                // installed copy cannot come back.
-                ++report->lost;
             }
-            // Otherwise the installed copy was never moved.
-        } else if (!Exists(os, staged)) {
-            // The new copy left its staged name only by being moved onto the
-            // target, where there was no installed copy.
-            RemoveIfPresent(os, entry.target, report, &report->newRemoved);
+            continue;
+        }
+        if (!Exists(os, backup)) {
+            // No backup: the installed copy was never moved aside (or is
+            // back), unless the new copy was moved in, and then the backup
+            // was lost: the installed copy cannot come back.
+            if (!stagedThere) ++report->lost;
+            continue;
+        }
+        if (!stagedThere && Exists(os, entry.target) && !os.Replace(entry.target, staged)) {
+            NoteFailure(report, entry.target);
+            continue;
+        }
+        if (os.Replace(backup, entry.target)) {
+            ++report->restored;
+        } else {
+            NoteFailure(report, entry.target);
         }
     }
 }

@@ -22,34 +22,38 @@
 // RecoverInstallation at the next start. Both settle by the same routine:
 //
 //   Staging     the new copies left are removed; nothing installed changed.
-//   Committing  every entry, last to first: a backup present means the
-//               installed copy was moved aside, so the backup is put back on
-//               the target (over the new copy if that was moved in). No
-//               backup and an installed copy at plan time: the installed copy
-//               was never moved and stays. No installed copy at plan time: the
-//               new copy was moved in exactly when it is no longer at its
+//   Committing  every entry, last to first, is undone in the reverse order
+//               of its commit. A backup present means the installed copy was
+//               moved aside: the new copy, when it is at the target (it is no
+//               longer at its staged name), goes back to its staged name, then
+//               the backup onto the target. No installed copy at plan time:
+//               the new copy was moved in exactly when it is no longer at its
 //               staged name (every new copy was whole before step 3, and only
-//               step 4 moves one), so then the target is removed. Then the
-//               journal is rewritten in state Staging (nothing installed is
-//               changed any more) and settled as such. A kill at any point of
-//               this leaves a state that the same rules settle again.
+//               step 4 moves one), and then it goes back to its staged name.
+//               An entry undone is on the disk as before its commit began.
+//               Then the journal is rewritten in state Staging (nothing
+//               installed is changed any more) and settled as such.
 //   Committed   the backups left are removed; the new installation stays.
 //
 // Why deciding from the disk is sound, for a kill between any two steps of
-// step 4: before an entry's first move, its backup is absent and its new copy
-// still at the staged name, which the rules read as "not started"; after the
-// move of the installed copy, the backup is present (restored); after the move
-// of the new copy, the backup is present for an installed copy (restored), and
-// for a file new to the installation the staged name is empty (target
-// removed). Every move is one Replace, which either happens whole or not at
-// all, and entries are independent of each other.
+// step 4 or of its undoing: before an entry's first move, its backup is absent
+// and its new copy still at the staged name, which the rules read as "not
+// started" and leave; after the move of the installed copy, the backup is
+// present and the new copy staged (the backup goes back); after the move of
+// the new copy, the staged name is empty (the new copy goes back to it, then
+// the backup to the target). Undoing walks the same states backwards, so a
+// kill while undoing leaves one of them too. Every move is one Replace, which
+// happens whole or not at all, and entries do not share files. A backup
+// missing while the staged name is empty can only have been removed by
+// someone else: that installed copy is lost, and recovery says so.
 //
 // Safety: the journal is outside input. Reading it refuses, as damaged, a
 // journal whose checksum does not hold, whose targets are not full paths, or
 // whose staged and backup names are not the ones this module composes beside
-// their target from the entry's own index; so settling deletes only files with
-// one of our names and the listed targets of files new to the installation,
-// and moves a backup only onto its own target.
+// their target from the entry's own index. So settling deletes only files
+// with one of our names, moves a new copy only from its own target back to
+// its staged name (a target without an installed copy, or one whose backup is
+// there), and moves a backup only onto its own target.
 #pragma once
 
 #include <cstdint>
@@ -182,7 +186,7 @@ struct RecoveryReport {
     bool found = false;             // a journal was there (or given)
     JournalState state = JournalState::Staging;  // its state when settling began
     uint32_t restored = 0;          // backups put back on their targets
-    uint32_t newRemoved = 0;        // new copies removed from targets without an installed copy
+    uint32_t newRemoved = 0;        // new copies taken off targets that had no installed copy
     uint32_t stagedRemoved = 0;     // new copies removed from their staged names
     uint32_t backupsRemoved = 0;    // backups removed after the commit
     uint32_t lost = 0;              // installed copies whose backup was gone

@@ -1,0 +1,837 @@
+// The update journal: its names, its file (whole or refused), and recovery
+// from a kill at every point of an update, which must leave the installation
+// exactly as it was, or wholly new once the update was committed.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "package/member_name.h"
+#include "platform/bytes.h"
+#include "platform/posix_platform.h"
+#include "tests/support/fault_platform.h"
+#include "tests/support/host_layout.h"
+#include "tests/support/temp_dir.h"
+#include "transfer/journal.h"
+
+using namespace zv;
+using zvtest::Fault;
+using zvtest::FaultOp;
+
+namespace {
+
+// Names and bytes of every file below a directory.
+using Tree = std::map<std::string, std::vector<uint8_t>>;
+
+Tree Snapshot(const std::string& root) {
+    Tree tree;
+    for (const auto& item : std::filesystem::recursive_directory_iterator(root)) {
+        if (!item.is_regular_file()) continue;
+        tree[std::filesystem::relative(item.path(), root).string()] = zvtest::ReadFileBytes(item.path().string());
+    }
+    return tree;
+}
+
+std::vector<uint8_t> Text(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+// One member of the sample update.
+struct Member {
+    const char* target;
+    uint16_t index;
+    const char* installed;  // nullptr: not installed
+    const char* fresh;      // the new contents
+};
+
+// Installed and new files of a product directory and the system directory,
+// one of them new to the installation, in a subdirectory.
+const Member kMembers[] = {
+    {"C:\\ZARVEL\\ZARVEL.EXE", 3, "old program", "new program, somewhat longer"},
+    {"C:\\ZARVEL\\DATA\\NEW.DAT", 7, nullptr, "data the old version lacked"},
+    {"C:\\WINDOWS\\SYSTEM\\PLMR32.DLL", 0, "old library", "new library"},
+    {"C:\\ZARVEL\\README.TXT", 0x1F, "old notes", ""},
+};
+constexpr uint32_t kMemberCount = sizeof kMembers / sizeof kMembers[0];
+const char kProductDir[] = "C:\\ZARVEL";
+
+class JournalTest : public ::testing::Test {
+protected:
+    JournalTest() : os(zvtest::MachineLayout(dir.path())) {
+        Install();
+        before = Snapshot(dir.path());
+        after = before;
+        for (const Member& m : kMembers) after[Relative(m.target)] = Text(m.fresh);
+    }
+    // The installation before the update, on a clean disk.
+    void Install() {
+        FreeJournal(os, &journal);
+        std::filesystem::remove_all(dir / "ZARVEL");
+        std::filesystem::remove_all(dir / "WINDOWS");
+        zvtest::MakeDirs(dir / "ZARVEL/DATA");
+        zvtest::MakeDirs(dir / "WINDOWS/SYSTEM");
+        for (const Member& m : kMembers) {
+            if (m.installed != nullptr) zvtest::WriteFileText(Host(m.target), m.installed);
+        }
+        // The user's own files, one of them with a name like ours but no
+        // entry of the journal.
+        zvtest::WriteFileText(dir / "ZARVEL/USER.DOC", "the user's letter");
+        zvtest::WriteFileText(dir / "ZARVEL/~zvn0063.tmp", "not the updater's");
+    }
+    ~JournalTest() override { FreeJournal(os, &journal); }
+
+    std::string Host(const char* path) { return os.HostPath(path); }
+    std::string Relative(const char* path) {
+        return std::filesystem::relative(Host(path), dir.path()).string();
+    }
+    std::string Staged(const Member& m) {
+        char staged[kMaxPath], backup[kMaxPath];
+        EXPECT_TRUE(ComposeTransactionPaths(m.target, m.index, staged, backup));
+        return staged;
+    }
+    std::string Backup(const Member& m) {
+        char staged[kMaxPath], backup[kMaxPath];
+        EXPECT_TRUE(ComposeTransactionPaths(m.target, m.index, staged, backup));
+        return backup;
+    }
+
+    void Plan(Platform& p) {
+        ASSERT_TRUE(AllocJournal(p, &journal, kProductDir, kMemberCount));
+        for (uint32_t i = 0; i < kMemberCount; ++i) {
+            std::strcpy(journal.entries[i].target, kMembers[i].target);
+            journal.entries[i].index = kMembers[i].index;
+            journal.entries[i].existed = kMembers[i].installed != nullptr;
+        }
+    }
+    // Writes a new copy through the platform, as the transfer does.
+    static bool Stage(Platform& p, const std::string& staged, const char* contents) {
+        const FileHandle file = p.Create(staged.c_str());
+        if (file == kNoFile) return false;
+        const uint32_t size = static_cast<uint32_t>(std::strlen(contents));
+        const bool ok = p.Write(file, contents, size) == static_cast<int32_t>(size) && p.Flush(file);
+        p.Close(file);
+        return ok;
+    }
+    // A whole update through `p`: true when it ran to its end.
+    bool Update(Platform& p) {
+        Plan(p);
+        if (BeginTransaction(p, journal) != JournalResult::Ok) return false;
+        for (const Member& m : kMembers) {
+            if (!Stage(p, Staged(m), m.fresh)) return false;
+        }
+        if (MarkCommitting(p, journal) != JournalResult::Ok) return false;
+        for (uint32_t i = 0; i < kMemberCount; ++i) {
+            if (CommitEntry(p, journal.entries[i]) != CommitStep::Done) return false;
+        }
+        if (MarkCommitted(p, journal) != JournalResult::Ok) return false;
+        return FinishTransaction(p, journal, nullptr) == RecoveryOutcome::RolledForward;
+    }
+    // Plans and stages every member, then marks the journal Committing.
+    void StageAll() {
+        Plan(os);
+        ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+        for (const Member& m : kMembers) ASSERT_TRUE(Stage(os, Staged(m), m.fresh));
+        ASSERT_EQ(MarkCommitting(os, journal), JournalResult::Ok);
+    }
+    std::string JournalHostPath() { return dir / "ZARVEL/~zvupd.jnl"; }
+
+    zvtest::TempDir dir;
+    PosixPlatform os;
+    Journal journal;
+    Tree before;
+    Tree after;
+};
+
+// ---- Names -----------------------------------------------------------------
+
+TEST(JournalNames, ComposedBesideTheTargetFromTheIndex) {
+    const std::string deep = "C:\\" + std::string(243, 'D') + "\\";  // 247 characters
+    const std::string refused = "-";
+    struct Case {
+        std::string target;
+        uint32_t index;
+        std::string staged;  // "-": refused
+        std::string backup;
+    } cases[] = {
+        {"C:\\ZARVEL\\ZARVEL.EXE", 0x2A, "C:\\ZARVEL\\~zvn002A.tmp", "C:\\ZARVEL\\~zvo002A.tmp"},
+        {"C:\\ZARVEL\\SUB\\A.DLL", 0, "C:\\ZARVEL\\SUB\\~zvn0000.tmp", "C:\\ZARVEL\\SUB\\~zvo0000.tmp"},
+        {"C:\\A", 0xFFFF, "C:\\~zvnFFFF.tmp", "C:\\~zvoFFFF.tmp"},
+        {"C:\\A", 0x10000, refused, refused},
+        {"ZARVEL.EXE", 1, refused, refused},
+        // 247 + 12 = 259 characters fit; one more does not.
+        {deep + "X", 0xBEEF, deep + "~zvnBEEF.tmp", deep + "~zvoBEEF.tmp"},
+        {deep.substr(0, deep.size() - 1) + "E\\X", 1, refused, refused},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.target);
+        char staged[kMaxPath] = "x", backup[kMaxPath] = "x";
+        const bool ok = ComposeTransactionPaths(c.target.c_str(), c.index, staged, backup);
+        if (c.staged == refused) {
+            EXPECT_FALSE(ok);
+            EXPECT_STREQ(staged, "");
+            EXPECT_STREQ(backup, "");
+            continue;
+        }
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(staged, c.staged);
+        EXPECT_EQ(backup, c.backup);
+        EXPECT_LE(std::strlen(staged), MEMBER_NAME_MAX);
+        EXPECT_TRUE(IsStagedCopyName(std::strrchr(staged, '\\') + 1));
+        EXPECT_TRUE(IsBackupName(std::strrchr(backup, '\\') + 1));
+    }
+}
+
+TEST(JournalNames, OursOnlyWhenTheWholePatternMatches) {
+    struct Case {
+        const char* name;
+        bool staged;
+        bool backup;
+    } cases[] = {
+        {"~zvn002A.tmp", true, false},   {"~ZVN002a.TMP", true, false}, {"~zvo0000.tmp", false, true},
+        {"~zvoffff.Tmp", false, true},   {"~zvn02A.tmp", false, false}, {"~zvn0002A.tmp", false, false},
+        {"~zvx002A.tmp", false, false},  {"~zvn002G.tmp", false, false}, {"~zvnew.tmp", false, false},
+        {"~zvn002A.tmpx", false, false}, {"~zvn002A.tm", false, false}, {"zvn002A.tmp", false, false},
+        {"~zvupd.jnl", false, false},    {"", false, false},            {"~zvn 02A.tmp", false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(IsStagedCopyName(c.name), c.staged);
+        EXPECT_EQ(IsBackupName(c.name), c.backup);
+        EXPECT_EQ(IsTransactionName(c.name), c.staged || c.backup);
+    }
+}
+
+TEST(JournalNames, TargetsAreFullPathsToOrdinaryFiles) {
+    const std::string longest = "C:\\" + std::string(256, 'a');
+    struct Case {
+        std::string path;
+        bool sound;
+    } cases[] = {
+        {"C:\\ZARVEL\\ZARVEL.EXE", true},
+        {"d:\\a", true},
+        {"\\\\SERVER\\SHARE\\ZARVEL\\A.DLL", true},
+        {longest, true},
+        {longest + "a", false},
+        {"ZARVEL.EXE", false},
+        {"ZARVEL\\A.EXE", false},
+        {"\\ZARVEL\\A.EXE", false},
+        {"C:ZARVEL\\A.EXE", false},
+        {"C:\\", false},
+        {"C:\\ZARVEL\\", false},
+        {"C:\\ZARVEL\\\\A.EXE", false},
+        {"C:\\ZARVEL\\..\\WINDOWS\\A.EXE", false},
+        {"C:\\ZARVEL\\.\\A.EXE", false},
+        {"C:\\ZARVEL\\..", false},
+        {"C:\\ZARVEL/..\\A.EXE", false},
+        {"C:\\ZARVEL\\A.EXE:stream", false},
+        {"C:\\ZARVEL\\A\x01.EXE", false},
+        {"C:\\ZARVEL\\A?.EXE", false},
+        {"\\\\SERVER\\A.DLL", false},
+        {"\\\\SERVER\\\\A.DLL", false},
+        {"C:\\ZARVEL\\~zvn0001.tmp", false},
+        {"C:\\ZARVEL\\~ZVUPD.JNL", false},
+        {"C:\\~zv\\A.EXE", true},  // only the file's own name is kept from us
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(IsSoundTargetPath(c.path.c_str()), c.sound);
+    }
+}
+
+// ---- The journal file ----------------------------------------------------------
+
+uint32_t Crc32(const std::vector<uint8_t>& bytes) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint8_t b : bytes) {
+        crc ^= b;
+        for (int k = 0; k < 8; ++k) crc = (crc & 1) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+// A journal's bytes put together field by field, with a checksum that holds,
+// so that what is refused is refused for its contents.
+struct RawEntry {
+    uint16_t index;
+    uint8_t flags;
+    std::string target, staged, backup;
+};
+
+RawEntry RawOf(const Member& m) {
+    char staged[kMaxPath], backup[kMaxPath];
+    ComposeTransactionPaths(m.target, m.index, staged, backup);
+    return RawEntry{m.index, static_cast<uint8_t>(m.installed ? 1 : 0), m.target, staged, backup};
+}
+
+struct RawJournal {
+    uint8_t state = 2;
+    uint16_t version = 1;
+    uint8_t reserved = 0;
+    int64_t count = -1;  // -1: the number of entries
+    std::vector<RawEntry> entries;
+    std::vector<uint8_t> trailer;  // bytes between the entries and the checksum
+
+    std::vector<uint8_t> Bytes() const {
+        std::vector<uint8_t> b = {'Z', 'V', 'J', 'N', 0, 0, state, reserved, 0, 0, 0, 0};
+        StoreU16LE(b.data() + 4, version);
+        StoreU32LE(b.data() + 8, static_cast<uint32_t>(count < 0 ? entries.size() : count));
+        auto path = [&](const std::string& p) {
+            b.push_back(static_cast<uint8_t>(p.size()));
+            b.push_back(static_cast<uint8_t>(p.size() >> 8));
+            b.insert(b.end(), p.begin(), p.end());
+        };
+        for (const RawEntry& e : entries) {
+            b.push_back(static_cast<uint8_t>(e.index));
+            b.push_back(static_cast<uint8_t>(e.index >> 8));
+            b.push_back(e.flags);
+            path(e.target);
+            path(e.staged);
+            path(e.backup);
+        }
+        b.insert(b.end(), trailer.begin(), trailer.end());
+        const uint32_t crc = Crc32(b);
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(crc >> (8 * i)));
+        return b;
+    }
+};
+
+RawJournal SampleRaw() {
+    RawJournal raw;
+    for (const Member& m : kMembers) raw.entries.push_back(RawOf(m));
+    return raw;
+}
+
+TEST_F(JournalTest, WrittenWholeAndReadBackInEveryState) {
+    Plan(os);
+    ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+    // The module's bytes are the format field by field.
+    RawJournal raw = SampleRaw();
+    raw.state = 1;
+    EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), raw.Bytes());
+    EXPECT_EQ(JournalSize(journal), raw.Bytes().size());
+
+    const JournalState states[] = {JournalState::Staging, JournalState::Committing, JournalState::Committed};
+    for (JournalState state : states) {
+        SCOPED_TRACE(JournalStateName(state));
+        if (state == JournalState::Committing) {
+            ASSERT_EQ(MarkCommitting(os, journal), JournalResult::Ok);
+        }
+        if (state == JournalState::Committed) {
+            ASSERT_EQ(MarkCommitted(os, journal), JournalResult::Ok);
+        }
+        Journal read;
+        ASSERT_EQ(ReadJournal(os, "C:\\ZARVEL\\", &read), JournalResult::Ok);
+        EXPECT_EQ(read.state, state);
+        ASSERT_EQ(read.count, kMemberCount);
+        for (uint32_t i = 0; i < kMemberCount; ++i) {
+            EXPECT_STREQ(read.entries[i].target, kMembers[i].target);
+            EXPECT_EQ(read.entries[i].index, kMembers[i].index);
+            EXPECT_EQ(read.entries[i].existed, kMembers[i].installed != nullptr);
+        }
+        FreeJournal(os, &read);
+        EXPECT_FALSE(zvtest::FileExists(dir / "ZARVEL/~zvupd.new"));
+    }
+}
+
+TEST_F(JournalTest, ChangesOfStateOutOfOrderAreRefused) {
+    Plan(os);
+    EXPECT_EQ(MarkCommitted(os, journal), JournalResult::WrongState);
+    ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+    const std::vector<uint8_t> staging = zvtest::ReadFileBytes(JournalHostPath());
+    EXPECT_EQ(MarkCommitted(os, journal), JournalResult::WrongState);
+    EXPECT_EQ(journal.state, JournalState::Staging);
+    EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), staging);
+    EXPECT_EQ(FinishTransaction(os, journal, nullptr), RecoveryOutcome::NotCommitted);
+    EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), staging);
+    ASSERT_EQ(MarkCommitting(os, journal), JournalResult::Ok);
+    EXPECT_EQ(MarkCommitting(os, journal), JournalResult::WrongState);
+    EXPECT_EQ(journal.state, JournalState::Committing);
+}
+
+TEST_F(JournalTest, AFailedRewriteLeavesTheOldJournalWhole) {
+    struct Case {
+        const char* what;
+        Fault fault;
+        JournalResult result;
+    } cases[] = {
+        {"create", Fault{FaultOp::Create, "~zvupd"}, JournalResult::CannotCreate},
+        {"short write", Fault{FaultOp::Write, "~zvupd", 0, 1, 10}, JournalResult::WriteFailed},
+        {"write", Fault{FaultOp::Write, "~zvupd"}, JournalResult::WriteFailed},
+        {"flush", Fault{FaultOp::Flush, "~zvupd"}, JournalResult::WriteFailed},
+        {"replace", Fault{FaultOp::Replace, "~zvupd"}, JournalResult::ReplaceFailed},
+        {"memory", Fault{FaultOp::AllocBlock}, JournalResult::NoMemory},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        Plan(os);
+        ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+        const std::vector<uint8_t> staging = zvtest::ReadFileBytes(JournalHostPath());
+        zvtest::FaultPlatform faulty(os);
+        faulty.Add(c.fault);
+        EXPECT_EQ(MarkCommitting(faulty, journal), c.result);
+        EXPECT_EQ(faulty.Struck(0), 1);
+        EXPECT_EQ(journal.state, JournalState::Staging);
+        EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), staging);
+        EXPECT_FALSE(zvtest::FileExists(dir / "ZARVEL/~zvupd.new"));
+        EXPECT_EQ(faulty.OpenFiles(), 0u);
+    }
+}
+
+TEST_F(JournalTest, APlanThatReadingWouldRefuseIsNotWritten) {
+    struct Case {
+        const char* what;
+        std::function<void(Journal&)> spoil;
+    } cases[] = {
+        {"two entries with one index", [](Journal& j) { j.entries[2].index = j.entries[0].index; }},
+        {"a relative target", [](Journal& j) { std::strcpy(j.entries[1].target, "DATA\\NEW.DAT"); }},
+        {"a target with ..", [](Journal& j) { std::strcpy(j.entries[1].target, "C:\\ZARVEL\\..\\X.DAT"); }},
+        {"a target named like ours", [](Journal& j) { std::strcpy(j.entries[1].target, "C:\\ZARVEL\\~zvo0001.tmp"); }},
+        {"an unterminated target", [](Journal& j) { std::memset(j.entries[0].target, 'A', kMaxPath); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Plan(os);
+        c.spoil(journal);
+        EXPECT_EQ(BeginTransaction(os, journal), JournalResult::Invalid);
+        EXPECT_EQ(RollBack(os, journal, nullptr), RecoveryOutcome::Damaged);
+        EXPECT_EQ(Snapshot(dir.path()), before);
+    }
+}
+
+// The tree in the middle of a commit: every new copy staged, the first
+// member's installed copy moved aside and its new copy moved in.
+class DamagedJournalTest : public JournalTest {
+protected:
+    void SetUp() override {
+        StageAll();
+        ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+        good = zvtest::ReadFileBytes(JournalHostPath());
+        middle = Snapshot(dir.path());
+    }
+    // Recovery of the journal `bytes` refuses it and touches nothing.
+    void ExpectRefused(const std::vector<uint8_t>& bytes) {
+        zvtest::WriteFileBytes(JournalHostPath(), bytes);
+        const Tree tree = Snapshot(dir.path());
+        RecoveryReport report;
+        EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), RecoveryOutcome::Damaged);
+        EXPECT_TRUE(report.found);
+        EXPECT_EQ(Snapshot(dir.path()), tree);
+    }
+    // With the whole journal back, the same tree rolls back.
+    void ExpectGoodStillRecovers() {
+        zvtest::WriteFileBytes(JournalHostPath(), good);
+        EXPECT_EQ(Snapshot(dir.path()), middle);
+        EXPECT_EQ(RecoverInstallation(os, kProductDir, nullptr), RecoveryOutcome::RolledBack);
+        EXPECT_EQ(Snapshot(dir.path()), before);
+    }
+    std::vector<uint8_t> good;
+    Tree middle;
+};
+
+TEST_F(DamagedJournalTest, TruncatedAtEveryLengthIsRefused) {
+    for (size_t length = 0; length < good.size(); ++length) {
+        SCOPED_TRACE(length);
+        ExpectRefused(std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(length)));
+    }
+    std::vector<uint8_t> longer = good;
+    longer.push_back(0);
+    ExpectRefused(longer);
+    ExpectGoodStillRecovers();
+}
+
+TEST_F(DamagedJournalTest, AnyChangedByteIsRefused) {
+    for (size_t at = 0; at < good.size(); ++at) {
+        for (uint8_t mask : {0x01, 0x20, 0x80, 0xFF}) {
+            SCOPED_TRACE(testing::Message() << "byte " << at << " ^ " << int(mask));
+            std::vector<uint8_t> bytes = good;
+            bytes[at] ^= mask;
+            ExpectRefused(bytes);
+        }
+    }
+    ExpectGoodStillRecovers();
+}
+
+TEST_F(DamagedJournalTest, HostileContentsWithAGoodChecksumAreRefused) {
+    struct Case {
+        const char* what;
+        std::function<void(RawJournal&)> edit;
+    } cases[] = {
+        {"a new copy in the Windows directory",
+         [](RawJournal& r) { r.entries[0].staged = "C:\\WINDOWS\\WIN.INI"; }},
+        {"a backup in the Windows directory",
+         [](RawJournal& r) { r.entries[0].backup = "C:\\WINDOWS\\~zvo0003.tmp"; }},
+        {"a new copy not named like ours", [](RawJournal& r) { r.entries[0].staged = "C:\\ZARVEL\\USER.DOC"; }},
+        {"a backup named for another entry", [](RawJournal& r) { r.entries[0].backup = "C:\\ZARVEL\\~zvo001F.tmp"; }},
+        {"new copy and backup swapped", [](RawJournal& r) { std::swap(r.entries[0].staged, r.entries[0].backup); }},
+        {"names in another case", [](RawJournal& r) { r.entries[0].staged = "C:\\ZARVEL\\~ZVN0003.TMP"; }},
+        {"a relative target", [](RawJournal& r) {
+             r.entries[0].target = "ZARVEL.EXE";
+             r.entries[0].staged = "~zvn0003.tmp";
+             r.entries[0].backup = "~zvo0003.tmp";
+         }},
+        {"a target climbing out", [](RawJournal& r) {
+             r.entries[3].target = "C:\\ZARVEL\\..\\README.TXT";
+             r.entries[3].staged = "C:\\ZARVEL\\..\\~zvn001F.tmp";
+             r.entries[3].backup = "C:\\ZARVEL\\..\\~zvo001F.tmp";
+         }},
+        {"the journal as a target", [](RawJournal& r) {
+             r.entries[3].target = "C:\\ZARVEL\\~zvupd.jnl";
+         }},
+        {"a user's file named like ours as a target", [](RawJournal& r) {
+             r.entries[3].target = "C:\\ZARVEL\\~zvn0063.tmp";
+         }},
+        {"two entries with one index", [](RawJournal& r) { r.entries[3] = r.entries[0]; }},
+        {"an unknown flag", [](RawJournal& r) { r.entries[1].flags = 0x03; }},
+        {"state 0", [](RawJournal& r) { r.state = 0; }},
+        {"state 4", [](RawJournal& r) { r.state = 4; }},
+        {"version 2", [](RawJournal& r) { r.version = 2; }},
+        {"a reserved byte set", [](RawJournal& r) { r.reserved = 1; }},
+        {"more entries counted than there are", [](RawJournal& r) { r.count = 5; }},
+        {"fewer entries counted than there are", [](RawJournal& r) { r.count = 3; }},
+        {"a huge count", [](RawJournal& r) { r.count = 0xFFFFFFFF; }},
+        {"bytes after the entries", [](RawJournal& r) { r.trailer = {0}; }},
+        {"an empty path", [](RawJournal& r) { r.entries[2].backup = ""; }},
+        {"a zero inside a path", [](RawJournal& r) { r.entries[2].target = std::string("C:\\A\0B", 6); }},
+        {"a path over the limit", [](RawJournal& r) {
+             r.entries[2].target = "C:\\" + std::string(250, 'A') + "\\PLMR32.DLL";
+         }},
+    };
+    // The sample, field by field, is what the module writes and reads.
+    ASSERT_EQ(SampleRaw().Bytes(), good);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RawJournal raw = SampleRaw();
+        c.edit(raw);
+        ExpectRefused(raw.Bytes());
+        Journal read;
+        zvtest::WriteFileBytes(JournalHostPath(), raw.Bytes());
+        EXPECT_EQ(ReadJournal(os, kProductDir, &read), JournalResult::Damaged);
+        EXPECT_EQ(read.count, 0u);
+        EXPECT_EQ(read.entries, nullptr);
+    }
+    ExpectGoodStillRecovers();
+}
+
+TEST_F(DamagedJournalTest, AJournalThatCannotBeReadTouchesNothing) {
+    const Fault faults[] = {
+        Fault{FaultOp::Read, "~zvupd.jnl"},
+        Fault{FaultOp::Read, "~zvupd.jnl", 0, 1, 20},
+        Fault{FaultOp::Seek, "~zvupd.jnl"},
+    };
+    for (const Fault& fault : faults) {
+        zvtest::FaultPlatform faulty(os);
+        faulty.Add(fault);
+        RecoveryReport report;
+        EXPECT_EQ(RecoverInstallation(faulty, kProductDir, &report), RecoveryOutcome::Unreadable);
+        EXPECT_EQ(faulty.Struck(0), 1);
+        EXPECT_EQ(Snapshot(dir.path()), middle);
+        EXPECT_EQ(faulty.OpenFiles(), 0u);
+    }
+    zvtest::FaultPlatform noMemory(os);
+    noMemory.Add(Fault{FaultOp::AllocBlock});
+    EXPECT_EQ(RecoverInstallation(noMemory, kProductDir, nullptr), RecoveryOutcome::NoMemory);
+    EXPECT_EQ(Snapshot(dir.path()), middle);
+    ExpectGoodStillRecovers();
+}
+
+// ---- Recovery ------------------------------------------------------------------
+
+TEST_F(JournalTest, NoJournalNothingToDo) {
+    RecoveryReport report;
+    EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), RecoveryOutcome::NoJournal);
+    EXPECT_FALSE(report.found);
+    EXPECT_EQ(Snapshot(dir.path()), before);
+    // A journal cut short while it was first written is all there is.
+    zvtest::WriteFileText(dir / "ZARVEL/~zvupd.new", "ZVJN");
+    EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), RecoveryOutcome::NoJournal);
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+// A kill at every point of an update, stood for by stopping it there: the
+// next start's recovery leaves the installation as it was, or wholly new once
+// the journal said Committed, with no file of the update left over.
+TEST_F(JournalTest, KilledAtEveryStepTheNextStartRecovers) {
+    enum class Phase { Staging, Committing, Committed };
+    struct KillPoint {
+        Phase phase;
+        uint32_t steps;  // new copies written, commit moves made, or backups removed
+        bool torn;       // Staging: one more new copy, cut short
+    };
+    std::vector<KillPoint> points;
+    for (uint32_t s = 0; s <= kMemberCount; ++s) points.push_back({Phase::Staging, s, false});
+    for (uint32_t s = 0; s < kMemberCount; ++s) points.push_back({Phase::Staging, s, true});
+    // The commit's moves, in order: for each member, its installed copy aside
+    // (when there is one), then its new copy in.
+    std::vector<std::pair<uint32_t, bool>> moves;  // member, whether the new copy's move
+    for (uint32_t i = 0; i < kMemberCount; ++i) {
+        if (kMembers[i].installed != nullptr) moves.push_back({i, false});
+        moves.push_back({i, true});
+    }
+    for (uint32_t s = 0; s <= moves.size(); ++s) points.push_back({Phase::Committing, s, false});
+    for (uint32_t s = 0; s <= 3; ++s) points.push_back({Phase::Committed, s, false});
+
+    for (const KillPoint& k : points) {
+        SCOPED_TRACE(testing::Message() << "phase " << int(k.phase) << ", step " << k.steps << (k.torn ? ", torn" : ""));
+        Install();
+        Plan(os);
+        ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+        const uint32_t staged = k.phase == Phase::Staging ? k.steps : kMemberCount;
+        for (uint32_t i = 0; i < staged; ++i) ASSERT_TRUE(Stage(os, Staged(kMembers[i]), kMembers[i].fresh));
+        if (k.torn) {
+            ASSERT_TRUE(Stage(os, Staged(kMembers[staged]), "cut"));
+        }
+        if (k.phase != Phase::Staging) {
+            ASSERT_EQ(MarkCommitting(os, journal), JournalResult::Ok);
+            const uint32_t made = k.phase == Phase::Committing ? k.steps : static_cast<uint32_t>(moves.size());
+            for (uint32_t s = 0; s < made; ++s) {
+                const Member& m = kMembers[moves[s].first];
+                if (moves[s].second) {
+                    ASSERT_TRUE(os.Replace(Staged(m).c_str(), m.target));
+                } else {
+                    ASSERT_TRUE(os.Replace(m.target, Backup(m).c_str()));
+                }
+            }
+        }
+        uint32_t backupsRemoved = 0;
+        if (k.phase == Phase::Committed) {
+            ASSERT_EQ(MarkCommitted(os, journal), JournalResult::Ok);
+            for (const Member& m : kMembers) {
+                if (m.installed == nullptr || backupsRemoved == k.steps) continue;
+                ASSERT_TRUE(os.Remove(Backup(m).c_str()));
+                ++backupsRemoved;
+            }
+        }
+        FreeJournal(os, &journal);
+
+        RecoveryReport report;
+        const RecoveryOutcome outcome = RecoverInstallation(os, kProductDir, &report);
+        EXPECT_TRUE(report.found);
+        EXPECT_EQ(report.failed, 0u);
+        switch (k.phase) {
+        case Phase::Staging:
+            EXPECT_EQ(outcome, RecoveryOutcome::Discarded);
+            EXPECT_EQ(report.stagedRemoved, k.steps + (k.torn ? 1 : 0));
+            EXPECT_EQ(Snapshot(dir.path()), before);
+            break;
+        case Phase::Committing:
+            EXPECT_EQ(outcome, RecoveryOutcome::RolledBack);
+            EXPECT_EQ(Snapshot(dir.path()), before);
+            break;
+        case Phase::Committed:
+            EXPECT_EQ(outcome, RecoveryOutcome::RolledForward);
+            EXPECT_EQ(report.backupsRemoved, 3 - backupsRemoved);
+            EXPECT_EQ(Snapshot(dir.path()), after);
+            break;
+        }
+        EXPECT_EQ(RecoverInstallation(os, kProductDir, nullptr), RecoveryOutcome::NoJournal);
+    }
+}
+
+// The same with real kills: the whole update runs in a child process that is
+// killed before its n-th change to the disk, for every n, and recovery runs
+// after it. Once an update has shown through, every later kill leaves it.
+TEST_F(JournalTest, ProcessKilledBeforeEveryChangeRecovers) {
+    bool newSeen = false;
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        Install();
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            zvtest::FaultPlatform killing(os);
+            killing.killAtChange = n;
+            _exit(Update(killing) ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (WIFEXITED(status)) {
+            // Every change was made: the update ran to its end.
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_EQ(RecoverInstallation(os, kProductDir, nullptr), RecoveryOutcome::NoJournal);
+            EXPECT_EQ(Snapshot(dir.path()), after);
+            EXPECT_GT(n, 30);
+            break;
+        }
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        const RecoveryOutcome outcome = RecoverInstallation(os, kProductDir, nullptr);
+        const Tree tree = Snapshot(dir.path());
+        if (outcome == RecoveryOutcome::RolledForward || (outcome == RecoveryOutcome::NoJournal && newSeen)) {
+            newSeen = true;
+            EXPECT_EQ(tree, after);
+        } else {
+            EXPECT_FALSE(newSeen) << RecoveryOutcomeName(outcome);
+            EXPECT_TRUE(outcome == RecoveryOutcome::NoJournal || outcome == RecoveryOutcome::Discarded ||
+                        outcome == RecoveryOutcome::RolledBack)
+                << RecoveryOutcomeName(outcome);
+            EXPECT_EQ(tree, before);
+        }
+        ASSERT_LT(n, 200);
+    }
+    EXPECT_TRUE(newSeen);
+}
+
+// Recovery itself killed at each of its changes, from the middle of a
+// commit: the next start's recovery still rolls back to the old installation.
+TEST_F(JournalTest, RecoveryKilledAtEveryChangeRecoversAgain) {
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE(n);
+        Install();
+        StageAll();
+        ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+        ASSERT_EQ(CommitEntry(os, journal.entries[1]), CommitStep::Done);
+        ASSERT_TRUE(os.Replace(kMembers[2].target, Backup(kMembers[2]).c_str()));
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            zvtest::FaultPlatform killing(os);
+            killing.killAtChange = n;
+            _exit(RecoverInstallation(killing, kProductDir, nullptr) == RecoveryOutcome::RolledBack ? 0 : 1);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        if (WIFEXITED(status)) {
+            EXPECT_EQ(WEXITSTATUS(status), 0);
+            EXPECT_EQ(Snapshot(dir.path()), before);
+            break;
+        }
+        const RecoveryOutcome outcome = RecoverInstallation(os, kProductDir, nullptr);
+        EXPECT_TRUE(outcome == RecoveryOutcome::RolledBack || outcome == RecoveryOutcome::Discarded ||
+                    outcome == RecoveryOutcome::NoJournal)
+            << RecoveryOutcomeName(outcome);
+        EXPECT_EQ(Snapshot(dir.path()), before);
+        ASSERT_LT(n, 100);
+    }
+}
+
+TEST_F(JournalTest, AFileNewToTheInstallationIsRemovedOnlyOnceMovedIn) {
+    // The new data file's copy is still staged when the user puts a file of
+    // that name there: it is not the update's, and it stays.
+    StageAll();
+    ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+    zvtest::WriteFileText(Host(kMembers[1].target), "the user's own data");
+    RecoveryReport report;
+    EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), RecoveryOutcome::RolledBack);
+    EXPECT_EQ(report.newRemoved, 0u);
+    EXPECT_EQ(report.restored, 1u);
+    Tree expected = before;
+    expected[Relative(kMembers[1].target)] = Text("the user's own data");
+    EXPECT_EQ(Snapshot(dir.path()), expected);
+
+    // Once moved in, it is the update's and goes.
+    Install();
+    StageAll();
+    ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+    ASSERT_EQ(CommitEntry(os, journal.entries[1]), CommitStep::Done);
+    EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), RecoveryOutcome::RolledBack);
+    EXPECT_EQ(report.newRemoved, 1u);
+    EXPECT_EQ(report.restored, 1u);
+    EXPECT_EQ(report.stagedRemoved, 4u);
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+TEST_F(JournalTest, ALostBackupIsToldAndTheRestRollsBack) {
+    StageAll();
+    for (uint32_t i = 0; i < kMemberCount; ++i) ASSERT_EQ(CommitEntry(os, journal.entries[i]), CommitStep::Done);
+    std::filesystem::remove(Host(Backup(kMembers[2]).c_str()));
+    RecoveryReport report;
+    EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), RecoveryOutcome::BackupLost);
+    EXPECT_EQ(report.lost, 1u);
+    EXPECT_EQ(report.restored, 2u);
+    Tree expected = before;
+    expected[Relative(kMembers[2].target)] = Text(kMembers[2].fresh);
+    EXPECT_EQ(Snapshot(dir.path()), expected);
+}
+
+TEST_F(JournalTest, AFailedRestoreKeepsTheJournalForTheNextStart) {
+    const struct {
+        const char* what;
+        Fault fault;
+    } cases[] = {
+        {"a backup that cannot go back", Fault{FaultOp::Replace, "PLMR32.DLL"}},
+        {"a new copy that cannot go back to its staged name", Fault{FaultOp::Replace, "~zvn0003"}},
+        {"the new data file that cannot go back to its staged name", Fault{FaultOp::Replace, "~zvn0007"}},
+        {"the journal that cannot say Staging", Fault{FaultOp::Replace, "~zvupd.jnl"}},
+        {"a new copy that cannot be removed", Fault{FaultOp::Remove, "~zvn"}},
+        {"the journal that cannot be removed", Fault{FaultOp::Remove, "~zvupd.jnl"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // Stopped in the third member's commit, between its two moves.
+        Install();
+        StageAll();
+        ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+        ASSERT_EQ(CommitEntry(os, journal.entries[1]), CommitStep::Done);
+        ASSERT_TRUE(os.Replace(kMembers[2].target, Backup(kMembers[2]).c_str()));
+        FreeJournal(os, &journal);
+
+        zvtest::FaultPlatform faulty(os);
+        faulty.Add(c.fault);
+        RecoveryReport report;
+        EXPECT_EQ(RecoverInstallation(faulty, kProductDir, &report), RecoveryOutcome::Incomplete);
+        EXPECT_EQ(faulty.Struck(0), 1);
+        EXPECT_EQ(report.failed, 1u);
+        EXPECT_NE(report.failedPath[0], '\0');
+        EXPECT_TRUE(zvtest::FileExists(JournalHostPath()));
+        EXPECT_EQ(faulty.OpenFiles(), 0u);
+
+        const RecoveryOutcome again = RecoverInstallation(os, kProductDir, nullptr);
+        EXPECT_TRUE(again == RecoveryOutcome::RolledBack || again == RecoveryOutcome::Discarded)
+            << RecoveryOutcomeName(again);
+        EXPECT_EQ(Snapshot(dir.path()), before);
+    }
+}
+
+// ---- The running transaction -----------------------------------------------------
+
+TEST_F(JournalTest, AWholeUpdateLeavesOnlyTheNewFiles) {
+    ASSERT_TRUE(Update(os));
+    EXPECT_EQ(Snapshot(dir.path()), after);
+}
+
+TEST_F(JournalTest, RollBackUndoesACommitStoppedAtEitherMove) {
+    struct Case {
+        const char* what;
+        Fault fault;          // strikes the third member's commit
+        CommitStep step;
+    } cases[] = {
+        {"installed copy not moved aside", Fault{FaultOp::Replace, "SYSTEM\\~zvo0000"}, CommitStep::InstalledNotMoved},
+        {"new copy not moved in", Fault{FaultOp::Replace, "PLMR32.DLL"}, CommitStep::NewCopyNotMoved},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        StageAll();
+        zvtest::FaultPlatform faulty(os);
+        faulty.Add(c.fault);
+        ASSERT_EQ(CommitEntry(faulty, journal.entries[0]), CommitStep::Done);
+        ASSERT_EQ(CommitEntry(faulty, journal.entries[1]), CommitStep::Done);
+        EXPECT_EQ(CommitEntry(faulty, journal.entries[2]), c.step);
+        RecoveryReport report;
+        EXPECT_EQ(RollBack(os, journal, &report), RecoveryOutcome::RolledBack);
+        EXPECT_EQ(report.state, JournalState::Committing);
+        EXPECT_EQ(report.restored, c.step == CommitStep::NewCopyNotMoved ? 2u : 1u);
+        EXPECT_EQ(report.newRemoved, 1u);
+        EXPECT_EQ(report.stagedRemoved, 4u);
+        EXPECT_EQ(Snapshot(dir.path()), before);
+    }
+}
+
+TEST_F(JournalTest, RollBackOfAStagingThatFailedRemovesTheNewCopies) {
+    Plan(os);
+    ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+    ASSERT_TRUE(Stage(os, Staged(kMembers[0]), kMembers[0].fresh));
+    ASSERT_TRUE(Stage(os, Staged(kMembers[2]), kMembers[2].fresh));
+    RecoveryReport report;
+    EXPECT_EQ(RollBack(os, journal, &report), RecoveryOutcome::Discarded);
+    EXPECT_EQ(report.stagedRemoved, 2u);
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+}  // namespace
