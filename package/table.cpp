@@ -82,6 +82,7 @@ const char* TableDamageName(TableDamage damage) {
     case TableDamage::VersionPastRecord: return "version runs past its record";
     case TableDamage::PiecesUnterminated: return "piece list not terminated inside its record";
     case TableDamage::MemberName: return "member name refused";
+    case TableDamage::IntegrityBlock: return "integrity block damaged";
     }
     return "unknown damage";
 }
@@ -196,6 +197,16 @@ static TableStatus ReadTable(Platform& os, FileHandle file, const PackageHeader&
     table->size = header.tableSize;
     table->check = CheckPackageTable(bytes, header.tableSize, header.entryCount);
     if (table->check.damage != TableDamage::None) return TableStatus::Damaged;
+    // Behind the records: no integrity block is fine (an older packer), a
+    // damaged one means the region is not what the packer wrote.
+    PackageIntegrity integrity;
+    if (ReadIntegrityBlock(bytes, header.tableSize, header.entryCount, &integrity) == IntegrityStatus::Damaged) {
+        table->check.damage = TableDamage::IntegrityBlock;
+        table->check.entryIndex = header.entryCount;
+        table->check.offset = integrity.offset;
+        table->check.integrity = integrity.damage;
+        return TableStatus::Damaged;
+    }
 
     BlockHandle scratchBlock = 0;
     void* scratch = AllocGlobalBlock(os, TableNamesScratchSize(header.entryCount), &scratchBlock);

@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "package/format.h"
+#include "package/integrity.h"
 #include "package/member_name.h"
 #include "platform/platform.h"
 
@@ -47,17 +48,20 @@ enum class TableDamage : uint8_t {
     VersionPastRecord,       // reserved byte or version field past the record
     PiecesUnterminated,      // no terminator ends the piece list inside the record
     MemberName,              // the record is whole, but its name is refused (see nameProblem)
+    IntegrityBlock,          // the integrity block behind the records is damaged (see integrity)
 };
 const char* TableDamageName(TableDamage damage);
 
 struct TableCheck {
     TableDamage damage = TableDamage::None;
-    uint32_t entryIndex = 0;  // the damaged record, counted from 0
+    uint32_t entryIndex = 0;  // the damaged record, counted from 0 (entryCount for the integrity block)
     uint32_t offset = 0;      // its offset in the region
     // MemberName: what is wrong with the name, and for a duplicate the
     // earlier record of the same name.
     MemberNameProblem nameProblem = MemberNameProblem::None;
     uint32_t earlierIndex = 0;
+    // IntegrityBlock: what is wrong with it.
+    IntegrityDamage integrity = IntegrityDamage::None;
 };
 
 // Checks the first `entryCount` records of the region: that each is whole
@@ -78,7 +82,8 @@ enum class TableStatus : uint8_t {
     OpenFailed,  // the program file could not be opened
     NoMemory,    // no block for the table
     ReadFailed,  // the seek failed, or fewer than tableSize bytes were read
-    Damaged,     // read whole, but its records do not fit the region
+    Damaged,     // read whole, but its records do not fit the region, or the
+                 // integrity block behind them is damaged
     // Read whole and every record fits, but a member's name is refused (see
     // check): the records may be walked to show them, never to install them.
     NamesRefused,
@@ -103,7 +108,9 @@ struct PackageTable {
 };
 
 // Reads header.tableSize bytes at header.tableOffset of `path` into a block of
-// its own and checks its records and their names. The file is closed on every
+// its own and checks its records, the integrity block behind them (a damaged
+// one makes the table Damaged; none at all is as sound as ever) and the
+// records' names. The file is closed on every
 // path. On any status but Loaded and NamesRefused the table holds no block
 // and must not be walked.
 TableStatus LoadPackageTable(Platform& os, const char* path, const PackageHeader& header,

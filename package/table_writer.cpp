@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "package/integrity.h"
 #include "platform/bytes.h"
 
 namespace zv {
@@ -34,7 +35,7 @@ static TableBuildError CheckEntry(const EntryDescription& e) {
 }
 
 TableBuildError BuildPackageTable(const std::vector<EntryDescription>& entries, uint32_t regionSize,
-                                  std::vector<uint8_t>* table, size_t* failedEntry) {
+                                  std::vector<uint8_t>* table, size_t* failedEntry, const uint8_t* digests) {
     table->clear();
     if (entries.size() > 0xFFFF) return TableBuildError::TooManyEntries;
     for (size_t i = 0; i < entries.size(); ++i) {
@@ -68,6 +69,11 @@ TableBuildError BuildPackageTable(const std::vector<EntryDescription>& entries, 
             p += PACKAGE_PIECE_SIZE;
         }
         // The terminator's two zero bytes are already there.
+    }
+    if (digests != nullptr) {
+        const size_t start = table->size();
+        table->resize(start + IntegrityBlockSize(static_cast<uint32_t>(entries.size())), 0);
+        WriteIntegrityBlock(digests, static_cast<uint16_t>(entries.size()), table->data() + start);
     }
     if (regionSize != 0) {
         if (table->size() > regionSize) {

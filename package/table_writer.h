@@ -31,10 +31,14 @@ enum class TableBuildError : uint8_t {
 };
 const char* TableBuildErrorName(TableBuildError error);
 
-// Writes the records of `entries` into *table, followed by zero bytes up to
-// `regionSize` (0: no padding). *failedEntry names the entry at fault.
+// Writes the records of `entries` into *table, then, when `digests` is
+// given (the SHA-256 of each entry's expanded bytes, 32 bytes each, back to
+// back in the order of `entries`), the integrity block (package/integrity.h),
+// followed by zero bytes up to `regionSize` (0: no padding). *failedEntry
+// names the entry at fault.
 TableBuildError BuildPackageTable(const std::vector<EntryDescription>& entries, uint32_t regionSize,
-                                  std::vector<uint8_t>* table, size_t* failedEntry = nullptr);
+                                  std::vector<uint8_t>* table, size_t* failedEntry = nullptr,
+                                  const uint8_t* digests = nullptr);
 
 enum class HeaderSearch : uint8_t { Found, NotFound, Several };
 

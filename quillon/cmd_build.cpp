@@ -61,6 +61,9 @@ const char kBuildHelp[] =
     "                       is neutral, the one in this language is read, else\n"
     "                       U.S. English, else the first\n"
     "\n"
+    "Behind the table's records goes the package's integrity data: the SHA-256\n"
+    "of every member's bytes, which quillon verify checks.\n"
+    "\n"
     "The table lists the shared files first, then the product files, then the\n"
     "ignored ones, each group in the order of the description: the order in\n"
     "which the updater reads them, so that it asks for the disks in turn.\n"
@@ -477,8 +480,12 @@ int LayOutBuild(Build* b) {
                        b->signatureReserve)) {
         return Fail(EXIT_FAILED, "%s; nothing written", error.c_str());
     }
+    // The integrity block: each member's SHA-256, in table order.
+    std::vector<uint8_t> digests;
+    for (size_t k : b->order) digests.insert(digests.end(), b->packed[k].digest.begin(), b->packed[k].digest.end());
     size_t failed = 0;
-    const zv::TableBuildError built = zv::BuildPackageTable(b->entries, b->layout.tableSize, &b->table, &failed);
+    const zv::TableBuildError built =
+        zv::BuildPackageTable(b->entries, b->layout.tableSize, &b->table, &failed, digests.data());
     if (built != zv::TableBuildError::None) {
         return Fail(EXIT_FAILED, "the file table cannot be built: %s; nothing written", zv::TableBuildErrorName(built));
     }

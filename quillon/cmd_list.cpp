@@ -18,8 +18,9 @@ const char kListHelp[] =
     "usage: quillon list FILE [--json]\n"
     "\n"
     "Prints the package stamped into the updater FILE: its header (entries,\n"
-    "table and data offsets, version, language) and one line per entry (name,\n"
-    "flags, version, expanded size and where its compressed pieces lie).\n"
+    "table and data offsets, version, language, whether it carries integrity\n"
+    "data) and one line per entry (name, flags, version, expanded size and\n"
+    "where its compressed pieces lie).\n"
     "Names are shown in UTF-8, converted from the code page of the package's\n"
     "language, with control characters as \\xNN. With --json, the same as one\n"
     "JSON object (docs/json-output.md). Exits with 0, 1 when FILE is not a\n"
@@ -62,6 +63,7 @@ void PrintHeader(const UpdaterFile& f) {
     std::printf("  data          offset 0x%08" PRIX32 "\n", h.dataOffset);
     std::printf("  version       %s\n", VersionText(h.version).c_str());
     std::printf("  language      0x%04" PRIX32 "\n", h.language);
+    std::printf("  integrity     %s\n", IntegrityText(f.integrity).c_str());
 }
 
 void PrintEntries(const UpdaterFile& f) {

@@ -190,8 +190,7 @@ int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::Installed
 std::string TableTrouble(const zv::PackageTable& table) {
     std::string text = zv::TableStatusName(table.status);
     if (table.status == zv::TableStatus::Damaged) {
-        text += " (entry " + std::to_string(table.check.entryIndex + 1) + " at table offset " +
-                std::to_string(table.check.offset) + ": " + zv::TableDamageName(table.check.damage) + ")";
+        text += " (" + TableDamageText(table) + ")";
     } else if (table.status == zv::TableStatus::NamesRefused) {
         text += " (" + TableNameProblem(table) + ")";
     }

@@ -1,5 +1,6 @@
 // quillon verify FILE [--source DIR]: every member expanded through the
-// updater's own volume reader and decoder, and compared with its source.
+// updater's own volume reader and decoder, checked against the SHA-256 that
+// the package's integrity data holds for it, and compared with its source.
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "package/member_name.h"
+#include "platform/sha256.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/code_page.h"
@@ -29,7 +31,10 @@ const char kVerifyHelp[] =
     "Expands every member of the stamped updater FILE through the updater's own\n"
     "volume reader and LZHUF decoder, taking further volumes (FILE's name with\n"
     "002, 003, ... for its extension) from beside FILE, and checks that each\n"
-    "expands whole, to exactly the size its stream gives. With --source, each\n"
+    "expands whole, to exactly the size its stream gives. When the package\n"
+    "carries integrity data (quillon build writes it), the SHA-256 of each\n"
+    "member's expanded bytes must be the one stored for it; damaged integrity\n"
+    "data fails the whole package. With --source, each\n"
     "member is also compared byte for byte with the file of its name under DIR\n"
     "(a \\ in a name is a subdirectory). With --description, each member is\n"
     "compared with the source file that the package's description names for\n"
@@ -77,24 +82,26 @@ public:
     explicit VerifyReport(bool json) : json_(json) {}
 
     void Member(const std::string& name, uint32_t size, const std::string& problem, bool equalToSource,
-                const std::string& note) {
+                const std::string& note, bool digestChecked = false) {
         if (json_) {
-            members_.push_back(Line{name, size, problem, equalToSource, note});
+            members_.push_back(Line{name, size, problem, equalToSource, note, digestChecked});
         } else if (problem.empty()) {
-            std::printf("  ok    %-32s %10" PRIu32 " bytes%s%s\n", name.c_str(), size,
-                        equalToSource ? ", equal to its source" : "", note.c_str());
+            std::printf("  ok    %-32s %10" PRIu32 " bytes%s%s%s\n", name.c_str(), size,
+                        digestChecked ? ", SHA-256 matches" : "", equalToSource ? ", equal to its source" : "",
+                        note.c_str());
         } else {
             std::printf("  BAD   %-32s %s%s\n", name.c_str(), problem.c_str(), note.c_str());
         }
     }
 
-    int Finish(const std::string& file, unsigned bad, unsigned entries) {
+    int Finish(const std::string& file, unsigned bad, unsigned entries, const zv::PackageIntegrity& integrity) {
         if (json_) {
             JsonWriter json;
             json.BeginObject();
             json.Key("file").String(file);
             json.Key("sound").Bool(bad == 0);
             json.Key("bad").Number(bad);
+            json.Key("integrity").String(IntegrityWord(integrity));
             json.Key("members").BeginArray();
             for (const Line& m : members_) {
                 json.BeginObject();
@@ -102,6 +109,7 @@ public:
                 json.Key("ok").Bool(m.problem.empty());
                 json.Key("size").Number(m.size);
                 json.Key("equalToSource").Bool(m.equalToSource);
+                json.Key("digestChecked").Bool(m.digestChecked);
                 json.Key("problem");
                 if (m.problem.empty()) {
                     json.Null();
@@ -113,6 +121,12 @@ public:
             json.EndArray();
             json.EndObject();
             return bad == 0 ? EXIT_OK : EXIT_FAILED;
+        }
+        if (integrity.status == zv::IntegrityStatus::Present) {
+            std::printf("integrity data: every member's SHA-256 checked\n");
+        } else {
+            std::printf("integrity data: %s; members checked for sound expansion only\n",
+                        IntegrityText(integrity).c_str());
         }
         if (bad != 0) return Fail(EXIT_FAILED, "%s: %u of %u members are not sound", file.c_str(), bad, entries);
         std::printf("%s: all %u members sound\n", file.c_str(), entries);
@@ -126,6 +140,7 @@ private:
         std::string problem;
         bool equalToSource;
         std::string note;
+        bool digestChecked;
     };
     bool json_;
     std::vector<Line> members_;
@@ -167,6 +182,7 @@ int RunVerify(int argc, char** argv) {
     ui.WatchReader(&expander.reader(), &os);
 
     const zv::PackageTable& table = expander.file().table;
+    const zv::PackageIntegrity& integrity = expander.file().integrity;
     const uint32_t language = expander.file().header.language;
     VerifyReport report(json);
     ProgressBar bar("verifying", TableExpandedSize(table));
@@ -197,14 +213,28 @@ int RunVerify(int argc, char** argv) {
             if (!sourcePath.empty()) comparison.source.open(sourcePath, std::ios::binary);
             sourceMissing = !comparison.source.is_open();
         }
+        // The digest of exactly what the decoder writes, when the package
+        // holds one to compare it with.
+        const uint8_t* expectedDigest = zv::MemberDigest(integrity, i);
+        zv::Sha256Context hash;
+        zv::Sha256Status hashed = zv::Sha256Status::Ok;
+        if (expectedDigest != nullptr) hashed = zv::Sha256Begin(&hash);
         const int messagesBefore = ui.messages;
         const MemberWriter writer = [&](const uint8_t* bytes, uint32_t count) {
             expanded += count;
             bar.Show(expanded, name);
+            if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) {
+                hashed = zv::Sha256Update(&hash, bytes, count);
+            }
             return !haveSource || sourceMissing || comparison.Take(bytes, count);
         };
         bar.Show(expanded, name);
         const ExpandResult result = expander.Expand(entry, writer);
+        uint8_t digest[zv::SHA256_DIGEST_SIZE] = {};
+        if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) hashed = zv::Sha256Finish(&hash, digest);
+        zv::Sha256Abandon(&hash);
+        const bool digestDiffers = expectedDigest != nullptr && hashed == zv::Sha256Status::Ok &&
+                                   std::memcmp(digest, expectedDigest, zv::SHA256_DIGEST_SIZE) != 0;
 
         std::string problem;
         const uint32_t sizeKB = zv::EntrySizeKB(entry);
@@ -217,6 +247,11 @@ int RunVerify(int argc, char** argv) {
         } else if (result.written != result.declaredSize) {
             problem = "its last match runs " + std::to_string(result.written - result.declaredSize) +
                       " bytes past its size " + std::to_string(result.declaredSize);
+        } else if (hashed != zv::Sha256Status::Ok) {
+            problem = std::string("its SHA-256 cannot be taken: ") + zv::Sha256StatusName(hashed);
+        } else if (digestDiffers) {
+            problem = "damaged: its expanded bytes do not have the SHA-256 that the package's integrity data holds "
+                      "for it";
         } else if (sourceMissing) {
             problem = sourcePath.empty() ? "the description has no member of this name"
                                          : "no source file " + ShownUtf8(sourcePath);
@@ -231,14 +266,15 @@ int RunVerify(int argc, char** argv) {
         }
         bar.Clear();
         if (!problem.empty()) ++bad;
-        report.Member(name, result.declaredSize, problem, haveSource && problem.empty(), note);
+        report.Member(name, result.declaredSize, problem, haveSource && problem.empty(), note,
+                      expectedDigest != nullptr && problem.empty());
     }
     bar.Clear();
     for (const std::string& missing : sources.NotAskedFor()) {
         ++bad;
         report.Member(missing, 0, "in the description, but not in the package", false, "");
     }
-    return report.Finish(file, bad, static_cast<unsigned>(table.entryCount));
+    return report.Finish(file, bad, static_cast<unsigned>(table.entryCount), integrity);
 }
 
 }  // namespace quillon

@@ -58,6 +58,13 @@ void PrintPackageJson(const UpdaterFile& f) {
         json.Null();
     }
     json.Key("codePage").Number(LanguageCodePage(h.language));
+    json.Key("integrity").String(IntegrityWord(f.integrity));
+    json.Key("integrityVersion");
+    if (f.integrity.version != 0) {
+        json.Number(f.integrity.version);
+    } else {
+        json.Null();
+    }
     json.Key("entries").BeginArray();
     zv::PackageEntry e = zv::FirstPackageEntry(f.table);
     for (unsigned i = 0; i < f.table.entryCount; ++i, e = zv::NextPackageEntry(e)) {
@@ -85,6 +92,12 @@ void PrintPackageJson(const UpdaterFile& f) {
             json.EndObject();
         }
         json.EndArray();
+        json.Key("sha256");
+        if (const uint8_t* digest = zv::MemberDigest(f.integrity, i)) {
+            json.String(DigestHex(digest));
+        } else {
+            json.Null();
+        }
         json.EndObject();
     }
     json.EndArray();

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/sha256.h"
 #include "quillon/cli.h"
 #include "quillon/lzhuf_encoder.h"
 
@@ -33,6 +34,13 @@ void PackOne(SharedWork* work, size_t index) {
     std::string why;
     if (!ReadWholeFile(m->sourcePath, &data, &why)) {
         m->error = "cannot read: " + why;
+        return;
+    }
+    // The digest of exactly the bytes that are packed, which are the bytes
+    // the decoder writes back.
+    const zv::Sha256Status hashed = zv::Sha256Bytes(data.data(), data.size(), m->digest.data());
+    if (hashed != zv::Sha256Status::Ok) {
+        m->error = std::string("cannot take its SHA-256: ") + zv::Sha256StatusName(hashed);
         return;
     }
     LzhufEncoderOptions options;

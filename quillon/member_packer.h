@@ -1,6 +1,7 @@
 // Compressing a package's members, several at a time.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -12,6 +13,7 @@ struct PackedMember {
     std::string sourcePath;       // the host file to pack
     uint64_t sourceSize = 0;      // its size, known before packing
     std::vector<uint8_t> stream;  // the LZHUF stream, once packed
+    std::array<uint8_t, 32> digest{};  // SHA-256 of the source bytes, once packed
     std::string error;            // why it could not be packed
 };
 

@@ -1,5 +1,7 @@
 #include "quillon/package_layout.h"
 
+#include "package/integrity.h"
+
 namespace quillon {
 
 uint64_t SizeInKB(uint64_t bytes) { return bytes / 1024 + (bytes % 1024 != 0 ? 1 : 0); }
@@ -24,7 +26,7 @@ std::vector<size_t> ReadingOrder(const std::vector<uint16_t>& flags) {
 }
 
 uint64_t TableRegionSize(const std::vector<zv::EntryDescription>& entries) {
-    uint64_t size = 0;
+    uint64_t size = zv::IntegrityBlockSize(static_cast<uint32_t>(entries.size()));
     for (const zv::EntryDescription& e : entries) {
         size += zv::PackageRecordLength(static_cast<uint32_t>(e.name.size()), (e.flags & zv::ENTRY_HAS_VERSION) != 0,
                                         static_cast<uint32_t>(e.pieces.size() ? e.pieces.size() : 1));

@@ -37,13 +37,13 @@ uint64_t SizeInKB(uint64_t bytes);
 uint16_t TableSizeKB(uint64_t bytes);
 
 // The table region for `entries` with their current pieces (one for an entry
-// that has none yet): the records, and 10 zero bytes per entry behind them as
-// the updater's own packages have.
+// that has none yet): the records, the integrity block behind them, and 10
+// zero bytes per entry after that as the updater's own packages have.
 uint64_t TableRegionSize(const std::vector<zv::EntryDescription>& entries);
 
 struct PackageLayout {
     uint32_t tableOffset = 0;
-    uint32_t tableSize = 0;  // the records and 10 zero bytes per entry (or more)
+    uint32_t tableSize = 0;  // records, integrity block and 10 zero bytes per entry (or more)
     uint32_t dataOffset = 0;
     uint32_t volumeCount = 1;
     std::vector<uint64_t> volumeSizes;  // bytes of each volume file

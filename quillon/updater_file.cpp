@@ -37,14 +37,52 @@ UpdaterOpen OpenUpdaterFile(zv::Platform& os, const std::string& path, UpdaterFi
     zv::TableStatus status = zv::LoadPackageTable(os, path.c_str(), file->header, &file->table);
     if (!zv::TableCanBeWalked(status)) {
         *error = path + ": file table: " + zv::TableStatusName(status);
-        if (status == zv::TableStatus::Damaged) {
-            *error += " (entry " + std::to_string(file->table.check.entryIndex + 1) + " at table offset " +
-                      std::to_string(file->table.check.offset) + ": " +
-                      zv::TableDamageName(file->table.check.damage) + ")";
-        }
+        if (status == zv::TableStatus::Damaged) *error += " (" + TableDamageText(file->table) + ")";
         return UpdaterOpen::TableFailed;
     }
+    zv::ReadPackageIntegrity(file->table, &file->integrity);
     return UpdaterOpen::Ok;
+}
+
+std::string TableDamageText(const zv::PackageTable& table) {
+    const zv::TableCheck& check = table.check;
+    if (check.damage == zv::TableDamage::IntegrityBlock) {
+        return "integrity data at table offset " + std::to_string(check.offset) + ": " +
+               zv::IntegrityDamageName(check.integrity);
+    }
+    return "entry " + std::to_string(check.entryIndex + 1) + " at table offset " + std::to_string(check.offset) +
+           ": " + zv::TableDamageName(check.damage);
+}
+
+std::string IntegrityText(const zv::PackageIntegrity& integrity) {
+    switch (integrity.status) {
+    case zv::IntegrityStatus::Present: return "SHA-256 of every member";
+    case zv::IntegrityStatus::Damaged: return std::string("damaged: ") + zv::IntegrityDamageName(integrity.damage);
+    case zv::IntegrityStatus::Absent: break;
+    }
+    if (integrity.version > zv::INTEGRITY_VERSION) {
+        return "integrity data of a newer format (version " + std::to_string(integrity.version) + "), not read";
+    }
+    return "no integrity data";
+}
+
+const char* IntegrityWord(const zv::PackageIntegrity& integrity) {
+    switch (integrity.status) {
+    case zv::IntegrityStatus::Present: return "present";
+    case zv::IntegrityStatus::Damaged: return "damaged";
+    case zv::IntegrityStatus::Absent: break;
+    }
+    return integrity.version > zv::INTEGRITY_VERSION ? "newer" : "absent";
+}
+
+std::string DigestHex(const uint8_t* digest) {
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (uint32_t i = 0; i < zv::INTEGRITY_DIGEST_SIZE; ++i) {
+        hex += kDigits[digest[i] >> 4];
+        hex += kDigits[digest[i] & 15];
+    }
+    return hex;
 }
 
 void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file) { zv::FreePackageTable(os, &file->table); }

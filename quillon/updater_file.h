@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <string>
 
+#include "package/integrity.h"
 #include "package/table.h"
 #include "platform/platform.h"
 
@@ -24,6 +25,9 @@ struct UpdaterFile {
     size_t headerOffset = 0;
     zv::PackageHeader header{};
     zv::PackageTable table;
+    // The integrity block behind the table's records (never Damaged in a
+    // file that opened: a damaged block makes the table Damaged).
+    zv::PackageIntegrity integrity;
 };
 
 // Reads the header of `path` and loads its table through `os`. On anything
@@ -35,6 +39,18 @@ struct UpdaterFile {
 UpdaterOpen OpenUpdaterFile(zv::Platform& os, const std::string& path, UpdaterFile* file,
                             std::string* error);
 void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file);
+
+// Where a Damaged table is damaged, in words for the user: the entry or the
+// integrity block, its offset in the region, and what is wrong.
+std::string TableDamageText(const zv::PackageTable& table);
+
+// Whether the package carries integrity data: "SHA-256 of every member",
+// "no integrity data", or a newer packer's block that is not read.
+std::string IntegrityText(const zv::PackageIntegrity& integrity);
+// The same as one word for JSON: "present", "absent" or "newer".
+const char* IntegrityWord(const zv::PackageIntegrity& integrity);
+// A digest as 64 lower-case hexadecimal digits.
+std::string DigestHex(const uint8_t* digest);
 
 // For a table with a refused name: which entry, its name and why, in words
 // for the user (names with control characters escaped); empty otherwise.

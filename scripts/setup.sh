@@ -16,7 +16,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 fonts-wine
   xvfb xauth xdotool x11-utils imagemagick
-  osslsigncode openssl
+  osslsigncode openssl libssl-dev
 )
 
 missing=()

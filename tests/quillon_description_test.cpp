@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "package/integrity.h"
 #include "quillon/description.h"
 #include "quillon/package_layout.h"
 
@@ -192,11 +193,13 @@ TEST(PackageLayout, OneVolumeHoldsEverythingBehindTheTable) {
     quillon::PackageLayout layout;
     std::string error;
     ASSERT_TRUE(quillon::LayOutPackage(0x1D000, sizes, 0, &entries, &layout, &error)) << error;
-    // The records and 10 zero bytes per entry, as the updater's own packages.
+    // The records, the integrity block, and 10 zero bytes per entry, as the
+    // updater's own packages.
     const uint32_t records = zv::PackageRecordLength(8, true, 1) + zv::PackageRecordLength(5, false, 1);
+    const uint32_t region = records + zv::IntegrityBlockSize(2) + 20;
     EXPECT_EQ(layout.tableOffset, 0x1D000u);
-    EXPECT_EQ(layout.tableSize, records + 20);
-    EXPECT_EQ(layout.dataOffset, 0x1D000u + records + 20);
+    EXPECT_EQ(layout.tableSize, region);
+    EXPECT_EQ(layout.dataOffset, 0x1D000u + region);
     ExpectContiguous(entries, sizes, layout, 0);
     EXPECT_EQ(layout.volumeCount, 1u);
 }

@@ -1,0 +1,41 @@
+// SHA-256 from the platform's own cryptographic library: the Windows
+// CryptoAPI in the Windows build, OpenSSL's libcrypto elsewhere. Nothing of
+// the algorithm is implemented here.
+//
+// Use: Sha256Begin, then Sha256Update any number of times, then
+// Sha256Finish, which gives the 32-byte digest and releases the context.
+// On any failure the context is released (nothing more to call) and the
+// status says what failed. Sha256Abandon releases a context that is not to
+// be finished; it is safe on a released or never begun one.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace zv {
+
+constexpr size_t SHA256_DIGEST_SIZE = 32;
+
+enum class Sha256Status : uint8_t {
+    Ok,
+    Unavailable,  // the platform's provider or algorithm cannot be had
+    NoMemory,     // no room for the context
+    Failed,       // the library refused the data or the digest
+    NotBegun,     // update or finish on a context that was not begun (or was released)
+};
+const char* Sha256StatusName(Sha256Status status);
+
+// The running state; its contents belong to the implementation.
+struct Sha256Context {
+    void* state = nullptr;
+};
+
+Sha256Status Sha256Begin(Sha256Context* context);
+Sha256Status Sha256Update(Sha256Context* context, const void* bytes, size_t size);
+Sha256Status Sha256Finish(Sha256Context* context, uint8_t digest[SHA256_DIGEST_SIZE]);
+void Sha256Abandon(Sha256Context* context);
+
+// The digest of `size` bytes in one call.
+Sha256Status Sha256Bytes(const void* bytes, size_t size, uint8_t digest[SHA256_DIGEST_SIZE]);
+
+}  // namespace zv
