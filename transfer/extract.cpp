@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/messages.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 #include "string_ids.h"
 
@@ -64,6 +65,37 @@ WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandl
         }
     }
     return WriteOutcome::Done;
+}
+
+// Reads the new copy back and compares the SHA-256 of its bytes with the
+// member's digest. What is checked is what is on the disk. A platform whose
+// library cannot give SHA-256 checks nothing: the member is taken as written,
+// as a package without integrity data is.
+WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, uint8_t* buffer, WriteResult* result) {
+    Platform& os = *s.run->os;
+    FileHandle file = os.Open(request.staged, OpenMode::Read);
+    if (file == kNoFile) {
+        SetFailure(result, IDS_READ_ERROR, request.target);
+        return result->outcome;
+    }
+    Sha256Context hash;
+    Sha256Status status = Sha256Begin(&hash);
+    int32_t got = 0;
+    while (status == Sha256Status::Ok && (got = os.Read(file, buffer, OUTPUT_BUFFER_SIZE)) > 0) {
+        status = Sha256Update(&hash, buffer, static_cast<size_t>(got));
+    }
+    os.Close(file);
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    if (status == Sha256Status::Ok && got == 0) status = Sha256Finish(&hash, digest);
+    Sha256Abandon(&hash);
+    if (got < 0) {
+        SetFailure(result, IDS_READ_ERROR, request.target);
+    } else if (status == Sha256Status::NoMemory) {
+        SetFailure(result, IDS_NO_MEMORY, request.target);
+    } else if (status == Sha256Status::Ok && std::memcmp(digest, request.digest, SHA256_DIGEST_SIZE) != 0) {
+        SetFailure(result, IDS_MEMBER_DAMAGED, request.name);
+    }
+    return result->outcome;
 }
 
 }  // namespace
@@ -131,6 +163,9 @@ WriteOutcome StageMember(StageSession& s, const StageRequest& request, WriteResu
         if (file == kNoFile) break;
         result->outcome = WriteMember(s, request, file, buffer);
         os.Close(file);
+        if (result->outcome == WriteOutcome::Done && request.digest != nullptr) {
+            CheckStagedCopy(s, request, buffer, result);
+        }
         break;
     }
     if (result->outcome != WriteOutcome::Done) os.Remove(request.staged);

@@ -146,6 +146,7 @@ struct Transfer {
     uint32_t writeCount = 0;
     Journal journal;
     bool journalWritten = false;
+    PackageIntegrity integrity;  // the members' digests, when the package has them
     uint32_t eligible = 0;
     uint32_t done = 0;
     TransferResult result = 0;
@@ -425,7 +426,8 @@ struct Transfer {
             }
         }
         run.ui->SetItemText(run.progressPage, 101, 0, d.name);
-        StageRequest request{d.entry, d.directory, d.name, d.target, w->staged, d.installed, nullptr};
+        StageRequest request{d.entry,     d.directory, d.name, d.target, w->staged, d.installed,
+                             MemberDigest(integrity, d.index)};
         WriteResult staged;
         StageMember(session, request, &staged);
         if (staged.outcome == WriteOutcome::Kept) {
@@ -501,6 +503,7 @@ struct Transfer {
 
 TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& session) {
     if (!t.Plan()) return t.result;
+    ReadPackageIntegrity(t.table, &t.integrity);
     if (t.eligible == 0) return 0;
     run.transferView->ClearPageResult();
     run.progressPage = run.transferView->CreateProgressPage();
