@@ -19,6 +19,7 @@
 #include "package/table.h"
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
+#include "platform/sha256.h"
 #include "string_ids.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
@@ -123,7 +124,9 @@ public:
         before[relative] = bytes;
     }
 
-    void Package(const std::vector<Member>& members, TableStatus expected = TableStatus::Loaded) {
+    // With `digests`, the package carries every member's SHA-256.
+    void Package(const std::vector<Member>& members, TableStatus expected = TableStatus::Loaded,
+                 bool digests = false) {
         std::vector<zvtest::FixtureMember> fixture;
         for (const Member& m : members) {
             zvtest::FixtureMember f;
@@ -132,6 +135,10 @@ public:
             f.version = m.version;
             f.data = m.stream.empty() ? zvtest::EncodeLzhufForTest(m.content) : m.stream;
             f.sizeKB = m.sizeKB;
+            if (digests) {
+                f.digest.resize(SHA256_DIGEST_SIZE);
+                EXPECT_EQ(Sha256Bytes(m.content.data(), m.content.size(), f.digest.data()), Sha256Status::Ok);
+            }
             fixture.push_back(f);
             packaged[m.name] = m.content;
         }
@@ -553,6 +560,49 @@ TEST_F(TransferTest, DamagedMembersEndWithoutSuccessAndChangeNoInstalledFile) {
         EXPECT_EQ(Leftovers(), std::vector<std::string>{});
         EXPECT_EQ(os.OpenFiles(), 0u);
     }
+}
+
+// With integrity data, a member whose expanded bytes are not the ones the
+// package was built from is damage, told by name, found before anything
+// installed changes: one flipped bit anywhere in its data.
+TEST_F(TransferFaultTest, AFlippedBitInAMemberIsRefusedBeforeAnythingChanges) {
+    FreePackageTable(posix, &table);
+    Package({plmr32, act32, readme}, TableStatus::Loaded, true);
+    const PackagePiece piece = ReadPackagePiece(EntryPieces(NextPackageEntry(NextPackageEntry(FirstPackageEntry(table)))));
+    const std::vector<uint8_t> sound = Read("UPDATE/SETUP.EXE");
+    ASSERT_EQ(Run(), 0) << "the sound package installs";
+    int toldByName = 0;
+    std::mt19937 random(zvtest::TestSeed());
+    for (int flip = 0; flip < 16; ++flip) {
+        // A bit of readme.txt's coded data, past its 4-byte size.
+        const uint32_t at = piece.offset + 4 + random() % (piece.length - 4);
+        const uint8_t bit = static_cast<uint8_t>(1u << (random() % 8));
+        SCOPED_TRACE(::testing::Message() << "byte " << at - piece.offset << " bit " << int(bit));
+        std::vector<uint8_t> damaged = sound;
+        damaged[at] ^= bit;
+        zvtest::WriteFileBytes(Host("UPDATE/SETUP.EXE"), damaged);
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        ui.messages.clear();
+        ui.ClearScript();
+        ui.Script({ANSWER_CANCEL});  // should the damage stop the decoding itself
+
+        EXPECT_NE(Run(), 0);
+        for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+        // Either the codes run wrong (the member is damaged, a read error of
+        // the package) or they decode to other bytes, which only the digest finds.
+        ASSERT_FALSE(ui.messages.empty());
+        EXPECT_TRUE(ui.messages.back().stringId == IDS_MEMBER_DAMAGED || ui.messages.back().stringId == IDS_READ_ERROR)
+            << ui.messages.back().text;
+        if (ui.messages.back().stringId == IDS_MEMBER_DAMAGED) {
+            EXPECT_EQ(ui.messages.back().text,
+                      "readme.txt: the update package is damaged. Zarvel has been left as it was. Please get a new "
+                      "copy of this updater.");
+            ++toldByName;
+        }
+    }
+    EXPECT_GT(toldByName, 0) << "some flipped bits decode to other bytes, which only the digest finds";
+    zvtest::WriteFileBytes(Host("UPDATE/SETUP.EXE"), sound);
 }
 
 // Free space is asked of each file system the targets are on, a folder where

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "package/integrity.h"
 #include "package/table_writer.h"
 
 namespace zvtest {
@@ -29,15 +30,20 @@ std::vector<uint8_t> StampFixturePackage(std::vector<uint8_t> image, const std::
                                                (m.flags & zv::ENTRY_HAS_VERSION) != 0, 1);
         entries.push_back(e);
     }
+    std::vector<uint8_t> digests;
+    for (const FixtureMember& m : members) digests.insert(digests.end(), m.digest.begin(), m.digest.end());
+    const bool withDigests = !members.empty() && digests.size() == 32 * members.size();
     uint32_t tableOffset = static_cast<uint32_t>(image.size());
-    uint32_t tableSize = recordBytes + 10 * static_cast<uint32_t>(members.size());
+    uint32_t tableSize = recordBytes + 10 * static_cast<uint32_t>(members.size()) +
+                         (withDigests ? zv::IntegrityBlockSize(static_cast<uint32_t>(members.size())) : 0);
     uint32_t offset = tableOffset + tableSize;
     for (zv::EntryDescription& e : entries) {
         e.pieces[0].offset = offset;
         offset += e.pieces[0].length;
     }
     std::vector<uint8_t> table;
-    if (zv::BuildPackageTable(entries, tableSize, &table) != zv::TableBuildError::None) {
+    if (zv::BuildPackageTable(entries, tableSize, &table, nullptr, withDigests ? digests.data() : nullptr) !=
+        zv::TableBuildError::None) {
         throw std::runtime_error("fixture table cannot be built");
     }
     zv::PackageHeader header{zv::PACKAGE_MARKER, zv::PACKAGE_KEY, static_cast<uint16_t>(members.size()),

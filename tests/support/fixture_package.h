@@ -19,14 +19,18 @@ struct FixtureMember {
     // The record's size in KB; -1: as the packer writes it, from the size at
     // the start of `data` (the largest value, 65,535, when it has none).
     int32_t sizeKB = -1;
+    // The SHA-256 of its expanded bytes (32 bytes). When every member has
+    // one, the table region holds the integrity block behind its records.
+    std::vector<uint8_t> digest = {};
 };
 
 // The size in KB that the packer writes for a stream: its expanded size
 // rounded up, 65,535 when larger or when the stream has no whole size.
 uint16_t SizeKBFromStream(const std::vector<uint8_t>& stream);
 
-// Appends a table region (the records and 10 zero bytes per entry, as the
-// shipped packages have) and the members' data to `image`, all on volume 1,
+// Appends a table region (the records, the integrity block when the members
+// have digests, and 10 zero bytes per entry, as the shipped packages have)
+// and the members' data to `image`, all on volume 1,
 // and stamps the header block that `image` must hold exactly once.
 std::vector<uint8_t> StampFixturePackage(std::vector<uint8_t> image, const std::vector<FixtureMember>& members,
                                          zv::ProductVersion version, uint32_t language);
