@@ -27,6 +27,7 @@
 #include "package/volume_reader.h"
 #include "platform/bytes.h"
 #include "platform/run_context.h"
+#include "transfer/member_output.h"
 
 namespace {
 
@@ -121,18 +122,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 pieceBytes += piece.length;
             }
             ui.asked = 0;
-            zv::OutputSink sink;
-            sink.run = &run;
-            sink.file = os.Create("A:\\OUT.BIN");
-            sink.targetPath = "A:\\OUT.BIN";
-            sink.buffer = output.data();
+            const zv::FileHandle file = os.Create("A:\\OUT.BIN");
+            zv::FileOutput sink(run, file, "A:\\OUT.BIN", output.data());
             zv::BeginMemberRead(&reader, entry);
             decoder->expandedSize = 0;
-            const int result = zv::DecodeMember(decoder.get(), &reader, &sink);
-            os.Close(sink.file);
-            Check(result == 0 || result == 2);
+            const zv::DecodeOutcome result = zv::DecodeMember(decoder.get(), &reader, &sink);
+            os.Close(file);
             Check(decoder->expandedSize <= reader.sizeLimit || decoder->expandedCount == 0);
-            if (result == 0) {
+            if (result == zv::DecodeOutcome::Done) {
                 Check(decoder->expandedSize <= reader.sizeLimit);
                 // The codes of at most the pieces' bits and 16 more, each
                 // symbol at least one bit and at most 60 bytes.

@@ -18,6 +18,7 @@
 #include "package/lzhuf_decoder.h"
 #include "package/volume_reader.h"
 #include "platform/run_context.h"
+#include "transfer/member_output.h"
 
 namespace {
 
@@ -62,15 +63,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (uint32_t k = 0; k < entryCount; ++k, entry = zv::NextPackageEntry(entry)) {
         zv::BeginMemberRead(&reader, entry);
         if (decisions.empty() || (decisions[k % decisions.size()] & 0x80) == 0) {
-            zv::OutputSink sink;
-            sink.run = &run;
-            sink.file = os.Create("A:\\OUT.BIN");
-            sink.targetPath = "A:\\OUT.BIN";
-            sink.buffer = output.data();
-            const int result = zv::DecodeMember(decoder.get(), &reader, &sink);
-            Check(result == 0 || result == 2);
-            Check(sink.held <= zv::OUTPUT_BUFFER_SIZE);
-            os.Close(sink.file);
+            const zv::FileHandle file = os.Create("A:\\OUT.BIN");
+            zv::FileOutput sink(run, file, "A:\\OUT.BIN", output.data());
+            zv::DecodeMember(decoder.get(), &reader, &sink);
+            Check(sink.held() <= zv::OUTPUT_BUFFER_SIZE);
+            os.Close(file);
         } else {
             // Every byte to the end; past it END_OF_DATA must stay.
             int32_t c;

@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "platform/messages.h"
-#include "string_ids.h"
 
 namespace zv {
 
@@ -162,43 +160,31 @@ inline int DecodePosition(LzhufDecoder* d, VolumeReader* r) {
     return static_cast<int>(upper | (i & 0x3F));
 }
 
-// --- Sinks -------------------------------------------------------------------
-//
-// The expansion hands its bytes to either sink in blocks: Due says how many
-// bytes the sink takes before it has to act (write out a full buffer, or fail
-// for want of room), Deliver hands bytes over and acts; false on failure.
-
-// The output buffer is due when it becomes full: it is written then, before
-// any more of the stream is read, so that a write question and a disk prompt
-// come in the order of the bytes.
-inline uint32_t Due(const OutputSink& s) {
-    return s.held < OUTPUT_BUFFER_SIZE ? OUTPUT_BUFFER_SIZE - s.held : 1;  // a full buffer failed to flush
-}
-inline bool Deliver(OutputSink* s, const uint8_t* bytes, uint32_t count) {
-    return PutOutputBytes(s, bytes, count) == 0;
-}
-inline bool Finish(OutputSink* s) { return FlushOutput(s) == 0; }
+// --- Memory output -----------------------------------------------------------
 
 // Memory straight into the caller's buffer; running out of it is a failure.
-struct MemorySink {
-    uint8_t* out;
-    uint32_t capacity;
-    uint32_t size;
-};
-inline uint32_t Due(const MemorySink& s) {
-    const uint32_t room = s.capacity - s.size;
-    return room < UINT32_MAX ? room + 1 : room;  // one byte too many fails
-}
-inline bool Deliver(MemorySink* s, const uint8_t* bytes, uint32_t count) {
-    const uint32_t room = s->capacity - s->size;
-    const uint32_t take = count < room ? count : room;
-    std::memcpy(s->out + s->size, bytes, take);
-    s->size += take;
-    return take == count;
-}
-inline bool Finish(MemorySink*) { return true; }
+class MemorySink : public MemberSink {
+public:
+    MemorySink(uint8_t* out, uint32_t capacity) : out_(out), capacity_(capacity) {}
+    uint32_t size() const { return size_; }
+    uint32_t Room() const override {
+        const uint32_t room = capacity_ - size_;
+        return room < UINT32_MAX ? room + 1 : room;  // one byte too many fails
+    }
+    bool Take(const uint8_t* bytes, uint32_t count) override {
+        const uint32_t room = capacity_ - size_;
+        const uint32_t take = count < room ? count : room;
+        std::memcpy(out_ + size_, bytes, take);
+        size_ += take;
+        return take == count;
+    }
+    bool Finish() override { return true; }
 
-enum class Expansion { Done, NoSize, Failed, Damaged };
+private:
+    uint8_t* out_;
+    uint32_t capacity_;
+    uint32_t size_ = 0;
+};
 
 // Bits used past the member's real bytes: all zero bytes taken in place of
 // END_OF_DATA stand behind the real ones, so those of them not still held are
@@ -220,8 +206,7 @@ inline void CopyMatch(uint8_t* to, uint32_t distance, uint32_t length) {
     }
 }
 
-template <class Sink>
-Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
+DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
     d->input = BitReader{};
     std::memset(&d->tree, 0, sizeof d->tree);
     d->writePos = WINDOW_START;
@@ -231,12 +216,13 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
     uint32_t size = 0;
     for (unsigned k = 0; k < 4; ++k) {
         const int32_t c = ReadPackageByte(r);
-        if (c < 0) return Expansion::NoSize;
+        if (c == READ_FAILED) return DecodeOutcome::ReadFailed;
+        if (c < 0) return DecodeOutcome::NoSize;
         size |= static_cast<uint32_t>(c) << (8 * k);
     }
     d->expandedSize = size;
-    if (size > r->sizeLimit) return Expansion::Damaged;  // before a byte is written
-    if (size == 0) return Expansion::Done;  // nothing written, nothing flushed
+    if (size > r->sizeLimit) return DecodeOutcome::Damaged;  // before a byte is written
+    if (size == 0) return DecodeOutcome::Done;  // nothing written, nothing flushed
 
     StartTree(&d->tree);
     uint8_t* const start = d->history + N;
@@ -247,15 +233,16 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
     uint8_t* sent = start;        // bytes below this have gone to the sink
     uint32_t slid = 0;            // bytes produced before `start`, in earlier blocks
     uint32_t left = size;         // bytes still to come; it cannot wrap as a count could
-    bool ok = true;
+    bool readOk = true;
+    bool taken = true;
 
     while (left != 0) {
-        const uint32_t due = Due(*sink);
+        const uint32_t due = sink->Room();
         uint8_t* const limit = due < static_cast<uint32_t>(end - sent) ? sent + due : end;
         while (left != 0 && out < limit) {
             const int symbol = DecodeSymbol(d, r);
             if (symbol == kFailed) {
-                ok = false;
+                readOk = false;
                 break;
             }
             if (symbol < 256) {
@@ -265,7 +252,7 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
             }
             const int back = DecodePosition(d, r);
             if (back == kFailed) {
-                ok = false;
+                readOk = false;
                 break;
             }
             const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
@@ -273,9 +260,9 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
             out += length;
             left = length < left ? left - length : 0;  // a match is copied whole, even past the size
         }
-        if (!Deliver(sink, sent, static_cast<uint32_t>(out - sent))) ok = false;
+        if (out != sent) taken = sink->Take(sent, static_cast<uint32_t>(out - sent));
         sent = out;
-        if (!ok) break;
+        if (!readOk || !taken) break;
         if (out >= end) {
             std::memmove(d->history, out - N, N);
             slid += static_cast<uint32_t>(out - start);
@@ -285,63 +272,29 @@ Expansion Expand(LzhufDecoder* d, VolumeReader* r, Sink* sink) {
     const uint32_t produced = slid + static_cast<uint32_t>(out - start);
     d->writePos = (WINDOW_START + produced) & WINDOW_MASK;
     d->expandedCount = size - left;
-    if (d->input.overrun || RanPastItsBytes(d->input)) return Expansion::Damaged;
-    if (!ok) return Expansion::Failed;
-    return Finish(sink) ? Expansion::Done : Expansion::Failed;
+    if (d->input.overrun || RanPastItsBytes(d->input)) return DecodeOutcome::Damaged;
+    if (!readOk) return DecodeOutcome::ReadFailed;
+    if (!taken) return DecodeOutcome::SinkFailed;
+    return sink->Finish() ? DecodeOutcome::Done : DecodeOutcome::SinkFailed;
 }
 
 }  // namespace
 
-int FlushOutput(OutputSink* sink) {
-    if (sink->held == 0) return 0;
-    RunContext& run = *sink->run;
-    int answer;
-    do {
-        const int32_t written = run.os->Write(sink->file, sink->buffer, sink->held);
-        if (written < 0) {
-            answer = AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, sink->targetPath);
-        } else if (static_cast<uint32_t>(written) < sink->held) {
-            // Keep only what is still to be written, so that a retry does not
-            // write the first part twice.
-            if (written > 0) {
-                std::memmove(sink->buffer, sink->buffer + written, sink->held - written);
-                sink->held -= static_cast<uint32_t>(written);
-            }
-            answer = AskRetryCancel(run, run.progressPage, IDS_DISK_FULL, sink->targetPath);
-        } else {
-            answer = 0;
-        }
-    } while (answer == ANSWER_RETRY);
-    if (answer != 0) return answer;
-    sink->held = 0;
-    return 0;
+const char* DecodeOutcomeName(DecodeOutcome outcome) {
+    switch (outcome) {
+    case DecodeOutcome::Done: return "expanded";
+    case DecodeOutcome::NoSize: return "the data ends before the stream's size";
+    case DecodeOutcome::ReadFailed: return "the package cannot be read";
+    case DecodeOutcome::Damaged: return "the member is damaged";
+    case DecodeOutcome::SinkFailed: return "the expanded bytes cannot be written";
+    }
+    return "unknown";
 }
 
-int PutOutputBytes(OutputSink* sink, const uint8_t* bytes, uint32_t count) {
-    while (count != 0) {
-        if (sink->held >= OUTPUT_BUFFER_SIZE) return ANSWER_CANCEL;  // a flush failed before
-        const uint32_t room = OUTPUT_BUFFER_SIZE - sink->held;
-        const uint32_t take = count < room ? count : room;
-        std::memcpy(sink->buffer + sink->held, bytes, take);
-        sink->held += take;
-        bytes += take;
-        count -= take;
-        if (sink->held == OUTPUT_BUFFER_SIZE) {
-            const int answer = FlushOutput(sink);
-            if (answer != 0) return answer;
-        }
-    }
-    return 0;
-}
-
-int DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, OutputSink* sink) {
-    switch (Expand(decoder, reader, sink)) {
-    case Expansion::Done: return 0;
-    case Expansion::Damaged: ReportDamagedMember(reader); return 2;
-    case Expansion::NoSize:
-    case Expansion::Failed: break;
-    }
-    return 2;
+DecodeOutcome DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, MemberSink* sink) {
+    const DecodeOutcome outcome = Expand(decoder, reader, sink);
+    if (outcome == DecodeOutcome::Damaged) ReportDamagedMember(reader);
+    return outcome;
 }
 
 const char* StreamStatusName(StreamStatus status) {
@@ -365,14 +318,15 @@ StreamStatus DecodeLzhufStream(LzhufDecoder* decoder, const uint8_t* in, uint32_
                                uint32_t outCapacity, uint32_t* outSize) {
     VolumeReader reader;
     BeginMemoryRead(&reader, in, inSize);
-    MemorySink sink{out, outCapacity, 0};
-    const Expansion result = Expand(decoder, &reader, &sink);
-    *outSize = sink.size;
+    MemorySink sink(out, outCapacity);
+    const DecodeOutcome result = Expand(decoder, &reader, &sink);
+    *outSize = sink.size();
     switch (result) {
-    case Expansion::Done: return StreamStatus::Done;
-    case Expansion::NoSize: return StreamStatus::NoSize;
-    case Expansion::Damaged: return StreamStatus::Overrun;
-    case Expansion::Failed: break;
+    case DecodeOutcome::Done: return StreamStatus::Done;
+    case DecodeOutcome::NoSize:
+    case DecodeOutcome::ReadFailed: return StreamStatus::NoSize;  // a memory read fails only at its end
+    case DecodeOutcome::Damaged: return StreamStatus::Overrun;
+    case DecodeOutcome::SinkFailed: break;
     }
     return StreamStatus::OutputFull;
 }

@@ -1,10 +1,11 @@
 // The LZHUF decoder: expands one member's stream, pulled from a VolumeReader,
-// into the member's target file through a 32000-byte output buffer.
+// into a MemberSink of the caller's.
 //
 // The decoder's state lives in one LzhufDecoder that the caller keeps (it is
 // cleared at the start of every member, so one instance serves a whole
-// transfer); it allocates nothing. The output buffer and the target file are
-// the caller's, handed over in an OutputSink.
+// transfer); it allocates nothing. Where the bytes go, and what is asked when
+// they cannot go there, is the sink's business: the decoder neither writes
+// files nor asks the user anything.
 //
 // Bytes are taken from the reader exactly when a plain 16-bit bit reader of the
 // format takes them: before a read of bits, while 8 or fewer bits are left,
@@ -18,11 +19,8 @@
 
 #include "package/lzhuf_tree.h"
 #include "package/volume_reader.h"
-#include "platform/run_context.h"
 
 namespace zv {
-
-constexpr uint32_t OUTPUT_BUFFER_SIZE = 32000;
 
 // A stream's last match is copied whole even when it runs past the expanded
 // size, so a member can expand to this many bytes more than its size says.
@@ -66,50 +64,46 @@ struct LzhufDecoder {
     uint32_t expandedSize;   // from the stream's first 4 bytes
 };
 
-// Where a member's expanded bytes go.
-struct OutputSink {
-    RunContext* run = nullptr;        // os for writing; ui and progressPage for questions
-    FileHandle file = kNoFile;        // the open target file
-    const char* targetPath = "";      // shown by the write-error question
-    uint8_t* buffer = nullptr;        // OUTPUT_BUFFER_SIZE bytes, the caller's
-    uint32_t held = 0;                // bytes in the buffer, from its start
+// Where a member's expanded bytes go. The decoder hands them over in blocks
+// as it produces them, as soon as Room() bytes are there (a match that ends
+// the block is copied whole, so a block may run a few bytes past), so that a
+// sink that has to act when it is full (write out its buffer) does so before
+// any more of the stream is read: a question it asks comes in the order of
+// the bytes, before the disk prompt of a later piece.
+class MemberSink {
+public:
+    virtual ~MemberSink() = default;
+    // How many more bytes the sink takes before it acts; at least 1.
+    virtual uint32_t Room() const = 0;
+    // Takes `count` bytes (at least 1, any number). False when they cannot
+    // be taken: the expansion stops there.
+    virtual bool Take(const uint8_t* bytes, uint32_t count) = 0;
+    // After the last bytes of a member; false when they cannot be made final.
+    virtual bool Finish() = 0;
 };
 
-// Writes the bytes held to the target file. A write error asks
-// "%s: write error!" (35) about the target path, a short write "Disk full!"
-// (41) after moving the unwritten rest to the front, so that Retry writes only
-// the rest. Returns 0 when everything held was written (the buffer is then
-// empty), otherwise the answer that ended the retries (ANSWER_CANCEL); the
-// buffer then keeps what was not written.
-int FlushOutput(OutputSink* sink);
-
-// Appends `count` bytes; each time the buffer becomes full it is flushed at
-// once. Returns 0, or the result of the flush that failed: the buffer then
-// stays full with what was not written, and every later call fails
-// (ANSWER_CANCEL) without taking a byte.
-int PutOutputBytes(OutputSink* sink, const uint8_t* bytes, uint32_t count);
-inline int PutOutputByte(OutputSink* sink, uint8_t c) {
-    if (sink->held < OUTPUT_BUFFER_SIZE - 1) {
-        sink->buffer[sink->held++] = c;
-        return 0;
-    }
-    return PutOutputBytes(sink, &c, 1);
-}
+// What became of a member's expansion.
+enum class DecodeOutcome : uint8_t {
+    Done,        // expanded, and the sink took every byte and finished
+    NoSize,      // the pieces end before the stream's 4-byte size
+    ReadFailed,  // reading the package failed (the reader has told the user)
+    Damaged,     // the member is damaged (told by ReportDamagedMember)
+    SinkFailed,  // the sink refused the bytes or could not finish
+};
+const char* DecodeOutcomeName(DecodeOutcome outcome);
 
 // Expands the member that BeginMemberRead has started on `reader` into
-// `sink` (held 0 at the start): reads the expanded size (4 bytes, little-
-// endian), decodes until that many bytes are produced (a last match is
-// copied whole) and flushes. Returns 0 when the member was expanded and
-// written completely, 2 when it failed: a read failed (the reader has told the
-// user), the stream ended within the size, a write was cancelled, or the
-// member is damaged (ReportDamagedMember tells the user): it declares more
-// bytes than reader->sizeLimit (refused before anything is written), or its
-// decoding uses more than LZHUF_SPARE_BITS beyond its pieces (counted in bits
-// used, not in bytes read ahead; missing bits up to that read as zeros). A
-// member of size 0 writes nothing at all. The coded data is not checked
-// otherwise: corrupt data expands to wrong bytes, never to a read or write out
-// of bounds, and never to more than its pieces can code.
-int DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, OutputSink* sink);
+// `sink`: reads the expanded size (4 bytes, little-endian), decodes until that
+// many bytes are produced (a last match is copied whole) and finishes the
+// sink. The member is damaged, and ReportDamagedMember tells the user, when
+// it declares more bytes than reader->sizeLimit (refused before a byte goes
+// to the sink) or when its decoding uses more than LZHUF_SPARE_BITS beyond its
+// pieces (counted in bits used, not in bytes read ahead; missing bits up to
+// that read as zeros). A member of size 0 gives the sink nothing, not even a
+// Finish. The coded data is not checked otherwise: corrupt data expands to
+// wrong bytes, never to a read or write out of bounds, and never to more than
+// its pieces can code.
+DecodeOutcome DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, MemberSink* sink);
 
 // Expanding a raw stream held in memory (expanded size, then coded data).
 enum class StreamStatus : uint8_t {

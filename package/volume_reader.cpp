@@ -153,14 +153,7 @@ void ReportDamagedMember(VolumeReader* reader) {
 
 bool AskForDisk(VolumeReader* reader) {
     RunContext& run = *reader->run;
-    char format[256] = {};
-    LoadText(IDS_INSERT_DISK, format, sizeof format);
-    char drive[2] = {run.programDir[0], '\0'};
-    if (drive[0] >= 'a' && drive[0] <= 'z') drive[0] = static_cast<char>(drive[0] - 'a' + 'A');
-    char text[256] = {};
-    FormatText(text, sizeof text, format, static_cast<int>(reader->volume), drive);
-    MessageRequest message{run.progressPage, IDS_INSERT_DISK, text, run.titleText, BOX_OKCANCEL};
-    return run.ui->ShowMessage(message) == ANSWER_OK;
+    return AskInsertDisk(run, run.progressPage, reader->volume, run.programDir[0]);
 }
 
 int32_t RefillPackageBuffer(VolumeReader* r) {

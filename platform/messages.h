@@ -2,7 +2,7 @@
 //
 // Texts are formatted in fixed buffers and cut, never overrun, when too long:
 //   SetItemString                      255 characters of the string
-//   ShowTitledMessage, ShowWarning     256
+//   ShowTitledMessage, ShowWarning, AskInsertDisk   256
 //   ReportError, AskRetryCancel        260 for the string, 260 formatted
 //   AskAbortRetryIgnore                127 for the string, 256 formatted
 // (sizes count the terminating zero). A string the table lacks gives an empty
@@ -34,5 +34,10 @@ int AskRetryCancel(RunContext& run, WindowRef owner, unsigned id, const char* te
 
 // String `id` formatted with `text`, Abort, Retry and Ignore, exclamation icon.
 int AskAbortRetryIgnore(RunContext& run, WindowRef owner, unsigned id, const char* text);
+
+// The disk prompt: "Insert disk %d in drive %s." (98) with `volume` and the
+// letter `drive` upper-cased, OK and Cancel, no icon, captioned with
+// run.titleText. True for OK.
+bool AskInsertDisk(RunContext& run, WindowRef owner, uint32_t volume, char drive);
 
 }  // namespace zv

@@ -66,6 +66,8 @@ public:
     virtual void DestroyProgressPage(WindowRef page) = 0;
     // Records the percentage (0 to 100) and redraws the bar at once.
     virtual void SetProgressPercent(unsigned percent) = 0;
+    // Shows the name of the file the transfer works on, or asks about.
+    virtual void ShowFileName(WindowRef page, const char* name) = 0;
     // Clears the page result left by the page before (its Next is no stop).
     virtual void ClearPageResult() = 0;
     // Handles at most 20 pending window messages without waiting and returns

@@ -34,6 +34,18 @@
 namespace quillon {
 namespace {
 
+// Why a member could not be expanded into `own`, or "" when it was.
+std::string WhyNotExpanded(const ExpandResult& result, const TerminalUi& ui, const std::string& own) {
+    switch (result.outcome) {
+    case zv::DecodeOutcome::Done: return std::string();
+    case zv::DecodeOutcome::NoSize: return "its stream ends before its size";
+    case zv::DecodeOutcome::ReadFailed:
+    case zv::DecodeOutcome::Damaged: return ui.lastMessage;  // what the reader told
+    case zv::DecodeOutcome::SinkFailed: break;
+    }
+    return Shown(own) + ": " + std::strerror(errno);
+}
+
 namespace fs = std::filesystem;
 
 const char kExtractHelp[] =
@@ -213,14 +225,12 @@ int RunExtract(int argc, char** argv) {
             return std::fwrite(bytes, 1, count, out) == count;
         };
         bar.Show(expanded, shown);
-        const int messagesBefore = ui.messages;
         const ExpandResult result = expander.Expand(entry, writer);
         const bool closed = std::fclose(out) == 0;
         bar.Clear();
-        std::string problem;
-        if (!result.done) {
-            problem = ui.messages > messagesBefore ? "not written: " + ui.lastMessage
-                                                   : "not written: its stream ends before its size";
+        std::string problem = WhyNotExpanded(result, ui, own.string());
+        if (!problem.empty()) {
+            problem = "not written: " + problem;
         } else if (!closed) {
             problem = "not written: " + Shown(own.string()) + " cannot be closed";
         } else if (!PlaceFile(own, target, force, &why)) {

@@ -10,7 +10,6 @@
 #include "quillon/commands.h"
 #include "quillon/lzhuf_encoder.h"
 #include "quillon/package_expander.h"
-#include "quillon/terminal_ui.h"
 
 namespace quillon {
 namespace {
@@ -79,10 +78,13 @@ int Expand(const std::string& in, const std::string& out) {
         kept += take;
         return true;
     };
-    TerminalUi ui(false);
-    const ExpandResult result = ExpandRawStream(stream.data(), static_cast<uint32_t>(stream.size()), ui, writer);
+    const ExpandResult result = ExpandRawStream(stream.data(), static_cast<uint32_t>(stream.size()), writer);
     const bool closed = std::fclose(file) == 0;
-    if (!result.done || !closed) {
+    if (result.outcome == zv::DecodeOutcome::Damaged) {
+        std::remove(out.c_str());
+        return Fail(EXIT_FAILED, "%s: damaged: its codes run on past the stream's end", in.c_str());
+    }
+    if (!result.done() || !closed) {
         std::remove(out.c_str());
         return Fail(EXIT_FAILED, "%s: cannot write %s", in.c_str(), out.c_str());
     }

@@ -219,7 +219,6 @@ int RunVerify(int argc, char** argv) {
         zv::Sha256Context hash;
         zv::Sha256Status hashed = zv::Sha256Status::Ok;
         if (expectedDigest != nullptr) hashed = zv::Sha256Begin(&hash);
-        const int messagesBefore = ui.messages;
         const MemberWriter writer = [&](const uint8_t* bytes, uint32_t count) {
             expanded += count;
             bar.Show(expanded, name);
@@ -238,12 +237,13 @@ int RunVerify(int argc, char** argv) {
 
         std::string problem;
         const uint32_t sizeKB = zv::EntrySizeKB(entry);
-        if (!result.done && sizeKB != 0xFFFF && result.declaredSize > sizeKB * 1024u) {
+        if (!result.done() && sizeKB != 0xFFFF && result.declaredSize > sizeKB * 1024u) {
             problem = "cannot be expanded: its stream declares " + std::to_string(result.declaredSize) +
                       " bytes, more than the " + std::to_string(sizeKB) + " KB of its record";
-        } else if (!result.done) {
-            problem = ui.messages > messagesBefore ? "cannot be expanded: " + ui.lastMessage
-                                                   : "cannot be expanded: its stream ends before its size";
+        } else if (result.outcome == zv::DecodeOutcome::ReadFailed || result.outcome == zv::DecodeOutcome::Damaged) {
+            problem = "cannot be expanded: " + ui.lastMessage;  // the reader's message
+        } else if (!result.done()) {
+            problem = std::string("cannot be expanded: ") + zv::DecodeOutcomeName(result.outcome);
         } else if (result.written != result.declaredSize) {
             problem = "its last match runs " + std::to_string(result.written - result.declaredSize) +
                       " bytes past its size " + std::to_string(result.declaredSize);
@@ -261,7 +261,7 @@ int RunVerify(int argc, char** argv) {
             problem = "its source is longer (" + std::to_string(result.declaredSize) + " bytes expanded)";
         }
         std::string note;
-        if (result.done && sizeKB != TableSizeKB(result.declaredSize)) {
+        if (result.done() && sizeKB != TableSizeKB(result.declaredSize)) {
             note = " (the table says " + std::to_string(sizeKB) + " KB)";
         }
         bar.Clear();

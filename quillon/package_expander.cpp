@@ -4,13 +4,44 @@
 #include <system_error>
 
 #include "platform/text.h"
-#include "quillon/capture_platform.h"
 #include "quillon/host_paths.h"
 
 namespace quillon {
+namespace {
 
-PackageExpander::PackageExpander(zv::Platform& os, zv::UserInterface& ui)
-    : os_(os), ui_(ui), capture_(new CapturePlatform(os)) {}
+// The decoder's sink for quillon: every block straight to the writer.
+class WriterSink : public zv::MemberSink {
+public:
+    explicit WriterSink(const MemberWriter& writer) : writer_(writer) {}
+    uint64_t written() const { return written_; }
+    uint32_t Room() const override { return kBlock; }
+    bool Take(const uint8_t* bytes, uint32_t count) override {
+        if (!writer_(bytes, count)) return false;
+        written_ += count;
+        return true;
+    }
+    bool Finish() override { return true; }
+
+private:
+    static constexpr uint32_t kBlock = 32000;  // as the updater writes them
+    const MemberWriter& writer_;
+    uint64_t written_ = 0;
+};
+
+// The one expansion both paths share: the member `reader` has been started on.
+ExpandResult ExpandInto(zv::LzhufDecoder* decoder, zv::VolumeReader* reader, const MemberWriter& writer) {
+    WriterSink sink(writer);
+    decoder->expandedSize = 0;
+    ExpandResult result;
+    result.outcome = zv::DecodeMember(decoder, reader, &sink);
+    result.declaredSize = decoder->expandedSize;
+    result.written = sink.written();
+    return result;
+}
+
+}  // namespace
+
+PackageExpander::PackageExpander(zv::Platform& os, zv::UserInterface& ui) : os_(os), ui_(ui) {}
 
 PackageExpander::~PackageExpander() {
     if (opened_) zv::CloseVolumeReader(&reader_);
@@ -24,7 +55,7 @@ bool PackageExpander::Open(const std::string& path, std::string* error) {
         *error = path + ": the path is too long for the updater's volume reader";
         return false;
     }
-    run_.os = capture_.get();
+    run_.os = &os_;
     run_.ui = &ui_;
     zv::CopyText(run_.titleText, sizeof run_.titleText, "quillon");
     zv::CopyText(run_.programPath, sizeof run_.programPath, programPath.c_str());
@@ -34,7 +65,6 @@ bool PackageExpander::Open(const std::string& path, std::string* error) {
     zv::CopyText(run_.programDir, sizeof run_.programDir, PlatformPath(DirectoryPart(ec ? path : absolute)).c_str());
     decoder_.reset(new zv::LzhufDecoder());
     input_.reset(new uint8_t[zv::INPUT_BUFFER_SIZE]);
-    output_.reset(new uint8_t[zv::OUTPUT_BUFFER_SIZE]);
     if (!zv::StartVolumeReader(&reader_, &run_, run_.programPath, input_.get())) {
         *error = path + ": cannot be opened as volume 1";
         return false;
@@ -44,47 +74,15 @@ bool PackageExpander::Open(const std::string& path, std::string* error) {
 }
 
 ExpandResult PackageExpander::Expand(zv::PackageEntry entry, const MemberWriter& writer) {
-    ExpandResult result;
-    zv::OutputSink sink;
-    sink.run = &run_;
-    sink.file = CapturePlatform::kMemberFile;
-    sink.targetPath = zv::EntryName(entry);
-    sink.buffer = output_.get();
-    sink.held = 0;
-    capture_->Capture(&writer);
-    decoder_->expandedSize = 0;
     zv::BeginMemberRead(&reader_, entry);
-    result.done = zv::DecodeMember(decoder_.get(), &reader_, &sink) == 0;
-    result.declaredSize = decoder_->expandedSize;
-    result.written = capture_->written();
-    capture_->Capture(nullptr);
-    return result;
+    return ExpandInto(decoder_.get(), &reader_, writer);
 }
 
-ExpandResult ExpandRawStream(const uint8_t* stream, uint32_t size, zv::UserInterface& ui,
-                             const MemberWriter& writer) {
-    CapturePlatform capture(zv::HostPlatform());
-    zv::RunContext run;
-    run.os = &capture;
-    run.ui = &ui;
-    zv::CopyText(run.titleText, sizeof run.titleText, "quillon");
+ExpandResult ExpandRawStream(const uint8_t* stream, uint32_t size, const MemberWriter& writer) {
     zv::VolumeReader reader;
     zv::BeginMemoryRead(&reader, stream, size);
     std::unique_ptr<zv::LzhufDecoder> decoder(new zv::LzhufDecoder());
-    std::unique_ptr<uint8_t[]> output(new uint8_t[zv::OUTPUT_BUFFER_SIZE]);
-    zv::OutputSink sink;
-    sink.run = &run;
-    sink.file = CapturePlatform::kMemberFile;
-    sink.targetPath = "output";
-    sink.buffer = output.get();
-    sink.held = 0;
-    capture.Capture(&writer);
-    decoder->expandedSize = 0;
-    ExpandResult result;
-    result.done = zv::DecodeMember(decoder.get(), &reader, &sink) == 0;
-    result.declaredSize = decoder->expandedSize;
-    result.written = capture.written();
-    return result;
+    return ExpandInto(decoder.get(), &reader, writer);
 }
 
 }  // namespace quillon

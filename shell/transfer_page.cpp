@@ -182,6 +182,11 @@ public:
         zv::SetProgressPercent(percent > 100 ? 100 : static_cast<int>(percent));
     }
 
+    // The page's file field, item 101.
+    void ShowFileName(WindowRef page, const char* name) override {
+        g_Shell.run.ui->SetItemText(page, 101, 0, name);
+    }
+
     void ClearPageResult() override { g_Shell.pageResult = PageResult::None; }
 
     int PumpMessages(WindowRef page) override {

@@ -24,6 +24,7 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
+#include "transfer/member_output.h"
 
 using namespace zv;
 using zvtest::Fault;
@@ -158,18 +159,15 @@ struct MemberReadTest : ::testing::Test {
         for (size_t k = 0; k < index; ++k) e = NextPackageEntry(e);
         return e;
     }
-    // Expands member `index` into A:\OUT<index>.BIN; returns DecodeMember's result.
-    int Extract(size_t index) {
+    // Expands member `index` into A:\OUT<index>.BIN as the transfer does.
+    DecodeOutcome Extract(size_t index) {
         const std::string target = "A:\\OUT" + std::to_string(index) + ".BIN";
-        OutputSink sink;
-        sink.run = &run;
-        sink.file = os.Create(target.c_str());
-        EXPECT_NE(sink.file, kNoFile);
-        sink.targetPath = target.c_str();
-        sink.buffer = output.data();
+        const FileHandle file = os.Create(target.c_str());
+        EXPECT_NE(file, kNoFile);
+        FileOutput sink(run, file, target.c_str(), output.data());
         BeginMemberRead(&reader, Entry(index));
-        const int result = DecodeMember(decoder.get(), &reader, &sink);
-        os.Close(sink.file);
+        const DecodeOutcome result = DecodeMember(decoder.get(), &reader, &sink);
+        os.Close(file);
         return result;
     }
     std::vector<uint8_t> Written(size_t index) {
@@ -188,7 +186,7 @@ TEST_F(MemberReadTest, ReadsAPieceInBlocksOfAtMost32000Bytes) {
     ASSERT_GT(stream.size(), 64000u);
     AddMember("big.txt", stream);
     Start();
-    ASSERT_EQ(Extract(0), 0);
+    ASSERT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     EXPECT_TRUE(ui.messages.empty());
     // One seek to the piece, then full blocks and the rest; the decoder asks
@@ -205,8 +203,8 @@ TEST_F(MemberReadTest, TwoMembersOnTheOpenVolumeCostASeekEachAndNoPrompt) {
     AddMember("a.txt", zvtest::EncodeLzhufForTest(a));
     AddMember("b.txt", zvtest::EncodeLzhufForTest(b));
     Start();
-    ASSERT_EQ(Extract(1), 0);  // out of table order, to show the seek
-    ASSERT_EQ(Extract(0), 0);
+    ASSERT_EQ(Extract(1), DecodeOutcome::Done);  // out of table order, to show the seek
+    ASSERT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), a);
     EXPECT_EQ(Written(1), b);
     EXPECT_TRUE(ui.messages.empty());
@@ -219,9 +217,9 @@ TEST_F(MemberReadTest, StreamsThatEndEarly) {
     AddMemberWithoutPieces("none");
     AddMember("empty", {0, 0, 0, 0});               // size 0
     Start();
-    EXPECT_EQ(Extract(0), 2);
-    EXPECT_EQ(Extract(1), 2);
-    EXPECT_EQ(Extract(2), 0);
+    EXPECT_NE(Extract(0), DecodeOutcome::Done);
+    EXPECT_NE(Extract(1), DecodeOutcome::Done);
+    EXPECT_EQ(Extract(2), DecodeOutcome::Done);
     EXPECT_TRUE(zvtest::FileExists(dir / "OUT2.BIN"));
     EXPECT_TRUE(Written(2).empty());
     EXPECT_TRUE(os.writes.empty()) << "a member of size 0 writes nothing at all";
@@ -259,7 +257,7 @@ TEST_F(MemberReadTest, MembersThatDeclareMoreThanTheirPiecesHoldAreDamaged) {
         ui.messages.clear();
         os.writes.clear();
         Start();
-        EXPECT_EQ(Extract(0), 2);
+        EXPECT_NE(Extract(0), DecodeOutcome::Done);
         ASSERT_EQ(ui.messages.size(), 1u);
         EXPECT_EQ(Message(0).text, "A:\\SETUP.EXE: read error!");
         EXPECT_EQ(Message(0).buttons(), BOX_OK);
@@ -277,7 +275,7 @@ TEST_F(MemberReadTest, MembersThatDeclareMoreThanTheirPiecesHoldAreDamaged) {
     ASSERT_EQ(entries.back().sizeKB, 98);
     ui.messages.clear();
     Start();
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     EXPECT_TRUE(ui.messages.empty());
 }
@@ -296,7 +294,7 @@ TEST_F(MemberReadTest, AVolumeCutWhereABlockEndsAsksAboutTheVolume) {
     Start();
 
     ui.Script({ANSWER_CANCEL});
-    EXPECT_EQ(Extract(0), 2);
+    EXPECT_NE(Extract(0), DecodeOutcome::Done);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(Message(0).text, "A:\\SETUP.EXE: read error!");
     EXPECT_EQ(Message(0).buttons(), BOX_RETRYCANCEL);
@@ -304,7 +302,7 @@ TEST_F(MemberReadTest, AVolumeCutWhereABlockEndsAsksAboutTheVolume) {
     ui.messages.clear();
     ui.onMessage = [&](const MessageRequest&) { zvtest::WriteFileBytes(dir / "SETUP.EXE", whole); };
     ui.Script({ANSWER_RETRY});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(Written(0), data);
 }
@@ -317,7 +315,7 @@ TEST_F(MemberReadTest, ReadErrorAsksAboutTheMemberAndRetryReadsTheBlockAgain) {
     Start();
     os.Add(Fault{FaultOp::Read, "SETUP.EXE", 1, 1});  // the second block fails once
     ui.Script({ANSWER_RETRY});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(Message(0).stringId, IDS_READ_ERROR);
@@ -331,7 +329,7 @@ TEST_F(MemberReadTest, ReadErrorCancelledFailsTheMember) {
     Start();
     os.Add(Fault{FaultOp::Read, "SETUP.EXE", 0, -1});
     ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
-    EXPECT_EQ(Extract(0), 2);
+    EXPECT_NE(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(ui.messages.size(), 2u);
     EXPECT_TRUE(Written(0).empty());
 }
@@ -341,7 +339,7 @@ TEST_F(MemberReadTest, ShortReadReportsTheMemberWithOkOnly) {
     // The file ends inside the piece's second block.
     volumes[1].resize(100 + 32000 + 500);
     Start();
-    EXPECT_EQ(Extract(0), 2);
+    EXPECT_NE(Extract(0), DecodeOutcome::Done);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(Message(0).text, "zvact.exe: read error!");
     EXPECT_EQ(Message(0).buttons(), BOX_OK);
@@ -353,7 +351,7 @@ TEST_F(MemberReadTest, SeekFailureIsAReadErrorOfTheVolume) {
     Start();
     os.Add(Fault{FaultOp::Seek, "SETUP.EXE", 0, 1});
     ui.Script({ANSWER_RETRY});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(Message(0).text, "A:\\SETUP.EXE: read error!");
@@ -387,7 +385,7 @@ TEST_F(MemberReadTest, ANextVolumeBesideTheProgramIsOpenedWithoutAPrompt) {
     const std::vector<uint8_t> data = Text(60000, 9);
     AddMember("zvsv.bin", zvtest::EncodeLzhufForTest(data), {{1, 1000}, {2, 700}, {3, 0}});
     Start();
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     EXPECT_TRUE(ui.messages.empty()) << ui.messages.front().text;
     // Volume 3 is named from the program's path, not from volume 2's.
@@ -405,7 +403,7 @@ TEST_F(MemberReadTest, AMissingNextVolumeBringsTheDiskPrompt) {
         if (m.stringId == IDS_INSERT_DISK) zvtest::WriteFileBytes(dir / "SETUP003", third);
     };
     ui.Script({ANSWER_OK});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(Message(0).stringId, IDS_INSERT_DISK);
@@ -421,7 +419,7 @@ TEST_F(MemberReadTest, CancelAtTheDiskPromptFailsTheMember) {
     Start();
     std::remove((dir / "SETUP002").c_str());
     ui.Script({ANSWER_CANCEL});
-    EXPECT_EQ(Extract(0), 2);
+    EXPECT_NE(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(ui.messages.size(), 1u);
     // The one look for the file before the prompt, none after Cancel.
     EXPECT_EQ(os.opens, std::vector<std::string>({"A:\\SETUP.EXE", "A:\\SETUP002"}));
@@ -440,7 +438,7 @@ TEST_F(MemberReadTest, WrongDiskPromptsAgainUntilTheRightOneIsIn) {
         if (m.stringId == IDS_INSERT_DISK && ++prompts == 3) zvtest::WriteFileBytes(dir / "SETUP002", right);
     };
     ui.Script({ANSWER_OK, ANSWER_OK, ANSWER_OK});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     EXPECT_EQ(prompts, 3);
     for (const auto& m : ui.messages) EXPECT_EQ(m.text, "Insert disk 2 in drive A.");
@@ -451,7 +449,7 @@ TEST_F(MemberReadTest, AVolumeShorterThanItsNumberIsTheWrongDisk) {
     Start();
     zvtest::WriteFileBytes(dir / "SETUP002", {2});
     ui.Script({ANSWER_OK, ANSWER_OK, ANSWER_CANCEL});
-    EXPECT_EQ(Extract(0), 2);
+    EXPECT_NE(Extract(0), DecodeOutcome::Done);
     ASSERT_EQ(ui.messages.size(), 3u);
     for (const auto& m : ui.messages) EXPECT_EQ(m.stringId, IDS_INSERT_DISK);
 }
@@ -466,7 +464,7 @@ TEST_F(MemberReadTest, AMissingVolumeFileAsksReadErrorNamingIt) {
         if (m.stringId == IDS_READ_ERROR) zvtest::WriteFileBytes(dir / "SETUP002", volume2);
     };
     ui.Script({ANSWER_OK, ANSWER_RETRY});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(Message(1).text, "A:\\SETUP002: read error!");
@@ -481,7 +479,7 @@ TEST_F(MemberReadTest, AFailingNumberReadAsksAndRetryReadsItAgain) {
     // read after OK fails again and is asked about.
     os.Add(Fault{FaultOp::Read, "SETUP002", 0, 2});
     ui.Script({ANSWER_OK, ANSWER_RETRY});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(Message(1).text, "A:\\SETUP002: read error!");
@@ -493,8 +491,8 @@ TEST_F(MemberReadTest, GoingBackToVolumeOneReopensTheProgramFile) {
     AddMember("b", zvtest::EncodeLzhufForTest(b), {{1, 0}});
     Start();
     // Both files beside each other: no prompt either way.
-    EXPECT_EQ(Extract(0), 0);
-    EXPECT_EQ(Extract(1), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
+    EXPECT_EQ(Extract(1), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), a);
     EXPECT_EQ(Written(1), b);
     EXPECT_TRUE(ui.messages.empty());
@@ -510,8 +508,8 @@ TEST_F(MemberReadTest, GoingBackToVolumeOneReopensTheProgramFile) {
         if (m.stringId == IDS_INSERT_DISK) zvtest::WriteFileBytes(dir / "SETUP.EXE", program);
     };
     ui.Script({ANSWER_OK});
-    EXPECT_EQ(Extract(0), 0);
-    EXPECT_EQ(Extract(1), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
+    EXPECT_EQ(Extract(1), DecodeOutcome::Done);
     EXPECT_EQ(Written(1), b);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(Message(0).text, "Insert disk 1 in drive A.");
@@ -528,7 +526,7 @@ TEST_F(MemberReadTest, TheFirstWriteComesAfterExactly32000Bytes) {
         {31999}, {32000}, {32000, 1}, {32000, 32000}, {32000, 32000, 5}};
     for (size_t k = 0; k < expected.size(); ++k) {
         os.writes.clear();
-        ASSERT_EQ(Extract(k), 0);
+        ASSERT_EQ(Extract(k), DecodeOutcome::Done);
         EXPECT_EQ(os.writes, expected[k]) << k;
         EXPECT_EQ(Written(k), Text(Written(k).size(), static_cast<unsigned>(Written(k).size())));
     }
@@ -540,7 +538,7 @@ TEST_F(MemberReadTest, AShortWriteAsksDiskFullAndRetryWritesOnlyTheRest) {
     Start();
     os.Add(Fault{FaultOp::Write, "OUT0", 0, 1, 12000});
     ui.Script({ANSWER_RETRY});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     EXPECT_EQ(os.writes, std::vector<uint32_t>({32000, 20000, 8000}));
     ASSERT_EQ(ui.messages.size(), 1u);
@@ -556,7 +554,7 @@ TEST_F(MemberReadTest, NothingWrittenAtAllAsksDiskFullAndKeepsEverything) {
     Start();
     os.Add(Fault{FaultOp::Write, "OUT0", 0, 2, 0});
     ui.Script({ANSWER_RETRY, ANSWER_RETRY});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     EXPECT_EQ(os.writes, std::vector<uint32_t>({1000, 1000, 1000}));
 }
@@ -567,7 +565,7 @@ TEST_F(MemberReadTest, AWriteErrorAsksWithThePathAndCancelFails) {
     Start();
     os.Add(Fault{FaultOp::Write, "OUT0", 0, 2});
     ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
-    EXPECT_EQ(Extract(0), 2);
+    EXPECT_NE(Extract(0), DecodeOutcome::Done);
     ASSERT_EQ(ui.messages.size(), 2u);
     EXPECT_EQ(Message(0).stringId, IDS_WRITE_ERROR);
     EXPECT_EQ(Message(0).text, "A:\\OUT0.BIN: write error!");
@@ -582,7 +580,7 @@ TEST_F(MemberReadTest, AWriteErrorThenRetryWritesEverything) {
     Start();
     os.Add(Fault{FaultOp::Write, "OUT0", 1, 1});  // the final flush fails once
     ui.Script({ANSWER_RETRY});
-    EXPECT_EQ(Extract(0), 0);
+    EXPECT_EQ(Extract(0), DecodeOutcome::Done);
     EXPECT_EQ(Written(0), data);
     EXPECT_EQ(os.writes, std::vector<uint32_t>({32000, 8000, 8000}));
 }
@@ -626,7 +624,7 @@ TEST_F(MemberReadTest, EveryByteIsTakenWhenThePlainBitReaderTakesIt) {
         ASSERT_TRUE(StartVolumeReader(&reader, &run, run.programPath, input.data()));
         ui.messages.clear();
         if (!expected.ok) ui.Script({ANSWER_CANCEL});
-        ASSERT_EQ(Extract(k), expected.ok ? 0 : 2);
+        ASSERT_EQ(Extract(k), expected.ok ? DecodeOutcome::Done : DecodeOutcome::ReadFailed);
         ASSERT_EQ(ui.messages.size(), expected.ok ? 0u : 1u);
         ASSERT_EQ(ui.unscripted, 0);
         if (expected.ok) {
@@ -641,20 +639,19 @@ TEST_F(MemberReadTest, EveryByteIsTakenWhenThePlainBitReaderTakesIt) {
 
 TEST_F(MemberReadTest, AFullBufferAfterACancelledFlushTakesNoMoreBytes) {
     Start();
-    OutputSink sink;
-    sink.run = &run;
-    sink.file = os.Create("A:\\OUT.BIN");
-    sink.targetPath = "A:\\OUT.BIN";
-    sink.buffer = output.data();
+    const FileHandle file = os.Create("A:\\OUT.BIN");
+    FileOutput sink(run, file, "A:\\OUT.BIN", output.data());
     os.Add(Fault{FaultOp::Write, "OUT.BIN", 0, -1});
     ui.Script({ANSWER_CANCEL});
-    for (uint32_t k = 0; k + 1 < OUTPUT_BUFFER_SIZE; ++k) ASSERT_EQ(PutOutputByte(&sink, 'x'), 0);
-    EXPECT_EQ(PutOutputByte(&sink, 'y'), ANSWER_CANCEL);  // the 32000th: the flush is cancelled
-    EXPECT_EQ(sink.held, OUTPUT_BUFFER_SIZE);
+    const uint8_t x = 'x', y = 'y', z = 'z';
+    for (uint32_t k = 0; k + 1 < OUTPUT_BUFFER_SIZE; ++k) ASSERT_TRUE(sink.Take(&x, 1));
+    EXPECT_FALSE(sink.Take(&y, 1));  // the 32000th: the flush is cancelled
+    EXPECT_EQ(sink.held(), OUTPUT_BUFFER_SIZE);
     EXPECT_EQ(output.back(), 'y');
-    EXPECT_NE(PutOutputByte(&sink, 'z'), 0);
-    EXPECT_EQ(sink.held, OUTPUT_BUFFER_SIZE);
+    EXPECT_FALSE(sink.Take(&z, 1));
+    EXPECT_FALSE(sink.Finish());
+    EXPECT_EQ(sink.held(), OUTPUT_BUFFER_SIZE);
     EXPECT_EQ(output.back(), 'y');
-    EXPECT_EQ(ui.messages.size(), 1u);
-    os.Close(sink.file);
+    EXPECT_EQ(ui.messages.size(), 1u) << "asked once";
+    os.Close(file);
 }

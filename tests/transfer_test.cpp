@@ -205,6 +205,8 @@ TEST_F(TransferTest, BothPassesWriteWhatTheyShouldAndPassTheRestBy) {
     EXPECT_EQ(view.percents.back(), 83u);
     EXPECT_EQ(view.created, 1);
     EXPECT_EQ(view.destroyed, 1);
+    EXPECT_EQ(view.names, (std::vector<std::string>{"plmr32.dll", "zvact32.exe", "readme.txt", "help\\index.txt"}))
+        << "the page shows each file as it is staged";
     EXPECT_EQ(os.OpenFiles(), 0u);
     EXPECT_EQ(os.liveBlocks, 0);
 }

@@ -6,6 +6,7 @@
 #include "platform/sha256.h"
 #include "platform/text.h"
 #include "string_ids.h"
+#include "transfer/member_output.h"
 
 namespace zv {
 namespace {
@@ -52,13 +53,11 @@ WriteOutcome CreateStagedCopy(StageSession& s, const StageRequest& request, File
 // Expands the member into the open new copy and makes it durable.
 WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandle file, uint8_t* buffer) {
     RunContext& run = *s.run;
-    OutputSink sink;
-    sink.run = &run;
-    sink.file = file;
-    sink.targetPath = request.target;
-    sink.buffer = buffer;
+    FileOutput output(run, file, request.target, buffer);
     BeginMemberRead(&s.reader, request.entry);
-    if (static_cast<int16_t>(DecodeMember(s.decoder, &s.reader, &sink)) != 0) return WriteOutcome::Cancelled;
+    // Whatever stopped the expansion has been told already: a read error or a
+    // damaged member by the reader, a write by the output's question.
+    if (DecodeMember(s.decoder, &s.reader, &output) != DecodeOutcome::Done) return WriteOutcome::Cancelled;
     while (!run.os->Flush(file)) {
         if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, request.target) != ANSWER_RETRY) {
             return WriteOutcome::Cancelled;

@@ -270,7 +270,7 @@ struct Transfer {
         for (uint32_t i = 0; i < table.entryCount; ++i) {
             EntryDecision& d = decisions[i];
             while (d.outcome == EntryOutcome::InUse) {
-                run.ui->SetItemText(run.progressPage, 101, 0, d.name);
+                run.transferView->ShowFileName(run.progressPage, d.name);
                 if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, d.name) != ANSWER_RETRY) {
                     result = ANSWER_CANCEL;
                     return false;
@@ -425,7 +425,7 @@ struct Transfer {
                 return;
             }
         }
-        run.ui->SetItemText(run.progressPage, 101, 0, d.name);
+        run.transferView->ShowFileName(run.progressPage, d.name);
         StageRequest request{d.entry,     d.directory, d.name, d.target, w->staged, d.installed,
                              MemberDigest(integrity, d.index)};
         WriteResult staged;
@@ -460,7 +460,7 @@ struct Transfer {
             const MoveResult moved = run.os->Move(from, to);
             if (moved == MoveResult::Done) return true;
             // The page's file field shows the file the question is about.
-            run.ui->SetItemText(run.progressPage, 101, 0, d.name);
+            run.transferView->ShowFileName(run.progressPage, d.name);
             const unsigned id = moved == MoveResult::InUse ? IDS_FILE_IN_USE : IDS_WRITE_ERROR;
             if (AskRetryCancel(run, run.progressPage, id, d.target) != ANSWER_RETRY) return false;
         }

@@ -2,6 +2,7 @@
 // requests a stop at a chosen poll.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "platform/ui.h"
@@ -20,6 +21,7 @@ public:
     int destroyed = 0;
     int polls = 0;
     std::vector<unsigned> percents;
+    std::vector<std::string> names;  // shown in the page's file field, in order
 
     zv::WindowRef CreateProgressPage() override {
         if (failCreate) return zv::kNoWindow;
@@ -28,6 +30,7 @@ public:
     }
     void DestroyProgressPage(zv::WindowRef) override { ++destroyed; }
     void SetProgressPercent(unsigned percent) override { percents.push_back(percent); }
+    void ShowFileName(zv::WindowRef, const char* name) override { names.push_back(name); }
     void ClearPageResult() override { pageResult_ = 0; }
     int PumpMessages(zv::WindowRef) override {
         ++polls;

@@ -1,0 +1,47 @@
+#include "transfer/member_output.h"
+
+#include <cstring>
+
+#include "platform/messages.h"
+#include "string_ids.h"
+
+namespace zv {
+
+bool FileOutput::Take(const uint8_t* bytes, uint32_t count) {
+    while (count != 0) {
+        if (cancelled_) return false;
+        const uint32_t take = count < Room() ? count : Room();
+        std::memcpy(buffer_ + held_, bytes, take);
+        held_ += take;
+        bytes += take;
+        count -= take;
+        if (held_ == OUTPUT_BUFFER_SIZE && !Flush()) return false;
+    }
+    return true;
+}
+
+bool FileOutput::Flush() {
+    if (cancelled_) return false;
+    while (held_ != 0) {
+        const int32_t written = run_.os->Write(file_, buffer_, held_);
+        if (written == static_cast<int32_t>(held_)) {
+            held_ = 0;
+            break;
+        }
+        unsigned question = IDS_WRITE_ERROR;
+        if (written >= 0) {
+            // Keep only what is still to be written, so that a retry does not
+            // write the first part twice.
+            std::memmove(buffer_, buffer_ + written, held_ - static_cast<uint32_t>(written));
+            held_ -= static_cast<uint32_t>(written);
+            question = IDS_DISK_FULL;
+        }
+        if (AskRetryCancel(run_, run_.progressPage, question, shownPath_) != ANSWER_RETRY) {
+            cancelled_ = true;
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace zv
