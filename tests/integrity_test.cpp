@@ -241,8 +241,8 @@ TEST(IntegrityBlock, ADamagedBlockMakesTheTableLoadDamaged) {
         SCOPED_TRACE(c.what);
         TableFixture t;
         c.edit(t);
-        std::vector<uint8_t> file(16, 0);
-        file.insert(file.end(), t.region.begin(), t.region.end());
+        std::vector<uint8_t> file(16 + t.region.size(), 0);
+        std::copy(t.region.begin(), t.region.end(), file.begin() + 16);
         zvtest::WriteFileBytes(path, file);
         const uint32_t size = static_cast<uint32_t>(t.region.size());
         const PackageHeader header{PACKAGE_MARKER, PACKAGE_KEY, 3, 16, size, 16 + size, {0, 0}, 0};
