@@ -17,7 +17,6 @@
 #include "quillon/updater_file.h"
 #include "string_ids.h"
 #include "tests/support/fixture_package.h"
-#include "tests/support/pe_builder.h"
 #include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
