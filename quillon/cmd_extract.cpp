@@ -19,7 +19,9 @@
 #include <unistd.h>
 #endif
 
+#include "package/integrity.h"
 #include "package/member_name.h"
+#include "platform/sha256.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
 #include "quillon/code_page.h"
@@ -63,8 +65,11 @@ const char kExtractHelp[] =
     "Names are written in UTF-8, converted from the code page of the package's\n"
     "language. A progress bar shows on a terminal.\n"
     "\n"
-    "A member whose name the updater would refuse is not written. A file that\n"
-    "is already there is not overwritten without --force. A symbolic link in\n"
+    "A member whose expanded bytes do not have the SHA-256 that the package's\n"
+    "integrity data holds for it is damaged and not written, as the updater\n"
+    "would not install it. A member whose name the updater would refuse is not\n"
+    "written. A file that is already there is not overwritten without --force.\n"
+    "A symbolic link in\n"
     "DIR is never followed. Each member is written into a new file beside its\n"
     "target and put in place only when it is whole; a member that fails, or\n"
     "whose writing is interrupted (Ctrl-C), leaves nothing behind and every\n"
@@ -169,6 +174,10 @@ int RunExtract(int argc, char** argv) {
 
     const zv::PackageTable& table = expander.file().table;
     const uint32_t language = expander.file().header.language;
+    // With integrity data, a member is written only when its bytes are the
+    // ones the package was built from.
+    zv::PackageIntegrity integrity;
+    zv::ReadPackageIntegrity(table, &integrity);
     ProgressBar bar("extracting", TableExpandedSize(table));
     uint64_t expanded = 0;
     unsigned bad = 0;
@@ -219,18 +228,32 @@ int RunExtract(int argc, char** argv) {
         }
         const fs::path own = ownPath;
         RemoveOnInterrupt(ownPath);
-        const MemberWriter writer = [out, &bar, &expanded, &shown](const uint8_t* bytes, uint32_t count) {
+        const uint8_t* expectedDigest = zv::MemberDigest(integrity, i);
+        zv::Sha256Context hash;
+        zv::Sha256Status hashed = expectedDigest != nullptr ? zv::Sha256Begin(&hash) : zv::Sha256Status::Ok;
+        const MemberWriter writer = [&](const uint8_t* bytes, uint32_t count) {
             expanded += count;
             bar.Show(expanded, shown);
+            if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) {
+                hashed = zv::Sha256Update(&hash, bytes, count);
+            }
             return std::fwrite(bytes, 1, count, out) == count;
         };
         bar.Show(expanded, shown);
         const ExpandResult result = expander.Expand(entry, writer);
         const bool closed = std::fclose(out) == 0;
         bar.Clear();
+        uint8_t digest[zv::SHA256_DIGEST_SIZE] = {};
+        if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) hashed = zv::Sha256Finish(&hash, digest);
+        zv::Sha256Abandon(&hash);
         std::string problem = WhyNotExpanded(result, ui, own.string());
         if (!problem.empty()) {
             problem = "not written: " + problem;
+        } else if (hashed != zv::Sha256Status::Ok) {
+            problem = std::string("not written: its SHA-256 cannot be taken: ") + zv::Sha256StatusName(hashed);
+        } else if (expectedDigest != nullptr && std::memcmp(digest, expectedDigest, zv::SHA256_DIGEST_SIZE) != 0) {
+            problem = "not written: damaged: its expanded bytes do not have the SHA-256 that the package's "
+                      "integrity data holds for it";
         } else if (!closed) {
             problem = "not written: " + Shown(own.string()) + " cannot be closed";
         } else if (!PlaceFile(own, target, force, &why)) {

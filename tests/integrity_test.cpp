@@ -392,6 +392,12 @@ TEST(QuillonIntegrity, AFlippedBitInMemberDataFailsVerify) {
         EXPECT_TRUE(Has(verify, "BAD   readme.txt")) << verify.out;
         EXPECT_TRUE(Has(verify, "1 of 4 members are not sound")) << verify.out;
         if (Has(verify, "do not have the SHA-256")) ++caughtByDigest;
+        // extract writes the sound members and refuses the damaged one.
+        const std::string out = r.dir / ("out" + std::to_string(f.at));
+        const zvtest::ToolRun extract = zvtest::RunQuillon("extract " + r.setup + " " + out);
+        EXPECT_EQ(extract.exitCode, 1) << extract.out;
+        EXPECT_TRUE(Has(extract, "BAD   readme.txt")) << extract.out;
+        EXPECT_FALSE(zvtest::FileExists(out + "/readme.txt")) << extract.out;
     }
     // Most flips still expand to the right size: only the digest sees them.
     EXPECT_GE(caughtByDigest, 2u);
