@@ -368,17 +368,11 @@ struct Transfer {
         journal.count = kept;
     }
 
-    PlannedWrite* WriteOf(const EntryDecision& d) {
-        for (uint32_t k = 0; k < writeCount; ++k) {
-            if (writes[k].decision == &d) return &writes[k];
-        }
-        return nullptr;
-    }
-
     // --- Stage -----------------------------------------------------------------
 
     void Stage(StageSession& session) {
         StampedBlockSave save;
+        uint32_t next = 0;  // the walk meets the writes in the order they were listed
         Walk([&](uint32_t pass, EntryDecision& d) {
             if (run.transferView->PumpMessages(run.progressPage) != 0) {
                 result = -1;
@@ -395,7 +389,7 @@ struct Transfer {
                 Report(other);
                 return true;
             }
-            if (d.outcome == EntryOutcome::Write) StageEntry(session, &save, d);
+            if (d.outcome == EntryOutcome::Write) StageEntry(session, &save, d, &writes[next++]);
             if (d.outcome == EntryOutcome::Failed && !d.step) {
                 Report(d);  // ends at once, without a progress step
                 return false;
@@ -409,8 +403,7 @@ struct Transfer {
         });
     }
 
-    void StageEntry(StageSession& session, StampedBlockSave* save, EntryDecision& d) {
-        PlannedWrite* w = WriteOf(d);
+    void StageEntry(StageSession& session, StampedBlockSave* save, EntryDecision& d, PlannedWrite* w) {
         if (d.carried) {
             // The installed copy is read before anything could change it.
             switch (ReadCarriedBlocks(*run.os, d.target, save)) {
