@@ -2,7 +2,8 @@
 // shared runtime libraries and 36 product files (six of them carrying stamped
 // blocks), members expanding to 12 KB to 944 KB, about 6 MB in all. Measures
 // the wall time of RunTransfer and the memory it takes: the peak of the
-// blocks it allocates, and the process's peak resident size.
+// blocks it allocates, and the process's peak resident size; for a package
+// without integrity data and for one with it.
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -13,6 +14,7 @@
 
 #include "detect/stamped_blocks.h"
 #include "platform/posix_platform.h"
+#include "platform/sha256.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/fixture_package.h"
@@ -76,7 +78,9 @@ struct Release {
     uint64_t expanded = 0;
     uint64_t compressed = 0;
 
-    Release() {
+    // With `digests`, the package carries every member's SHA-256, as quillon
+    // writes it, and the transfer checks each new copy against it.
+    explicit Release(bool digests) {
         zvtest::MakeDirs(dir / "WINDOWS/SYSTEM");
         zvtest::MakeDirs(dir / "ZARVEL");
         zvtest::MakeDirs(dir / "UPDATE");
@@ -95,6 +99,10 @@ struct Release {
             zvtest::WriteFileBytes(dir / installedAt, content);
             zvtest::FixtureMember m{name, flags, next, zvtest::EncodeLzhufForTest(content),
                                     static_cast<uint16_t>((size + 1023) / 1024)};
+            if (digests) {
+                m.digest.resize(zv::SHA256_DIGEST_SIZE);
+                zv::Sha256Bytes(content.data(), content.size(), m.digest.data());
+            }
             expanded += size;
             compressed += m.data.size();
             members.push_back(m);
@@ -115,7 +123,9 @@ struct Release {
 };
 
 void BM_WholeTransfer(benchmark::State& state) {
-    static Release release;
+    static Release plain(false);
+    static Release checked(true);
+    Release& release = state.range(0) != 0 ? checked : plain;
     zv::PosixPlatform posix(zvtest::MachineLayout(release.dir.path(), "SETUP.EXE"));
     CountingPlatform os(posix);
     zvtest::ScriptedUi ui;
@@ -144,7 +154,8 @@ void BM_WholeTransfer(benchmark::State& state) {
     state.counters["peak_blocks_KB"] = static_cast<double>(os.peak) / 1024;
     state.counters["max_rss_MB"] = static_cast<double>(usage.ru_maxrss) / 1024;
 }
-BENCHMARK(BM_WholeTransfer)->Unit(benchmark::kMillisecond)->UseRealTime();
+// 0: a package without integrity data; 1: with it.
+BENCHMARK(BM_WholeTransfer)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
