@@ -34,14 +34,7 @@ uint32_t IntegrityBlockSize(uint32_t memberCount) {
     return INTEGRITY_FIXED_SIZE + INTEGRITY_DIGEST_SIZE * memberCount + INTEGRITY_CHECKSUM_SIZE;
 }
 
-uint32_t IntegrityChecksum(const uint8_t* bytes, uint32_t size) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint32_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return crc ^ 0xFFFFFFFFu;
-}
+uint32_t IntegrityChecksum(const uint8_t* bytes, uint32_t size) { return Crc32(bytes, size); }
 
 void WriteIntegrityBlock(const uint8_t* digests, uint16_t memberCount, uint8_t* out) {
     const uint32_t size = IntegrityBlockSize(memberCount);

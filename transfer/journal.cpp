@@ -33,15 +33,6 @@ constexpr uint8_t kFlagExisted = 0x01;
 constexpr uint32_t kMaxJournalSize =
     kHeaderSize + JOURNAL_MAX_ENTRIES * (kEntryFixedSize + 3 * (2 + MEMBER_NAME_MAX)) + kChecksumSize;
 
-uint32_t Crc32(const uint8_t* bytes, uint32_t size) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint32_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 bool IsNamePattern(const char* name, const char* prefix) {
     if (std::strlen(name) != TRANSACTION_NAME_LENGTH) return false;
     for (int i = 0; i < 4; ++i) {

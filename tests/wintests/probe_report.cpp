@@ -5,17 +5,10 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/bytes.h"
+
 namespace zvprobe {
 namespace {
-
-uint32_t Crc32(const uint8_t* bytes, size_t size) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
 
 const char* BaseName(const char* path) {
     const char* base = path;
@@ -87,7 +80,7 @@ void ReportVersions(zv::Platform& os, std::FILE* out, int count, char** paths) {
             std::fprintf(out, "block failed\n");
             continue;
         }
-        std::fprintf(out, "block crc %08X\n", Crc32(block.data(), block.size()));
+        std::fprintf(out, "block crc %08X\n", zv::Crc32(block.data(), block.size()));
         for (const char* query : kVersionQueries) {
             const void* value = nullptr;
             uint32_t length = 0;
@@ -100,7 +93,7 @@ void ReportVersions(zv::Platform& os, std::FILE* out, int count, char** paths) {
             PrintBytes(out, value, length);
             std::fprintf(out, "\n");
         }
-        std::fprintf(out, "after crc %08X\n", Crc32(block.data(), block.size()));
+        std::fprintf(out, "after crc %08X\n", zv::Crc32(block.data(), block.size()));
     }
 }
 
