@@ -500,7 +500,10 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
     if (t.eligible == 0) return 0;
     run.transferView->ClearPageResult();
     run.progressPage = run.transferView->CreateProgressPage();
-    if (run.progressPage == kNoWindow) return IDS_WINDOW_PROBLEM;
+    if (run.progressPage == kNoWindow) {
+        t.Fail(IDS_WINDOW_PROBLEM, "");
+        return t.result;
+    }
     run.transferView->SetProgressPercent(0);
     if (t.NamesFit() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites()) {
         t.Begin(TransferStage::Stage);
@@ -630,8 +633,10 @@ TransferResult RunTransfer(RunContext& run, const PackageTable& table, Installed
     CloseVolumeReader(&session.reader);
     FreeGlobalBlock(os, &inputBlock);
     FreeGlobalBlock(os, &decoderBlock);
-    if (result > 0 && result != ANSWER_CANCEL) {
-        ReportError(run, run.backdropWindow, static_cast<unsigned>(result), failure.subject);
+    // A failure found on the way is told now, once the page is gone; a Cancel
+    // or a stop was the user's own answer and needs no message.
+    if (failure.outcome == WriteOutcome::Failed) {
+        ReportError(run, run.backdropWindow, failure.messageId, failure.subject);
     }
     return result;
 }
