@@ -73,7 +73,7 @@ uint32_t FindMarker(const uint8_t* bytes, uint32_t length, uint32_t key, uint32_
 // rotated left by one bit within 16 bits. No bytes give 0; "abc" gives 0x0556.
 uint16_t StampChecksum(const uint8_t* bytes, uint32_t length);
 
-// The checksum relation that WriteStampedBlocks keeps: the word stored at
+// The checksum relation that WriteCarriedBlocks keeps: the word stored at
 // `wordAt` minus the stamp checksum of the bytes with that word taken as 0,
 // modulo 65536. The word's two bytes must lie inside the `length` bytes.
 uint16_t ChecksumDifference(const uint8_t* bytes, uint32_t length, uint32_t wordAt);
