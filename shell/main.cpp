@@ -89,6 +89,19 @@ void RunPageSequence(PackageTable* table) {
     }
 }
 
+// The frame dialog and the page sequence in it.
+void RunFrame(HINSTANCE instance, PackageTable* table) {
+    g_Shell.frameDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_FRAME), g_Shell.backdropWindow,
+                                             FrameDialogProc, 0);
+    if (g_Shell.frameDialog != nullptr) {
+        RunPageSequence(table);
+        DestroyWindow(g_Shell.frameDialog);
+        g_Shell.frameDialog = nullptr;
+    } else {
+        Trace("frame not created");
+    }
+}
+
 void Shutdown() {
     if (g_Shell.backdropWindow != nullptr) DestroyWindow(g_Shell.backdropWindow);
     MSG msg;
@@ -155,14 +168,13 @@ int RunUpdater(HINSTANCE instance) {
                   static_cast<unsigned>(recovery.newRemoved + recovery.stagedRemoved + recovery.backupsRemoved),
                   static_cast<unsigned>(recovery.failed));
         }
-        g_Shell.frameDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_FRAME), g_Shell.backdropWindow,
-                                                 FrameDialogProc, 0);
-        if (g_Shell.frameDialog != nullptr) {
-            RunPageSequence(&table);
-            DestroyWindow(g_Shell.frameDialog);
-            g_Shell.frameDialog = nullptr;
+        if (!InstallationSettled(settled)) {
+            // The journal stays for the next start; nothing may change the
+            // installation before it is settled.
+            ShowTitledMessage(g_Shell.run, g_Shell.run.backdropWindow, IDS_UPDATE_UNFINISHED,
+                              BOX_OK | BOX_ICONSTOP);
         } else {
-            Trace("frame not created");
+            RunFrame(instance, &table);
         }
     }
     // The file table that detection loaded lives until here.

@@ -57,6 +57,8 @@ TEST(StringTable, HoldsEveryTextExactly) {
              "updater."},
         {71, "%s: the update package is damaged. Zarvel has been left as it was. Please get a new copy of this "
              "updater."},
+        {72, "An earlier update of Zarvel was cut short and cannot be undone now. Please close all applications, "
+             "then run this program again."},
         {80, "Click &Next to update Zarvel on your hard disk."},
         {81, "Click &Quit to return to Windows."},
         {96, "Zarvel Udpater"},

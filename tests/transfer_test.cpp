@@ -506,6 +506,22 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
     }
 }
 
+// The journal of an earlier update that could not be settled stays until it
+// is: another update refuses to begin, and leaves it and every file alone.
+TEST_F(TransferFaultTest, AnUnsettledJournalKeepsAnotherUpdateFromStarting) {
+    const std::vector<uint8_t> earlier = zvtest::SampleNoise(300, 9);
+    zvtest::WriteFileBytes(Host("ZARVEL/~zvupd.jnl"), earlier);
+    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_UPDATE_UNFINISHED));
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_UPDATE_UNFINISHED});
+    EXPECT_EQ(ui.messages[0].text,
+              "An earlier update of Zarvel was cut short and cannot be undone now. Please close all applications, "
+              "then run this program again.");
+    for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
+    EXPECT_EQ(Read("ZARVEL/~zvupd.jnl"), earlier);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{Host("ZARVEL/~zvupd.jnl")}) << "no new copy was made";
+    EXPECT_EQ(view.created, view.destroyed);
+}
+
 // Packages damaged in ways only reading their members can tell: the transfer
 // never ends in success, the member's installed file stays as it was, and no
 // new file is left behind.

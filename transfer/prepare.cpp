@@ -8,6 +8,16 @@ RecoveryOutcome RecoverInterruptedUpdate(RunContext& run, RecoveryReport* report
     return RecoverInstallation(*run.os, product.installDir, report);
 }
 
+bool InstallationSettled(RecoveryOutcome outcome) {
+    switch (outcome) {
+    case RecoveryOutcome::Incomplete:
+    case RecoveryOutcome::Damaged:
+    case RecoveryOutcome::Unreadable:
+    case RecoveryOutcome::NoMemory: return false;
+    default: return true;
+    }
+}
+
 void PrepareUpdate(RunContext& run, const PackageHeader& header, InstalledProduct* product, PackageTable* table) {
     SetProgramPaths(run);
     if (!LocateProduct(*run.os, product)) return;

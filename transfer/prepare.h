@@ -17,6 +17,12 @@ namespace zv {
 // product is not installed or left no journal.
 RecoveryOutcome RecoverInterruptedUpdate(RunContext& run, RecoveryReport* report);
 
+// False when the journal could not be settled (a file that cannot be moved
+// back, a journal that cannot be read or is refused as damaged, no memory):
+// it stays, and nothing may change the installation until a later start
+// settles it.
+bool InstallationSettled(RecoveryOutcome outcome);
+
 // Sets run.programPath and run.programDir, locates the product into
 // *product and, when it is installed, loads the package's file table into
 // *table (table->status says whether it may be walked) and probes the

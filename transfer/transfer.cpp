@@ -350,6 +350,15 @@ struct Transfer {
     // update may leave, so that the next start can clean up after a kill.
     bool BeginJournal() {
         if (writeCount == 0) return true;
+        // The journal of an update cut short that could not be settled stays
+        // until it is: another update must not write over it.
+        Journal earlier;
+        const JournalResult found = ReadJournal(*run.os, journal.directory, &earlier);
+        FreeJournal(*run.os, &earlier);
+        if (found != JournalResult::Missing) {
+            Fail(IDS_UPDATE_UNFINISHED, "");
+            return false;
+        }
         journalWritten = Journaled(BeginTransaction(*run.os, journal));
         return journalWritten;
     }

@@ -484,6 +484,22 @@ scenario_interrupted() {
     click_item interrupted_next 401 2
     zv_wait_exit interrupted_next 30
     zv_check "interrupted: the next start ends with 0" equals "$ZV_RC" 0
+
+    # A journal that cannot be settled (here: not one at all) stays, and the
+    # updater changes nothing while it is there.
+    head -c 300 /dev/urandom >"$c/ZARVEL/~zvupd.jnl"
+    cp "$c/ZARVEL/~zvupd.jnl" "$ZV_TMP/journal.kept"
+    zv_start unsettled "$UPDATER"
+    wait_for unsettled '^message id=72 ' 60 || return 1
+    zv_screenshot interrupted_unsettled
+    zv_check "interrupted: an unsettled journal is told, with the stop sign" has_line unsettled \
+        '^message id=72 style=0x10 text=An earlier update of Zarvel was cut short and cannot be undone now\. Please close all applications, then run this program again\.$'
+    zv_key Return
+    zv_wait_exit unsettled 30
+    zv_check "interrupted: then the updater ends without a page" lacks_line unsettled '^page 401'
+    zv_check "interrupted: the journal stays as it was" cmp -s "$ZV_TMP/journal.kept" "$c/ZARVEL/~zvupd.jnl"
+    zv_check "interrupted: and every installed file too" all_files_are old
+    rm -f "$c/ZARVEL/~zvupd.jnl"
 }
 
 # The packer with this build's updater: the package stamped into it lists,
