@@ -5,7 +5,6 @@
 
 #include <cstdint>
 
-#include "detect/stamped_blocks.h"
 #include "package/lzhuf_decoder.h"
 #include "package/member_name.h"
 #include "package/volume_reader.h"

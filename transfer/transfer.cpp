@@ -1,6 +1,5 @@
 #include "transfer/transfer.h"
 
-#include <cstdio>
 #include <cstring>
 #include <new>
 
