@@ -77,7 +77,7 @@ int AskAbortRetryIgnore(RunContext& run, WindowRef owner, unsigned id, const cha
 bool AskInsertDisk(RunContext& run, WindowRef owner, uint32_t volume, char drive) {
     char format[256] = {};
     LoadText(IDS_INSERT_DISK, format, sizeof format);
-    const char letter[2] = {drive >= 'a' && drive <= 'z' ? static_cast<char>(drive - 'a' + 'A') : drive, '\0'};
+    const char letter[2] = {UpperAz(drive), '\0'};
     char text[256] = {};
     FormatText(text, sizeof text, format, static_cast<int>(volume), letter);
     return Show(run, owner, IDS_INSERT_DISK, text, run.titleText, BOX_OKCANCEL) == ANSWER_OK;

@@ -31,6 +31,8 @@ bool AppendText(char* buffer, int size, const char* source);
 // keys are compared this way, whatever the code page (8-bit characters and
 // UTF-16 units alike).
 constexpr unsigned FoldAz(unsigned c) { return (c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c; }
+// The letters a to z as A to Z, every other value as it is: drive letters.
+constexpr char UpperAz(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // `text` with its letters A to Z folded as FoldAz folds them: the key under
 // which a name is looked up when case does not count.

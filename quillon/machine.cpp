@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/forwarding_platform.h"
+#include "platform/text.h"
 #include "quillon/cli.h"
 
 #ifndef _WIN32
@@ -126,7 +127,7 @@ OptionParse ParseMachineOption(int argc, char** argv, int* i, MachineOptions* o,
         o->updater = argv[++*i];
     } else if (arg == "--drive") {
         std::string value = argv[++*i];
-        char letter = value.empty() ? '\0' : static_cast<char>(value[0] & ~0x20);
+        const char letter = value.empty() ? '\0' : zv::UpperAz(value[0]);
         if (value.size() < 3 || letter < 'A' || letter > 'Z' || value[1] != '=') {
             *error = "--drive wants LETTER=DIR, not '" + value + "'";
             return OptionParse::Bad;

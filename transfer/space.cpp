@@ -24,7 +24,7 @@ void CheckSpace(Platform& os, const EntryDecision* decisions, uint32_t count, Sp
         if (!known) {
             key[0] = '\0';
             if (d.target[0] != '\0' && d.target[1] == ':') {
-                key[0] = static_cast<char>(d.target[0] & ~0x20);
+                key[0] = UpperAz(d.target[0]);
                 key[1] = ':';
             }
         }
