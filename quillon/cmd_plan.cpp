@@ -138,15 +138,19 @@ private:
     JsonWriter* json_;
 };
 
-// What the updater's next start would find of an update cut short: the
-// state of the journal it left in the product directory, or "" when there
-// is none.
-std::string InterruptedUpdate(zv::Platform& os, const char* installDir) {
+// What the updater's next start would find of an earlier update: the state
+// of the journal it left in the product directory, or "" when there is
+// none. `completed` tells a committed update, whose journal stays only while
+// a file it replaced is still in use.
+std::string InterruptedUpdate(zv::Platform& os, const char* installDir, bool* completed) {
     zv::Journal journal;
     const zv::JournalResult read = zv::ReadJournal(os, installDir, &journal);
     std::string state;
+    *completed = false;
     if (read == zv::JournalResult::Ok) {
-        state = std::string(zv::JournalStateName(journal.state)) + ", " + std::to_string(journal.count) + " files";
+        state = std::string(zv::JournalStateName(journal.state)) + ", " + std::to_string(journal.count) +
+                (journal.count == 1 ? " file" : " files");
+        *completed = journal.state == zv::JournalState::Committed;
     } else if (read != zv::JournalResult::Missing) {
         state = zv::JournalResultName(read);
     }
@@ -165,8 +169,9 @@ int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::Installed
     WriteVersion(json, header.version);
     json.Key("canProceed").Bool(verdict.canProceed);
     json.Key("verdict").String(verdict.message);
-    const std::string interrupted = InterruptedUpdate(*run.os, product->installDir);
-    if (!interrupted.empty()) json.Key("interruptedUpdate").String(interrupted);
+    bool completed = false;
+    const std::string interrupted = InterruptedUpdate(*run.os, product->installDir, &completed);
+    if (!interrupted.empty()) json.Key(completed ? "completedUpdate" : "interruptedUpdate").String(interrupted);
     json.Key("table").String(table->status == zv::TableStatus::Loaded ? "loaded" : zv::TableStatusName(table->status));
     int code = EXIT_OK;
     if (table->status == zv::TableStatus::Loaded) {
@@ -240,8 +245,13 @@ int RunPlan(int argc, char** argv) {
     zv::FormatVersion(header.version, shown, sizeof shown);
     zv::FormatVersionParts(header.version, parts, sizeof parts);
     std::printf("package %s (%s) for %s\n", parts, shown, Shown(product.installDir).c_str());
-    const std::string interrupted = InterruptedUpdate(os, product.installDir);
-    if (!interrupted.empty()) {
+    bool completed = false;
+    const std::string interrupted = InterruptedUpdate(os, product.installDir, &completed);
+    if (completed) {
+        std::printf("a completed update left its journal here (%s) while a file it replaced was in use:\n"
+                    "the updater removes what it lists when it starts, or before it updates\n",
+                    interrupted.c_str());
+    } else if (!interrupted.empty()) {
         std::printf("an update cut short left its journal here (%s): the updater settles it when it starts,\n"
                     "before it looks at the installation; what follows is the installation as it is now\n",
                     interrupted.c_str());

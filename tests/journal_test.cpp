@@ -788,6 +788,47 @@ TEST_F(JournalTest, AFailedRestoreKeepsTheJournalForTheNextStart) {
     }
 }
 
+// A committed update whose old copy is still held by a running program (it
+// could be renamed but cannot be deleted): the installation is whole and new,
+// the journal stays to list the backup, and a later start finishes the job.
+TEST_F(JournalTest, ABackupThatCannotBeRemovedAfterTheCommitKeepsTheJournalOnly) {
+    const struct {
+        const char* what;
+        Fault fault;
+        const char* failedPath;
+    } cases[] = {
+        {"a backup held by a running program", Fault{FaultOp::Remove, "~zvo0003", 0, -1}, kMembers[0].target},
+        {"the journal that cannot be removed", Fault{FaultOp::Remove, "~zvupd.jnl", 0, -1}, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        StageAll();
+        for (uint32_t i = 0; i < kMemberCount; ++i) ASSERT_EQ(CommitEntry(os, journal.entries[i]), CommitStep::Done);
+        ASSERT_EQ(MarkCommitted(os, journal), JournalResult::Ok);
+
+        zvtest::FaultPlatform faulty(os);
+        faulty.Add(c.fault);
+        RecoveryReport report;
+        EXPECT_EQ(FinishTransaction(faulty, journal, &report), RecoveryOutcome::LeftOver);
+        if (c.failedPath != nullptr) {
+            EXPECT_STREQ(report.failedPath, c.failedPath);
+        }
+        FreeJournal(os, &journal);
+        // Every installed file is new; what stays is the journal and what it lists.
+        Tree left = Snapshot(dir.path());
+        for (const Member& m : kMembers) EXPECT_EQ(left[Relative(m.target)], Text(m.fresh)) << m.target;
+        EXPECT_TRUE(zvtest::FileExists(JournalHostPath()));
+
+        // A start while the file is still held counts the installation as
+        // settled and leaves the journal; the next one removes the rest.
+        EXPECT_EQ(RecoverInstallation(faulty, kProductDir, nullptr), RecoveryOutcome::LeftOver);
+        EXPECT_TRUE(zvtest::FileExists(JournalHostPath()));
+        EXPECT_EQ(RecoverInstallation(os, kProductDir, nullptr), RecoveryOutcome::RolledForward);
+        EXPECT_EQ(Snapshot(dir.path()), after);
+    }
+}
+
 // ---- The running transaction -----------------------------------------------------
 
 TEST_F(JournalTest, AWholeUpdateLeavesOnlyTheNewFiles) {

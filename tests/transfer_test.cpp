@@ -522,6 +522,55 @@ TEST_F(TransferFaultTest, AnUnsettledJournalKeepsAnotherUpdateFromStarting) {
     EXPECT_EQ(view.created, view.destroyed);
 }
 
+// Windows renames a running program's file but does not delete it: an update
+// made while the product runs completes, and only the old copy and the
+// journal that lists it stay. The next update removes them first, asking the
+// user to close the program while the old copy is still held.
+TEST_F(TransferFaultTest, AnOldCopyStillHeldAfterTheCommitLeavesTheUpdateComplete) {
+    const std::vector<std::string> left = {Host("ZARVEL/~zvo0001.tmp"), Host("ZARVEL/~zvupd.jnl")};
+    const auto leftSorted = [this] {
+        std::vector<std::string> found = Leftovers();
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    os.Add(Fault{FaultOp::Remove, "~zvo0001", 0, -1});  // the old zvact32.exe
+    InstalledProduct fresh = product;
+    ASSERT_EQ(RunTransfer(run, table, &fresh), 0) << ::testing::PrintToString(MessageIds());
+    EXPECT_TRUE(ui.messages.empty());
+    for (const auto& [relative, old] : before) EXPECT_NE(Read(relative), old) << relative;
+    EXPECT_EQ(Read("ZARVEL/readme.txt"), readme.content);
+    EXPECT_EQ(Read("ZARVEL/~zvo0001.tmp"), before["ZARVEL/zvact32.exe"]);
+    EXPECT_EQ(leftSorted(), left);
+    std::map<std::string, std::vector<uint8_t>> updated;
+    for (const auto& [relative, old] : before) updated[relative] = Read(relative);
+
+    // Still held: the next update asks (39, naming the program's file), and
+    // Cancel leaves everything as the first update left it.
+    ui.messages.clear();
+    ui.Script({ANSWER_CANCEL});
+    fresh = product;
+    EXPECT_EQ(RunTransfer(run, table, &fresh), ANSWER_CANCEL);
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_FILE_IN_USE});
+    EXPECT_EQ(ui.messages[0].text, "C:\\ZARVEL\\zvact32.exe in use! Please, close all applications and retry.");
+    for (const auto& [relative, bytes] : updated) EXPECT_EQ(Read(relative), bytes) << relative;
+    EXPECT_EQ(leftSorted(), left);
+
+    // Let go after the question: Retry removes the old copy and the journal,
+    // and the update runs through.
+    os.Clear();
+    os.Add(Fault{FaultOp::Remove, "~zvo0001"});
+    ui.messages.clear();
+    ui.ClearScript();
+    ui.Script({ANSWER_RETRY});
+    fresh = product;
+    EXPECT_EQ(RunTransfer(run, table, &fresh), 0);
+    EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_FILE_IN_USE});
+    for (const auto& [relative, bytes] : updated) EXPECT_EQ(Read(relative), bytes) << relative;
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    EXPECT_EQ(os.OpenFiles(), 0u);
+    EXPECT_EQ(os.liveBlocks, 0);
+}
+
 // Packages damaged in ways only reading their members can tell: the transfer
 // never ends in success, the member's installed file stays as it was, and no
 // new file is left behind.

@@ -24,6 +24,7 @@
 #include "tests/support/stamped_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
+#include "transfer/journal.h"
 #include "transfer/prepare.h"
 #include "transfer/transfer.h"
 
@@ -179,6 +180,25 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
                                      .out;
     EXPECT_NE(cutShort.find("an update cut short left its journal here (the journal is damaged)"), std::string::npos)
         << cutShort;
+    // One of a completed update, kept while a file it replaced was in use, is
+    // told apart.
+    {
+        PosixPlatform layout(MachineLayout(dir.path(), "SETUP.EXE"));
+        Journal committed;
+        ASSERT_TRUE(AllocJournal(layout, &committed, "C:\\ZARVEL", 1));
+        std::strcpy(committed.entries[0].target, "C:\\ZARVEL\\ZVACT32.EXE");
+        committed.entries[0].existed = true;
+        committed.state = JournalState::Committed;
+        EXPECT_EQ(WriteJournal(layout, committed), JournalResult::Ok);
+        FreeJournal(layout, &committed);
+    }
+    const std::string completed = zvtest::RunQuillon("plan --updater " + (dir / "UPDATE/SETUP.EXE") +
+                                                     " --windows-dir " + (dir / "WINDOWS") + " --system-dir " +
+                                                     (dir / "WINDOWS/SYSTEM"))
+                                      .out;
+    EXPECT_NE(completed.find("a completed update left its journal here (committed, 1 file) while a file it replaced"),
+              std::string::npos)
+        << completed;
     std::remove((dir / "ZARVEL/~zvupd.jnl").c_str());
     std::set<std::string> plannedInJson;
     for (std::string line; std::getline(jsonLines, line);) {

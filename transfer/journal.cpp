@@ -194,8 +194,14 @@ void RemoveBackups(Platform& os, const Journal& journal, RecoveryReport* report)
     char staged[kMaxPath];
     char backup[kMaxPath];
     for (uint32_t i = 0; i < journal.count; ++i) {
-        if (!ComposeTransactionPaths(journal.entries[i].target, journal.entries[i].index, staged, backup)) continue;
-        RemoveIfPresent(os, backup, report, &report->backupsRemoved);
+        const JournalEntry& entry = journal.entries[i];
+        if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) continue;
+        const bool first = report->failed == 0;
+        if (!RemoveIfPresent(os, backup, report, &report->backupsRemoved) && first) {
+            // Held by a running program, which the user knows by the
+            // target's name rather than by the backup's.
+            CopyText(report->failedPath, sizeof report->failedPath, entry.target);
+        }
     }
 }
 
@@ -242,8 +248,12 @@ RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report) {
         break;
     }
     RemoveStagedCopies(os, journal, report);
-    if (report->failed != 0) return RecoveryOutcome::Incomplete;
-    if (!RemoveJournalFiles(os, journal.directory, report)) return RecoveryOutcome::Incomplete;
+    // Once committed, the installation is whole and new whatever stays: the
+    // journal stays only to list what is left for removal.
+    const RecoveryOutcome stays =
+        journal.state == JournalState::Committed ? RecoveryOutcome::LeftOver : RecoveryOutcome::Incomplete;
+    if (report->failed != 0) return stays;
+    if (!RemoveJournalFiles(os, journal.directory, report)) return stays;
     return done;
 }
 
@@ -292,6 +302,7 @@ const char* RecoveryOutcomeName(RecoveryOutcome outcome) {
     case RecoveryOutcome::RolledBack: return "the installation was rolled back";
     case RecoveryOutcome::RolledForward: return "the update was completed";
     case RecoveryOutcome::BackupLost: return "rolled back, but some backups were missing";
+    case RecoveryOutcome::LeftOver: return "the update was completed, but a file it left is still in use";
     case RecoveryOutcome::Incomplete: return "a file could not be moved or removed";
     case RecoveryOutcome::Damaged: return "the journal is damaged";
     case RecoveryOutcome::Unreadable: return "the journal cannot be read";

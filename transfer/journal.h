@@ -34,6 +34,10 @@
 //               Then the journal is rewritten in state Staging (nothing
 //               installed is changed any more) and settled as such.
 //   Committed   the backups left are removed; the new installation stays.
+//               A backup that cannot be removed (Windows renames a running
+//               program's file but does not delete it) keeps the journal,
+//               which still lists it, until a later start or update removes
+//               it; the installation is whole and new meanwhile.
 //
 // Why deciding from the disk is sound, for a kill between any two steps of
 // step 4 or of its undoing: before an entry's first move, its backup is absent
@@ -191,7 +195,8 @@ struct RecoveryReport {
     uint32_t backupsRemoved = 0;    // backups removed after the commit
     uint32_t lost = 0;              // installed copies whose backup was gone
     uint32_t failed = 0;            // moves or removals that failed
-    char failedPath[kMaxPath] = {}; // the file of the first failure
+    char failedPath[kMaxPath] = {}; // the file of the first failure (for a backup
+                                    // that stays, its target)
 };
 
 enum class RecoveryOutcome {
@@ -201,6 +206,9 @@ enum class RecoveryOutcome {
     RolledForward,  // from Committed: the new installation stays, the backups are gone
     BackupLost,     // rolled back, but some installed copies had lost their backup: their
                     // new copies stay (report.lost); the journal is removed
+    LeftOver,       // from Committed: the new installation stays and is whole, but a backup
+                    // (held by a running program) or the journal could not be removed; the
+                    // journal stays and lists them for the next start (report.failedPath)
     Incomplete,     // a move or removal failed: the journal stays for the next start
     Damaged,        // the journal is refused as damaged; nothing was touched
     Unreadable,     // the journal cannot be read whole; nothing was touched
@@ -219,7 +227,8 @@ RecoveryOutcome RecoverInstallation(Platform& os, const char* directory, Recover
 // there is nothing left to undo and it finishes the transaction instead.
 RecoveryOutcome RollBack(Platform& os, Journal& journal, RecoveryReport* report);
 
-// Ends a committed transaction: removes the backups, then the journal.
+// Ends a committed transaction: removes the backups, then the journal
+// (LeftOver when one of them stays).
 RecoveryOutcome FinishTransaction(Platform& os, Journal& journal, RecoveryReport* report);
 
 }  // namespace zv

@@ -20,7 +20,8 @@ RecoveryOutcome RecoverInterruptedUpdate(RunContext& run, RecoveryReport* report
 // False when the journal could not be settled (a file that cannot be moved
 // back, a journal that cannot be read or is refused as damaged, no memory):
 // it stays, and nothing may change the installation until a later start
-// settles it.
+// settles it. A completed update of which a file in use is left (LeftOver)
+// is settled: the installation is whole.
 bool InstallationSettled(RecoveryOutcome outcome);
 
 // Sets run.programPath and run.programDir, locates the product into

@@ -349,17 +349,37 @@ struct Transfer {
     // update may leave, so that the next start can clean up after a kill.
     bool BeginJournal() {
         if (writeCount == 0) return true;
-        // The journal of an update cut short that could not be settled stays
-        // until it is: another update must not write over it.
-        Journal earlier;
-        const JournalResult found = ReadJournal(*run.os, journal.directory, &earlier);
-        FreeJournal(*run.os, &earlier);
-        if (found != JournalResult::Missing) {
-            Fail(IDS_UPDATE_UNFINISHED, "");
-            return false;
-        }
+        if (!ClearEarlierJournal()) return false;
         journalWritten = Journaled(BeginTransaction(*run.os, journal));
         return journalWritten;
+    }
+
+    // Another update must not write over an earlier journal. One of an update
+    // cut short stays until the next start settles it. One of a completed
+    // update stays while a file it left is in use (Windows renames a running
+    // program's file but does not delete it): that one is finished here,
+    // asking the user to close the program that holds it.
+    bool ClearEarlierJournal() {
+        for (;;) {
+            Journal earlier;
+            const JournalResult found = ReadJournal(*run.os, journal.directory, &earlier);
+            if (found == JournalResult::Missing) return true;
+            RecoveryReport report;
+            RecoveryOutcome finished = RecoveryOutcome::Incomplete;
+            if (found == JournalResult::Ok && earlier.state == JournalState::Committed) {
+                finished = FinishTransaction(*run.os, earlier, &report);
+            }
+            FreeJournal(*run.os, &earlier);
+            if (finished == RecoveryOutcome::RolledForward) return true;
+            if (finished != RecoveryOutcome::LeftOver) {
+                Fail(IDS_UPDATE_UNFINISHED, "");
+                return false;
+            }
+            if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, report.failedPath) != ANSWER_RETRY) {
+                result = ANSWER_CANCEL;
+                return false;
+            }
+        }
     }
 
     // Only the staged members are committed: one kept by Ignore, or one whose

@@ -16,6 +16,9 @@
 #   interrupted  the updater killed in the middle of its commit, held there
 #                by a file another program holds: the next start rolls the
 #                update back before it shows a page
+#   running      a product program starts during the commit: its old copy
+#                cannot be removed; the update completes, and the first start
+#                after the program ended removes the old copy and the journal
 #   packer       quillon list, verify and extract on the package stamped into
 #                this build's updater
 #   volumes      the package cut into volumes: all beside the updater, no
@@ -502,6 +505,65 @@ scenario_interrupted() {
     rm -f "$c/ZARVEL/~zvupd.jnl"
 }
 
+# A program of the product starts while the update runs, after its file was
+# staged: the file can be renamed but not deleted. The update completes, and
+# only that file's old copy and the journal that lists it stay. A start while
+# the program still runs shows its pages as ever; the first start after it
+# ended removes them. (To start the program at that moment, another program
+# holds zvsa.bin, the entry before it, and so halts the commit at question
+# 39 until it lets go.)
+scenario_running() {
+    local c pid backup hold=$WINDOWS_BUILD/tests/wintests/holdfile.exe i
+    c=$(zv_drive_c)
+    zv_product_install
+    ( zv_wine "$hold" 'C:\ZARVEL\zvsa.bin' >"$ZV_TMP/running_doc.out" 2>&1 & )
+    for i in $(seq 1 100); do grep -q held "$ZV_TMP/running_doc.out" 2>/dev/null && break; sleep 0.2; done
+    pid=$(zv_windows_pid "$hold")
+    [ -n "$pid" ] || { zv_log "  zvsa.bin is not held"; return 1; }
+    to_transfer running || return 1
+    wait_for running '^message id=39 ' 60 || return 1
+    zv_check "running: the commit waits at the held zvsa.bin" has_line running \
+        '^message id=39 style=0x35 text=C:\\ZARVEL\\zvsa\.bin in use! Please, close all applications and retry\.$'
+    ( zv_wine "$hold" --image 'C:\ZARVEL\zvact32.exe' >"$ZV_TMP/running_program.out" 2>&1 & )
+    for i in $(seq 1 100); do grep -q held "$ZV_TMP/running_program.out" 2>/dev/null && break; sleep 0.2; done
+    zv_check "running: zvact32.exe is mapped as a running program's file" grep -q held "$ZV_TMP/running_program.out"
+    kill -KILL "$pid"
+    sleep 1
+    zv_key Return
+    wait_for running '^page 404 item 101 ' 60 || return 1
+    zv_check "running: Retry goes on, and the update completes without another question" \
+        equals "$(count_lines running '^message ')" 1
+    finish_run running 404
+    zv_check "running: every file is new" all_files_are new
+    zv_check "running: the old copy and the journal stay, nothing else" \
+        equals "$(cd "$c/ZARVEL" && find . -iname '~zv*' | sed 's/[0-9A-F]\{4\}\.tmp$/XXXX.tmp/' | sort | tr '\n' ' ')" \
+        './~zvoXXXX.tmp ./~zvupd.jnl '
+    backup=$(find "$c/ZARVEL" -iname '~zvo*.tmp' | head -n 1)
+    zv_check "running: the old copy is the installed zvact32.exe" \
+        cmp -s "$backup" "$ZV_PRODUCT_DIR/installed/ZARVEL/zvact32.exe"
+
+    zv_start running_held "$UPDATER"
+    wait_for running_held '^page 401 item 100 ' 60 || return 1
+    zv_check "running: a start while it runs goes on to its welcome page" in_order running_held \
+        '^recovery: the update was completed, but a file it left is still in use restored=0 removed=0 failed=1$' \
+        '^page 401 created'
+    click_item running_held 401 2
+    zv_wait_exit running_held 30
+    zv_check "running: and leaves the old copy and the journal" test -e "$backup" -a -e "$c/ZARVEL/~zvupd.jnl"
+
+    pid=$(zv_windows_pid "$hold")
+    [ -n "$pid" ] && kill -KILL "$pid"
+    restart_wineserver
+    zv_start running_ended "$UPDATER"
+    wait_for running_ended '^page 401 item 100 ' 60 || return 1
+    zv_check "running: the first start after it ended removes them" in_order running_ended \
+        '^recovery: the update was completed restored=0 removed=1 failed=0$' '^page 401 created'
+    click_item running_ended 401 2
+    zv_wait_exit running_ended 30
+    zv_check "running: every file is new" all_files_are new
+    zv_check "running: no new copy, backup or journal is left" no_new_files_left
+}
+
 # The packer with this build's updater: the package stamped into it lists,
 # verifies and extracts to the very bytes of the new product files.
 scenario_packer() {
@@ -730,7 +792,8 @@ EOF
 }
 
 
-ALL_SCENARIOS="packer volumes signed damaged happy not_installed refusals halt escape close protected interrupted"
+ALL_SCENARIOS="packer volumes signed damaged happy not_installed refusals halt escape close protected interrupted
+    running"
 zv_start_xvfb 1024 768
 zv_make_prefix
 zv_log "prefix made after ${SECONDS} s"
