@@ -307,6 +307,7 @@ struct Build {
 
     // Written.
     PackageWriteReport report;
+    uint64_t signedFirstVolume = 0;  // volume 1's size once signed; 0 when not signed
 };
 
 void PrintSummary(const Build& b) {
@@ -335,7 +336,8 @@ void PrintSummary(const Build& b) {
                 b.layout.tableSize, b.layout.dataOffset);
     const std::vector<std::string>& written = b.report.written;
     for (size_t v = 0; v < written.size(); ++v) {
-        std::printf("volume %zu: %s (%" PRIu64 " bytes)\n", v + 1, written[v].c_str(), b.layout.volumeSizes[v]);
+        const uint64_t size = v == 0 && b.signedFirstVolume != 0 ? b.signedFirstVolume : b.layout.volumeSizes[v];
+        std::printf("volume %zu: %s (%" PRIu64 " bytes)\n", v + 1, written[v].c_str(), size);
     }
 }
 
@@ -519,10 +521,12 @@ int WriteBuild(Build* b) {
     if (args.sign.enabled()) {
         const uint64_t limit = args.volumeSize;
         const SignOptions sign = args.sign;
-        report.finishFirstVolume = [sign, limit](const std::string& path, std::string* why) {
+        uint64_t* signedSize = &b->signedFirstVolume;
+        report.finishFirstVolume = [sign, limit, signedSize](const std::string& path, std::string* why) {
             if (!SignFile(sign, path, why)) return false;
             std::error_code ec;
             const uint64_t size = std::filesystem::file_size(path, ec);
+            *signedSize = ec ? 0 : size;
             if (limit != 0 && size > limit) {
                 *why = "signed, volume 1 is " + std::to_string(size) + " bytes, more than --volume-size " +
                        std::to_string(limit) + "; the signature grew past the room kept for it";

@@ -489,6 +489,8 @@ TEST(QuillonRelease, SignsVolumeOneWithinTheVolumeSizeAndItStillReadsBack) {
     ASSERT_EQ(run.exitCode, 0) << run.out;
     EXPECT_NE(run.out.find("volume 1 signed"), std::string::npos) << run.out;
     const std::vector<uint8_t> first = ReadFileBytes(t.setup);
+    EXPECT_NE(run.out.find("volume 1: " + t.setup + " (" + std::to_string(first.size()) + " bytes)"), std::string::npos)
+        << "the summary gives the signed size: " << run.out;
     EXPECT_LE(first.size(), 40000u);
     EXPECT_GT(first.size(), 30000u) << "volume 1 holds data up to the room kept for the signature";
     const ToolRun verified =
