@@ -38,4 +38,8 @@ void Sha256Abandon(Sha256Context* context);
 // The digest of `size` bytes in one call.
 Sha256Status Sha256Bytes(const void* bytes, size_t size, uint8_t digest[SHA256_DIGEST_SIZE]);
 
+// A digest as 64 lower-case hexadecimal digits and a terminating zero.
+constexpr size_t SHA256_HEX_SIZE = 2 * SHA256_DIGEST_SIZE + 1;
+void Sha256Hex(const uint8_t digest[SHA256_DIGEST_SIZE], char hex[SHA256_HEX_SIZE]);
+
 }  // namespace zv

@@ -23,4 +23,13 @@ Sha256Status Sha256Bytes(const void* bytes, size_t size, uint8_t digest[SHA256_D
     return Sha256Finish(&context, digest);
 }
 
+void Sha256Hex(const uint8_t digest[SHA256_DIGEST_SIZE], char hex[SHA256_HEX_SIZE]) {
+    static const char kDigits[] = "0123456789abcdef";
+    for (size_t i = 0; i < SHA256_DIGEST_SIZE; ++i) {
+        hex[2 * i] = kDigits[digest[i] >> 4];
+        hex[2 * i + 1] = kDigits[digest[i] & 15];
+    }
+    hex[2 * SHA256_DIGEST_SIZE] = '\0';
+}
+
 }  // namespace zv

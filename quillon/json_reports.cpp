@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "detect/product_version.h"
+#include "platform/sha256.h"
 #include "quillon/code_page.h"
 #include "quillon/languages.h"
 
@@ -94,7 +95,9 @@ void PrintPackageJson(const UpdaterFile& f) {
         json.EndArray();
         json.Key("sha256");
         if (const uint8_t* digest = zv::MemberDigest(f.integrity, i)) {
-            json.String(DigestHex(digest));
+            char hex[zv::SHA256_HEX_SIZE];
+            zv::Sha256Hex(digest, hex);
+            json.String(hex);
         } else {
             json.Null();
         }

@@ -75,16 +75,6 @@ const char* IntegrityWord(const zv::PackageIntegrity& integrity) {
     return integrity.version > zv::INTEGRITY_VERSION ? "newer" : "absent";
 }
 
-std::string DigestHex(const uint8_t* digest) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (uint32_t i = 0; i < zv::INTEGRITY_DIGEST_SIZE; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 15];
-    }
-    return hex;
-}
-
 void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file) { zv::FreePackageTable(os, &file->table); }
 
 std::string TableNameProblem(const zv::PackageTable& table) {

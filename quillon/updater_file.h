@@ -49,8 +49,6 @@ std::string TableDamageText(const zv::PackageTable& table);
 std::string IntegrityText(const zv::PackageIntegrity& integrity);
 // The same as one word for JSON: "present", "absent" or "newer".
 const char* IntegrityWord(const zv::PackageIntegrity& integrity);
-// A digest as 64 lower-case hexadecimal digits.
-std::string DigestHex(const uint8_t* digest);
 
 // For a table with a refused name: which entry, its name and why, in words
 // for the user (names with control characters escaped); empty otherwise.

@@ -25,7 +25,11 @@ using namespace zv;
 
 namespace {
 
-std::string Hex(const uint8_t* digest) { return quillon::DigestHex(digest); }
+std::string Hex(const uint8_t* digest) {
+    char hex[SHA256_HEX_SIZE];
+    Sha256Hex(digest, hex);
+    return hex;
+}
 
 std::string Sha256Hex(const std::vector<uint8_t>& bytes) {
     uint8_t digest[SHA256_DIGEST_SIZE];

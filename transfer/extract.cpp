@@ -6,14 +6,11 @@
 #include "platform/sha256.h"
 #include "platform/text.h"
 #include "string_ids.h"
+#include "transfer/journal.h"
 #include "transfer/member_output.h"
 
 namespace zv {
 namespace {
-
-// The longest name of a staged copy or backup in a target's directory
-// ("~zvn0001.tmp"): a target path leaves room for it.
-constexpr size_t kStagedNameLength = 12;
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -124,8 +121,10 @@ MemberNameProblem ComposeTargetPath(const char* directory, const char* name, cha
     const size_t fileStart = last == nullptr ? 0 : static_cast<size_t>(last + 1 - name);
     const size_t directoryLength = std::strlen(directory);
     const size_t nameLength = std::strlen(name);
+    // The target's directory also holds its new copy and backup while the
+    // update runs.
     if (directoryLength + nameLength > MEMBER_NAME_MAX ||
-        directoryLength + fileStart + kStagedNameLength > MEMBER_NAME_MAX) {
+        directoryLength + fileStart + TRANSACTION_NAME_LENGTH > MEMBER_NAME_MAX) {
         return MemberNameProblem::TooLong;
     }
     std::memcpy(targetPath, directory, directoryLength);

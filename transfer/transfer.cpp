@@ -200,17 +200,10 @@ struct Transfer {
         }
         PackageEntry entry = FirstPackageEntry(table);
         for (uint32_t i = 0; i < table.entryCount; ++i, entry = NextPackageEntry(entry)) {
-            EntryDecision* d = new (&decisions[i]) EntryDecision();
-            d->index = i;
-            d->entry = entry;
-            d->name = EntryName(entry);
-            d->pass = PassOf(entry);
-            if (d->pass == 0) {
-                d->outcome = EntryOutcome::Ignored;
-                continue;
-            }
-            ++eligible;
-            DecideEntry(os, product, d->pass, i, entry, d);
+            // Decided in its own pass; an ignored entry (pass 0) in none.
+            const uint32_t pass = PassOf(entry);
+            if (pass != 0) ++eligible;
+            DecideEntry(os, product, pass, i, entry, new (&decisions[i]) EntryDecision());
         }
         return true;
     }

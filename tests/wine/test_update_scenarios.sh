@@ -53,6 +53,7 @@ SECONDS=0
 zv_product_build "$HOST_BUILD" "$WINDOWS_BUILD/shell/zvupdate.exe" "$ZV_TMP/product" || exit 2
 zv_log "fixture and package built in ${SECONDS} s"
 UPDATER='C:\update\zvupdate.exe'
+HOLDFILE=$WINDOWS_BUILD/tests/wintests/holdfile.exe
 
 # --- helpers over the trace ---------------------------------------------------
 # The trace is read straight from Wine's output with sed, which is quick
@@ -136,10 +137,10 @@ updater_pid() {
     [ -n "$pid" ] || { zv_log "  no updater process"; return 1; }
     echo "$pid"
 }
-# Starts the updater and goes on to the detection page.
+# Starts the updater (or PROGRAM) and goes on to the detection page.
 to_detection() {
     local name=$1
-    zv_start "$name" "$UPDATER"
+    zv_start "$name" "${2:-$UPDATER}"
     wait_for "$name" '^page 401 item 100 ' 60 || return 1
     zv_key Return
     wait_for "$name" '^page (402 item 104|406 item -1) ' 30
@@ -150,6 +151,15 @@ to_transfer() {
     to_detection "$name" || return 1
     zv_key Return
     wait_for "$name" '^page 403 item 103 ' 30
+}
+# Starts holdfile.exe with ARGS (tests/wintests/holdfile.cpp), its output in
+# $ZV_TMP/NAME.out, and waits until it holds its file.
+hold_file() {
+    local name=$1 i
+    shift
+    ( zv_wine "$HOLDFILE" "$@" >"$ZV_TMP/$name.out" 2>&1 & )
+    for i in $(seq 1 100); do grep -q held "$ZV_TMP/$name.out" 2>/dev/null && return 0; sleep 0.2; done
+    return 1
 }
 # Leaves the last page with its button and waits for the exit.
 finish_run() {
@@ -457,13 +467,10 @@ scenario_protected() {
 # files: reading and writing shared, renaming not) stops the commit there with
 # question 39, and the updater is killed at that question.
 scenario_interrupted() {
-    local c pid hold=$WINDOWS_BUILD/tests/wintests/holdfile.exe
+    local c pid
     c=$(zv_drive_c)
     zv_product_install
-    ( zv_wine "$hold" 'C:\ZARVEL\data\map05.dat' >"$ZV_TMP/hold.out" 2>&1 & )
-    local i
-    for i in $(seq 1 100); do grep -q held "$ZV_TMP/hold.out" 2>/dev/null && break; sleep 0.2; done
-    zv_check "interrupted: another program holds data\\map05.dat" grep -q held "$ZV_TMP/hold.out"
+    zv_check "interrupted: another program holds data\\map05.dat" hold_file hold 'C:\ZARVEL\data\map05.dat'
     to_transfer interrupted || return 1
     wait_for interrupted '^message id=39 ' 60 || return 1
     zv_screenshot interrupted_in_use
@@ -472,7 +479,7 @@ scenario_interrupted() {
         '^message id=39 style=0x35 text=C:\\ZARVEL\\data\\map05\.dat in use! Please, close all applications and retry\.$'
     pid=$(updater_pid) || return 1
     kill -KILL "$pid"
-    pid=$(zv_windows_pid "$hold")
+    pid=$(zv_windows_pid "$HOLDFILE")
     [ -n "$pid" ] && kill -KILL "$pid"
     restart_wineserver
     zv_check "interrupted: the kill left a half-updated installation and its journal" \
@@ -513,20 +520,18 @@ scenario_interrupted() {
 # holds zvsa.bin, the entry before it, and so halts the commit at question
 # 39 until it lets go.)
 scenario_running() {
-    local c pid backup hold=$WINDOWS_BUILD/tests/wintests/holdfile.exe i
+    local c pid backup
     c=$(zv_drive_c)
     zv_product_install
-    ( zv_wine "$hold" 'C:\ZARVEL\zvsa.bin' >"$ZV_TMP/running_doc.out" 2>&1 & )
-    for i in $(seq 1 100); do grep -q held "$ZV_TMP/running_doc.out" 2>/dev/null && break; sleep 0.2; done
-    pid=$(zv_windows_pid "$hold")
-    [ -n "$pid" ] || { zv_log "  zvsa.bin is not held"; return 1; }
+    hold_file running_doc 'C:\ZARVEL\zvsa.bin' || { zv_log "  zvsa.bin is not held"; return 1; }
+    pid=$(zv_windows_pid "$HOLDFILE")
+    [ -n "$pid" ] || { zv_log "  no holdfile process"; return 1; }
     to_transfer running || return 1
     wait_for running '^message id=39 ' 60 || return 1
     zv_check "running: the commit waits at the held zvsa.bin" has_line running \
         '^message id=39 style=0x35 text=C:\\ZARVEL\\zvsa\.bin in use! Please, close all applications and retry\.$'
-    ( zv_wine "$hold" --image 'C:\ZARVEL\zvact32.exe' >"$ZV_TMP/running_program.out" 2>&1 & )
-    for i in $(seq 1 100); do grep -q held "$ZV_TMP/running_program.out" 2>/dev/null && break; sleep 0.2; done
-    zv_check "running: zvact32.exe is mapped as a running program's file" grep -q held "$ZV_TMP/running_program.out"
+    zv_check "running: zvact32.exe is mapped as a running program's file" \
+        hold_file running_program --image 'C:\ZARVEL\zvact32.exe'
     kill -KILL "$pid"
     sleep 1
     zv_key Return
@@ -551,7 +556,7 @@ scenario_running() {
     zv_wait_exit running_held 30
     zv_check "running: and leaves the old copy and the journal" test -e "$backup" -a -e "$c/ZARVEL/~zvupd.jnl"
 
-    pid=$(zv_windows_pid "$hold")
+    pid=$(zv_windows_pid "$HOLDFILE")
     [ -n "$pid" ] && kill -KILL "$pid"
     restart_wineserver
     zv_start running_ended "$UPDATER"
@@ -728,10 +733,7 @@ scenario_damaged() {
     # file, then the page that says the update is incomplete.
     while read -r name how style key; do
         damaged_copy "$name" "$how" || return 1
-        zv_start "$name" "C:\\update\\$name.exe"
-        wait_for "$name" '^page 401 item 100 ' 60 || return 1
-        zv_key Return
-        wait_for "$name" '^page 402 item 104 ' 30 || return 1
+        to_detection "$name" "C:\\update\\$name.exe" || return 1
         zv_check "$name: the table is whole, Next is enabled" has_line "$name" '^page 402 item 1 at .* enabled=1 '
         zv_key Return
         wait_for "$name" '^message id=34 ' 60 || return 1
@@ -755,10 +757,7 @@ EOF
     # digest finds it once it is staged, the update is rolled back, and the
     # message names the member.
     damaged_copy flip flip || return 1
-    zv_start flip 'C:\update\flip.exe'
-    wait_for flip '^page 401 item 100 ' 60 || return 1
-    zv_key Return
-    wait_for flip '^page 402 item 104 ' 30 || return 1
+    to_detection flip 'C:\update\flip.exe' || return 1
     zv_key Return
     wait_for flip '^message id=71 ' 60 || return 1
     zv_screenshot damaged_flip
@@ -775,10 +774,7 @@ EOF
 
     # A damaged table: the detection page says so and offers no Next.
     damaged_copy table table || return 1
-    zv_start table 'C:\update\table.exe'
-    wait_for table '^page 401 item 100 ' 60 || return 1
-    zv_key Return
-    wait_for table '^page 402 item 104 ' 30 || return 1
+    to_detection table 'C:\update\table.exe' || return 1
     zv_screenshot damaged_table
     zv_check "table: the detection page says the package is damaged" equals "$(item_text table 402 120)" \
         'This program cannot update Zarvel: its update package is damaged. Please get a new copy of this updater.'

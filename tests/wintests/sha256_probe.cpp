@@ -5,26 +5,17 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <string>
 #include <vector>
 
 #include "platform/sha256.h"
 
 namespace {
 
-std::string Hex(const uint8_t* digest) {
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (size_t i = 0; i < zv::SHA256_DIGEST_SIZE; ++i) {
-        hex += kDigits[digest[i] >> 4];
-        hex += kDigits[digest[i] & 15];
-    }
-    return hex;
-}
-
 void Print(const char* what, zv::Sha256Status status, const uint8_t* digest) {
     if (status == zv::Sha256Status::Ok) {
-        std::printf("%s %s\n", what, Hex(digest).c_str());
+        char hex[zv::SHA256_HEX_SIZE];
+        zv::Sha256Hex(digest, hex);
+        std::printf("%s %s\n", what, hex);
     } else {
         std::printf("%s FAILED: %s\n", what, zv::Sha256StatusName(status));
     }
