@@ -116,6 +116,11 @@ LRESULT CALLBACK BackdropWndProc(HWND window, UINT message, WPARAM wParam, LPARA
             }
         }
         break;
+    case WM_ENTERIDLE:
+        // Every question box the wizard shows is owned by the backdrop: the
+        // system says here that one is shown and waits for an answer.
+        if (wParam == MSGF_DIALOGBOX) TraceBoxReady(reinterpret_cast<HWND>(lParam));
+        break;
     case WM_SYSCOMMAND:
         switch (wParam & 0xFFF0) {
         case SC_CLOSE:

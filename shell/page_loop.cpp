@@ -2,6 +2,7 @@
 // frame, so the backdrop's and the frame's system menus keep working while a
 // page runs; every window procedure reports what the user did through
 // g_Shell.pageResult, which the loops read after each message.
+#include "resource.h"
 #include "shell/shell.h"
 #include "shell/trace.h"
 
@@ -22,9 +23,11 @@ PageResult RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter)
     }
     TracePage(page, templateId);
     g_Shell.runningPage = page;
+    g_Shell.runningTemplate = templateId;
 
     while (g_Shell.pageResult == PageResult::None) {
         MSG msg;
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE)) TraceRunningPageReady();
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0 || got == -1) {
             // The quit message (or a queue that can no longer be read) ends
@@ -38,6 +41,7 @@ PageResult RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter)
         }
     }
     g_Shell.runningPage = nullptr;
+    g_Shell.runningTemplate = 0;
     DestroyWindow(page);
     Trace("page %u result %u", static_cast<unsigned>(templateId), static_cast<unsigned>(g_Shell.pageResult));
     return g_Shell.pageResult;
@@ -52,7 +56,10 @@ PageResult PumpMessages(HWND dialog) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
     for (int handled = 0; handled < kPumpBatch; ++handled) {
         MSG msg;
-        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) break;
+        if (!PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TraceRunningPageReady();
+            break;
+        }
         if (msg.message == WM_QUIT) {
             g_Shell.pageResult = PageResult::Quit;
             continue;
@@ -63,6 +70,33 @@ PageResult PumpMessages(HWND dialog) {
         }
     }
     return g_Shell.pageResult;
+}
+
+void TraceRunningPageReady() {
+    // Once per page. A queue found empty means that every window of the
+    // thread is painted (paint requests wait in the queue until then), and
+    // Wine puts what was painted on the screen whenever the queue runs empty.
+    HWND page = g_Shell.runningPage;
+    if (page == nullptr || page == g_Shell.readyPage) return;
+    g_Shell.readyPage = page;
+    RECT area;
+    GetWindowRect(GetAncestor(page, GA_ROOT), &area);
+    Trace("page %u ready at %ld,%ld %ldx%ld", g_Shell.runningTemplate, area.left, area.top, area.right - area.left,
+          area.bottom - area.top);
+}
+
+void TraceBoxReady(HWND box) {
+    if (box == nullptr || box == g_Shell.readyBox) return;
+    g_Shell.readyBox = box;
+    RECT area;
+    GetWindowRect(box, &area);
+    if (box == g_Shell.haltBox) {
+        Trace("page %u ready at %ld,%ld %ldx%ld", static_cast<unsigned>(IDD_HALT), area.left, area.top,
+              area.right - area.left, area.bottom - area.top);
+    } else {
+        Trace("message ready at %ld,%ld %ldx%ld", area.left, area.top, area.right - area.left,
+              area.bottom - area.top);
+    }
 }
 
 }  // namespace zv

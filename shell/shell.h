@@ -34,8 +34,14 @@ struct Shell {
     // Set by window procedures to end the page that is running.
     PageResult pageResult = PageResult::None;
     // The page that takes the keyboard while it runs (a page of the page loop,
-    // or the transfer page); none between pages.
+    // or the transfer page), and its template; none between pages.
     HWND runningPage = nullptr;
+    unsigned runningTemplate = 0;
+    // The last page and the last question box said to be ready (TraceReady).
+    HWND readyPage = nullptr;
+    HWND readyBox = nullptr;
+    // The halt confirmation while it is open.
+    HWND haltBox = nullptr;
     // The transfer page while it exists, and the last percentage it was given.
     HWND progressPage = nullptr;
     int progressPercent = 0;
@@ -71,6 +77,14 @@ HPALETTE CreateDibPalette(HDC dc, const BITMAPINFOHEADER* bitmap);
 PageResult RunModalPage(uint16_t templateId, DLGPROC pageProc, LPARAM parameter);
 // Handles at most 20 pending messages without waiting; returns the page result.
 PageResult PumpMessages(HWND dialog);
+// Readiness lines for the tests that drive the wizard: "page N ready at X,Y
+// WxH" once the running page is painted and takes input, the first time the
+// queue is found empty after it was created; "page 407 ready ..." and
+// "message ready ..." once a question box is shown and idle (the system tells
+// its owner with WM_ENTERIDLE). The place is that of the top-level window that
+// takes the keys and clicks: the backdrop for a page, the box for a box.
+void TraceRunningPageReady();
+void TraceBoxReady(HWND box);
 
 // Page dress.
 void InitPageChrome(HWND page, unsigned titleId);

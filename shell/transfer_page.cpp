@@ -102,7 +102,12 @@ INT_PTR CALLBACK HaltDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
         // focus would go to the first button, Yes, which would then look like
         // the default and take Enter on Windows.
         SetFocus(GetDlgItem(dialog, IDNO));
+        g_Shell.haltBox = dialog;
         TracePage(dialog, IDD_HALT);
+        return FALSE;
+    case WM_DESTROY:
+        g_Shell.haltBox = nullptr;
+        g_Shell.readyBox = nullptr;
         return FALSE;
     case WM_COMMAND: {
         const int id = LOWORD(wParam);
@@ -161,6 +166,7 @@ public:
         }
         g_Shell.progressPage = page;
         g_Shell.runningPage = page;
+        g_Shell.runningTemplate = IDD_TRANSFER;
         g_Shell.run.progressPage = reinterpret_cast<WindowRef>(page);
         TracePage(page, IDD_TRANSFER);
         return reinterpret_cast<WindowRef>(page);
@@ -169,7 +175,10 @@ public:
     void DestroyProgressPage(WindowRef page) override {
         HWND window = reinterpret_cast<HWND>(page);
         if (window == nullptr) return;
-        if (g_Shell.runningPage == window) g_Shell.runningPage = nullptr;
+        if (g_Shell.runningPage == window) {
+            g_Shell.runningPage = nullptr;
+            g_Shell.runningTemplate = 0;
+        }
         DestroyWindow(window);
         if (g_Shell.progressPage == window) {
             g_Shell.progressPage = nullptr;

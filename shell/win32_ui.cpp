@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "shell/shell.h"
 #include "shell/trace.h"
 
 namespace zv {
@@ -18,6 +19,24 @@ static_assert(ANSWER_OK == IDOK && ANSWER_CANCEL == IDCANCEL && ANSWER_ABORT == 
                   ANSWER_NO == IDNO,
               "answers are the platform's button codes");
 
+// A message box does not tell its owner when it is up (the system makes it
+// without idle messages). A thread timer does: its messages come only when no
+// input and no paint request is waiting, so once it finds the box active and
+// visible, the box is painted and takes input. Until then it ticks again.
+void CALLBACK TraceMessageBoxReady(HWND, UINT, UINT_PTR timer, DWORD) {
+    HWND box = GetActiveWindow();
+    char kind[16] = {};
+    if (box == nullptr || !IsWindowVisible(box) || GetClassNameA(box, kind, sizeof kind) == 0 ||
+        lstrcmpA(kind, "#32770") != 0) {
+        return;
+    }
+    KillTimer(nullptr, timer);
+    // Wine puts what was painted on the screen when the thread waits; a wait
+    // of no time does it before the line says so. Elsewhere it does nothing.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_ALLINPUT);
+    TraceBoxReady(box);
+}
+
 class DialogUserInterface : public UserInterface {
 public:
     int ShowMessage(const MessageRequest& m) override {
@@ -25,7 +44,10 @@ public:
         // The box takes the keyboard; when it closes, the window that had it
         // gets it back (activation alone would leave it with the backdrop).
         HWND focus = GetFocus();
+        const UINT_PTR ready = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, TraceMessageBoxReady);
         int answer = MessageBoxA(reinterpret_cast<HWND>(m.owner), m.text, m.caption, m.style);
+        if (ready != 0) KillTimer(nullptr, ready);
+        g_Shell.readyBox = nullptr;
         if (focus != nullptr && IsWindow(focus)) SetFocus(focus);
         Trace("answer id=%u answer=%d", m.stringId, answer);
         return answer;

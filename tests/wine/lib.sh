@@ -7,19 +7,32 @@
 #                                   that loader, zv_wine and zv_wineserver run it
 #   zv_start_xvfb 1024 768          a 24-bit X server on a display of its own
 #   zv_make_prefix                  a fresh Wine prefix for this run
-#   zv_start NAME EXE               run EXE in the background; its trace goes
-#                                   to $ZV_TMP/NAME.trace, its exit code to
+#   zv_start NAME EXE [HOLD...]     run EXE in the background; its trace goes
+#                                   to $ZV_TMP/NAME.wine, its exit code to
 #                                   $ZV_TMP/NAME.rc; a command in ZV_WINE_WRAP
-#                                   (such as setpriv with its options) runs wine
-#   zv_wait_trace NAME REGEX [SECONDS]   wait for a trace line
-#   zv_wait_exit NAME [SECONDS]     wait for the exit; the code is in ZV_RC
+#                                   (such as setpriv with its options) runs wine.
+#                                   With HOLD texts, EXE runs under holdtrace.exe
+#                                   and stops at the first trace line holding
+#                                   the first text, and so on (zv_wait_held,
+#                                   zv_release)
+#   zv_trace NAME                   the program's trace lines
+#   zv_wait_trace NAME REGEX        wait for a trace line
+#   zv_wait_count NAME REGEX COUNT  wait for COUNT such lines
+#   zv_wait_ready NAME WHAT [COUNT] wait until a page ("page 402") or a message
+#                                   box ("message") is painted, on the screen
+#                                   and takes input: the COUNT-th (default 1)
+#                                   "WHAT ready at X,Y WxH" line, and then the
+#                                   window there viewable on the X server
+#   zv_wait_held NAME K             wait until the program stands at hold K
+#   zv_release NAME K               let it go on from hold K
+#   zv_wait_exit NAME               wait for the exit; the code is in ZV_RC
+#   zv_wait_until NAME WHAT CMD...  wait until CMD succeeds
+#   zv_wait_window TITLE            wait for a top-level window; prints its id
+#   zv_wait_above UPPER LOWER       wait until window UPPER is in front of LOWER
 #   zv_windows_pid WINPATH          the process id of the program started as
-#                                   WINPATH (C:\...), to hold it (SIGSTOP)
-#   zv_step_until NAME PID TEXT     let the held program run in steps of a few
-#                                   milliseconds until Wine's output of NAME
-#                                   holds TEXT (a fixed string); left held
-#   zv_wait_window TITLE [SECONDS]  wait for a top-level window; prints its id
+#                                   WINPATH (C:\...) in this prefix
 #   zv_key KEYS..., zv_click X Y    keyboard and mouse through XTEST
+#   zv_click_item NAME PAGE ITEM    a click on the centre of a page's item
 #   zv_screenshot NAME              $ZV_ARTIFACTS/NAME.png (and NAME.ppm)
 #   zv_pixel FILE.ppm X Y           prints "R G B" (zvscreen.py has more)
 #   zv_check CONDITION-TEXT COMMAND...   counts a failure when COMMAND fails
@@ -27,6 +40,13 @@
 # Everything is cleaned up on exit (Wine server, X server, temporary files).
 # ZV_KEEP=1 keeps the temporary directory; ZV_ARTIFACTS, set before sourcing,
 # names where the screenshots go (default: inside the temporary directory).
+#
+# Every wait is for a state (a trace line, a window, a file), never for a
+# fixed time, and every key and click is sent only once the page or box it
+# is meant for says it is ready. Each wait gives up after ZV_TIMEOUT seconds
+# (180 unless set), long enough for a machine busy with other work; one that
+# gives up says what it waited for, what the program's trace said last, and
+# the screenshot it took then.
 #
 # Run as a command, "bash tests/wine/lib.sh builds" prints the build folders
 # the Wine tests run on this machine, one a line, and on standard error why.
@@ -119,6 +139,7 @@ zv_use_windows_build() {
     # loader and server.
     export WINELOADER=$ZV_WINE WINESERVER=$ZV_WINESERVER
     ZV_BUILD_BITS=$bits
+    ZV_WINDOWS_BUILD=$(cd "$dir" && pwd)
 }
 
 zv_wine() { "$ZV_WINE" "$@"; }
@@ -149,6 +170,8 @@ ZV_FAILURES=0
 ZV_CHECKS=0
 ZV_XVFB_PID=
 ZV_RC=
+ZV_TIMEOUT=${ZV_TIMEOUT:-180}
+ZV_TIMEOUTS=0
 
 zv_log() { printf '%s\n' "$*" >&2; }
 
@@ -188,8 +211,8 @@ zv_start_xvfb() {
     Xvfb ":$display" -screen 0 "${width}x${height}x24" -nolisten tcp >"$ZV_TMP/xvfb.log" 2>&1 &
     ZV_XVFB_PID=$!
     export DISPLAY=":$display"
-    local i
-    for i in $(seq 1 100); do
+    local end=$((SECONDS + ZV_TIMEOUT))
+    while [ "$SECONDS" -le "$end" ]; do
         if xdpyinfo >/dev/null 2>&1; then return 0; fi
         if ! kill -0 "$ZV_XVFB_PID" 2>/dev/null; then break; fi
         sleep 0.1
@@ -238,91 +261,123 @@ zv_make_prefix() {
     zv_wineserver -w
 }
 
+# A host path as the Windows programs see it: Wine's drive Z: is the host's
+# root.
+zv_wine_path() { printf 'Z:%s\n' "${1//\//\\}"; }
+
 # The drive C: path of the prefix, for laying out files.
 zv_drive_c() { printf '%s\n' "$WINEPREFIX/drive_c"; }
 
 zv_start() {
     local name=$1 exe=$2
-    rm -f "$ZV_TMP/$name.trace" "$ZV_TMP/$name.rc"
-    : >"$ZV_TMP/$name.trace"
+    shift 2
+    rm -f "$ZV_TMP/$name.rc"
+    : >"$ZV_TMP/$name.wine"
+    local run=("$exe")
+    if [ $# -gt 0 ]; then
+        # holdtrace.exe writes heldK into this folder and waits for releaseK.
+        rm -rf "$ZV_TMP/$name.hold"
+        mkdir -p "$ZV_TMP/$name.hold"
+        run=("$ZV_WINDOWS_BUILD/tests/wintests/holdtrace.exe" "$(zv_wine_path "$ZV_TMP/$name.hold")" "$@" -- "$exe")
+    fi
     # The program's trace arrives on Wine's debug channel (OutputDebugStringA).
     # shellcheck disable=SC2086 # the wrapper is a command with its words
-    ( WINEDEBUG=-all,warn+debugstr ${ZV_WINE_WRAP:-} "$ZV_WINE" "$exe" >"$ZV_TMP/$name.out" 2>"$ZV_TMP/$name.wine"
+    ( WINEDEBUG=-all,warn+debugstr ${ZV_WINE_WRAP:-} "$ZV_WINE" "${run[@]}" >"$ZV_TMP/$name.out" 2>"$ZV_TMP/$name.wine"
       echo $? >"$ZV_TMP/$name.rc" ) &
 }
 
-# The program's own trace lines, without Wine's framing, unescaped.
+# The program's own trace lines, without Wine's framing. Wine escapes
+# backslashes and quotes; nothing else occurs in the trace.
 zv_trace() {
-    local name=$1
-    python3 - "$ZV_TMP/$name.wine" <<'EOF'
-import re, signal, sys
-signal.signal(signal.SIGPIPE, signal.SIG_DFL)  # readers such as grep -q may stop early
-line = re.compile(r'OutputDebugStringA "zvupdate: (.*)\\n"$')
-with open(sys.argv[1], encoding="latin-1") as f:
-    for raw in f:
-        m = line.search(raw.rstrip("\n"))
-        if m:
-            print(m.group(1).encode("latin-1").decode("unicode_escape"))
-EOF
+    sed -n 's/.*OutputDebugStringA "zvupdate: \(.*\)\\n"$/\1/p' "$ZV_TMP/$1.wine" 2>/dev/null | sed 's/\\\(["\\]\)/\1/g'
 }
 
-zv_wait_trace() {
-    local name=$1 pattern=$2 seconds=${3:-20} i
-    for i in $(seq 1 $((seconds * 10))); do
-        if zv_trace "$name" | grep -qE -- "$pattern"; then return 0; fi
-        sleep 0.1
+# Says that a wait gave up: what it waited for, the program's last trace lines
+# and a screenshot of that moment.
+zv_timed_out() {
+    local name=$1 what=$2 shot
+    ZV_TIMEOUTS=$((ZV_TIMEOUTS + 1))
+    shot=timeout-$ZV_TIMEOUTS${name:+-$name}
+    zv_screenshot "$shot" 2>/dev/null
+    zv_log "timed out after $ZV_TIMEOUT s waiting for $what"
+    if [ -n "$name" ] && [ -e "$ZV_TMP/$name.wine" ]; then
+        zv_log "  the trace of $name ended with:"
+        zv_trace "$name" | tail -n 12 | sed 's/^/    /' >&2
+    fi
+    zv_log "  the screen then: $ZV_ARTIFACTS/$shot.png"
+}
+
+# Polls COMMAND until it succeeds, for at most ZV_TIMEOUT seconds.
+zv_wait_until() {
+    local name=$1 what=$2 end=$((SECONDS + ZV_TIMEOUT))
+    shift 2
+    until "$@"; do
+        if [ "$SECONDS" -gt "$end" ]; then
+            zv_timed_out "$name" "$what"
+            return 1
+        fi
+        sleep 0.05
     done
-    zv_log "timed out waiting for trace /$pattern/ of $name"
+}
+
+zv_trace_count_at_least() { [ "$(zv_trace "$1" | grep -cE -- "$2")" -ge "$3" ]; }
+zv_wait_count() {
+    zv_wait_until "$1" "$3 trace lines /$2/ of $1" zv_trace_count_at_least "$1" "$2" "$3"
+}
+zv_wait_trace() { zv_wait_count "$1" "$2" 1; }
+
+# Whether a top-level window at exactly X Y W H is viewable on the X server.
+zv_viewable_at() {
+    local id
+    for id in $(xwininfo -root -children 2>/dev/null |
+        sed -nE "s/^ +(0x[0-9a-f]+) .* $3x$4\+$1\+$2 +\+-?[0-9]+\+-?[0-9]+$/\1/p"); do
+        xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && return 0
+    done
     return 1
 }
 
+zv_wait_ready() {
+    local name=$1 what=$2 count=${3:-1} x y w h
+    zv_wait_count "$name" "^$what ready at " "$count" || return 1
+    read -r x y w h <<<"$(zv_trace "$name" | grep -E -- "^$what ready at " | sed -n "${count}p" |
+        sed -E 's/.* ready at (-?[0-9]+),(-?[0-9]+) ([0-9]+)x([0-9]+)$/\1 \2 \3 \4/')"
+    zv_wait_until "$name" "the window of $what ready ($w x $h at $x,$y) on the screen" zv_viewable_at "$x" "$y" "$w" "$h"
+}
+
+zv_wait_held() {
+    zv_wait_until "$1" "$1 to stand at hold $2" test -e "$ZV_TMP/$1.hold/held$2"
+}
+zv_release() { : >"$ZV_TMP/$1.hold/release$2"; }
+
+zv_has_ended() { [ -s "$ZV_TMP/$1.rc" ]; }
 zv_wait_exit() {
-    local name=$1 seconds=${2:-20} i
     ZV_RC=
-    for i in $(seq 1 $((seconds * 10))); do
-        if [ -s "$ZV_TMP/$name.rc" ]; then
-            ZV_RC=$(cat "$ZV_TMP/$name.rc")
+    zv_wait_until "$1" "$1 to end" zv_has_ended "$1" || return 1
+    ZV_RC=$(cat "$ZV_TMP/$1.rc")
+}
+
+# The process id of the program started as WINPATH (C:\...) in this prefix
+# (other Wine tests may run the same program beside this one).
+zv_windows_pid() {
+    local pattern pid
+    pattern=$(printf '%s' "$1" | sed 's/[\\.]/\\&/g')
+    for pid in $(pgrep -f -x "$pattern.*"); do
+        if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            echo "$pid"
             return 0
         fi
-        sleep 0.1
     done
-    zv_log "timed out waiting for $name to end"
-    return 1
-}
-
-# Some moments of a run pass in less time than a script needs to see them and
-# act (the bar at 50 % while a large member is written takes a fraction of a
-# second on a fast machine): the program is held with SIGSTOP and let go in
-# small steps until it gets there.
-zv_windows_pid() {
-    local pattern
-    pattern=$(printf '%s' "$1" | sed 's/[\\.]/\\&/g')
-    pgrep -f -x "$pattern.*" | head -n 1
-}
-
-zv_step_until() {
-    local name=$1 pid=$2 text=$3 i
-    for i in $(seq 1 5000); do
-        grep -qF -- "$text" "$ZV_TMP/$name.wine" && return 0
-        kill -CONT "$pid"
-        sleep 0.005
-        kill -STOP "$pid"
-    done
-    zv_log "$name did not get to '$text'"
     return 1
 }
 
 # --- Windows on the screen --------------------------------------------------
 
+zv_window_id() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1; }
+zv_has_window() { [ -n "$(zv_window_id "$1")" ]; }
+zv_lacks_window() { [ -z "$(zv_window_id "$1")" ]; }
 zv_wait_window() {
-    local title=$1 seconds=${2:-20} i id
-    for i in $(seq 1 $((seconds * 10))); do
-        id=$(xdotool search --onlyvisible --name "^${title}\$" 2>/dev/null | head -n 1)
-        if [ -n "$id" ]; then printf '%s\n' "$id"; return 0; fi
-        sleep 0.1
-    done
-    zv_log "timed out waiting for window '$title'"
-    return 1
+    zv_wait_until "" "window '$1'" zv_has_window "$1" || return 1
+    zv_window_id "$1"
 }
 
 # The top-level X windows, bottom to top, that are mapped: "id name" lines.
@@ -340,23 +395,33 @@ for line in sys.stdin:
 ' | tac
 }
 
-zv_key() { xdotool key --delay 80 "$@"; sleep 0.3; }
-
-zv_click() {
-    xdotool mousemove "$1" "$2" click 1
-    sleep 0.3
+# Whether the viewable window named UPPER is in front of the one named LOWER.
+zv_above() {
+    zv_stacking | python3 -c '
+import sys
+names = [line.rstrip("\n").split(" ", 1)[1] if " " in line else "" for line in sys.stdin]
+upper, lower = sys.argv[1], sys.argv[2]
+sys.exit(0 if upper in names and lower in names and names.index(upper) > names.index(lower) else 1)
+' "$1" "$2"
 }
+zv_wait_above() { zv_wait_until "" "'$1' in front of '$2'" zv_above "$1" "$2"; }
 
-# Centre of a page item, from the page's trace: "X Y".
-zv_item_centre() {
-    local name=$1 page=$2 item=$3
-    zv_trace "$name" | sed -nE "s/^page $page item $item at (-?[0-9]+),(-?[0-9]+) ([0-9]+)x([0-9]+) .*/\1 \2 \3 \4/p" |
-        tail -n 1 | awk '{ print int($1 + $3 / 2), int($2 + $4 / 2) }'
+zv_key() { xdotool key --delay 80 "$@"; }
+zv_click() { xdotool mousemove "$1" "$2" click 1; }
+
+# "X Y W H" of a page's item on the screen, from the page's trace.
+zv_item_rect() {
+    zv_trace "$1" | sed -nE "s/^page $2 item $3 at (-?[0-9]+),(-?[0-9]+) ([0-9]+)x([0-9]+) .*/\1 \2 \3 \4/p" | tail -n 1
+}
+zv_click_item() {
+    local x y w h
+    read -r x y w h <<<"$(zv_item_rect "$1" "$2" "$3")"
+    [ -n "$h" ] || { zv_log "  no item $3 on page $2"; return 1; }
+    zv_click $((x + w / 2)) $((y + h / 2))
 }
 
 zv_screenshot() {
     local name=$1
-    sleep 0.3
     import -window root -depth 8 "$ZV_ARTIFACTS/$name.ppm"
     convert "$ZV_ARTIFACTS/$name.ppm" "$ZV_ARTIFACTS/$name.png"
 }

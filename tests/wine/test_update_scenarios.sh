@@ -56,28 +56,12 @@ UPDATER='C:\update\zvupdate.exe'
 HOLDFILE=$WINDOWS_BUILD/tests/wintests/holdfile.exe
 
 # --- helpers over the trace ---------------------------------------------------
-# The trace is read straight from Wine's output with sed, which is quick
-# enough to poll every 20 ms: the moments to catch during the transfer are
-# short. Wine escapes backslashes and quotes; nothing else occurs in it.
 
-trace() {
-    sed -n 's/.*OutputDebugStringA "zvupdate: \(.*\)\\n"$/\1/p' "$ZV_TMP/$1.wine" 2>/dev/null | sed 's/\\\(["\\]\)/\1/g'
-}
+trace() { zv_trace "$1"; }
 has_line() { trace "$1" | grep -qE -- "$2"; }
 lacks_line() { ! has_line "$1" "$2"; }
 count_lines() { trace "$1" | grep -cE -- "$2"; }
 equals() { [ "$1" = "$2" ] || { zv_log "  got '$1', expected '$2'"; return 1; }; }
-# Waits until the trace has COUNT lines matching the pattern.
-wait_count() {
-    local name=$1 pattern=$2 count=$3 end=$((SECONDS + ${4:-30}))
-    while [ "$SECONDS" -le "$end" ]; do
-        [ "$(count_lines "$name" "$pattern")" -ge "$count" ] && return 0
-        sleep 0.02
-    done
-    zv_log "timed out waiting for $count lines /$pattern/ of $name"
-    return 1
-}
-wait_for() { wait_count "$1" "$2" 1 "${3:-30}"; }
 # Checks that lines of TEXT match the patterns in this order.
 in_order_text() {
     local text=$1 last=0 n pattern
@@ -100,16 +84,6 @@ in_order() {
 # The text of an item of a page, as the page showed it last.
 item_text() {
     trace "$1" | sed -nE "s/^page $2 item $3 at [-0-9,]+ [0-9]+x[0-9]+ visible=[01] enabled=[01] text=(.*)$/\1/p" | tail -n 1
-}
-# "X Y W H" of an item on the screen.
-item_rect() {
-    trace "$1" | sed -nE "s/^page $2 item $3 at (-?[0-9]+),(-?[0-9]+) ([0-9]+)x([0-9]+) .*/\1 \2 \3 \4/p" | tail -n 1
-}
-click_item() {
-    local x y w h
-    read -r x y w h <<<"$(item_rect "$1" "$2" "$3")"
-    [ -n "$x" ] || { zv_log "  no item $3 on page $2"; return 1; }
-    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
 }
 
 all_files_are() {
@@ -137,36 +111,56 @@ updater_pid() {
     [ -n "$pid" ] || { zv_log "  no updater process"; return 1; }
     echo "$pid"
 }
-# Starts the updater (or PROGRAM) and goes on to the detection page.
+# Starts the updater (or PROGRAM) and goes on to the detection page; HOLD
+# texts, if any, hold the program there (zv_start).
 to_detection() {
-    local name=$1
-    zv_start "$name" "${2:-$UPDATER}"
-    wait_for "$name" '^page 401 item 100 ' 60 || return 1
+    local name=$1 program=${2:-$UPDATER}
+    shift $(($# < 2 ? $# : 2))
+    zv_start "$name" "$program" "$@"
+    zv_wait_ready "$name" 'page 401' || return 1
     zv_key Return
-    wait_for "$name" '^page (402 item 104|406 item -1) ' 30
+    zv_wait_ready "$name" 'page (402|406)'
 }
 # Starts the updater and goes on to the transfer page.
 to_transfer() {
-    local name=$1
-    to_detection "$name" || return 1
+    to_detection "$1" || return 1
     zv_key Return
-    wait_for "$name" '^page 403 item 103 ' 30
+    zv_wait_ready "$1" 'page 403'
+}
+# The same, for a key or click on the transfer page: the transfer goes on
+# without waiting for the user, faster than a script could act on it, so the
+# program is held where the page is ready (its hold 1), with the HOLD texts
+# as its later holds.
+to_transfer_held() {
+    local name=$1
+    shift
+    to_detection "$name" "$UPDATER" 'page 403 ready' "$@" || return 1
+    zv_key Return
+    zv_wait_held "$name" 1
 }
 # Starts holdfile.exe with ARGS (tests/wintests/holdfile.cpp), its output in
 # $ZV_TMP/NAME.out, and waits until it holds its file.
 hold_file() {
-    local name=$1 i
+    local name=$1
     shift
+    rm -f "$ZV_TMP/$name.out"
     ( zv_wine "$HOLDFILE" "$@" >"$ZV_TMP/$name.out" 2>&1 & )
-    for i in $(seq 1 100); do grep -q held "$ZV_TMP/$name.out" 2>/dev/null && return 0; sleep 0.2; done
-    return 1
+    zv_wait_until "" "holdfile $* to hold its file" grep -q held "$ZV_TMP/$name.out"
 }
 # Leaves the last page with its button and waits for the exit.
 finish_run() {
     local name=$1 page=$2
-    click_item "$name" "$page" 2
-    zv_wait_exit "$name" 30
+    zv_wait_ready "$name" "page $page" || return 1
+    zv_click_item "$name" "$page" 2
+    zv_wait_exit "$name"
     zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
+}
+# Takes screenshot SHOT and checks that it shows the bar of NAME's transfer
+# page at PERCENT.
+bar_on_screen() {
+    local name=$1 shot=$2 percent=$3
+    zv_screenshot "$shot" &&
+        python3 "$ZV_SCREEN" bar "$ZV_ARTIFACTS/$shot.ppm" $(zv_item_rect "$name" 403 102) "$percent" >/dev/null 2>&1
 }
 # Resets the wine server, so that the next start runs with the current
 # ZV_WINE_WRAP (the server is started by the first program of a prefix).
@@ -189,13 +183,16 @@ NOT_INSTALLED_TEXT='Zarvel is not installed. Please install it before trying to 
 
 scenario_happy() {
     zv_product_install 2
-    zv_start happy "$UPDATER"
-    wait_for happy '^page 401 item 100 ' 60 || return 1
+    # After ten of the twenty entries the bar stands at 50 % while the large
+    # map is expanded, which can take less than a screenshot: the updater is
+    # held where it names the map.
+    zv_start happy "$UPDATER" 'item 101 id=0 text=data\world.map'
+    zv_wait_ready happy 'page 401' || return 1
     zv_screenshot happy_welcome
     zv_check "happy: the welcome page names the package's version" \
         equals "$(item_text happy 401 100)" 'Welcome to Zarvel v1.01 Updater.'
     zv_key Return
-    wait_for happy '^page 402 item 104 ' 30 || return 1
+    zv_wait_ready happy 'page 402' || return 1
     zv_screenshot happy_detected
     zv_check "happy: detection finds both variants and both runtime libraries" \
         has_line happy '^detected variants=0x1b runtime=0x3$'
@@ -207,23 +204,17 @@ scenario_happy() {
         zv_check "happy: detection page item ${item%%=*} reads '$want'" equals "$(item_text happy 402 "${item%%=*}")" "$want"
     done
     zv_check "happy: Next is enabled" has_line happy '^page 402 item 1 at .* enabled=1 text=&Next >$'
-    # After ten of the twenty entries the bar stands at 50 % while the large
-    # map is expanded, which can take less than a screenshot: the updater is
-    # held from Next on and let run in steps until it names the map.
-    local pid
-    pid=$(updater_pid) || return 1
-    kill -STOP "$pid"
     zv_key Return
-    zv_step_until happy "$pid" 'zvupdate: item 101 id=0 text=data\\world.map\n' || { kill -CONT "$pid"; return 1; }
-    import -window root -depth 8 "$ZV_ARTIFACTS/happy_transfer_50.ppm"
-    kill -CONT "$pid"
-    convert "$ZV_ARTIFACTS/happy_transfer_50.ppm" "$ZV_ARTIFACTS/happy_transfer_50.png"
-    zv_check "happy: the bar was still at 50 % when the screenshot was taken" lacks_line happy '^percent 55$'
+    zv_wait_held happy 1 || return 1
+    # What the program drew reaches the X server a moment after it: the
+    # screen is taken until it shows the state the program stands in.
     zv_check "happy: the bar's segments at 50 % on the screen" \
-        python3 "$ZV_SCREEN" bar "$ZV_ARTIFACTS/happy_transfer_50.ppm" $(item_rect happy 403 102) 50
+        zv_wait_until happy "the bar at 50 % on the screen" bar_on_screen happy happy_transfer_50 50
+    zv_check "happy: the bar was still at 50 % when the screenshot was taken" lacks_line happy '^percent 55$'
+    zv_release happy 1
     zv_check "happy: the transfer page names the stage" \
         has_line happy '^page 403 created caption=Zarvel Updater - File Transfer$'
-    wait_for happy '^page 404 item 101 ' 60 || return 1
+    zv_wait_ready happy 'page 404' || return 1
     zv_screenshot happy_success
     zv_check "happy: the success page names the version" equals "$(item_text happy 404 101)" "$SUCCESS_TEXT"
     zv_check "happy: the runtime libraries go where the system keeps shared files" \
@@ -235,7 +226,7 @@ scenario_happy() {
         '^entry 19 pass 2 data\\map09\.dat: write C:\\ZARVEL\\data\\map09\.dat percent=100 result=0$' \
         '^transfer result=0$' '^page 404 created'
     zv_check "happy: all twenty entries are written" equals "$(count_lines happy '^entry [0-9]+ pass [12] .*: write ')" 20
-    zv_check "happy: no question is asked" lacks_line happy '^message '
+    zv_check "happy: no question is asked" lacks_line happy '^message id='
     finish_run happy 404
     zv_check "happy: every file is new; the carried blocks and the checksum relation are kept" all_files_are new
     zv_check "happy: no new file is left beside its target" no_new_files_left
@@ -252,7 +243,7 @@ scenario_not_installed() {
     # Alt+F4 on the backdrop ends the page with 2; the backdrop stays until
     # the shutdown.
     zv_key alt+F4
-    zv_wait_exit noini 30
+    zv_wait_exit noini
     zv_check "not installed: Alt+F4 ends page 406 with 2, then the program shuts down" \
         in_order noini '^backdrop close$' '^page 406 result 2$' '^backdrop destroyed$' '^exit 0$'
     zv_check "not installed: the program ends with 0" equals "$ZV_RC" 0
@@ -291,16 +282,17 @@ scenario_refusals() {
         zv_check "$name: the verdict" equals "$(item_text "$name" 402 120)" "$message"
         zv_check "$name: the hint" equals "$(item_text "$name" 402 140)" "$HINT_QUIT"
         zv_check "$name: Next is disabled" has_line "$name" '^page 402 item 1 at .* enabled=0 text=&Next >$'
+        # Enter first: the key that leaves comes after it, so a page that
+        # Enter had ended would end with 1.
         zv_key Return
-        sleep 0.5
-        zv_check "$name: Enter does not end the page" lacks_line "$name" '^page 402 result'
         case $leave in
-        quit) click_item "$name" 402 2 ;;
+        quit) zv_click_item "$name" 402 2 ;;
         escape) zv_key Escape ;;
         altf4) zv_key alt+F4 ;;
         esac
-        zv_wait_exit "$name" 30
-        zv_check "$name: leaving ($leave) ends the page with 2" has_line "$name" '^page 402 result 2$'
+        zv_wait_exit "$name"
+        zv_check "$name: Enter does not end the page; leaving ($leave) ends it with 2" \
+            equals "$(trace "$name" | grep -E '^page 402 result ')" 'page 402 result 2'
         zv_check "$name: no transfer" lacks_line "$name" '^page 403'
         zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
     done <<<"$REFUSALS"
@@ -311,7 +303,7 @@ scenario_refusals() {
     zv_check "no runtime library: no variant counts, page 406" has_line noruntime "^page 406 item -1 at .* text=$NOT_INSTALLED_TEXT\$"
     zv_check "no runtime library: variants 0" has_line noruntime '^detected variants=0x0 runtime=0x0$'
     zv_key Escape
-    zv_wait_exit noruntime 30
+    zv_wait_exit noruntime
     zv_check "no runtime library: the program ends with 0" equals "$ZV_RC" 0
 }
 
@@ -325,55 +317,51 @@ check_halt_page() {
 
 scenario_halt() {
     zv_product_install
-    to_transfer halt || return 1
-    click_item halt 403 2
-    wait_for halt '^page 407 item 7 ' 30 || return 1
+    # Cancel is clicked while the program stands where the transfer page is
+    # ready, and again where it names map02, so that both clicks come before
+    # the transfer ends, however fast the machine.
+    to_transfer_held halt 'item 101 id=0 text=data\map02.dat' || return 1
+    zv_click_item halt 403 2
+    zv_release halt 1
+    zv_wait_ready halt 'page 407' || return 1
     zv_screenshot halt_confirmation
     check_halt_page halt
 
     # A second start while the confirmation is up, with another window over
     # it: the second copy ends with 0 and brings the confirmation forward.
     zv_wine notepad >/dev/null 2>&1 &
-    zv_wait_window "Untitled - Notepad" 30 >/dev/null || return 1
+    zv_wait_window "Untitled - Notepad" >/dev/null || return 1
     xdotool search --name '^Untitled - Notepad$' windowraise >/dev/null 2>&1
-    sleep 0.5
+    zv_wait_above "Untitled - Notepad" Install || return 1
     zv_start second "$UPDATER"
-    zv_wait_exit second 30
+    zv_wait_exit second
     zv_check "second start: ends with 0" equals "$ZV_RC" 0
     zv_check "second start: says another copy runs and creates nothing" \
         in_order second '^another copy is running$'
     zv_check "second start: creates no window" lacks_line second '^(start|backdrop|page)'
-    sleep 0.5
-    zv_screenshot halt_brought_to_front
     zv_check "second start: the halt confirmation is in front of the other window" \
-        python3 - "$(zv_stacking)" <<'EOF'
-import sys
-names = [line.split(" ", 1)[1] if " " in line else "" for line in sys.argv[1].splitlines()]
-sys.exit(0 if "Install" in names and "Untitled - Notepad" in names
-         and names.index("Install") > names.index("Untitled - Notepad") else 1)
-EOF
+        zv_wait_above Install "Untitled - Notepad"
+    zv_screenshot halt_brought_to_front
     zv_wine taskkill /im notepad.exe >/dev/null 2>&1
-    sleep 0.5
+    zv_wait_until "" "Notepad to close" zv_lacks_window "Untitled - Notepad" || return 1
 
     # No goes on with the next entries.
-    click_item halt 407 7
-    wait_for halt '^halt answer=7$' 10 || return 1
-    local before
-    before=$(count_lines halt '^entry [0-9]+ pass 2 .*: write ')
-    wait_count halt '^entry [0-9]+ pass 2 .*: write ' $((before + 1)) 30
+    zv_click_item halt 407 7
+    zv_wait_held halt 2 || return 1
     zv_check "halt: No lets the transfer go on" in_order halt '^halt answer=7$' '^entry [0-9]+ pass 2 .*: write '
 
     # Yes halts at the next entry.
-    click_item halt 403 2
-    wait_count halt '^page 407 created' 2 30 || return 1
-    click_item halt 407 6
-    wait_for halt '^page 405 item 101 ' 30 || return 1
+    zv_click_item halt 403 2
+    zv_release halt 2
+    zv_wait_ready halt 'page 407' 2 || return 1
+    zv_click_item halt 407 6
+    zv_wait_ready halt 'page 405' || return 1
     zv_screenshot halt_partial
     zv_check "halt: Yes stops the transfer before the next entry; page 405 follows" \
         in_order halt '^halt answer=6$' '^entry [0-9]+ pass [12] .*: stopped percent=[0-9]+ result=-1$' \
         '^transfer result=-1$' '^page 405 created'
     zv_check "halt: page 405's text" equals "$(item_text halt 405 101)" "$PARTIAL_TEXT"
-    zv_check "halt: no closing message after a halt" lacks_line halt '^message '
+    zv_check "halt: no closing message after a halt" lacks_line halt '^message id='
     finish_run halt 405
     zv_check "halt: every installed file is as it was" all_files_are old
     zv_check "halt: no new file is left beside its target" no_new_files_left
@@ -381,24 +369,21 @@ EOF
 
 scenario_escape() {
     zv_product_install
-    to_transfer escape || return 1
+    to_transfer_held escape 'page 407 ready' || return 1
     zv_key Escape
-    wait_for escape '^page 407 item 7 ' 30 || return 1
+    zv_release escape 1
+    zv_wait_held escape 2 || return 1
     check_halt_page escape
     # No is the default button: Enter keeps the transfer going. What is left
-    # of the transfer after the confirmation (the nine 1 MB maps) takes less
-    # than a second, less than a script needs to see the answer and press the
-    # next key. So both keys are pressed while the program is held: it takes
+    # of the transfer after the confirmation (the nine 1 MB maps) can pass
+    # before a script sees the answer. So both keys are pressed while the
+    # program stands at the confirmation, before it takes either: it takes
     # Enter in the confirmation and Escape on the page as soon as it goes on.
-    local pid
-    pid=$(updater_pid) || return 1
-    kill -STOP "$pid"
     zv_key Return Escape
-    kill -CONT "$pid"
-    wait_for escape '^halt answer=7$' 10 || return 1
-    wait_count escape '^page 407 created' 2 30 || return 1
+    zv_release escape 2
+    zv_wait_ready escape 'page 407' 2 || return 1
     zv_key Escape
-    wait_for escape '^page 405 item 101 ' 30 || return 1
+    zv_wait_ready escape 'page 405' || return 1
     zv_check "escape: Enter on the confirmation goes on, Escape on it halts" \
         in_order escape '^halt answer=7$' '^halt answer=2$' '^entry [0-9]+ pass [12] .*: stopped ' '^transfer result=-1$'
     finish_run escape 405
@@ -408,9 +393,10 @@ scenario_escape() {
 
 scenario_close() {
     zv_product_install
-    to_transfer close || return 1
+    to_transfer_held close || return 1
     zv_key alt+F4
-    wait_for close '^page 405 item 101 ' 30 || return 1
+    zv_release close 1
+    zv_wait_ready close 'page 405' || return 1
     zv_check "close: Alt+F4 stops the transfer without a confirmation" \
         in_order close '^backdrop close$' '^entry [0-9]+ pass [12] .*: stopped percent=[0-9]+ result=-1$' \
         '^transfer result=-1$' '^page 405 created'
@@ -433,18 +419,18 @@ scenario_protected() {
         restart_wineserver
     fi
     to_transfer protected || return 1
-    wait_for protected '^message id=36 ' 30 || return 1
+    zv_wait_ready protected message || return 1
     zv_screenshot protected_question
     zv_check "protected: question 36 names the read-only file, Abort/Retry/Ignore" has_line protected \
         '^message id=36 style=0x32 text=C:\\ZARVEL\\zvsv32\.bin: Cannot remove this file because it is write protected\.$'
     chmod u+w "$c/ZARVEL/zvsv32.bin"
     zv_key r
-    wait_for protected '^answer id=36 answer=4$' 10 || return 1
-    wait_count protected '^message id=36 ' 2 30 || return 1
+    zv_wait_trace protected '^answer id=36 answer=4$' || return 1
+    zv_wait_ready protected message 2 || return 1
     zv_check "protected: then question 36 for the other file" has_line protected \
         '^message id=36 style=0x32 text=C:\\ZARVEL\\data\\map03\.dat: Cannot remove this file because it is write protected\.$'
     zv_key i
-    wait_for protected '^page 404 item 101 ' 60 || return 1
+    zv_wait_ready protected 'page 404' || return 1
     zv_check "protected: Retry writes the file once it is writable, Ignore keeps the other; the update counts as done" \
         in_order protected '^answer id=36 answer=4$' '^entry 7 pass 2 zvsv32\.bin: write C:\\ZARVEL\\zvsv32\.bin ' \
         '^answer id=36 answer=5$' '^entry 13 pass 2 data\\map03\.dat: kept: write protected, ignored percent=70 result=0$' \
@@ -472,7 +458,7 @@ scenario_interrupted() {
     zv_product_install
     zv_check "interrupted: another program holds data\\map05.dat" hold_file hold 'C:\ZARVEL\data\map05.dat'
     to_transfer interrupted || return 1
-    wait_for interrupted '^message id=39 ' 60 || return 1
+    zv_wait_ready interrupted message || return 1
     zv_screenshot interrupted_in_use
     zv_check "interrupted: the commit stops at the held file with question 39" in_order interrupted \
         '^transfer stage commit$' \
@@ -486,13 +472,13 @@ scenario_interrupted() {
         test "$(zv_product_state $ZV_PRODUCT_FILES 2>&1 | grep -c ' new$')" -gt 0 -a -e "$c/ZARVEL/~zvupd.jnl"
 
     zv_start interrupted_next "$UPDATER"
-    wait_for interrupted_next '^page 401 item 100 ' 60 || return 1
+    zv_wait_ready interrupted_next 'page 401' || return 1
     zv_check "interrupted: the next start rolls back before its first page" \
         in_order interrupted_next '^recovery: the installation was rolled back ' '^page 401 created'
     zv_check "interrupted: every installed file is as it was" all_files_are old
     zv_check "interrupted: no new copy, backup or journal is left" no_new_files_left
-    click_item interrupted_next 401 2
-    zv_wait_exit interrupted_next 30
+    zv_click_item interrupted_next 401 2
+    zv_wait_exit interrupted_next
     zv_check "interrupted: the next start ends with 0" equals "$ZV_RC" 0
 
     # A journal that cannot be settled (here: not one at all) stays, and the
@@ -500,12 +486,12 @@ scenario_interrupted() {
     head -c 300 /dev/urandom >"$c/ZARVEL/~zvupd.jnl"
     cp "$c/ZARVEL/~zvupd.jnl" "$ZV_TMP/journal.kept"
     zv_start unsettled "$UPDATER"
-    wait_for unsettled '^message id=72 ' 60 || return 1
+    zv_wait_ready unsettled message || return 1
     zv_screenshot interrupted_unsettled
     zv_check "interrupted: an unsettled journal is told, with the stop sign" has_line unsettled \
         '^message id=72 style=0x10 text=An earlier update of Zarvel was cut short and cannot be undone now\. Please close all applications, then run this program again\.$'
     zv_key Return
-    zv_wait_exit unsettled 30
+    zv_wait_exit unsettled
     zv_check "interrupted: then the updater ends without a page" lacks_line unsettled '^page 401'
     zv_check "interrupted: the journal stays as it was" cmp -s "$ZV_TMP/journal.kept" "$c/ZARVEL/~zvupd.jnl"
     zv_check "interrupted: and every installed file too" all_files_are old
@@ -523,21 +509,20 @@ scenario_running() {
     local c pid backup
     c=$(zv_drive_c)
     zv_product_install
-    hold_file running_doc 'C:\ZARVEL\zvsa.bin' || { zv_log "  zvsa.bin is not held"; return 1; }
-    pid=$(zv_windows_pid "$HOLDFILE")
-    [ -n "$pid" ] || { zv_log "  no holdfile process"; return 1; }
+    hold_file running_doc 'C:\ZARVEL\zvsa.bin' "$(zv_wine_path "$ZV_TMP/running_doc.release")" ||
+        { zv_log "  zvsa.bin is not held"; return 1; }
     to_transfer running || return 1
-    wait_for running '^message id=39 ' 60 || return 1
+    zv_wait_ready running message || return 1
     zv_check "running: the commit waits at the held zvsa.bin" has_line running \
         '^message id=39 style=0x35 text=C:\\ZARVEL\\zvsa\.bin in use! Please, close all applications and retry\.$'
     zv_check "running: zvact32.exe is mapped as a running program's file" \
         hold_file running_program --image 'C:\ZARVEL\zvact32.exe'
-    kill -KILL "$pid"
-    sleep 1
+    : >"$ZV_TMP/running_doc.release"
+    zv_wait_until "" "holdfile to let zvsa.bin go" grep -q released "$ZV_TMP/running_doc.out" || return 1
     zv_key Return
-    wait_for running '^page 404 item 101 ' 60 || return 1
+    zv_wait_ready running 'page 404' || return 1
     zv_check "running: Retry goes on, and the update completes without another question" \
-        equals "$(count_lines running '^message ')" 1
+        equals "$(count_lines running '^message id=')" 1
     finish_run running 404
     zv_check "running: every file is new" all_files_are new
     zv_check "running: the old copy and the journal stay, nothing else" \
@@ -548,23 +533,23 @@ scenario_running() {
         cmp -s "$backup" "$ZV_PRODUCT_DIR/installed/ZARVEL/zvact32.exe"
 
     zv_start running_held "$UPDATER"
-    wait_for running_held '^page 401 item 100 ' 60 || return 1
+    zv_wait_ready running_held 'page 401' || return 1
     zv_check "running: a start while it runs goes on to its welcome page" in_order running_held \
         '^recovery: the update was completed, but a file it left is still in use restored=0 removed=0 failed=1$' \
         '^page 401 created'
-    click_item running_held 401 2
-    zv_wait_exit running_held 30
+    zv_click_item running_held 401 2
+    zv_wait_exit running_held
     zv_check "running: and leaves the old copy and the journal" test -e "$backup" -a -e "$c/ZARVEL/~zvupd.jnl"
 
     pid=$(zv_windows_pid "$HOLDFILE")
     [ -n "$pid" ] && kill -KILL "$pid"
     restart_wineserver
     zv_start running_ended "$UPDATER"
-    wait_for running_ended '^page 401 item 100 ' 60 || return 1
+    zv_wait_ready running_ended 'page 401' || return 1
     zv_check "running: the first start after it ended removes them" in_order running_ended \
         '^recovery: the update was completed restored=0 removed=1 failed=0$' '^page 401 created'
-    click_item running_ended 401 2
-    zv_wait_exit running_ended 30
+    zv_click_item running_ended 401 2
+    zv_wait_exit running_ended
     zv_check "running: every file is new" all_files_are new
     zv_check "running: no new copy, backup or journal is left" no_new_files_left
 }
@@ -612,9 +597,9 @@ scenario_volumes() {
     zv_product_install 2
     cp "$dir"/zvupdate* "$c/update/"
     to_transfer volumes_beside || return 1
-    wait_for volumes_beside '^page 404 item 101 ' 60 || return 1
+    zv_wait_ready volumes_beside 'page 404' || return 1
     zv_check "volumes: every volume beside the updater is opened without a disk prompt" \
-        lacks_line volumes_beside '^message '
+        lacks_line volumes_beside '^message id='
     finish_run volumes_beside 404
     zv_check "volumes: every file is new" all_files_are new
 
@@ -623,15 +608,15 @@ scenario_volumes() {
     v=$(printf 'zvupdate%03d' $((count + 1)))
     mv "$c/update/$v" "$dir/$v.away"
     to_transfer volumes_missing || return 1
-    wait_for volumes_missing '^message id=98 ' 60 || return 1
+    zv_wait_ready volumes_missing message || return 1
     zv_screenshot volumes_disk_prompt
     zv_check "volumes: the missing volume is asked for by its number and drive" has_line volumes_missing \
         "^message id=98 style=0x1 text=Insert disk $((count + 1)) in drive C\.\$"
     zv_check "volumes: the volumes that are there were not asked for" \
-        equals "$(count_lines volumes_missing '^message ')" 1
+        equals "$(count_lines volumes_missing '^message id=')" 1
     mv "$dir/$v.away" "$c/update/$v"
     zv_key Return
-    wait_for volumes_missing '^page 404 item 101 ' 60 || return 1
+    zv_wait_ready volumes_missing 'page 404' || return 1
     finish_run volumes_missing 404
     zv_check "volumes: after OK with the volume back, every file is new" all_files_are new
 
@@ -641,9 +626,9 @@ scenario_volumes() {
     cp "$dir"/zvupdate* "$c/update/"
     mv "$c/update/$v" "$dir/$v.away"
     to_transfer volumes_cancel || return 1
-    wait_for volumes_cancel '^message id=98 ' 60 || return 1
+    zv_wait_ready volumes_cancel message || return 1
     zv_key Escape
-    wait_for volumes_cancel '^page 405 item 101 ' 60 || return 1
+    zv_wait_ready volumes_cancel 'page 405' || return 1
     zv_check "volumes: Cancel at the disk prompt ends without a closing message" \
         in_order volumes_cancel '^answer id=98 answer=2$' '^transfer result=2$' '^page 405 created'
     finish_run volumes_cancel 405
@@ -677,8 +662,8 @@ scenario_signed() {
     zv_product_install 2
     cp "$dir/zvupdate.exe" "$c/update/zvupdate.exe"
     to_transfer signed || return 1
-    wait_for signed '^page 404 item 101 ' 60 || return 1
-    zv_check "signed: no question is asked" lacks_line signed '^message '
+    zv_wait_ready signed 'page 404' || return 1
+    zv_check "signed: no question is asked" lacks_line signed '^message id='
     finish_run signed 404
     zv_check "signed: every file is new" all_files_are new
 }
@@ -736,12 +721,12 @@ scenario_damaged() {
         to_detection "$name" "C:\\update\\$name.exe" || return 1
         zv_check "$name: the table is whole, Next is enabled" has_line "$name" '^page 402 item 1 at .* enabled=1 '
         zv_key Return
-        wait_for "$name" '^message id=34 ' 60 || return 1
+        zv_wait_ready "$name" message || return 1
         zv_screenshot "damaged_$name"
         zv_check "$name: read error of the updater's own file, style $style" has_line "$name" \
             "^message id=34 style=$style text=C:\\\\update\\\\$name\\.exe: read error!\$"
         zv_key "$key"
-        wait_for "$name" '^page 405 item 101 ' 30 || return 1
+        zv_wait_ready "$name" 'page 405' || return 1
         zv_check "$name: no success page" lacks_line "$name" '^page 404'
         zv_check "$name: the transfer ends with 2" has_line "$name" '^transfer result=2$'
         zv_check "$name: nothing is put in place" lacks_line "$name" '^transfer stage commit$'
@@ -759,12 +744,12 @@ EOF
     damaged_copy flip flip || return 1
     to_detection flip 'C:\update\flip.exe' || return 1
     zv_key Return
-    wait_for flip '^message id=71 ' 60 || return 1
+    zv_wait_ready flip message || return 1
     zv_screenshot damaged_flip
     zv_check "flip: the damaged member is named" has_line flip \
         '^message id=71 style=0x30 text=data\\map09\.dat: the update package is damaged\. Zarvel has been left as it was\. Please get a new copy of this updater\.$'
     zv_key Return
-    wait_for flip '^page 405 item 101 ' 30 || return 1
+    zv_wait_ready flip 'page 405' || return 1
     zv_check "flip: found while staging, rolled back before anything is put in place" in_order flip \
         '^transfer stage stage$' '^transfer stage roll back$' '^transfer result=71$' '^page 405 created'
     zv_check "flip: nothing is put in place" lacks_line flip '^transfer stage commit$'
@@ -780,8 +765,8 @@ EOF
         'This program cannot update Zarvel: its update package is damaged. Please get a new copy of this updater.'
     zv_check "table: the hint" equals "$(item_text table 402 140)" "$HINT_QUIT"
     zv_check "table: Next is disabled" has_line table '^page 402 item 1 at .* enabled=0 text=&Next >$'
-    click_item table 402 2
-    zv_wait_exit table 30
+    zv_click_item table 402 2
+    zv_wait_exit table
     zv_check "table: no transfer" lacks_line table '^page 403'
     zv_check "table: the program ends with 0" equals "$ZV_RC" 0
     zv_check "table: every installed file is as it was" all_files_are old

@@ -46,16 +46,6 @@ in_order() {
         last=$n
     done
 }
-# Index (0 top) of a window in the X stacking order, found by its name.
-stack_index() {
-    xwininfo -root -children | grep -E '^ +0x' | grep -nF "\"$1\"" | head -n 1 | cut -d: -f1
-}
-above() {
-    local a b
-    a=$(stack_index "$1"); b=$(stack_index "$2")
-    [ -n "$a" ] && [ -n "$b" ] && [ "$a" -lt "$b" ] || { zv_log "  '$1' at $a, '$2' at $b"; return 1; }
-}
-
 # --- the backdrop with a client area 768 rows high ----------------------------
 # The screen is made taller than 768 by the backdrop's caption and borders,
 # measured on a first start.
@@ -69,10 +59,10 @@ backdrop_geometry() {
 }
 
 zv_start measure "$STAMPED"
-zv_wait_trace measure '^page 401 created' 60 || exit 1
+zv_wait_ready measure 'page 401' || exit 1
 read -r _ client_h _ _ _ screen_h _ <<<"$(backdrop_geometry measure)"
 zv_key Escape
-zv_wait_exit measure 20
+zv_wait_exit measure
 want_screen_h=$((screen_h - client_h + 768))
 zv_log "backdrop client height $client_h on a screen $screen_h high; next screen $want_screen_h high"
 
@@ -80,7 +70,7 @@ zv_wineserver -k 2>/dev/null; zv_wineserver -w
 zv_start_xvfb 1024 "$want_screen_h"
 
 zv_start pixels "$STAMPED"
-zv_wait_trace pixels '^page 401 created' 60 || exit 1
+zv_wait_ready pixels 'page 401' || exit 1
 zv_screenshot welcome
 read -r cw ch cx cy sw sh menu <<<"$(backdrop_geometry pixels)"
 SHOT=$ZV_ARTIFACTS/welcome.ppm
@@ -106,9 +96,8 @@ zv_check "the welcome text shows the package's version" \
 zv_check "the separator control is hidden" has_line pixels '^page 401 item 500 at .* visible=0 '
 
 # Quit on the welcome page ends the program without detection.
-read -r qx qy <<<"$(zv_item_centre pixels 401 2)"
-zv_click "$qx" "$qy"
-zv_wait_exit pixels 20
+zv_click_item pixels 401 2
+zv_wait_exit pixels
 zv_check "Quit ends the welcome page with 2" has_line pixels '^page 401 result 2$'
 zv_check "detection never runs after Quit" lacks_line pixels '^detected'
 zv_check "the program ends with 0 after Quit" equals "$ZV_RC" 0
@@ -116,9 +105,9 @@ zv_check "the program ends with 0 after Quit" equals "$ZV_RC" 0
 # --- Alt+F4 on the backdrop ----------------------------------------------------
 
 zv_start altf4 "$STAMPED"
-zv_wait_trace altf4 '^page 401 created' 60 || exit 1
+zv_wait_ready altf4 'page 401' || exit 1
 zv_key alt+F4
-zv_wait_exit altf4 20
+zv_wait_exit altf4
 zv_check "Alt+F4 ends the page with 2; the backdrop is destroyed only at shutdown" \
     in_order altf4 '^backdrop close$' '^page 401 result 2$' '^backdrop destroyed$' '^exit 0$'
 zv_check "detection never runs after Alt+F4" lacks_line altf4 '^detected'
@@ -127,45 +116,41 @@ zv_check "the program ends with 0 after Alt+F4" equals "$ZV_RC" 0
 # --- a second start brings the first to the front ------------------------------
 
 zv_start first "$STAMPED"
-zv_wait_trace first '^page 401 created' 60 || exit 1
+zv_wait_ready first 'page 401' || exit 1
 zv_wine notepad >/dev/null 2>&1 &
-zv_wait_window "Untitled - Notepad" 30 >/dev/null || exit 1
-sleep 0.5
+zv_wait_window "Untitled - Notepad" >/dev/null || exit 1
+zv_check "another window covers the backdrop" zv_wait_above "Untitled - Notepad" "Zarvel Udpater"
 zv_screenshot covered
-zv_check "another window covers the backdrop" above "Untitled - Notepad" "Zarvel Udpater"
 zv_start second "$STAMPED"
-zv_wait_exit second 30
+zv_wait_exit second
 zv_check "the second start ends with 0" equals "$ZV_RC" 0
 zv_check "the second start creates nothing" lacks_line second '^(start|backdrop|page)'
 zv_check "the second start says another copy runs" has_line second '^another copy is running$'
-sleep 0.5
+zv_check "the first copy's backdrop is in front again" zv_wait_above "Zarvel Udpater" "Untitled - Notepad"
 zv_screenshot brought_to_front
-zv_check "the first copy's backdrop is in front again" above "Zarvel Udpater" "Untitled - Notepad"
 zv_check "the first copy is still running" test ! -s "$ZV_TMP/first.rc"
-read -r qx qy <<<"$(zv_item_centre first 401 2)"
-zv_click "$qx" "$qy"
-zv_wait_exit first 20
+zv_click_item first 401 2
+zv_wait_exit first
 zv_check "the first copy then ends with 0" equals "$ZV_RC" 0
 
 # --- the unstamped program, and a second start while its message is up ----------
 
 zv_start unstamped "$UNSTAMPED"
-zv_wait_trace unstamped '^message id=0 ' 60 || exit 1
-sleep 0.5
+zv_wait_ready unstamped message || exit 1
 xdotool search --name "^Untitled - Notepad\$" windowraise >/dev/null 2>&1
-sleep 0.5
+zv_wait_above "Untitled - Notepad" Error || exit 1
 zv_screenshot unstamped_covered
 zv_start again "$UNSTAMPED"
-zv_wait_exit again 30
+zv_wait_exit again
 zv_check "a second start while the message is up ends with 0" equals "$ZV_RC" 0
-sleep 0.5
+zv_check "the message box, not only the backdrop, is in front of the other window" \
+    zv_wait_above Error "Untitled - Notepad"
 zv_screenshot unstamped_message
-zv_check "the message box, not only the backdrop, is in front of the other window" above "Error" "Untitled - Notepad"
 zv_check "the unstamped program shows only the fixed message, with the stop icon" \
     has_line unstamped '^message id=0 style=0x10 text=Please run QUILLON before to use this program!$'
 zv_check "no frame and no page without a stamped package" lacks_line unstamped '^(frame|page)'
 zv_key Return
-zv_wait_exit unstamped 20
+zv_wait_exit unstamped
 zv_check "after OK the unstamped program ends with 0" equals "$ZV_RC" 0
 
 zv_finish
