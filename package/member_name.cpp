@@ -79,7 +79,7 @@ const char* MemberNameProblemName(MemberNameProblem problem) {
     case MemberNameProblem::TrailingDotOrBlank: return "a part of it ends in a dot or a blank, which Windows strips";
     case MemberNameProblem::DeviceName: return "a part of it is a Windows device name (CON, NUL, COM1, ...)";
     case MemberNameProblem::Reserved: return "a part of it is kept for the updater's own files (~zv...)";
-    case MemberNameProblem::Duplicate: return "an earlier member names the same file (its name differs only in case)";
+    case MemberNameProblem::Duplicate: return "an earlier member names the same file (the names are equal but for case)";
     }
     return "unknown problem";
 }
