@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "package/member_name.h"
+#include "platform/code_page.h"
 
 using namespace zv;
 
@@ -211,5 +212,23 @@ TEST(MemberName, NamesThatDifferOnlyInCaseAreOneFileByTheRulesOfTheirCodePage) {
             EXPECT_EQ(check.index, 2u) << shown;
             EXPECT_EQ(check.earlier, 0u) << shown;
         }
+    }
+}
+
+// The code page whose case rules a package's names follow is the ANSI code
+// page of a system of the package's language, sublanguages included.
+TEST(MemberName, ThePackageLanguageGivesTheCodePage) {
+    const struct {
+        uint32_t language;
+        uint16_t codePage;
+    } cases[] = {
+        {0x0409, 1252}, {0x0C0C, 1252}, {0x0405, 1250}, {0x0419, 1251}, {0x0408, 1253}, {0x041F, 1254},
+        {0x040D, 1255}, {0x0401, 1256}, {0x0427, 1257}, {0x042A, 1258}, {0x041E, 874},  {0x0411, 932},
+        {0x0804, 936},  {0x1004, 936},  {0x0412, 949},  {0x0404, 950},  {0x0C04, 950},  {0x081A, 1250},
+        {0x0C1A, 1251}, {0x201A, 1251}, {0x042C, 1254}, {0x082C, 1251}, {0x0843, 1251}, {0x0450, 1251},
+        {0x0850, 0},    {0x085D, 1252}, {0x045D, 0},    {0x0439, 0},    {0x0000, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LanguageCodePage(c.language), c.codePage) << std::hex << c.language;
     }
 }
