@@ -358,8 +358,13 @@ TEST(QuillonHostile, VerifyRefusesWhatPlanSaysTheUpdaterStopsOn) {
         std::vector<std::string> names;
         bool refused;
         const char* planSays;
+        const char* verifySays = "";
     } cases[] = {
         {{"zvact32.exe", "readme.txt"}, false, "the progress bar would end at 100%"},
+        // Fits below C:\ZARVEL\ but not below every product directory:
+        // verify says how long one may be.
+        {{"zvact32.exe", std::string(200, 'n')}, false, "the progress bar would end at 100%",
+         "only below a directory of at most 59 characters"},
         {{"zvact32.exe", std::string(259, 'n')}, true, "the updater stops here: it is longer than a Windows path"},
         // Short enough for the target, but not for the new copy beside it.
         {{"zvact32.exe", std::string(246, 'd') + "\\x"}, true, "the updater stops here: it is longer than a Windows"},
@@ -376,5 +381,6 @@ TEST(QuillonHostile, VerifyRefusesWhatPlanSaysTheUpdaterStopsOn) {
         const ToolRun verify = Quillon("verify " + (dir / "zvupdate.exe"));
         EXPECT_EQ(verify.exitCode, planned.exitCode) << verify.out;
         EXPECT_EQ(Has(verify, "name refused by the updater"), k.refused) << verify.out;
+        EXPECT_TRUE(Has(verify, k.verifySays)) << verify.out;
     }
 }
