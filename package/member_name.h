@@ -52,8 +52,9 @@ struct MemberNamesCheck {
 };
 
 // Checks every name of `names` (count of them) and that no two name the same
-// file in code page `codePage` (CompareMemberNames). `scratch` is room for `count` indexes, which the
-// check sorts (so that a long list costs count × log(count) comparisons).
+// file in code page `codePage` (CompareMemberNames). `scratch` is room for
+// `count` indexes, which the check sorts (so that a long list costs
+// count × log(count) comparisons).
 // The problem reported is the one at the lowest index; a name that is a
 // duplicate counts at its own (the later) index.
 MemberNamesCheck CheckMemberNames(const char* const* names, uint32_t count, uint16_t codePage,

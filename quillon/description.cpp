@@ -6,10 +6,10 @@
 #include <set>
 
 #include "package/member_name.h"
-#include "transfer/extract.h"
 #include "platform/text.h"
 #include "quillon/code_page.h"
 #include "quillon/languages.h"
+#include "transfer/extract.h"
 
 namespace quillon {
 namespace {
