@@ -1,7 +1,9 @@
 // The package description parser of quillon build on arbitrary text. Checks:
 // no access out of bounds (the sanitizers), and that what it accepts is
-// consistent: at least one member, every name usable, no name twice, and a
-// version exactly on the members whose record has room for one.
+// consistent: at least one member, every name usable, no two names that the
+// updater's table check takes for one file (in the code page of the
+// package's language), and a version exactly on the members whose record has
+// room for one.
 #include <cstdint>
 #include <cstdlib>
 #include <set>
@@ -9,8 +11,10 @@
 #include <vector>
 
 #include "package/member_name.h"
+#include "platform/code_page.h"
 #include "platform/text.h"
 #include "quillon/description.h"
+#include "transfer/extract.h"
 
 namespace {
 
@@ -36,12 +40,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(!description.members.empty());
     Check(description.language <= 0xFFFF);
     std::set<std::string> names;
+    std::vector<const char*> stored;
     for (const quillon::MemberDescription& m : description.members) {
         Check(zv::CheckMemberName(m.storedName.c_str()) == zv::MemberNameProblem::None);
+        Check(zv::LongestTargetDirectory(m.storedName.c_str()) >= zv::SHORTEST_TARGET_DIRECTORY);
         Check(names.insert(LowerAz(m.name)).second);
+        stored.push_back(m.storedName.c_str());
         Check(!m.source.empty());
         const bool hasRoom = (m.flags & zv::ENTRY_HAS_VERSION) != 0;
         Check(hasRoom == (m.versionSource != quillon::VersionSource::None));
     }
+    std::vector<uint32_t> scratch(stored.size());
+    Check(zv::CheckMemberNames(stored.data(), static_cast<uint32_t>(stored.size()),
+                               zv::LanguageCodePage(description.language), scratch.data())
+              .problem == zv::MemberNameProblem::None);
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/code_page.h"
 #include "platform/text.h"
 
 namespace zv {
@@ -78,17 +79,20 @@ const char* MemberNameProblemName(MemberNameProblem problem) {
     case MemberNameProblem::TrailingDotOrBlank: return "a part of it ends in a dot or a blank, which Windows strips";
     case MemberNameProblem::DeviceName: return "a part of it is a Windows device name (CON, NUL, COM1, ...)";
     case MemberNameProblem::Reserved: return "a part of it is kept for the updater's own files (~zv...)";
-    case MemberNameProblem::Duplicate: return "an earlier member has the same name (without regard to case)";
+    case MemberNameProblem::Duplicate: return "an earlier member names the same file (the names are equal but for case)";
     }
     return "unknown problem";
 }
 
-int CompareMemberNames(const char* a, const char* b) {
-    for (;; ++a, ++b) {
-        const unsigned x = FoldAz(static_cast<unsigned char>(*a));
-        const unsigned y = FoldAz(static_cast<unsigned char>(*b));
+int CompareMemberNames(const char* a, const char* b, uint16_t codePage) {
+    for (;;) {
+        if (*a == '\0' || *b == '\0') return *a == *b ? 0 : (*a == '\0' ? -1 : 1);
+        size_t takenA = 0, takenB = 0;
+        const uint16_t x = FoldFileNameCharacter(a, codePage, &takenA);
+        const uint16_t y = FoldFileNameCharacter(b, codePage, &takenB);
         if (x != y) return x < y ? -1 : 1;
-        if (x == 0) return 0;
+        a += takenA;
+        b += takenB;
     }
 }
 
@@ -108,7 +112,8 @@ MemberNameProblem CheckMemberName(const char* name) {
     }
 }
 
-MemberNamesCheck CheckMemberNames(const char* const* names, uint32_t count, uint32_t* scratch) {
+MemberNamesCheck CheckMemberNames(const char* const* names, uint32_t count, uint16_t codePage,
+                                  uint32_t* scratch) {
     MemberNamesCheck check;
     for (uint32_t i = 0; i < count; ++i) {
         const MemberNameProblem problem = CheckMemberName(names[i]);
@@ -122,13 +127,13 @@ MemberNamesCheck CheckMemberNames(const char* const* names, uint32_t count, uint
     // with the earliest first. Only one before the first bad name matters.
     const uint32_t checked = check.problem == MemberNameProblem::None ? count : check.index;
     for (uint32_t i = 0; i < checked; ++i) scratch[i] = i;
-    std::sort(scratch, scratch + checked, [names](uint32_t a, uint32_t b) {
-        const int order = CompareMemberNames(names[a], names[b]);
+    std::sort(scratch, scratch + checked, [names, codePage](uint32_t a, uint32_t b) {
+        const int order = CompareMemberNames(names[a], names[b], codePage);
         return order != 0 ? order < 0 : a < b;
     });
     uint32_t first = 0;
     for (uint32_t k = 1; k < checked; ++k) {
-        if (CompareMemberNames(names[scratch[first]], names[scratch[k]]) != 0) {
+        if (CompareMemberNames(names[scratch[first]], names[scratch[k]], codePage) != 0) {
             first = k;
             continue;
         }

@@ -35,7 +35,7 @@ enum class MemberNameProblem : uint8_t {
     TrailingDotOrBlank,  // a part ending in "." or " ", which Windows strips
     DeviceName,          // CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9, with any extension
     Reserved,            // a part kept for the updater's own files
-    Duplicate,           // equal to an earlier member's name without regard to case
+    Duplicate,           // the same file as an earlier member's name, by the file system's case rules
 };
 
 // A short phrase for messages ("it has a . or .. part").
@@ -51,15 +51,18 @@ struct MemberNamesCheck {
     uint32_t earlier = 0;  // for Duplicate: the earlier name it equals
 };
 
-// Checks every name of `names` (count of them) and that no two are equal
-// without regard to case. `scratch` is room for `count` indexes, which the
-// check sorts (so that a long list costs count × log(count) comparisons).
+// Checks every name of `names` (count of them) and that no two name the same
+// file in code page `codePage` (CompareMemberNames). `scratch` is room for
+// `count` indexes, which the check sorts (so that a long list costs
+// count × log(count) comparisons).
 // The problem reported is the one at the lowest index; a name that is a
 // duplicate counts at its own (the later) index.
-MemberNamesCheck CheckMemberNames(const char* const* names, uint32_t count, uint32_t* scratch);
+MemberNamesCheck CheckMemberNames(const char* const* names, uint32_t count, uint16_t codePage,
+                                  uint32_t* scratch);
 
-// Compares two names without regard to the case of the letters A to Z, like
-// the system's file names.
-int CompareMemberNames(const char* a, const char* b);
+// Compares two names of code page `codePage` as the file system does: 0 when
+// they name the same file ("\xE9t\xE9.txt" and "\xC9T\xC9.TXT" in 1252), else
+// an order (for sorting).
+int CompareMemberNames(const char* a, const char* b, uint16_t codePage);
 
 }  // namespace zv

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/code_page.h"
 #include "string_ids.h"
 
 namespace zv {
@@ -131,7 +132,7 @@ uint32_t TableNamesScratchSize(uint32_t entryCount) {
     return entryCount * static_cast<uint32_t>(sizeof(const char*) + sizeof(uint32_t));
 }
 
-TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, void* scratch) {
+TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, uint16_t codePage, void* scratch) {
     const char** names = static_cast<const char**>(scratch);
     uint32_t* order = reinterpret_cast<uint32_t*>(names + entryCount);
     uint32_t offset = 0;
@@ -139,7 +140,7 @@ TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, void* scra
         names[i] = reinterpret_cast<const char*>(bytes + offset + PACKAGE_ENTRY_FIXED_SIZE);
         offset += LoadU16LE(bytes + offset);
     }
-    const MemberNamesCheck found = CheckMemberNames(names, entryCount, order);
+    const MemberNamesCheck found = CheckMemberNames(names, entryCount, codePage, order);
     TableCheck check;
     if (found.problem == MemberNameProblem::None) return check;
     check.damage = TableDamage::MemberName;
@@ -211,7 +212,7 @@ static TableStatus ReadTable(Platform& os, FileHandle file, const PackageHeader&
     BlockHandle scratchBlock = 0;
     void* scratch = AllocGlobalBlock(os, TableNamesScratchSize(header.entryCount), &scratchBlock);
     if (scratch == nullptr && header.entryCount != 0) return TableStatus::NoMemory;
-    table->check = CheckTableNames(bytes, header.entryCount, scratch);
+    table->check = CheckTableNames(bytes, header.entryCount, LanguageCodePage(header.language), scratch);
     FreeGlobalBlock(os, &scratchBlock);
     return table->check.damage == TableDamage::None ? TableStatus::Loaded : TableStatus::NamesRefused;
 }

@@ -69,11 +69,13 @@ struct TableCheck {
 TableCheck CheckPackageTable(const uint8_t* bytes, uint32_t size, uint32_t entryCount);
 
 // Checks the names of the `entryCount` records of a region that
-// CheckPackageTable found whole, with the one member name check. `scratch`
+// CheckPackageTable found whole, with the one member name check; duplicates
+// by the case rules of code page `codePage`, the package language's
+// (LanguageCodePage). `scratch`
 // is room for entryCount pointers and entryCount indexes
 // (TableNamesScratchSize). Returns damage MemberName or None.
 uint32_t TableNamesScratchSize(uint32_t entryCount);
-TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, void* scratch);
+TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, uint16_t codePage, void* scratch);
 
 // How far loading the table got.
 enum class TableStatus : uint8_t {
@@ -110,9 +112,9 @@ struct PackageTable {
 // Reads header.tableSize bytes at header.tableOffset of `path` into a block of
 // its own and checks its records, the integrity block behind them (a damaged
 // one makes the table Damaged; none at all is as sound as ever) and the
-// records' names. The file is closed on every
-// path. On any status but Loaded and NamesRefused the table holds no block
-// and must not be walked.
+// records' names (in the code page of header.language). The file is closed
+// on every path. On any status but Loaded and NamesRefused the table holds no
+// block and must not be walked.
 TableStatus LoadPackageTable(Platform& os, const char* path, const PackageHeader& header,
                              PackageTable* table);
 void FreePackageTable(Platform& os, PackageTable* table);

@@ -12,6 +12,7 @@
 #include "platform/sha256.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
+#include "quillon/description.h"
 #include "quillon/code_page.h"
 #include "quillon/host_paths.h"
 #include "quillon/json.h"
@@ -21,6 +22,7 @@
 #include "quillon/package_expander.h"
 #include "quillon/shown_text.h"
 #include "quillon/terminal_ui.h"
+#include "transfer/extract.h"
 
 namespace quillon {
 namespace {
@@ -43,7 +45,8 @@ const char kVerifyHelp[] =
     "progress bar shows on a terminal.\n"
     "\n"
     "Every name is checked first as the updater checks it; a member whose name\n"
-    "the updater refuses is BAD and its source is never looked for.\n"
+    "the updater refuses (on every machine: too long even below a drive's\n"
+    "root) is BAD and its source is never looked for.\n"
     "\n"
     "Prints a line per member (control characters in names shown as \\xNN).\n"
     "Exits with 0 when every member is sound (and equal to its source), 1 when\n"
@@ -200,6 +203,11 @@ int RunVerify(int argc, char** argv) {
         } else if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == i) {
             refused = std::string(zv::MemberNameProblemName(table.check.nameProblem)) + " (entry " +
                       std::to_string(table.check.earlierIndex + 1) + ")";
+        } else if (zv::LongestTargetDirectory(rawName) < zv::SHORTEST_TARGET_DIRECTORY) {
+            // The transfer's own rule: no target directory, not even a
+            // drive's root, leaves room for this name.
+            refused = std::string(zv::MemberNameProblemName(zv::MemberNameProblem::TooLong)) +
+                      ": below any directory, even a drive's root";
         }
         if (!refused.empty()) {
             ++bad;
@@ -263,6 +271,13 @@ int RunVerify(int argc, char** argv) {
         std::string note;
         if (result.done() && sizeKB != TableSizeKB(result.declaredSize)) {
             note = " (the table says " + std::to_string(sizeKB) + " KB)";
+        }
+        // A name that fits only below a short product directory: plan tells
+        // whether it fits on a given machine.
+        const int32_t longestDirectory = zv::LongestTargetDirectory(rawName);
+        if (longestDirectory < static_cast<int32_t>(kTypicalProductDirectory)) {
+            note += " (the updater can write it only below a directory of at most " +
+                    std::to_string(longestDirectory) + " characters)";
         }
         bar.Clear();
         if (!problem.empty()) ++bad;

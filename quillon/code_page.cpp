@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "platform/code_page.h"
 #include "quillon/languages.h"
 #include "quillon/shown_text.h"
 
@@ -149,8 +150,7 @@ std::string DecodeFromCodePage(const std::string& text, uint16_t codePage) {
 }
 
 uint16_t LanguageCodePage(uint32_t language) {
-    const WindowsLanguage* l = FindWindowsLanguage(language);
-    return l != nullptr ? l->codePage : 0;
+    return FindWindowsLanguage(language) != nullptr ? zv::LanguageCodePage(language) : 0;
 }
 
 std::string ShownMemberName(const char* name, uint32_t language) {

@@ -9,9 +9,19 @@
 #include "platform/text.h"
 #include "quillon/code_page.h"
 #include "quillon/languages.h"
+#include "transfer/extract.h"
 
 namespace quillon {
 namespace {
+
+// Orders stored names as the file systems compare them in a code page: names
+// that name one file are equal.
+struct FileNameOrder {
+    uint16_t codePage;
+    bool operator()(const std::string& a, const std::string& b) const {
+        return zv::CompareMemberNames(a.c_str(), b.c_str(), codePage) < 0;
+    }
+};
 
 // The tokens of a line: words separated by blanks, a word in double quotes
 // may hold blanks. Everything from a "#" outside quotes is a comment.
@@ -205,15 +215,8 @@ private:
             Error("only a shared or update-only file carries a version; the record of this one has no room for it");
             ok = false;
         }
-        const std::string key = zv::LowerAz(m.name);
-        if (ok) {
-            const auto seen = names_.emplace(key, line_);
-            if (!seen.second) {
-                Error("the name '" + m.name + "' is used twice, first on line " + std::to_string(seen.first->second) +
-                      " (names are compared without regard to the case of A to Z)");
-                ok = false;
-            }
-        }
+        // Two names for one file are found once the names are in the code
+        // page (EncodeNames).
         if (ok) d_->members.push_back(m);
     }
 
@@ -221,6 +224,9 @@ private:
     // hands it to the system's file calls; lengths count those bytes.
     void EncodeNames() {
         const uint16_t codePage = LanguageCodePage(d_->language);
+        // Names as the file systems compare them: differing in the case of
+        // any letter of the code page (not only A to Z), they are one file.
+        std::map<std::string, unsigned, FileNameOrder> files{FileNameOrder{codePage}};
         for (MemberDescription& m : d_->members) {
             line_ = m.line;
             std::string why;
@@ -248,17 +254,29 @@ private:
                 if (end == std::string::npos) break;
                 start = end + 1;
             }
-            // The shortest target directory is a drive's root, "C:\".
-            if (m.storedName.size() + 3 > kMaxWindowsPath) {
+            // The updater's own rule for the length of a target path, below
+            // the shortest directory there is, a drive's root.
+            const int32_t longestDirectory = zv::LongestTargetDirectory(m.storedName.c_str());
+            if (longestDirectory < zv::SHORTEST_TARGET_DIRECTORY) {
                 Error("the name '" + m.name + "' cannot be used: it is " + std::to_string(m.storedName.size()) +
                       " characters long, and no path under a directory can hold it (Windows allows " +
-                      std::to_string(kMaxWindowsPath) + ")");
-            } else if (m.storedName.size() + kTypicalProductDirectory > kMaxWindowsPath) {
+                      std::to_string(kMaxWindowsPath) + ", and the updater's new copy and backup of a file lie "
+                      "beside it)");
+                continue;
+            }
+            const auto seen = files.emplace(m.storedName, m.line);
+            if (!seen.second) {
+                Error("the name '" + m.name + "' is used twice, first on line " + std::to_string(seen.first->second) +
+                      " (Windows' file systems take names that differ only in the case of their letters, accented "
+                      "ones too, for one file)");
+                continue;
+            }
+            if (longestDirectory < static_cast<int32_t>(kTypicalProductDirectory)) {
                 d_->warnings.push_back(DescriptionError{
                     m.line, "the name '" + m.name + "' is " + std::to_string(m.storedName.size()) +
                                 " characters long: the updater can write it only below a product directory of at "
                                 "most " +
-                                std::to_string(kMaxWindowsPath - m.storedName.size()) +
+                                std::to_string(longestDirectory) +
                                 " characters with its backslash (Windows allows paths of " +
                                 std::to_string(kMaxWindowsPath) + "); names of up to " +
                                 std::to_string(kMaxWindowsPath - kTypicalProductDirectory) + " characters"});
@@ -269,15 +287,17 @@ private:
     // A name that is also a directory of another name: one would have to be
     // a file and a directory at once.
     void CheckNamesTogether() {
-        std::map<std::string, unsigned> directories;  // lower-case directory paths, first line that needs one
+        // Directory paths as the file systems compare them, the first line
+        // that needs each.
+        std::map<std::string, unsigned, FileNameOrder> directories{FileNameOrder{LanguageCodePage(d_->language)}};
         for (const MemberDescription& m : d_->members) {
-            const std::string key = zv::LowerAz(m.name);
+            const std::string& key = m.storedName;
             for (size_t slash = key.find('\\'); slash != std::string::npos; slash = key.find('\\', slash + 1)) {
                 directories.emplace(key.substr(0, slash), m.line);
             }
         }
         for (const MemberDescription& m : d_->members) {
-            const auto dir = directories.find(zv::LowerAz(m.name));
+            const auto dir = directories.find(m.storedName);
             if (dir == directories.end()) continue;
             line_ = m.line;
             Error("the name '" + m.name + "' is also a directory of a name on line " + std::to_string(dir->second) +
@@ -292,7 +312,6 @@ private:
     bool haveLanguage_ = false;
     bool languageKnown_ = false;
     size_t fileLines_ = 0;
-    std::map<std::string, unsigned> names_;  // lower-case name, its line
 };
 
 }  // namespace

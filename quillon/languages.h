@@ -1,5 +1,5 @@
-// The Windows language identifiers a package may be built for, with the ANSI
-// code page that Windows uses for file names on a system of that language.
+// The Windows language identifiers a package may be built for (the ANSI code
+// page of each is zv::LanguageCodePage's).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,6 @@ namespace quillon {
 
 struct WindowsLanguage {
     uint16_t id;       // primary language in the low 10 bits, sublanguage above
-    uint16_t codePage;  // the ANSI code page; 0 for a language that has none
     const char* name;
 };
 

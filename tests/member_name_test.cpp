@@ -1,13 +1,14 @@
 // The one check of members' names: every name the updater would write stays
 // in its directory, names the file it seems to name, and leaves the updater's
-// own working files alone; no two names of a package are equal without
-// regard to case.
+// own working files alone; no two names of a package name the same file by
+// the case rules of the file system in the package's code page.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "package/member_name.h"
+#include "platform/code_page.h"
 
 using namespace zv;
 
@@ -18,11 +19,13 @@ struct NameCase {
     MemberNameProblem problem;
 };
 
-MemberNamesCheck CheckList(const std::vector<std::string>& list) {
+// Checks a list in code page `codePage` (0: a language without one, so A to
+// Z are the only letters with a case).
+MemberNamesCheck CheckList(const std::vector<std::string>& list, uint16_t codePage = 0) {
     std::vector<const char*> names;
     for (const std::string& n : list) names.push_back(n.c_str());
     std::vector<uint32_t> scratch(list.size());
-    return CheckMemberNames(names.data(), static_cast<uint32_t>(names.size()), scratch.data());
+    return CheckMemberNames(names.data(), static_cast<uint32_t>(names.size()), codePage, scratch.data());
 }
 
 }  // namespace
@@ -122,7 +125,7 @@ TEST(MemberName, ListsReportTheFirstProblemAndDuplicatesWithoutRegardToCase) {
         // A bad name before any duplicate is told first, and the other way round.
         {{"x", "..\\y", "X"}, P::DotPart, 1, 0},
         {{"x", "X", "..\\y"}, P::Duplicate, 1, 0},
-        // Case folds A to Z only: these are two names.
+        // Without a code page only A to Z fold: these are two names.
         {{"caf\xE9", "caf\xC9"}, P::None, 0, 0},
     };
     for (const ListCase& c : cases) {
@@ -145,4 +148,87 @@ TEST(MemberName, ALongListWithOneDuplicateAtTheEndIsFound) {
     EXPECT_EQ(check.problem, MemberNameProblem::Duplicate);
     EXPECT_EQ(check.index, 65534u);
     EXPECT_EQ(check.earlier, 12345u);
+}
+
+// Pairs of names: one file for Windows' file systems (which upper-case each
+// character by its simple Unicode mapping) or two, in the code page of the
+// package's language.
+TEST(MemberName, NamesThatDifferOnlyInCaseAreOneFileByTheRulesOfTheirCodePage) {
+    struct PairCase {
+        uint16_t codePage;
+        const char* a;
+        const char* b;
+        bool sameFile;
+    } cases[] = {
+        {1252, "zvact.exe", "ZVACT.EXE", true},
+        {1252, "\xE9t\xE9.txt", "\xC9T\xC9.TXT", true},  // été, ÉTÉ
+        {1252, "help\\\xDC" "bersicht.hlp", "HELP\\\xFC" "bersicht.hlp", true},
+        {1252, "\x9A.txt", "\x8A.txt", true},            // š, Š
+        {1252, "\xFF.txt", "\x9F.txt", true},            // ÿ, Ÿ: both in 1252
+        {1252, "\xDF.txt", "SS.txt", false},            // ß has no one-character upper case
+        {1252, "\xDF.txt", "s.txt", false},
+        {1252, "\xB5.txt", "M.txt", false},             // µ: its upper case (Greek Mu) is not in 1252
+        {1252, "\x83.txt", "F.txt", false},             // ƒ: neither is its upper case
+        {1252, "\xE9t\xE9", "\xC9t\xC9.txt", false},    // the same letters, another length
+        {0, "\xE9t\xE9.txt", "\xC9T\xC9.TXT", false},    // no code page: only A to Z
+        {1250, "\x9A\xB9\xBE.txt", "\x8A\xA5\xBC.txt", true},  // šąľ, ŠĄĽ
+        {1250, "\xFF.txt", "\x9F.txt", false},           // ˙ and Ź: not letters of one case pair
+        {1251, "\xF4\xE0\xE9\xEB.txt", "\xD4\xC0\xC9\xCB.TXT", true},  // файл, ФАЙЛ
+        {1251, "\xB8\x90.txt", "\xA8\x80.txt", true},     // ёђ, ЁЂ
+        {1251, "\xB5.txt", "\xCC.txt", false},           // µ, М
+        {1253, "\xF2.txt", "\xF3.txt", true},            // final sigma and sigma are both Σ
+        {1253, "\xDC.txt", "\xA2.txt", true},            // ά, Ά
+        {1253, "\xB5.txt", "\xCC.txt", true},            // µ upper-cases to Greek Mu, which 1253 has
+        {1254, "\xFD.txt", "I.txt", true},              // dotless ı upper-cases to I
+        {1254, "i.txt", "I.txt", true},
+        {1254, "\xDD.txt", "i.txt", false},             // İ is its own upper case
+        {1255, "\xE0.txt", "\xC0.txt", false},           // Hebrew has no case
+        {1256, "\xE9.txt", "\xC9.txt", false},           // é and an Arabic letter
+        {874, "\xE0.txt", "\xC0.txt", false},            // Thai has no case
+        {1257, "\xE0.txt", "\xC0.txt", true},            // ą, Ą
+        {1258, "\xE0.txt", "\xC0.txt", true},            // à, À
+        // Two-byte code pages: a lead byte and its trail are one character,
+        // never folded as ASCII; their full-width letters have a case.
+        {932, "\x82\x81.txt", "\x82\x60.txt", true},      // ａ, Ａ
+        {932, "\x83\x61.txt", "\x83\x41.txt", false},     // two katakana whose trail bytes are a and A
+        {932, "A\x83\x61.txt", "a\x83\x61.TXT", true},
+        {936, "\xA3\xE1.txt", "\xA3\xC1.txt", true},      // ａ, Ａ
+        {949, "\xA3\xE1.txt", "\xA3\xC1.txt", true},
+        {950, "\xA2\xE9.txt", "\xA2\xCF.txt", true},
+        {932, "x\x82", "X\x82", true},                  // a lead byte at the end stands alone
+    };
+    for (const PairCase& c : cases) {
+        const std::string shown = std::to_string(c.codePage) + ": " + ::testing::PrintToString(c.a) + " and " +
+                                  ::testing::PrintToString(c.b);
+        EXPECT_EQ(CompareMemberNames(c.a, c.b, c.codePage) == 0, c.sameFile) << shown;
+        EXPECT_EQ(CompareMemberNames(c.b, c.a, c.codePage) == 0, c.sameFile) << shown;
+        if (!c.sameFile) {
+            EXPECT_EQ(CompareMemberNames(c.a, c.b, c.codePage) < 0, CompareMemberNames(c.b, c.a, c.codePage) > 0)
+                << shown;
+        }
+        const MemberNamesCheck check = CheckList({c.a, "other.txt", c.b}, c.codePage);
+        EXPECT_EQ(check.problem, c.sameFile ? MemberNameProblem::Duplicate : MemberNameProblem::None) << shown;
+        if (c.sameFile) {
+            EXPECT_EQ(check.index, 2u) << shown;
+            EXPECT_EQ(check.earlier, 0u) << shown;
+        }
+    }
+}
+
+// The code page whose case rules a package's names follow is the ANSI code
+// page of a system of the package's language, sublanguages included.
+TEST(MemberName, ThePackageLanguageGivesTheCodePage) {
+    const struct {
+        uint32_t language;
+        uint16_t codePage;
+    } cases[] = {
+        {0x0409, 1252}, {0x0C0C, 1252}, {0x0405, 1250}, {0x0419, 1251}, {0x0408, 1253}, {0x041F, 1254},
+        {0x040D, 1255}, {0x0401, 1256}, {0x0427, 1257}, {0x042A, 1258}, {0x041E, 874},  {0x0411, 932},
+        {0x0804, 936},  {0x1004, 936},  {0x0412, 949},  {0x0404, 950},  {0x0C04, 950},  {0x081A, 1250},
+        {0x0C1A, 1251}, {0x201A, 1251}, {0x042C, 1254}, {0x082C, 1251}, {0x0843, 1251}, {0x0450, 1251},
+        {0x0850, 0},    {0x085D, 1252}, {0x045D, 0},    {0x0439, 0},    {0x0000, 0},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LanguageCodePage(c.language), c.codePage) << std::hex << c.language;
+    }
 }

@@ -283,12 +283,16 @@ TEST(PackageTableLoad, RefusedNamesAreToldAndTheRecordsCanStillBeShown) {
         uint32_t index;
         MemberNameProblem problem;
         uint32_t earlier;
+        uint32_t language = 0;  // the header's: its code page's case rules find duplicates
     };
     const Case cases[] = {
         {{"a.dll", "b.dll", "..\\secret.txt"}, 2, MemberNameProblem::DotPart, 0},
         {{"zvact.exe", "zvact.exe."}, 1, MemberNameProblem::TrailingDotOrBlank, 0},
         {{"x", "Help\\A.txt", "y", "help\\a.TXT"}, 3, MemberNameProblem::Duplicate, 1},
         {{"NUL.txt"}, 0, MemberNameProblem::DeviceName, 0},
+        // été.txt and ÉTÉ.TXT for U.S. English (1252), файл and ФАЙЛ for Russian (1251).
+        {{"\xE9t\xE9.txt", "x", "\xC9T\xC9.TXT"}, 2, MemberNameProblem::Duplicate, 0, 0x0409},
+        {{"\xF4\xE0\xE9\xEB.txt", "\xD4\xC0\xC9\xCB.TXT"}, 1, MemberNameProblem::Duplicate, 0, 0x0419},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.names));
@@ -299,7 +303,7 @@ TEST(PackageTableLoad, RefusedNamesAreToldAndTheRecordsCanStillBeShown) {
         file.insert(file.end(), table.begin(), table.end());
         zvtest::WriteFileBytes(path, file);
         PackageHeader header{PACKAGE_MARKER, PACKAGE_KEY, static_cast<uint16_t>(entries.size()), 16,
-                             static_cast<uint32_t>(table.size()), 0, {0, 0}, 0};
+                             static_cast<uint32_t>(table.size()), 0, {0, 0}, c.language};
         zvtest::FaultPlatform os(posix);
         PackageTable loaded;
         EXPECT_EQ(LoadPackageTable(os, path.c_str(), header, &loaded), TableStatus::NamesRefused);

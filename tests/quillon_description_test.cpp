@@ -281,6 +281,10 @@ TEST(PackageDescription, RefusesNamesTheUpdaterCannotWrite) {
         {"file a " + name257 + "\n", 3, "no path under a directory can hold it"},
         // The duplicate's message names the line of the first.
         {"file a zvsa.bin\nfile b ZVSA.BIN\n", 4, "used twice, first on line 3"},
+        // Case beyond A to Z, as the file systems fold it in the code page:
+        // été.txt and ÉTÉ.TXT, and a name that is a directory of another.
+        {"file a \xC3\xA9t\xC3\xA9.txt\nfile b \xC3\x89T\xC3\x89.TXT\n", 4, "used twice, first on line 3"},
+        {"file a \xC3\xA9t\xC3\xA9\nfile b \xC3\x89T\xC3\x89\\x.txt\n", 3, "also a directory of a name on line 4"},
     };
     for (const Case& c : cases) {
         PackageDescription d;

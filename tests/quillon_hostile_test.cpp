@@ -334,3 +334,53 @@ TEST(QuillonHostile, PlanSaysWhatTheUpdaterWouldShow) {
     EXPECT_TRUE(Has(run, "Next disabled: This program cannot update Zarvel: its update package is damaged.")) << run.out;
     EXPECT_TRUE(Has(run, "entry 2 'zvact32.exe.': a part of it ends in a dot or a blank")) << run.out;
 }
+
+// verify refuses what plan says the updater stops on, whatever the machine:
+// a name too long for a path even below a drive's root, and two names that
+// Windows' file systems take for one file (by the case rules of the
+// package's code page, 1252 here). A sound package passes both.
+TEST(QuillonHostile, VerifyRefusesWhatPlanSaysTheUpdaterStopsOn) {
+    TempDir dir;
+    const std::string c = dir / "C";
+    MakeDirs(c + "/WINDOWS/SYSTEM");
+    MakeDirs(c + "/ZARVEL");
+    WriteFileText(c + "/WINDOWS/zvact.ini", "[setup]\r\ndrive=C\r\ndir=\\ZARVEL\r\n");
+    WriteFileBytes(c + "/ZARVEL/zvact32.exe",
+                   BuildVersionedExecutable(ExeFormat::Pe32,
+                                            ProductVersionInfo(zv::MakeVersion(1, 2, 1, 28), 0x409, "zvact32.exe"),
+                                            MarkerBlockBytes(zv::KEY_MARKER_WORD, {0, 0})));
+    WriteFileBytes(c + "/ZARVEL/zvsa32.bin",
+                   BuildVersionedExecutable(ExeFormat::Pe32,
+                                            ProductVersionInfo(zv::MakeVersion(1, 2, 1, 28), 0x409, "zvsa32.bin")));
+    WriteFileText(c + "/WINDOWS/SYSTEM/PLMR32.DLL", "32");
+    const std::string plan = "plan --windows-dir " + c + "/WINDOWS --system-dir " + c + "/WINDOWS/SYSTEM --updater ";
+    struct Case {
+        std::vector<std::string> names;
+        bool refused;
+        const char* planSays;
+        const char* verifySays = "";
+    } cases[] = {
+        {{"zvact32.exe", "readme.txt"}, false, "the progress bar would end at 100%"},
+        // Fits below C:\ZARVEL\ but not below every product directory:
+        // verify says how long one may be.
+        {{"zvact32.exe", std::string(200, 'n')}, false, "the progress bar would end at 100%",
+         "only below a directory of at most 59 characters"},
+        {{"zvact32.exe", std::string(259, 'n')}, true, "the updater stops here: it is longer than a Windows path"},
+        // Short enough for the target, but not for the new copy beside it.
+        {{"zvact32.exe", std::string(246, 'd') + "\\x"}, true, "the updater stops here: it is longer than a Windows"},
+        {{"zvact32.exe", "\xE9t\xE9.txt", "\xC9T\xC9.TXT"}, true, "its update package is damaged"},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(::testing::PrintToString(k.names));
+        std::vector<FixtureMember> members;
+        for (const std::string& name : k.names) members.push_back(Member(name, {'x'}));
+        WriteFileBytes(dir / "zvupdate.exe", MakePackage(members).image);
+        const ToolRun planned = Quillon(plan + (dir / "zvupdate.exe"));
+        EXPECT_EQ(planned.exitCode, k.refused ? 1 : 0) << planned.out;
+        EXPECT_TRUE(Has(planned, k.planSays)) << planned.out;
+        const ToolRun verify = Quillon("verify " + (dir / "zvupdate.exe"));
+        EXPECT_EQ(verify.exitCode, planned.exitCode) << verify.out;
+        EXPECT_EQ(Has(verify, "name refused by the updater"), k.refused) << verify.out;
+        EXPECT_TRUE(Has(verify, k.verifySays)) << verify.out;
+    }
+}

@@ -113,20 +113,25 @@ void SetFailure(WriteResult* result, unsigned messageId, const char* subject) {
     CopyText(result->subject, sizeof result->subject, subject);
 }
 
+int32_t LongestTargetDirectory(const char* name) {
+    const char* last = std::strrchr(name, '\\');
+    const int32_t fileStart = last == nullptr ? 0 : static_cast<int32_t>(last + 1 - name);
+    const int32_t nameLength = static_cast<int32_t>(std::strlen(name));
+    const int32_t room = static_cast<int32_t>(MEMBER_NAME_MAX);
+    // The target's directory also holds its new copy and backup while the
+    // update runs.
+    const int32_t forTarget = room - nameLength;
+    const int32_t forWorkFiles = room - fileStart - static_cast<int32_t>(TRANSACTION_NAME_LENGTH);
+    return forTarget < forWorkFiles ? forTarget : forWorkFiles;
+}
+
 MemberNameProblem ComposeTargetPath(const char* directory, const char* name, char* targetPath) {
     targetPath[0] = '\0';
     const MemberNameProblem problem = CheckMemberName(name);
     if (problem != MemberNameProblem::None) return problem;
-    const char* last = std::strrchr(name, '\\');
-    const size_t fileStart = last == nullptr ? 0 : static_cast<size_t>(last + 1 - name);
     const size_t directoryLength = std::strlen(directory);
     const size_t nameLength = std::strlen(name);
-    // The target's directory also holds its new copy and backup while the
-    // update runs.
-    if (directoryLength + nameLength > MEMBER_NAME_MAX ||
-        directoryLength + fileStart + TRANSACTION_NAME_LENGTH > MEMBER_NAME_MAX) {
-        return MemberNameProblem::TooLong;
-    }
+    if (static_cast<int64_t>(directoryLength) > LongestTargetDirectory(name)) return MemberNameProblem::TooLong;
     std::memcpy(targetPath, directory, directoryLength);
     std::memcpy(targetPath + directoryLength, name, nameLength + 1);
     return MemberNameProblem::None;

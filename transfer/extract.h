@@ -32,10 +32,21 @@ struct WriteResult {
 };
 void SetFailure(WriteResult* result, unsigned messageId, const char* subject);
 
+// The longest target directory (its closing backslash counted) below which
+// the updater can write the member `name`, a name the member name check
+// accepts: the target path, and in the target's own directory the names of
+// its new copy and backup, must stay within MEMBER_NAME_MAX characters.
+// Negative when no directory can hold it.
+int32_t LongestTargetDirectory(const char* name);
+
+// The shortest directory a target can have: a drive's root, "C:\". A name
+// that does not fit below it is refused by the updater on every machine.
+constexpr int32_t SHORTEST_TARGET_DIRECTORY = 3;
+
 // Composes directory + name into `targetPath` (kMaxPath). A name that the
-// member name check refuses, or a target path over MEMBER_NAME_MAX
-// characters, or one without room for the staged copy's name in its
-// directory, gives its problem and an empty path.
+// member name check refuses, or a directory longer than
+// LongestTargetDirectory(name) allows, gives its problem (TooLong for the
+// latter) and an empty path.
 MemberNameProblem ComposeTargetPath(const char* directory, const char* name, char* targetPath);
 
 // The reader and decoder of one transfer, shared by every member it stages.

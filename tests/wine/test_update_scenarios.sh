@@ -27,8 +27,9 @@
 #                as the unsigned one does
 #   damaged      a package cut short, a member without data, a member with a
 #                flipped bit (found by its digest) and a table that claims more
-#                records than it holds: never the success page, never a changed
-#                installed file
+#                records than it holds, two names for one file by the case of
+#                their accented letters: never the success page, never a
+#                changed installed file
 # After every stopped or failed transfer the installation is exactly as it
 # was: nothing is put in place until every member is staged.
 #
@@ -674,6 +675,9 @@ scenario_signed() {
 #   nodata   the first member (PLMR.DLL, the first one written) is four bytes
 #            that declare 1,000,010 bytes, its record's size at 65,535 KB
 #   table    the header claims 65,535 records
+#   names    two members renamed to names that differ only in the case of
+#            their accented letters (code page 1252: été..., ÉTÉ...), which
+#            the file system takes for one file
 damaged_copy() {
     local name=$1 how=$2
     python3 - "$ZV_PRODUCT_DIR/zvupdate.exe" "$(zv_drive_c)/update/$name.exe" "$how" <<'EOF'
@@ -694,6 +698,16 @@ elif how == "nodata":
     struct.pack_into("<I", data, offset, 1000010)
 elif how == "table":
     struct.pack_into("<H", data, at + 6, 65535)
+elif how == "names":
+    count = struct.unpack_from("<H", data, at + 6)[0]
+    record, names = table_offset, {}
+    for _ in range(count):
+        end = data.index(0, record + 6)
+        names.setdefault(end - record - 6, []).append(record + 6)
+        record += struct.unpack_from("<H", data, record)[0]
+    length, (first, second) = next((n, r[-2:]) for n, r in sorted(names.items()) if n >= 8 and len(r) >= 2)
+    data[first:first + length] = b"\xe9t\xe9" + b"x" * (length - 7) + b".txt"
+    data[second:second + length] = b"\xc9T\xc9" + b"X" * (length - 7) + b".TXT"
 elif how == "flip":
     # One bit of the last member's data: the lowest bit set in the expanded
     # size its stream starts with. The stream then decodes cleanly to fewer
@@ -770,6 +784,19 @@ EOF
     zv_check "table: no transfer" lacks_line table '^page 403'
     zv_check "table: the program ends with 0" equals "$ZV_RC" 0
     zv_check "table: every installed file is as it was" all_files_are old
+
+    # Two names for one file: the table load refuses the package as damaged,
+    # before a member could be written over another.
+    damaged_copy names names || return 1
+    to_detection names 'C:\update\names.exe' || return 1
+    zv_screenshot damaged_names
+    zv_check "names: the detection page says the package is damaged" equals "$(item_text names 402 120)" \
+        'This program cannot update Zarvel: its update package is damaged. Please get a new copy of this updater.'
+    zv_check "names: Next is disabled" has_line names '^page 402 item 1 at .* enabled=0 text=&Next >$'
+    click_item names 402 2
+    zv_wait_exit names 30
+    zv_check "names: no transfer" lacks_line names '^page 403'
+    zv_check "names: every installed file is as it was" all_files_are old
 }
 
 
