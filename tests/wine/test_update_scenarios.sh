@@ -793,8 +793,8 @@ EOF
     zv_check "names: the detection page says the package is damaged" equals "$(item_text names 402 120)" \
         'This program cannot update Zarvel: its update package is damaged. Please get a new copy of this updater.'
     zv_check "names: Next is disabled" has_line names '^page 402 item 1 at .* enabled=0 text=&Next >$'
-    click_item names 402 2
-    zv_wait_exit names 30
+    zv_click_item names 402 2
+    zv_wait_exit names
     zv_check "names: no transfer" lacks_line names '^page 403'
     zv_check "names: every installed file is as it was" all_files_are old
 }
