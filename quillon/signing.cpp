@@ -12,6 +12,7 @@
 #include "platform/sha256.h"
 #include "quillon/cli.h"
 #include "quillon/output_files.h"
+#include "quillon/updater_file.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -370,7 +371,27 @@ bool MeasureSignature(const SignOptions& options, const std::vector<uint8_t>& im
     return true;
 }
 
+bool PackageBindsMembers(const std::string& path, std::string* error) {
+    zv::Platform& os = zv::HostPlatform();
+    UpdaterFile file;
+    std::string why;
+    if (OpenUpdaterFile(os, path, &file, &why) != UpdaterOpen::Ok) {
+        CloseUpdaterFile(os, &file);
+        *error = why;
+        return false;
+    }
+    const bool bound = file.integrity.status == zv::IntegrityStatus::Present;
+    if (!bound) {
+        *error = "its package carries no integrity data that this quillon reads (" +
+                 std::string(zv::IntegrityStatusName(file.integrity.status)) +
+                 "), so a signature would not cover its members on later volumes; it is not signed";
+    }
+    CloseUpdaterFile(os, &file);
+    return bound;
+}
+
 bool SignFile(const SignOptions& options, const std::string& path, std::string* error) {
+    if (!PackageBindsMembers(path, error)) return false;
     const std::string out = path + ".signed";
     if (!Sign(options, path, out, error)) return false;
     std::error_code ec;
