@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "quillon/authenticode.h"
+
 namespace quillon {
 
 struct SignOptions {
@@ -55,32 +57,8 @@ bool SignFile(const SignOptions& options, const std::string& path, std::string* 
 // Runs osslsigncode verify on `path`, trusting `caFile`; its output in *output.
 bool VerifySignature(const std::string& path, const std::string& caFile, std::string* output);
 
-// The state of a PE file's Authenticode signature, as quillon checks it
-// itself: the SHA-256 of the file's bytes that a signature covers (every
-// byte but the header's checksum, the certificate table's directory entry
-// and the table itself) must be the digest in the signature's indirect
-// data, and that indirect data must be the one its signer's attributes
-// name (their message digest). The signer's RSA signature over those
-// attributes is the part left to the system's trust service (and to
-// osslsigncode verify): quillon does not hold the public-key algorithms.
-enum class SignatureState {
-    None,       // no certificate table
-    Sound,      // the file's bytes are the ones the signature names
-    Broken,     // they are not, or the signature is malformed, or bytes follow it
-    Unchecked,  // a signature of a digest other than SHA-256
-};
-const char* SignatureStateWord(SignatureState state);  // "none", "sound", "broken", "unchecked"
-
-struct SignatureReport {
-    SignatureState state = SignatureState::None;
-    std::string detail;  // why Broken or Unchecked, in words for the user
-};
-
 // Checks the signature of the file at `path`.
 SignatureReport CheckFileSignature(const std::string& path);
-
-// The same over bytes held in memory (the file's whole contents).
-SignatureReport CheckImageSignature(const std::vector<uint8_t>& image);
 
 // Runs `arguments` (the program first) and waits; its stdout and stderr
 // together in *output. Returns the exit code, or -1 when it could not run.
