@@ -6,7 +6,6 @@
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <utility>
 
 #include "platform/bytes.h"
 #include "quillon/cli.h"
@@ -80,7 +79,9 @@ bool Sign(const SignOptions& o, const std::string& in, const std::string& out, s
 SignatureReport CheckFileSignature(const std::string& path) {
     std::vector<uint8_t> image;
     std::string why;
-    if (!ReadWholeFile(path, &image, &why)) return SignatureReport{SignatureState::Unchecked, path + ": cannot read: " + why};
+    if (!ReadWholeFile(path, &image, &why)) {
+        return SignatureReport{SignatureState::Unchecked, path + ": cannot read: " + why};
+    }
     return CheckImageSignature(image);
 }
 
