@@ -30,6 +30,8 @@
 #                newer kind of it): refused at start, before any page
 #   signed_volumes   a signed package in volumes, a member on volume 2 changed:
 #                its digest finds it while staging
+#   no_sha256    the system's SHA-256 provider disabled: the update stops
+#                before anything is staged, and says why
 #   damaged      a package cut short, a member without data, a member with a
 #                flipped bit (found by its digest) and a table that claims more
 #                records than it holds: never the success page, never a changed
@@ -836,6 +838,31 @@ PY
     rm -f "$c"/update/zvupdate[0-9][0-9][0-9]
 }
 
+# A system whose CryptoAPI gives no SHA-256 (Wine's AES provider, rsaenh.dll,
+# disabled for the updater alone): the package's members carry digests, so
+# the update stops before anything is written, and says why.
+scenario_no_sha256() {
+    local saved=$WINEDLLOVERRIDES started=0
+    zv_product_install
+    export WINEDLLOVERRIDES="$saved;rsaenh=d"
+    to_detection no_sha256 || started=1
+    export WINEDLLOVERRIDES=$saved
+    [ "$started" = 0 ] || return 1
+    zv_key Return
+    wait_for no_sha256 '^message id=130 ' 60 || return 1
+    zv_screenshot no_sha256
+    zv_check "no_sha256: the message says the members cannot be checked" has_line no_sha256 \
+        '^message id=130 style=0x30 text=The files of the update package cannot be checked: Windows does not provide SHA-256 on this computer\. Zarvel has been left as it was\.$'
+    zv_key Return
+    wait_for no_sha256 '^page 405 item 101 ' 30 || return 1
+    zv_check "no_sha256: the transfer ends with 130 before any member is staged" in_order no_sha256 \
+        '^transfer result=130$' '^page 405 created'
+    zv_check "no_sha256: nothing is staged" lacks_line no_sha256 '^transfer stage '
+    finish_run no_sha256 405
+    zv_check "no_sha256: every installed file is as it was" all_files_are old
+    zv_check "no_sha256: no new file is left beside its target" no_new_files_left
+}
+
 
 # The updater with its package damaged as HOW says, as C:\update\NAME.exe:
 #   cut      the file ends where the members' data begins
@@ -941,7 +968,7 @@ EOF
 }
 
 
-ALL_SCENARIOS="packer volumes signed tampered signed_volumes damaged happy not_installed refusals halt escape close protected interrupted
+ALL_SCENARIOS="packer volumes signed tampered signed_volumes no_sha256 damaged happy not_installed refusals halt escape close protected interrupted
     running"
 zv_start_xvfb 1024 768
 zv_make_prefix
