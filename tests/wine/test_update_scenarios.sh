@@ -30,6 +30,8 @@
 #                newer kind of it): refused at start, before any page
 #   signed_volumes   a signed package in volumes, a member on volume 2 changed:
 #                its digest finds it while staging
+#   no_trust_service   wintrust.dll disabled: a signed package bound by its
+#                digests goes on, an unbound one is refused
 #   no_sha256    the system's SHA-256 provider disabled: the update stops
 #                before anything is staged, and says why
 #   damaged      a package cut short, a member without data, a member with a
@@ -837,6 +839,39 @@ PY
     zv_check "signed_volumes: no new file is left beside its target" no_new_files_left
     rm -f "$c"/update/zvupdate[0-9][0-9][0-9]
 }
+# No trust service (wintrust.dll disabled for the updater alone): the
+# signature cannot be checked. A signed package whose members are bound to it
+# goes on, its digests checked while staging; one without integrity data is
+# refused all the same.
+scenario_no_trust_service() {
+    local dir=$ZV_TMP/no_trust saved=$WINEDLLOVERRIDES ok=0
+    can_sign no_trust_service || return 0
+    signed_package "$dir" || return 1
+    zv_product_install
+    cp "$dir/zvupdate.exe" "$(zv_drive_c)/update/bound.exe"
+    signed_copy "$dir" unbound_untold unbound || return 1
+    export WINEDLLOVERRIDES="$saved;wintrust=d"
+    zv_start no_trust_bound 'C:\update\bound.exe'
+    wait_for no_trust_bound '^page 401 item 100 ' 60 || ok=1
+    if [ "$ok" = 0 ]; then
+        click_item no_trust_bound 401 2
+        zv_wait_exit no_trust_bound 30
+        zv_start no_trust_unbound 'C:\update\unbound_untold.exe'
+        wait_for no_trust_unbound '^message ' 60 || ok=1
+    fi
+    export WINEDLLOVERRIDES=$saved
+    [ "$ok" = 0 ] || return 1
+    zv_check "no_trust_service: the signature cannot be told" has_line no_trust_bound \
+        '^signature cannot tell \(0x00000000\): signed, the signature cannot be checked, the members bound to it$'
+    zv_check "no_trust_service: the bound package goes on to the welcome page" has_line no_trust_bound '^page 401 '
+    zv_check "no_trust_service: the unbound one is refused" has_line no_trust_unbound '^message id=129 style=0x10 '
+    zv_check "no_trust_service: the unbound one cannot be told either" has_line no_trust_unbound '^signature cannot tell '
+    zv_key Return
+    zv_wait_exit no_trust_unbound 30
+    zv_check "no_trust_service: no page is shown for the unbound one" lacks_line no_trust_unbound '^page '
+    zv_check "no_trust_service: every installed file is as it was" all_files_are old
+}
+
 
 # A system whose CryptoAPI gives no SHA-256 (Wine's AES provider, rsaenh.dll,
 # disabled for the updater alone): the package's members carry digests, so
@@ -968,7 +1003,7 @@ EOF
 }
 
 
-ALL_SCENARIOS="packer volumes signed tampered signed_volumes no_sha256 damaged happy not_installed refusals halt escape close protected interrupted
+ALL_SCENARIOS="packer volumes signed tampered signed_volumes no_trust_service no_sha256 damaged happy not_installed refusals halt escape close protected interrupted
     running"
 zv_start_xvfb 1024 768
 zv_make_prefix
