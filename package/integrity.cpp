@@ -5,6 +5,7 @@
 #include "package/format.h"
 #include "package/table.h"
 #include "platform/bytes.h"
+#include "string_ids.h"
 
 namespace zv {
 
@@ -118,6 +119,61 @@ const uint8_t* MemberDigest(const PackageIntegrity& integrity, uint32_t index) {
         return nullptr;
     }
     return integrity.digests + static_cast<size_t>(index) * INTEGRITY_DIGEST_SIZE;
+}
+
+const char* PackageTrustName(PackageTrust trust) {
+    switch (trust) {
+    case PackageTrust::Unsigned: return "unsigned";
+    case PackageTrust::Bound: return "signed, every member bound to the signature";
+    case PackageTrust::CannotTell: return "signed, the signature cannot be checked, the members bound to it";
+    case PackageTrust::SignatureBroken: return "signed, the signature does not hold";
+    case PackageTrust::Unbound: return "signed, without integrity data this updater reads";
+    case PackageTrust::TableUnread: return "signed, the table could not be read";
+    }
+    return "unknown";
+}
+
+PackageTrust DecidePackageTrust(Platform::SignatureState signature, const PackageIntegrity& integrity) {
+    switch (signature) {
+    case Platform::SignatureState::Unsigned: return PackageTrust::Unsigned;
+    case Platform::SignatureState::Broken: return PackageTrust::SignatureBroken;
+    case Platform::SignatureState::Sound:
+    case Platform::SignatureState::CannotTell: break;
+    }
+    // A newer packer's block reads as Absent: its digests cannot be checked
+    // here, so it binds nothing either.
+    if (integrity.status != IntegrityStatus::Present) return PackageTrust::Unbound;
+    return signature == Platform::SignatureState::Sound ? PackageTrust::Bound : PackageTrust::CannotTell;
+}
+
+bool PackageTrustAllows(PackageTrust trust) {
+    return trust != PackageTrust::SignatureBroken && trust != PackageTrust::Unbound;
+}
+
+unsigned PackageTrustMessage(PackageTrust trust) {
+    switch (trust) {
+    case PackageTrust::SignatureBroken: return IDS_SIGNATURE_BROKEN;
+    case PackageTrust::Unbound: return IDS_SIGNED_UNCHECKED;
+    default: return 0;
+    }
+}
+
+PackageTrust CheckPackageTrust(Platform& os, const char* path, const PackageHeader& header,
+                               Platform::SignatureState* signature, uint32_t* systemResult) {
+    *signature = os.OwnSignature(systemResult);
+    if (*signature == Platform::SignatureState::Unsigned || *signature == Platform::SignatureState::Broken) {
+        return DecidePackageTrust(*signature, PackageIntegrity{});
+    }
+    PackageTable table;
+    LoadPackageTable(os, path, header, &table);
+    PackageTrust trust = PackageTrust::TableUnread;
+    if (TableCanBeWalked(table.status)) {
+        PackageIntegrity integrity;
+        ReadPackageIntegrity(table, &integrity);
+        trust = DecidePackageTrust(*signature, integrity);
+    }
+    FreePackageTable(os, &table);
+    return trust;
 }
 
 }  // namespace zv

@@ -37,9 +37,12 @@
 
 #include <cstdint>
 
+#include "platform/platform.h"
+
 namespace zv {
 
 struct PackageTable;
+struct PackageHeader;
 
 constexpr uint32_t INTEGRITY_MAGIC = 0x4249565A;  // "ZVIB" as stored
 constexpr uint16_t INTEGRITY_VERSION = 1;
@@ -101,5 +104,40 @@ IntegrityStatus ReadPackageIntegrity(const PackageTable& table, PackageIntegrity
 // The SHA-256 of member `index` (table order), or nullptr when the block is
 // not Present or the index is out of range.
 const uint8_t* MemberDigest(const PackageIntegrity& integrity, uint32_t index);
+
+// --- A signed package ---------------------------------------------------------
+// The signature of volume 1 covers the table and so this block, but not the
+// members on later volumes; only their digests bind those to it. So a signed
+// package is taken only with a block this reader knows: without one (none,
+// or a newer packer's), what it would install would be checked by nothing
+// the signer vouched for. An unsigned package is taken as it always was.
+
+enum class PackageTrust : uint8_t {
+    Unsigned,         // no signature: the package is taken as it always was
+    Bound,            // signed, and its integrity data binds every member to the signature
+    CannotTell,       // signed, the system cannot check the signature, and the integrity data is there
+    SignatureBroken,  // the signature does not hold over the file: refused as damaged
+    Unbound,          // signed, but no integrity data this updater reads: refused
+    TableUnread,      // signed, but the table could not be read here (the package's
+                      // own check, when it is read for the update, says why)
+};
+const char* PackageTrustName(PackageTrust trust);
+
+// The decision on a package from its signature's state and its integrity
+// data (`integrity` is not looked at for an unsigned or broken one).
+PackageTrust DecidePackageTrust(Platform::SignatureState signature, const PackageIntegrity& integrity);
+
+// True when the updater may go on with the package.
+bool PackageTrustAllows(PackageTrust trust);
+
+// The message that tells why the package is refused; 0 when it is not.
+unsigned PackageTrustMessage(PackageTrust trust);
+
+// The updater's check at start: its own signature (the platform's trust
+// service), then, for a signed file, the integrity data of the table that
+// `header` places in the file at `path`. *signature and *systemResult say
+// what the trust service said.
+PackageTrust CheckPackageTrust(Platform& os, const char* path, const PackageHeader& header,
+                               Platform::SignatureState* signature, uint32_t* systemResult);
 
 }  // namespace zv

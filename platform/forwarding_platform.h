@@ -58,6 +58,7 @@ public:
     void* LockBlock(BlockHandle block) override { return inner_.LockBlock(block); }
     void UnlockBlock(BlockHandle block) override { inner_.UnlockBlock(block); }
     void FreeBlock(BlockHandle block) override { inner_.FreeBlock(block); }
+    SignatureState OwnSignature(uint32_t* systemResult) override { return inner_.OwnSignature(systemResult); }
 
 protected:
     Platform& inner_;

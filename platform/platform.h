@@ -151,6 +151,24 @@ public:
     virtual void* LockBlock(BlockHandle block) = 0;
     virtual void UnlockBlock(BlockHandle block) = 0;
     virtual void FreeBlock(BlockHandle block) = 0;
+
+    // --- The program's own signature ---------------------------------------------
+    // What the system's trust service says of the Authenticode signature of
+    // the running program's own file (see platform/own_signature.h for what
+    // counts as which).
+    enum class SignatureState : uint8_t {
+        Unsigned,    // the file carries no signature
+        Sound,       // the signature holds over the file's bytes (whoever the signer)
+        Broken,      // the file's bytes do not match it, or it is malformed or revoked
+        CannotTell,  // the trust service is missing or failed
+    };
+    // *systemResult: the service's own answer, for the trace (0 when it was
+    // not asked). A platform without a trust service has nothing signed to
+    // check.
+    virtual SignatureState OwnSignature(uint32_t* systemResult) {
+        *systemResult = 0;
+        return SignatureState::Unsigned;
+    }
 };
 
 // The build's own platform: Win32 calls on Windows, POSIX elsewhere.

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/platform.h"
+#include "platform/signature_win32.h"
 
 namespace zv {
 namespace {
@@ -170,6 +171,8 @@ public:
     void UnlockBlock(BlockHandle block) override { GlobalUnlock(reinterpret_cast<HGLOBAL>(block)); }
 
     void FreeBlock(BlockHandle block) override { GlobalFree(reinterpret_cast<HGLOBAL>(block)); }
+
+    SignatureState OwnSignature(uint32_t* systemResult) override { return CheckOwnSignature(systemResult); }
 };
 
 // Set up before main runs (it holds nothing but its table of operations).

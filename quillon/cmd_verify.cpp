@@ -21,6 +21,7 @@
 #include "quillon/progress.h"
 #include "quillon/package_expander.h"
 #include "quillon/shown_text.h"
+#include "quillon/signing.h"
 #include "quillon/terminal_ui.h"
 #include "transfer/extract.h"
 
@@ -36,7 +37,11 @@ const char kVerifyHelp[] =
     "expands whole, to exactly the size its stream gives. When the package\n"
     "carries integrity data (quillon build writes it), the SHA-256 of each\n"
     "member's expanded bytes must be the one stored for it; damaged integrity\n"
-    "data fails the whole package. With --source, each\n"
+    "data fails the whole package. The Authenticode signature of FILE, if it\n"
+    "has one, is checked as well: the SHA-256 of the bytes it covers must be the\n"
+    "one it signed (the signer's trust is left to osslsigncode verify). A\n"
+    "broken signature, or a signed package without integrity data (which the\n"
+    "updater refuses), fails the whole package. With --source, each\n"
     "member is also compared byte for byte with the file of its name under DIR\n"
     "(a \\ in a name is a subdirectory). With --description, each member is\n"
     "compared with the source file that the package's description names for\n"
@@ -79,6 +84,30 @@ struct SourceComparison {
     bool SourceHasMore() { return source.peek() != std::char_traits<char>::eof(); }
 };
 
+// The signature's state in words.
+std::string SignatureText(const SignatureReport& signature) {
+    switch (signature.state) {
+    case SignatureState::None: return "none";
+    case SignatureState::Sound:
+        return "present and sound: the file's bytes are the ones it signed (its signer's trust is for "
+               "osslsigncode verify and Windows to tell)";
+    case SignatureState::Broken: return "BROKEN: " + signature.detail;
+    case SignatureState::Unchecked: return "present, not checked: " + signature.detail;
+    }
+    return "unknown";
+}
+
+// Why the updater refuses the file for its signature, or empty: a broken
+// signature, or a signed package whose members nothing binds to it.
+std::string SignatureRefusal(const SignatureReport& signature, const zv::PackageIntegrity& integrity) {
+    if (signature.state == SignatureState::Broken) return "its signature is broken; the updater refuses to run";
+    if (signature.state != SignatureState::None && integrity.status != zv::IntegrityStatus::Present) {
+        return "it is signed but carries no integrity data that binds its members to the signature; the updater "
+               "refuses it";
+    }
+    return std::string();
+}
+
 // The verdict on each member: a line each, or one JSON object at the end.
 class VerifyReport {
 public:
@@ -97,14 +126,23 @@ public:
         }
     }
 
-    int Finish(const std::string& file, unsigned bad, unsigned entries, const zv::PackageIntegrity& integrity) {
+    int Finish(const std::string& file, unsigned bad, unsigned entries, const zv::PackageIntegrity& integrity,
+               const SignatureReport& signature) {
+        const std::string refusal = SignatureRefusal(signature, integrity);
         if (json_) {
             JsonWriter json;
             json.BeginObject();
             json.Key("file").String(file);
-            json.Key("sound").Bool(bad == 0);
+            json.Key("sound").Bool(bad == 0 && refusal.empty());
             json.Key("bad").Number(bad);
             json.Key("integrity").String(IntegrityWord(integrity));
+            json.Key("signature").String(SignatureStateWord(signature.state));
+            json.Key("signatureProblem");
+            if (refusal.empty()) {
+                json.Null();
+            } else {
+                json.String(refusal);
+            }
             json.Key("members").BeginArray();
             for (const Line& m : members_) {
                 json.BeginObject();
@@ -123,7 +161,7 @@ public:
             }
             json.EndArray();
             json.EndObject();
-            return bad == 0 ? EXIT_OK : EXIT_FAILED;
+            return bad == 0 && refusal.empty() ? EXIT_OK : EXIT_FAILED;
         }
         if (integrity.status == zv::IntegrityStatus::Present) {
             std::printf("integrity data: every member's SHA-256 checked\n");
@@ -131,6 +169,8 @@ public:
             std::printf("integrity data: %s; members checked for sound expansion only\n",
                         IntegrityText(integrity).c_str());
         }
+        std::printf("signature: %s\n", SignatureText(signature).c_str());
+        if (!refusal.empty()) return Fail(EXIT_FAILED, "%s: %s", file.c_str(), refusal.c_str());
         if (bad != 0) return Fail(EXIT_FAILED, "%s: %u of %u members are not sound", file.c_str(), bad, entries);
         std::printf("%s: all %u members sound\n", file.c_str(), entries);
         return EXIT_OK;
@@ -289,7 +329,7 @@ int RunVerify(int argc, char** argv) {
         ++bad;
         report.Member(missing, 0, "in the description, but not in the package", false, "");
     }
-    return report.Finish(file, bad, static_cast<unsigned>(table.entryCount), integrity);
+    return report.Finish(file, bad, static_cast<unsigned>(table.entryCount), integrity, CheckFileSignature(file));
 }
 
 }  // namespace quillon

@@ -10,6 +10,7 @@
 #include "platform/bytes.h"
 #include "quillon/cli.h"
 #include "quillon/output_files.h"
+#include "quillon/updater_file.h"
 
 #ifdef _WIN32
 #include <process.h>
@@ -24,22 +25,6 @@ extern char** environ;
 namespace quillon {
 
 namespace {
-
-// The PE's data directory entry of the certificate table: its file offset
-// (the entry's position in `image`), or 0 when `image` is not a PE.
-size_t SecurityEntry(const std::vector<uint8_t>& image) {
-    if (image.size() < 0x40 || image[0] != 'M' || image[1] != 'Z') return 0;
-    const uint32_t pe = zv::LoadU32LE(image.data() + 0x3C);
-    if (pe > image.size() || image.size() - pe < 24 + 2) return 0;
-    if (std::memcmp(image.data() + pe, "PE\0\0", 4) != 0) return 0;
-    const uint16_t magic = zv::LoadU16LE(image.data() + pe + 24);
-    const size_t directories = pe + 24 + (magic == 0x20B ? 112 : 96);
-    const size_t count = pe + 24 + (magic == 0x20B ? 108 : 92);
-    if (magic != 0x10B && magic != 0x20B) return 0;
-    if (count + 4 > image.size() || zv::LoadU32LE(image.data() + count) < 5) return 0;
-    const size_t entry = directories + 4 * 8;
-    return entry + 8 <= image.size() ? entry : 0;
-}
 
 // A temporary file beside `near` holding `bytes`; its name, or empty.
 std::string WriteTemporary(const std::string& near, const void* bytes, size_t size, std::string* error) {
@@ -91,6 +76,15 @@ bool Sign(const SignOptions& o, const std::string& in, const std::string& out, s
 
 }  // namespace
 
+SignatureReport CheckFileSignature(const std::string& path) {
+    std::vector<uint8_t> image;
+    std::string why;
+    if (!ReadWholeFile(path, &image, &why)) {
+        return SignatureReport{SignatureState::Unchecked, path + ": cannot read: " + why};
+    }
+    return CheckImageSignature(image);
+}
+
 std::string SigningTool() {
     const char* tool = std::getenv("QUILLON_OSSLSIGNCODE");
     return tool != nullptr && *tool != '\0' ? tool : "osslsigncode";
@@ -115,7 +109,7 @@ std::vector<std::string> SigningProblems(const SignOptions& o) {
 }
 
 PeSignature FindPeSignature(const std::vector<uint8_t>& image, uint32_t* offset, uint32_t* size) {
-    const size_t entry = SecurityEntry(image);
+    const size_t entry = PeSecurityEntry(image);
     if (entry == 0) return PeSignature::NotPe;
     *offset = zv::LoadU32LE(image.data() + entry);
     *size = zv::LoadU32LE(image.data() + entry + 4);
@@ -131,7 +125,7 @@ bool RemovePeSignature(std::vector<uint8_t>* image, std::string* error) {
         *error = "its signature is not at the end of the file, so it cannot be taken out safely";
         return false;
     }
-    const size_t entry = SecurityEntry(*image);
+    const size_t entry = PeSecurityEntry(*image);
     image->resize(offset);
     std::memset(image->data() + entry, 0, 8);
     // The checksum covered the signature; 0 is "none", which Windows accepts
@@ -156,7 +150,27 @@ bool MeasureSignature(const SignOptions& options, const std::vector<uint8_t>& im
     return true;
 }
 
+bool PackageBindsMembers(const std::string& path, std::string* error) {
+    zv::Platform& os = zv::HostPlatform();
+    UpdaterFile file;
+    std::string why;
+    if (OpenUpdaterFile(os, path, &file, &why) != UpdaterOpen::Ok) {
+        CloseUpdaterFile(os, &file);
+        *error = why;
+        return false;
+    }
+    const bool bound = file.integrity.status == zv::IntegrityStatus::Present;
+    if (!bound) {
+        *error = "its package carries no integrity data that this quillon reads (" +
+                 std::string(zv::IntegrityStatusName(file.integrity.status)) +
+                 "), so a signature would not cover its members on later volumes; it is not signed";
+    }
+    CloseUpdaterFile(os, &file);
+    return bound;
+}
+
 bool SignFile(const SignOptions& options, const std::string& path, std::string* error) {
+    if (!PackageBindsMembers(path, error)) return false;
     const std::string out = path + ".signed";
     if (!Sign(options, path, out, error)) return false;
     std::error_code ec;

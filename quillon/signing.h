@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "quillon/authenticode.h"
+
 namespace quillon {
 
 struct SignOptions {
@@ -41,13 +43,22 @@ bool RemovePeSignature(std::vector<uint8_t>* image, std::string* error);
 bool MeasureSignature(const SignOptions& options, const std::vector<uint8_t>& image, const std::string& near,
                       uint64_t* bytes, std::string* error);
 
-// Signs the file at `path` in place, then checks the signature with
+// Whether the stamped updater at `path` carries integrity data that binds
+// every member to a signature over it; false with the reason when not (no
+// block, or one this quillon does not read): such a package is not signed.
+bool PackageBindsMembers(const std::string& path, std::string* error);
+
+// Signs the file at `path` in place (a stamped updater: only one whose
+// package carries integrity data, PackageBindsMembers), then checks the signature with
 // osslsigncode verify (trusting the certificates given to sign, so that what
 // is checked is the signature over the file's bytes, not the chain's trust).
 bool SignFile(const SignOptions& options, const std::string& path, std::string* error);
 
 // Runs osslsigncode verify on `path`, trusting `caFile`; its output in *output.
 bool VerifySignature(const std::string& path, const std::string& caFile, std::string* output);
+
+// Checks the signature of the file at `path`.
+SignatureReport CheckFileSignature(const std::string& path);
 
 // Runs `arguments` (the program first) and waits; its stdout and stderr
 // together in *output. Returns the exit code, or -1 when it could not run.

@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include "detect/detection.h"
+#include "package/integrity.h"
 #include "package/table.h"
 #include "platform/messages.h"
+#include "platform/own_signature.h"
 #include "platform/text.h"
 #include "resource.h"
 #include "shell/package_header.h"
@@ -102,6 +104,24 @@ void RunFrame(HINSTANCE instance, PackageTable* table) {
     }
 }
 
+// A signed updater goes on only when its signature holds over its file and
+// its package's integrity data binds every member to it; an unsigned one
+// goes on as it always did. Checked before anything could change the
+// installation; false after the message that says why not.
+bool PackageTrusted() {
+    RunContext& run = g_Shell.run;
+    char path[kMaxPath] = {};
+    run.os->ModulePath(path, sizeof path);
+    SignatureState signature = SignatureState::Unsigned;
+    uint32_t systemResult = 0;
+    const PackageTrust trust = CheckPackageTrust(*run.os, path, g_Shell.header, &signature, &systemResult);
+    Trace("signature %s (0x%08lx): %s", SignatureStateName(signature), static_cast<unsigned long>(systemResult),
+          PackageTrustName(trust));
+    if (PackageTrustAllows(trust)) return true;
+    ShowTitledMessage(run, run.backdropWindow, PackageTrustMessage(trust), BOX_OK | BOX_ICONSTOP);
+    return false;
+}
+
 void Shutdown() {
     if (g_Shell.backdropWindow != nullptr) DestroyWindow(g_Shell.backdropWindow);
     MSG msg;
@@ -157,7 +177,7 @@ int RunUpdater(HINSTANCE instance) {
                                  "Please run QUILLON before to use this program!", nullptr,
                                  BOX_OK | BOX_ICONSTOP};
         g_Shell.run.ui->ShowMessage(unstamped);
-    } else {
+    } else if (PackageTrusted()) {
         // An update cut short by a kill or a power cut is settled before
         // anything is looked at, so that the pages see the installation whole.
         RecoveryReport recovery;

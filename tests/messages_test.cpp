@@ -65,6 +65,13 @@ TEST(StringTable, HoldsEveryTextExactly) {
         {97, "Zarvel Updater - %s"},
         {98, "Insert disk %d in drive %s."},
         {112, "Welcome"}, {113, "File Detection"}, {114, "File Transfer"}, {115, "End"},
+        {128, "This updater is damaged: its digital signature does not match its contents. Zarvel has been left "
+              "as it was. Please get a new copy of this updater."},
+        {129, "This updater is signed, but its update package cannot be checked against the signature (its check "
+              "data is missing or of a newer kind). Zarvel has been left as it was. Please get a new copy of this "
+              "updater."},
+        {130, "The files of the update package cannot be checked: Windows does not provide SHA-256 on this "
+              "computer. Zarvel has been left as it was."},
     };
     EXPECT_EQ(kStringTableSize, sizeof cases / sizeof cases[0]);
     for (const Case& c : cases) {

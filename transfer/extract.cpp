@@ -64,9 +64,8 @@ WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandl
 }
 
 // Reads the new copy back and compares the SHA-256 of its bytes with the
-// member's digest. What is checked is what is on the disk. A platform whose
-// library cannot give SHA-256 checks nothing: the member is taken as written,
-// as a package without integrity data is.
+// member's digest. What is checked is what is on the disk. A member that
+// cannot be checked (the system's SHA-256 fails) is never taken as written.
 WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, uint8_t* buffer, WriteResult* result) {
     Platform& os = *s.run->os;
     FileHandle file = os.Open(request.staged, OpenMode::Read);
@@ -88,7 +87,9 @@ WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, uint8
         SetFailure(result, IDS_READ_ERROR, request.target);
     } else if (status == Sha256Status::NoMemory) {
         SetFailure(result, IDS_NO_MEMORY, request.target);
-    } else if (status == Sha256Status::Ok && std::memcmp(digest, request.digest, SHA256_DIGEST_SIZE) != 0) {
+    } else if (status != Sha256Status::Ok) {
+        SetFailure(result, IDS_CANNOT_HASH, request.target);
+    } else if (std::memcmp(digest, request.digest, SHA256_DIGEST_SIZE) != 0) {
         SetFailure(result, IDS_MEMBER_DAMAGED, request.name);
     }
     return result->outcome;

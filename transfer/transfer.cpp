@@ -7,6 +7,7 @@
 #include "detect/product_version.h"
 #include "package/paths.h"
 #include "platform/messages.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 #include "string_ids.h"
 #include "transfer/carry.h"
@@ -185,6 +186,18 @@ struct Transfer {
         WriteResult why;
         SetFailure(&why, messageId, subject);
         End(why);
+    }
+
+    // Members that carry digests are installed only once checked: a system
+    // that cannot take SHA-256 stops the update before anything is written.
+    bool CanCheckMembers() {
+        if (integrity.status != IntegrityStatus::Present) return true;
+        Sha256Context probe;
+        const Sha256Status status = Sha256Begin(&probe);
+        Sha256Abandon(&probe);
+        if (status == Sha256Status::Ok) return true;
+        Fail(status == Sha256Status::NoMemory ? IDS_NO_MEMORY : IDS_CANNOT_HASH, "");
+        return false;
     }
 
     // --- Plan ------------------------------------------------------------------
@@ -519,6 +532,7 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
     if (!t.Plan()) return t.result;
     ReadPackageIntegrity(t.table, &t.integrity);
     if (t.eligible == 0) return 0;
+    if (!t.CanCheckMembers()) return t.result;
     run.transferView->ClearPageResult();
     run.progressPage = run.transferView->CreateProgressPage();
     if (run.progressPage == kNoWindow) {

@@ -188,4 +188,10 @@ void FaultPlatform::FreeBlock(zv::BlockHandle block) {
     inner_.FreeBlock(block);
 }
 
+zv::Platform::SignatureState FaultPlatform::OwnSignature(uint32_t* systemResult) {
+    if (!scriptSignature) return inner_.OwnSignature(systemResult);
+    *systemResult = signatureResult;
+    return signature;
+}
+
 }  // namespace zvtest

@@ -65,6 +65,10 @@ public:
     size_t OpenFiles() const { return paths_.size(); }
     // Blocks allocated and not yet freed.
     int liveBlocks = 0;
+    // OwnSignature's answer, when scripted; else the inner platform's.
+    bool scriptSignature = false;
+    zv::Platform::SignatureState signature = zv::Platform::SignatureState::Unsigned;
+    uint32_t signatureResult = 0;
 
     zv::FileHandle Open(const char* path, zv::OpenMode mode) override;
     zv::FileHandle Create(const char* path) override;
@@ -83,6 +87,7 @@ public:
     zv::BlockHandle AllocBlock(uint32_t size) override;
     void* LockBlock(zv::BlockHandle block) override;
     void FreeBlock(zv::BlockHandle block) override;
+    SignatureState OwnSignature(uint32_t* systemResult) override;
 
 private:
     struct Armed {

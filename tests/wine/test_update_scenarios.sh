@@ -25,6 +25,15 @@
 #                disk prompt; one missing, the prompt for it alone
 #   signed       the package signed with osslsigncode: it verifies, and updates
 #                as the unsigned one does
+#   tampered     signed packages changed after signing (a member swapped with
+#                its digest fixed up; signed without integrity data, or with a
+#                newer kind of it): refused at start, before any page
+#   signed_volumes   a signed package in volumes, a member on volume 2 changed:
+#                its digest finds it while staging
+#   no_trust_service   wintrust.dll disabled: a signed package bound by its
+#                digests goes on, an unbound one is refused
+#   no_sha256    the system's SHA-256 provider disabled: the update stops
+#                before anything is staged, and says why
 #   damaged      a package cut short, a member without data, a member with a
 #                flipped bit (found by its digest) and a table that claims more
 #                records than it holds, two names for one file by the case of
@@ -639,23 +648,34 @@ scenario_volumes() {
     rm -f "$c"/update/zvupdate[0-9][0-9][0-9]
 }
 
-# The package signed after stamping: osslsigncode verify accepts volume 1,
-# and the signed updater updates as the unsigned one does.
-scenario_signed() {
-    local quillon=$HOST_BUILD/quillon/quillon dir=$ZV_TMP/signed c
-    if ! command -v osslsigncode >/dev/null || ! command -v openssl >/dev/null; then
-        zv_log "signed: skipped, osslsigncode or openssl is not installed"
-        return 0
-    fi
-    c=$(zv_drive_c)
+# A self-signed code-signing certificate in DIR, and the package signed
+# with it as DIR/zvupdate.exe (further quillon build arguments may follow).
+signed_package() {
+    local dir=$1
+    shift
     rm -rf "$dir"
     mkdir -p "$dir"
     openssl req -x509 -newkey rsa:2048 -sha256 -days 30 -subj /CN=Zarvel-Test -nodes \
         -addext extendedKeyUsage=codeSigning -keyout "$dir/key.pem" -out "$dir/cert.pem" >/dev/null 2>&1 ||
         { zv_log "  openssl could not make a certificate"; return 1; }
-    (cd "$ZV_PRODUCT_DIR" && "$quillon" build package.txt --updater "$WINDOWS_BUILD/shell/zvupdate.exe" \
-        --output "$dir/zvupdate.exe" --sign-cert "$dir/cert.pem" --sign-key "$dir/key.pem" >"$dir/build.log") ||
+    (cd "$ZV_PRODUCT_DIR" && "$HOST_BUILD/quillon/quillon" build package.txt \
+        --updater "$WINDOWS_BUILD/shell/zvupdate.exe" --output "$dir/zvupdate.exe" \
+        --sign-cert "$dir/cert.pem" --sign-key "$dir/key.pem" "$@" >"$dir/build.log") ||
         { cat "$dir/build.log" >&2; return 1; }
+}
+can_sign() {
+    command -v osslsigncode >/dev/null && command -v openssl >/dev/null && return 0
+    zv_log "$1: skipped, osslsigncode or openssl is not installed"
+    return 1
+}
+
+# The package signed after stamping: osslsigncode verify accepts volume 1,
+# and the signed updater updates as the unsigned one does.
+scenario_signed() {
+    local quillon=$HOST_BUILD/quillon/quillon dir=$ZV_TMP/signed c
+    can_sign signed || return 0
+    c=$(zv_drive_c)
+    signed_package "$dir" || return 1
     zv_check "signed: osslsigncode verify accepts volume 1" \
         osslsigncode verify -CAfile "$dir/cert.pem" -in "$dir/zvupdate.exe"
     zv_check "signed: quillon verify finds every member sound" \
@@ -667,6 +687,201 @@ scenario_signed() {
     zv_check "signed: no question is asked" lacks_line signed '^message id='
     finish_run signed 404
     zv_check "signed: every file is new" all_files_are new
+    zv_check "signed: the system finds the signature sound" has_line signed '^signature sound \(0x[0-9a-f]{8}\): signed, every member bound'
+}
+
+# The signed package changed as HOW says, into C:\update\NAME.exe; DIR holds
+# the signing certificate and key:
+#   swap     the first product file's piece and digest made those of the last
+#            member, the integrity block's checksum made right again: every
+#            member still matches its digest, only the signature sees it
+#   unbound  the unsigned package with its integrity block zeroed, then
+#            signed: a sound signature that binds no member
+#   newer    the unsigned package with its integrity block marked version 2
+#            (checksum made right), then signed
+signed_copy() {
+    local dir=$1 name=$2 how=$3 source=$1/zvupdate.exe
+    case $how in unbound | newer) source=$ZV_PRODUCT_DIR/zvupdate.exe ;; esac
+    python3 - "$source" "$dir/$name.exe" "$how" <<'PY' || return 1
+import struct, sys, zlib
+source, target, how = sys.argv[1:]
+data = bytearray(open(source, "rb").read())
+at = data.find(struct.pack("<HI", 0x7777, 0x48295467))
+count = struct.unpack_from("<H", data, at + 6)[0]
+table_offset, table_size = struct.unpack_from("<II", data, at + 8)
+records, record = [], table_offset
+for _ in range(count):
+    records.append(record)
+    record += struct.unpack_from("<H", data, record)[0]
+block = record
+assert data[block:block + 4] == b"ZVIB"
+size = struct.unpack_from("<I", data, block + 8)[0]
+def piece(r):
+    flags = struct.unpack_from("<H", data, r + 2)[0]
+    return data.index(0, r + 6) + 2 + (8 if flags & 0x16 else 0)
+def reseal():
+    struct.pack_into("<I", data, block + size - 4, zlib.crc32(bytes(data[block:block + size - 4])))
+if how == "swap":
+    first = next(i for i, r in enumerate(records) if struct.unpack_from("<H", data, r + 2)[0] & 0x17 == 0x10)
+    last = count - 1
+    data[piece(records[first]):piece(records[first]) + 10] = data[piece(records[last]):piece(records[last]) + 10]
+    digests = block + 12
+    data[digests + 32 * first:digests + 32 * first + 32] = data[digests + 32 * last:digests + 32 * last + 32]
+    reseal()
+elif how == "unbound":
+    data[block:block + size] = bytes(size)
+elif how == "newer":
+    struct.pack_into("<H", data, block + 4, 2)
+    reseal()
+open(target, "wb").write(data)
+PY
+    case $how in
+    unbound | newer)
+        mv "$dir/$name.exe" "$dir/$name.unsigned.exe"
+        osslsigncode sign -certs "$dir/cert.pem" -key "$dir/key.pem" -h sha256 \
+            -in "$dir/$name.unsigned.exe" -out "$dir/$name.exe" >/dev/null || return 1
+        ;;
+    esac
+    cp "$dir/$name.exe" "$(zv_drive_c)/update/$name.exe"
+}
+not_ok() { ! "$@" >/dev/null 2>&1; }
+
+# Signed packages changed after signing: each refused at start, before the
+# first page, with a message that says why; quillon verify fails each.
+scenario_tampered() {
+    local quillon=$HOST_BUILD/quillon/quillon dir=$ZV_TMP/tampered name how id
+    can_sign tampered || return 0
+    signed_package "$dir" || return 1
+    zv_product_install
+    while read -r name how id; do
+        signed_copy "$dir" "$name" "$how" || return 1
+        zv_check "$name: quillon verify fails it" not_ok "$quillon" verify "$dir/$name.exe"
+        zv_start "$name" "C:\\update\\$name.exe"
+        wait_for "$name" '^message ' 60 || return 1
+        zv_screenshot "tampered_$name"
+        zv_check "$name: refused with message $id" has_line "$name" "^message id=$id style=0x10 "
+        zv_key Return
+        zv_wait_exit "$name" 30
+        zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
+        zv_check "$name: no page is shown" lacks_line "$name" '^page '
+        zv_check "$name: every installed file is as it was" all_files_are old
+    done <<'EOF'
+swap swap 128
+unbound unbound 129
+newer newer 129
+EOF
+    zv_check "swap: the system finds the signature broken" has_line swap '^signature broken \(0x[0-9a-f]{8}\)'
+    zv_check "unbound: the system finds the signature sound" has_line unbound '^signature sound '
+}
+
+# The signed package cut into volumes, a member on volume 2 changed (the
+# flip of the damaged scenario): volume 2 is not covered by the signature,
+# but the member's digest in the signed table finds it while staging.
+scenario_signed_volumes() {
+    local dir=$ZV_TMP/signed_volumes c image total size
+    can_sign signed_volumes || return 0
+    c=$(zv_drive_c)
+    image=$(stat -c %s "$WINDOWS_BUILD/shell/zvupdate.exe")
+    total=$(stat -c %s "$ZV_PRODUCT_DIR/zvupdate.exe")
+    size=$((image + 8192 + (total - image) / 3))
+    signed_package "$dir" --volume-size "$size" || return 1
+    [ -f "$dir/zvupdate002" ] || { zv_log "  no volume 2"; return 1; }
+    python3 - "$dir/zvupdate.exe" "$dir/zvupdate002" <<'PY' || return 1
+import struct, sys
+first, second = sys.argv[1:]
+data = open(first, "rb").read()
+volume = bytearray(open(second, "rb").read())
+at = data.find(struct.pack("<HI", 0x7777, 0x48295467))
+count = struct.unpack_from("<H", data, at + 6)[0]
+record = struct.unpack_from("<I", data, at + 8)[0]
+for _ in range(count):
+    flags = struct.unpack_from("<H", data, record + 2)[0]
+    piece = data.index(0, record + 6) + 2 + (8 if flags & 0x16 else 0)
+    number, offset, length = struct.unpack_from("<HII", data, piece)
+    if number == 2 and length >= 4 and not flags & 1:
+        size = struct.unpack_from("<I", volume, offset)[0]
+        struct.pack_into("<I", volume, offset, size & (size - 1))
+        open(second, "wb").write(volume)
+        print(data[record + 6:data.index(0, record + 6)].decode("latin-1"))
+        sys.exit(0)
+    record += struct.unpack_from("<H", data, record)[0]
+sys.exit("no member starts on volume 2")
+PY
+    zv_check "signed_volumes: quillon verify fails the changed member" \
+        not_ok "$HOST_BUILD/quillon/quillon" verify "$dir/zvupdate.exe"
+    zv_product_install 2
+    cp "$dir"/zvupdate.exe "$dir"/zvupdate[0-9][0-9][0-9] "$c/update/"
+    to_transfer signed_volumes || return 1
+    wait_for signed_volumes '^message id=71 ' 60 || return 1
+    zv_screenshot signed_volumes
+    zv_key Return
+    wait_for signed_volumes '^page 405 item 101 ' 30 || return 1
+    zv_check "signed_volumes: the signature is sound" has_line signed_volumes '^signature sound '
+    zv_check "signed_volumes: found while staging, rolled back before anything is put in place" \
+        in_order signed_volumes '^transfer stage stage$' '^transfer stage roll back$' '^transfer result=71$' \
+        '^page 405 created'
+    finish_run signed_volumes 405
+    zv_check "signed_volumes: every installed file is as it was" all_files_are old
+    zv_check "signed_volumes: no new file is left beside its target" no_new_files_left
+    rm -f "$c"/update/zvupdate[0-9][0-9][0-9]
+}
+# No trust service (wintrust.dll disabled for the updater alone): the
+# signature cannot be checked. A signed package whose members are bound to it
+# goes on, its digests checked while staging; one without integrity data is
+# refused all the same.
+scenario_no_trust_service() {
+    local dir=$ZV_TMP/no_trust saved=$WINEDLLOVERRIDES ok=0
+    can_sign no_trust_service || return 0
+    signed_package "$dir" || return 1
+    zv_product_install
+    cp "$dir/zvupdate.exe" "$(zv_drive_c)/update/bound.exe"
+    signed_copy "$dir" unbound_untold unbound || return 1
+    export WINEDLLOVERRIDES="$saved;wintrust=d"
+    zv_start no_trust_bound 'C:\update\bound.exe'
+    wait_for no_trust_bound '^page 401 item 100 ' 60 || ok=1
+    if [ "$ok" = 0 ]; then
+        click_item no_trust_bound 401 2
+        zv_wait_exit no_trust_bound 30
+        zv_start no_trust_unbound 'C:\update\unbound_untold.exe'
+        wait_for no_trust_unbound '^message ' 60 || ok=1
+    fi
+    export WINEDLLOVERRIDES=$saved
+    [ "$ok" = 0 ] || return 1
+    zv_check "no_trust_service: the signature cannot be told" has_line no_trust_bound \
+        '^signature cannot tell \(0x00000000\): signed, the signature cannot be checked, the members bound to it$'
+    zv_check "no_trust_service: the bound package goes on to the welcome page" has_line no_trust_bound '^page 401 '
+    zv_check "no_trust_service: the unbound one is refused" has_line no_trust_unbound '^message id=129 style=0x10 '
+    zv_check "no_trust_service: the unbound one cannot be told either" has_line no_trust_unbound '^signature cannot tell '
+    zv_key Return
+    zv_wait_exit no_trust_unbound 30
+    zv_check "no_trust_service: no page is shown for the unbound one" lacks_line no_trust_unbound '^page '
+    zv_check "no_trust_service: every installed file is as it was" all_files_are old
+}
+
+
+# A system whose CryptoAPI gives no SHA-256 (Wine's AES provider, rsaenh.dll,
+# disabled for the updater alone): the package's members carry digests, so
+# the update stops before anything is written, and says why.
+scenario_no_sha256() {
+    local saved=$WINEDLLOVERRIDES started=0
+    zv_product_install
+    export WINEDLLOVERRIDES="$saved;rsaenh=d"
+    to_detection no_sha256 || started=1
+    export WINEDLLOVERRIDES=$saved
+    [ "$started" = 0 ] || return 1
+    zv_key Return
+    wait_for no_sha256 '^message id=130 ' 60 || return 1
+    zv_screenshot no_sha256
+    zv_check "no_sha256: the message says the members cannot be checked" has_line no_sha256 \
+        '^message id=130 style=0x30 text=The files of the update package cannot be checked: Windows does not provide SHA-256 on this computer\. Zarvel has been left as it was\.$'
+    zv_key Return
+    wait_for no_sha256 '^page 405 item 101 ' 30 || return 1
+    zv_check "no_sha256: the transfer ends with 130 before any member is staged" in_order no_sha256 \
+        '^transfer result=130$' '^page 405 created'
+    zv_check "no_sha256: nothing is staged" lacks_line no_sha256 '^transfer stage '
+    finish_run no_sha256 405
+    zv_check "no_sha256: every installed file is as it was" all_files_are old
+    zv_check "no_sha256: no new file is left beside its target" no_new_files_left
 }
 
 
@@ -800,7 +1015,7 @@ EOF
 }
 
 
-ALL_SCENARIOS="packer volumes signed damaged happy not_installed refusals halt escape close protected interrupted
+ALL_SCENARIOS="packer volumes signed tampered signed_volumes no_trust_service no_sha256 damaged happy not_installed refusals halt escape close protected interrupted
     running"
 zv_start_xvfb 1024 768
 zv_make_prefix
