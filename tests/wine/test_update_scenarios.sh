@@ -757,11 +757,11 @@ scenario_tampered() {
         signed_copy "$dir" "$name" "$how" || return 1
         zv_check "$name: quillon verify fails it" not_ok "$quillon" verify "$dir/$name.exe"
         zv_start "$name" "C:\\update\\$name.exe"
-        wait_for "$name" '^message ' 60 || return 1
+        zv_wait_ready "$name" message || return 1
         zv_screenshot "tampered_$name"
         zv_check "$name: refused with message $id" has_line "$name" "^message id=$id style=0x10 "
         zv_key Return
-        zv_wait_exit "$name" 30
+        zv_wait_exit "$name"
         zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
         zv_check "$name: no page is shown" lacks_line "$name" '^page '
         zv_check "$name: every installed file is as it was" all_files_are old
@@ -812,10 +812,10 @@ PY
     zv_product_install 2
     cp "$dir"/zvupdate.exe "$dir"/zvupdate[0-9][0-9][0-9] "$c/update/"
     to_transfer signed_volumes || return 1
-    wait_for signed_volumes '^message id=71 ' 60 || return 1
+    zv_wait_ready signed_volumes message || return 1
     zv_screenshot signed_volumes
     zv_key Return
-    wait_for signed_volumes '^page 405 item 101 ' 30 || return 1
+    zv_wait_ready signed_volumes 'page 405' || return 1
     zv_check "signed_volumes: the signature is sound" has_line signed_volumes '^signature sound '
     zv_check "signed_volumes: found while staging, rolled back before anything is put in place" \
         in_order signed_volumes '^transfer stage stage$' '^transfer stage roll back$' '^transfer result=71$' \
@@ -838,12 +838,12 @@ scenario_no_trust_service() {
     signed_copy "$dir" unbound_untold unbound || return 1
     export WINEDLLOVERRIDES="$saved;wintrust=d"
     zv_start no_trust_bound 'C:\update\bound.exe'
-    wait_for no_trust_bound '^page 401 item 100 ' 60 || ok=1
+    zv_wait_ready no_trust_bound 'page 401' || ok=1
     if [ "$ok" = 0 ]; then
-        click_item no_trust_bound 401 2
-        zv_wait_exit no_trust_bound 30
+        zv_click_item no_trust_bound 401 2
+        zv_wait_exit no_trust_bound
         zv_start no_trust_unbound 'C:\update\unbound_untold.exe'
-        wait_for no_trust_unbound '^message ' 60 || ok=1
+        zv_wait_ready no_trust_unbound message || ok=1
     fi
     export WINEDLLOVERRIDES=$saved
     [ "$ok" = 0 ] || return 1
@@ -853,7 +853,7 @@ scenario_no_trust_service() {
     zv_check "no_trust_service: the unbound one is refused" has_line no_trust_unbound '^message id=129 style=0x10 '
     zv_check "no_trust_service: the unbound one cannot be told either" has_line no_trust_unbound '^signature cannot tell '
     zv_key Return
-    zv_wait_exit no_trust_unbound 30
+    zv_wait_exit no_trust_unbound
     zv_check "no_trust_service: no page is shown for the unbound one" lacks_line no_trust_unbound '^page '
     zv_check "no_trust_service: every installed file is as it was" all_files_are old
 }
@@ -870,12 +870,12 @@ scenario_no_sha256() {
     export WINEDLLOVERRIDES=$saved
     [ "$started" = 0 ] || return 1
     zv_key Return
-    wait_for no_sha256 '^message id=130 ' 60 || return 1
+    zv_wait_ready no_sha256 message || return 1
     zv_screenshot no_sha256
     zv_check "no_sha256: the message says the members cannot be checked" has_line no_sha256 \
         '^message id=130 style=0x30 text=The files of the update package cannot be checked: Windows does not provide SHA-256 on this computer\. Zarvel has been left as it was\.$'
     zv_key Return
-    wait_for no_sha256 '^page 405 item 101 ' 30 || return 1
+    zv_wait_ready no_sha256 'page 405' || return 1
     zv_check "no_sha256: the transfer ends with 130 before any member is staged" in_order no_sha256 \
         '^transfer result=130$' '^page 405 created'
     zv_check "no_sha256: nothing is staged" lacks_line no_sha256 '^transfer stage '
