@@ -313,7 +313,11 @@ struct Transfer {
             CopyText(entry.target, sizeof entry.target, d.target);
             entry.index = static_cast<uint16_t>(n);
             entry.existed = d.installed;
-            if (!ComposeTransactionPaths(d.target, n, w->staged, w->backup)) {
+            // The journal lists only files in the product directory and the
+            // runtime libraries where the shared-file lookup puts them; the
+            // next start would refuse any other, so none is written.
+            if (!IsJournalTarget(os, journal.productDir, d.target) ||
+                !ComposeTransactionPaths(d.target, n, w->staged, w->backup)) {
                 Fail(IDS_INVALID_DIRECTORY, d.name);
                 return false;
             }
@@ -323,17 +327,11 @@ struct Transfer {
         return result == 0;
     }
 
-    // The journal's own path, which its failures name.
-    void JournalPath(char* path) const {
-        CopyText(path, kMaxPath, journal.directory);
-        AppendBackslash(path, kMaxPath);
-        AppendText(path, kMaxPath, JOURNAL_NAME);
-    }
-
     bool Journaled(JournalResult written) {
         if (written == JournalResult::Ok) return true;
+        // The journal's own path, which its failures name.
         char path[kMaxPath];
-        JournalPath(path);
+        JournalFilePath(*run.os, JOURNAL_NAME, path);
         Fail(written == JournalResult::NoMemory ? IDS_NO_MEMORY : IDS_WRITE_ERROR, path);
         return false;
     }
@@ -355,15 +353,23 @@ struct Transfer {
     bool ClearEarlierJournal() {
         for (;;) {
             Journal earlier;
-            const JournalResult found = ReadJournal(*run.os, journal.directory, &earlier);
+            JournalResult found = ReadJournal(*run.os, &earlier);
             if (found == JournalResult::Missing) return true;
+            if (found == JournalResult::Ok && !IsJournalOf(earlier, journal.productDir)) found = JournalResult::Damaged;
             RecoveryReport report;
             RecoveryOutcome finished = RecoveryOutcome::Incomplete;
             if (found == JournalResult::Ok && earlier.state == JournalState::Committed) {
                 finished = FinishTransaction(*run.os, earlier, &report);
             }
             FreeJournal(*run.os, &earlier);
-            if (finished == RecoveryOutcome::RolledForward) return true;
+            if (finished == RecoveryOutcome::RolledForward || finished == RecoveryOutcome::NotOurs) return true;
+            if (found == JournalResult::Damaged || found == JournalResult::Unreadable) {
+                // Refused: only the user can tell whether it may go.
+                char path[kMaxPath];
+                JournalFilePath(*run.os, JOURNAL_NAME, path);
+                Fail(IDS_JOURNAL_REFUSED, path);
+                return false;
+            }
             if (finished != RecoveryOutcome::LeftOver) {
                 Fail(IDS_UPDATE_UNFINISHED, "");
                 return false;
@@ -485,7 +491,15 @@ struct Transfer {
     bool Commit() {
         if (writeCount == 0) return true;
         KeepStagedOnly();
-        if (!Journaled(MarkCommitting(*run.os, journal))) return false;
+        // Every new copy and every installed copy about to be moved aside is
+        // recorded, so that nothing but these very files is ever undone.
+        char unreadable[kMaxPath];
+        const JournalResult recorded = RecordJournalFiles(*run.os, journal, unreadable);
+        if (recorded == JournalResult::CannotRecord) {
+            Fail(IDS_READ_ERROR, unreadable);
+            return false;
+        }
+        if (!Journaled(recorded) || !Journaled(MarkCommitting(*run.os, journal))) return false;
         for (uint32_t k = 0; k < writeCount; ++k) {
             const PlannedWrite& w = writes[k];
             const EntryDecision& d = *w.decision;
