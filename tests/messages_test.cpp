@@ -65,6 +65,10 @@ TEST(StringTable, HoldsEveryTextExactly) {
         {97, "Zarvel Updater - %s"},
         {98, "Insert disk %d in drive %s."},
         {112, "Welcome"}, {113, "File Detection"}, {114, "File Transfer"}, {115, "End"},
+        {120, "%s, the record of an earlier update of Zarvel, is damaged. Nothing has been changed. If no other "
+              "copy of this program is running, delete that file, then run this program again."},
+        {121, "An earlier update of Zarvel was cut short. %s had been changed since, so it was left as it is. If "
+              "Zarvel does not work, please install it again."},
     };
     EXPECT_EQ(kStringTableSize, sizeof cases / sizeof cases[0]);
     for (const Case& c : cases) {

@@ -506,20 +506,31 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
     }
 }
 
-// The journal of an earlier update that could not be settled stays until it
-// is: another update refuses to begin, and leaves it and every file alone.
-TEST_F(TransferFaultTest, AnUnsettledJournalKeepsAnotherUpdateFromStarting) {
+// A journal of an earlier update that is refused stays until the user deals
+// with it: another update refuses to begin, names the file and says what to
+// do, and leaves it and every file alone. A file of the journal's name in the
+// product directory (which ordinary users may write) is nobody's journal: it
+// stops nothing and is left as it is.
+TEST_F(TransferFaultTest, ARefusedJournalKeepsAnotherUpdateFromStarting) {
     const std::vector<uint8_t> earlier = zvtest::SampleNoise(300, 9);
-    zvtest::WriteFileBytes(Host("ZARVEL/~zvupd.jnl"), earlier);
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_UPDATE_UNFINISHED));
-    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_UPDATE_UNFINISHED});
+    zvtest::WriteFileBytes(Host("WINDOWS/~zvupd.jnl"), earlier);
+    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_JOURNAL_REFUSED));
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_JOURNAL_REFUSED});
     EXPECT_EQ(ui.messages[0].text,
-              "An earlier update of Zarvel was cut short and cannot be undone now. Please close all applications, "
-              "then run this program again.");
+              "C:\\WINDOWS\\~zvupd.jnl, the record of an earlier update of Zarvel, is damaged. Nothing has been "
+              "changed. If no other copy of this program is running, delete that file, then run this program again.");
     for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
-    EXPECT_EQ(Read("ZARVEL/~zvupd.jnl"), earlier);
-    EXPECT_EQ(Leftovers(), std::vector<std::string>{Host("ZARVEL/~zvupd.jnl")}) << "no new copy was made";
+    EXPECT_EQ(Read("WINDOWS/~zvupd.jnl"), earlier);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{Host("WINDOWS/~zvupd.jnl")}) << "no new copy was made";
     EXPECT_EQ(view.created, view.destroyed);
+
+    // Planted in the product directory instead: the update runs through.
+    std::remove(Host("WINDOWS/~zvupd.jnl").c_str());
+    zvtest::WriteFileBytes(Host("ZARVEL/~zvupd.jnl"), earlier);
+    ui.messages.clear();
+    EXPECT_EQ(Run(), 0) << ::testing::PrintToString(MessageIds());
+    EXPECT_EQ(Read("ZARVEL/~zvupd.jnl"), earlier);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{Host("ZARVEL/~zvupd.jnl")});
 }
 
 // Windows renames a running program's file but does not delete it: an update
@@ -527,7 +538,7 @@ TEST_F(TransferFaultTest, AnUnsettledJournalKeepsAnotherUpdateFromStarting) {
 // journal that lists it stay. The next update removes them first, asking the
 // user to close the program while the old copy is still held.
 TEST_F(TransferFaultTest, AnOldCopyStillHeldAfterTheCommitLeavesTheUpdateComplete) {
-    const std::vector<std::string> left = {Host("ZARVEL/~zvo0001.tmp"), Host("ZARVEL/~zvupd.jnl")};
+    const std::vector<std::string> left = {Host("WINDOWS/~zvupd.jnl"), Host("ZARVEL/~zvo0001.tmp")};
     const auto leftSorted = [this] {
         std::vector<std::string> found = Leftovers();
         std::sort(found.begin(), found.end());
