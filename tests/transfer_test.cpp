@@ -533,6 +533,58 @@ TEST_F(TransferFaultTest, ARefusedJournalKeepsAnotherUpdateFromStarting) {
     EXPECT_EQ(Leftovers(), std::vector<std::string>{Host("ZARVEL/~zvupd.jnl")});
 }
 
+// The journal lists only files in the product directory and the runtime
+// libraries where the shared-file lookup puts them, and the next start would
+// refuse any other: a shared file of another name that the lookup puts in the
+// system directory is refused before anything is written.
+TEST_F(TransferFaultTest, ASharedFileOtherThanTheRuntimeLibrariesIsNotJournaled) {
+    for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+    Member other{"other.dll", 0x16, Bytes(31, 500), MakeVersion(1, 2, 1, 28)};
+    Member notes{"notes.txt", 0, Bytes(32, 700)};
+    FreePackageTable(posix, &table);
+    Package({other, notes});
+    InstalledProduct planned = product;
+    EXPECT_EQ(PlanTransfer(run, table, &planned, nullptr), static_cast<TransferResult>(IDS_INVALID_DIRECTORY))
+        << "the plan foretells it";
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_INVALID_DIRECTORY));
+    EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_INVALID_DIRECTORY});
+    EXPECT_FALSE(zvtest::FileExists(Host("WINDOWS/SYSTEM/other.dll")));
+    EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/notes.txt")));
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "no new copy and no journal";
+    EXPECT_EQ(view.created, view.destroyed);
+}
+
+// Before the commit the installed copies are read to be recorded: one that
+// cannot be read is asked about as a file in use. Cancel leaves everything
+// as it was; Retry, once it can be read, goes on to a whole update.
+TEST_F(TransferFaultTest, AnInstalledCopyThatCannotBeRecordedIsAskedAbout) {
+    for (const std::vector<unsigned> answers : {std::vector<unsigned>{ANSWER_CANCEL},
+                                                std::vector<unsigned>{ANSWER_RETRY}}) {
+        SCOPED_TRACE(answers[0]);
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        ui.messages.clear();
+        ui.ClearScript();
+        ui.Script({static_cast<int>(answers[0])});
+        os.Clear();
+        os.Add(Fault{FaultOp::Read, "ZARVEL\\readme.txt", 0, 1});
+        InstalledProduct fresh = product;
+        const TransferResult result = RunTransfer(run, table, &fresh);
+        ASSERT_FALSE(MessageIds().empty());
+        EXPECT_EQ(MessageIds()[0], static_cast<unsigned>(IDS_FILE_IN_USE));
+        EXPECT_EQ(ui.messages[0].text, "C:\\ZARVEL\\readme.txt in use! Please, close all applications and retry.");
+        if (answers[0] == ANSWER_CANCEL) {
+            EXPECT_EQ(result, ANSWER_CANCEL);
+            for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
+        } else {
+            EXPECT_EQ(result, 0);
+            for (const auto& [relative, old] : before) EXPECT_NE(Read(relative), old) << relative;
+        }
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+        EXPECT_EQ(os.OpenFiles(), 0u);
+    }
+}
+
 // Windows renames a running program's file but does not delete it: an update
 // made while the product runs completes, and only the old copy and the
 // journal that lists it stay. The next update removes them first, asking the

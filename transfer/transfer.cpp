@@ -256,6 +256,22 @@ struct Transfer {
         return true;
     }
 
+    // Every target must be one the journal may list (the product directory,
+    // or a runtime library where the shared-file lookup puts it): the next
+    // start would refuse a journal with any other, so it ends the transfer
+    // before anything is written.
+    bool TargetsJournaled() {
+        for (uint32_t i = 0; i < table.entryCount; ++i) {
+            const EntryDecision& d = decisions[i];
+            if (d.outcome != EntryOutcome::Write && d.outcome != EntryOutcome::InUse) continue;
+            if (!IsJournalTarget(*run.os, product.installDir, d.target)) {
+                Fail(IDS_INVALID_DIRECTORY, d.name);
+                return false;
+            }
+        }
+        return true;
+    }
+
     // A shared file in use is asked about before anything is written: Retry
     // decides it again once the user has closed it.
     bool SharedFilesFree() {
@@ -493,11 +509,15 @@ struct Transfer {
         KeepStagedOnly();
         // Every new copy and every installed copy about to be moved aside is
         // recorded, so that nothing but these very files is ever undone.
+        // A file that was there but cannot be read now is held by another
+        // program, most likely: the user is asked to close it.
         char unreadable[kMaxPath];
-        const JournalResult recorded = RecordJournalFiles(*run.os, journal, unreadable);
-        if (recorded == JournalResult::CannotRecord) {
-            Fail(IDS_READ_ERROR, unreadable);
-            return false;
+        JournalResult recorded;
+        while ((recorded = RecordJournalFiles(*run.os, journal, unreadable)) == JournalResult::CannotRecord) {
+            if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, unreadable) != ANSWER_RETRY) {
+                result = ANSWER_CANCEL;
+                return false;
+            }
         }
         if (!Journaled(recorded) || !Journaled(MarkCommitting(*run.os, journal))) return false;
         for (uint32_t k = 0; k < writeCount; ++k) {
@@ -540,7 +560,7 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
         return t.result;
     }
     run.transferView->SetProgressPercent(0);
-    if (t.NamesFit() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites()) {
+    if (t.NamesFit() && t.TargetsJournaled() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites()) {
         t.Begin(TransferStage::Stage);
         if (t.BeginJournal()) t.Stage(session);
         if (t.result == 0) {
@@ -617,6 +637,7 @@ TransferResult PlanTransfer(RunContext& run, const PackageTable& table, Installe
     Transfer t(run, table, *product, observer);
     if (!t.Plan() || t.eligible == 0) return t.result;
     t.ReportPlan();
+    if (t.result == 0) t.TargetsJournaled();
     if (t.result == 0 && observer != nullptr) {
         SpaceCheck check;
         CheckSpace(*run.os, t.decisions, table.entryCount, &check);
