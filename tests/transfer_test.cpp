@@ -559,13 +559,12 @@ TEST_F(TransferFaultTest, ASharedFileOtherThanTheRuntimeLibrariesIsNotJournaled)
 // cannot be read is asked about as a file in use. Cancel leaves everything
 // as it was; Retry, once it can be read, goes on to a whole update.
 TEST_F(TransferFaultTest, AnInstalledCopyThatCannotBeRecordedIsAskedAbout) {
-    for (const std::vector<unsigned> answers : {std::vector<unsigned>{ANSWER_CANCEL},
-                                                std::vector<unsigned>{ANSWER_RETRY}}) {
-        SCOPED_TRACE(answers[0]);
+    for (const int answer : {ANSWER_CANCEL, ANSWER_RETRY}) {
+        SCOPED_TRACE(answer);
         for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
         ui.messages.clear();
         ui.ClearScript();
-        ui.Script({static_cast<int>(answers[0])});
+        ui.Script({answer});
         os.Clear();
         os.Add(Fault{FaultOp::Read, "ZARVEL\\readme.txt", 0, 1});
         InstalledProduct fresh = product;
@@ -573,7 +572,7 @@ TEST_F(TransferFaultTest, AnInstalledCopyThatCannotBeRecordedIsAskedAbout) {
         ASSERT_FALSE(MessageIds().empty());
         EXPECT_EQ(MessageIds()[0], static_cast<unsigned>(IDS_FILE_IN_USE));
         EXPECT_EQ(ui.messages[0].text, "C:\\ZARVEL\\readme.txt in use! Please, close all applications and retry.");
-        if (answers[0] == ANSWER_CANCEL) {
+        if (answer == ANSWER_CANCEL) {
             EXPECT_EQ(result, ANSWER_CANCEL);
             for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
         } else {

@@ -246,17 +246,15 @@ const char* CommitStepName(CommitStep step);
 CommitStep CommitEntry(Platform& os, const JournalEntry& entry);
 
 // What settling decides for one entry's files, from the disk as it is.
-enum SettleAction : uint32_t {
-    SETTLE_NEW_BACK = 0x01,        // the new copy from the target back to its staged name
-    SETTLE_RESTORE = 0x02,         // the backup back onto the target
-    SETTLE_REMOVE_STAGED = 0x04,   // the new copy removed from its staged name
-    SETTLE_REMOVE_BACKUP = 0x08,   // the backup removed (the commit is complete)
-    SETTLE_LOST = 0x10,            // the installed copy's backup is gone: it cannot come back
-    SETTLE_TARGET_NOT_OURS = 0x20, // the file at the target is not the new copy: left alone
-    SETTLE_STAGED_NOT_OURS = 0x40, // the file at the staged name is not the new copy: left alone
-    SETTLE_BACKUP_NOT_OURS = 0x80, // the backup is not the installed copy moved aside: left alone
-    SETTLE_UNREADABLE = 0x100,     // a file to check cannot be read now: the entry waits
-};
+constexpr uint32_t SETTLE_NEW_BACK = 0x01;  // the new copy from the target back to its staged name
+constexpr uint32_t SETTLE_RESTORE = 0x02;  // the backup back onto the target
+constexpr uint32_t SETTLE_REMOVE_STAGED = 0x04;  // the new copy removed from its staged name
+constexpr uint32_t SETTLE_REMOVE_BACKUP = 0x08;  // the backup removed (the commit is complete)
+constexpr uint32_t SETTLE_LOST = 0x10;  // the installed copy's backup is gone: it cannot come back
+constexpr uint32_t SETTLE_TARGET_NOT_OURS = 0x20;  // the file at the target is not the new copy: left alone
+constexpr uint32_t SETTLE_STAGED_NOT_OURS = 0x40;  // the file at the staged name is not the new copy: left alone
+constexpr uint32_t SETTLE_BACKUP_NOT_OURS = 0x80;  // the backup is not the installed copy moved aside: left alone
+constexpr uint32_t SETTLE_UNREADABLE = 0x100;  // a file to check cannot be read now: the entry waits
 constexpr uint32_t SETTLE_NOT_OURS = SETTLE_TARGET_NOT_OURS | SETTLE_STAGED_NOT_OURS | SETTLE_BACKUP_NOT_OURS;
 
 // The actions (SETTLE_ bits) settling `journal` takes for `entry`, decided
