@@ -1,6 +1,7 @@
-// Writes seed inputs for the fuzz targets: well-formed streams and packages
-// that the fuzzers then damage. Usage: make_seeds DIR (writes DIR/lzhuf_decoder,
-// DIR/volume_reader and DIR/package, which must exist).
+// Writes seed inputs for the fuzz targets: well-formed streams, packages and
+// journals that the fuzzers then damage. Usage: make_seeds DIR (writes
+// DIR/lzhuf_decoder, DIR/volume_reader, DIR/package and DIR/journal, which
+// must exist).
 #include <algorithm>
 #include <cstdio>
 #include <random>
@@ -8,6 +9,9 @@
 #include <vector>
 
 #include "package/table_writer.h"
+#include "platform/platform.h"
+#include "platform/sha256.h"
+#include "transfer/journal.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/sample_data.h"
 
@@ -115,6 +119,52 @@ std::vector<uint8_t> PackageInput(const std::vector<Member>& members, uint8_t de
     return input;
 }
 
+// A journal_fuzzer input: the mode (bit 0: the checksum is made to hold),
+// the disk's decisions, the layout of the listed files (4 bits an entry:
+// target, new copy, backup, target holding the new copy's bytes), then a
+// journal of the product in C:\ZARVEL whose records are of the bytes the
+// fuzzer puts in the files ("new" for new copies, "old" for backups).
+std::vector<uint8_t> JournalInput(zv::JournalState state, bool recorded, uint8_t decision, uint32_t layout) {
+    struct Target {
+        const char* path;
+        bool existed;
+    } targets[] = {
+        {"C:\\ZARVEL\\ZARVEL.EXE", true},
+        {"C:\\ZARVEL\\DATA\\NEW.DAT", false},
+        {"C:\\WINDOWS\\SYSTEM\\PLMR32.DLL", true},
+        {"C:\\ZARVEL\\README.TXT", true},
+    };
+    zv::Journal journal;
+    std::vector<zv::JournalEntry> entries(sizeof targets / sizeof targets[0]);
+    std::snprintf(journal.productDir, sizeof journal.productDir, "C:\\ZARVEL");
+    journal.state = state;
+    journal.count = static_cast<uint32_t>(entries.size());
+    journal.entries = entries.data();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        zv::JournalEntry& e = entries[i];
+        e = zv::JournalEntry();
+        std::snprintf(e.target, sizeof e.target, "%s", targets[i].path);
+        e.index = static_cast<uint16_t>(3 * i + 1);
+        e.existed = targets[i].existed;
+        e.recorded = recorded;
+        if (recorded) {
+            e.fresh.size = 3;
+            zv::Sha256Bytes("new", 3, e.fresh.digest);
+            if (e.existed) {
+                e.installed.size = 3;
+                zv::Sha256Bytes("old", 3, e.installed.digest);
+            }
+        }
+    }
+    std::vector<uint8_t> bytes(zv::JournalSize(journal));
+    zv::EncodeJournal(journal, bytes.data());
+    std::vector<uint8_t> input = {0xFF};
+    input.insert(input.end(), 8, decision);
+    for (int i = 0; i < 4; ++i) input.push_back(static_cast<uint8_t>(layout >> (8 * i)));
+    input.insert(input.end(), bytes.begin(), bytes.end());
+    return input;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -144,6 +194,18 @@ int main(int argc, char** argv) {
     ok &= Write(dir + "/package/program_file", WholePackageInput({a, b}, false, 0xFF));
     ok &= Write(dir + "/package/volume2", WholePackageInput({b, a}, true, 0xFF));
     ok &= Write(dir + "/package/faults", WholePackageInput({a, b}, false, 0x09));
+    // Journals in every state, with the files of a kill at different points.
+    using zv::JournalState;
+    ok &= Write(dir + "/journal/staging", JournalInput(JournalState::Staging, false, 0xFF, 0x3323));
+    ok &= Write(dir + "/journal/staging_faults", JournalInput(JournalState::Staging, false, 0x05, 0x3323));
+    ok &= Write(dir + "/journal/staging_recorded", JournalInput(JournalState::Staging, true, 0xFF, 0x3323));
+    // The first entry moved in, the second moved in (no installed copy), the
+    // third moved aside only, the fourth not started.
+    ok &= Write(dir + "/journal/committing", JournalInput(JournalState::Committing, true, 0xFF, 0x369D));
+    ok &= Write(dir + "/journal/committing_not_ours", JournalInput(JournalState::Committing, true, 0xFF, 0x3615));
+    ok &= Write(dir + "/journal/committing_failing_moves",
+                JournalInput(JournalState::Committing, true, 0x09, 0x369D));
+    ok &= Write(dir + "/journal/committed", JournalInput(JournalState::Committed, true, 0xFF, 0xDFDD));
     if (!ok) {
         std::fprintf(stderr, "make_seeds: cannot write into %s\n", dir.c_str());
         return 1;

@@ -23,7 +23,7 @@ int ShowTitledMessage(RunContext& run, WindowRef owner, unsigned id, unsigned st
 // String `id` unformatted, the default caption, OK and the exclamation icon.
 int ShowWarning(RunContext& run, WindowRef owner, unsigned id);
 
-// For ids 33, 34, 35, 39 and 71 the string is a format whose "%s" receives
+// For ids 33, 34, 35, 39, 71 and 120 the string is a format whose "%s" receives
 // `subject`, the file the message is about, shown with OK and the exclamation
 // icon; any other id is ShowWarning, and `subject` is not read.
 void ReportError(RunContext& run, WindowRef owner, unsigned id, const char* subject);

@@ -15,6 +15,7 @@
 #include "quillon/machine.h"
 #include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
+#include "string_ids.h"
 #include "transfer/prepare.h"
 #include "transfer/journal.h"
 #include "transfer/transfer.h"
@@ -35,7 +36,10 @@ const char kPlanHelp[] =
     "the progress bar and whether stamped blocks are carried into it, the\n"
     "percentage the progress bar would end on, the stages the update runs\n"
     "(plan, stage, commit, finish), the space the new copies need on each\n"
-    "volume, and the verdict of the detection page. With --json, the\n"
+    "volume, and the verdict of the detection page. When an earlier update\n"
+    "left its journal in the Windows directory, it lists every change that\n"
+    "settling it at the updater's start would make and every file it would\n"
+    "leave alone, or says that the updater refuses it. With --json, the\n"
     "same as one JSON object (docs/json-output.md).\n"
     "\n";
 
@@ -98,15 +102,16 @@ public:
     void VolumeChecked(const zv::VolumeNeed& volume) override { volumes.push_back(volume); }
 
     // The stages the updater would run, and the room each volume needs.
-    void PrintStages(const char* installDir) const {
+    void PrintStages(const std::string& journalPath) const {
         std::printf("\nthe updater would run these stages:\n");
         std::printf("  1. plan:   the decisions above, before anything is written\n");
         std::printf("  2. stage:  expand %u new cop%s beside %s target%s, checked as they are written;\n"
                     "             the installed files stay as they are\n",
                     writes, writes == 1 ? "y" : "ies", writes == 1 ? "its" : "their", writes == 1 ? "" : "s");
-        std::printf("  3. commit: a journal in %s, then %u installed cop%s renamed to backups and\n"
+        std::printf("  3. commit: the journal %s, with the size and SHA-256 of every new copy and\n"
+                    "             installed copy, then %u installed cop%s renamed to backups and\n"
                     "             the new copies moved into place\n",
-                    Shown(installDir).c_str(), replaced, replaced == 1 ? "y" : "ies");
+                    Shown(journalPath).c_str(), replaced, replaced == 1 ? "y" : "ies");
         std::printf("  4. finish: the backups and the journal removed\n");
         std::printf("  a Cancel, a failure or a stop before the commit ends puts everything back as it was\n");
         std::printf("\nspace the new copies need:\n");
@@ -138,24 +143,127 @@ private:
     JsonWriter* json_;
 };
 
-// What the updater's next start would find of an earlier update: the state
-// of the journal it left in the product directory, or "" when there is
-// none. `completed` tells a committed update, whose journal stays only while
-// a file it replaced is still in use.
-std::string InterruptedUpdate(zv::Platform& os, const char* installDir, bool* completed) {
+// What settling one entry of a journal would do, one line for each change
+// or refusal, as the updater decides it from the files as they are now.
+std::vector<std::string> SettlementLines(uint32_t actions, const zv::JournalEntry& entry) {
+    char staged[zv::kMaxPath], backup[zv::kMaxPath];
+    zv::ComposeTransactionPaths(entry.target, entry.index, staged, backup);
+    const std::string target = Shown(entry.target), newCopy = Shown(staged), old = Shown(backup);
+    std::vector<std::string> lines;
+    if (actions & zv::SETTLE_UNREADABLE) {
+        lines.push_back("a file of this entry cannot be read now: the journal stays for a later start");
+        return lines;
+    }
+    if (actions & zv::SETTLE_NEW_BACK) lines.push_back("move the new copy " + target + " back to " + newCopy);
+    if (actions & zv::SETTLE_RESTORE) lines.push_back("move the backup " + old + " back onto " + target);
+    if (actions & zv::SETTLE_REMOVE_STAGED) lines.push_back("remove the new copy " + newCopy);
+    if (actions & zv::SETTLE_REMOVE_BACKUP) lines.push_back("remove the backup " + old);
+    if (actions & zv::SETTLE_LOST) lines.push_back("the backup of " + target + " is gone: its new copy stays");
+    if (actions & zv::SETTLE_TARGET_NOT_OURS) {
+        lines.push_back("leave " + target + " alone: it is not the update's new copy");
+    }
+    if (actions & zv::SETTLE_STAGED_NOT_OURS) {
+        lines.push_back("leave " + newCopy + " alone: it is not the update's new copy");
+    }
+    if (actions & zv::SETTLE_BACKUP_NOT_OURS) {
+        lines.push_back("leave " + old + " alone: it is not the installed copy the update moved aside");
+    }
+    return lines;
+}
+
+// What the updater's next start would find of an earlier update: its
+// journal in the Windows directory, read and judged as the updater does, and
+// every change settling it would make.
+struct EarlierUpdate {
+    bool present = false;    // there is a journal
+    bool refused = false;    // refused as damaged: nothing would be touched
+    bool completed = false;  // a committed update, whose journal stays only while a file it replaced is in use
+    std::string path;        // the journal's path
+    std::string state;       // "committing, 3 files", or why it is refused
+    std::string refusal;     // the message the updater shows for a refused journal
+    std::vector<std::pair<std::string, std::vector<std::string>>> changes;  // per target
+};
+
+EarlierUpdate FindEarlierUpdate(zv::Platform& os, const char* installDir) {
+    EarlierUpdate earlier;
+    char path[zv::kMaxPath] = {};
+    zv::JournalFilePath(os, zv::JOURNAL_NAME, path);
+    earlier.path = path;
     zv::Journal journal;
-    const zv::JournalResult read = zv::ReadJournal(os, installDir, &journal);
-    std::string state;
-    *completed = false;
+    zv::JournalResult read = zv::ReadJournal(os, &journal);
+    if (read == zv::JournalResult::Missing) return earlier;
+    earlier.present = true;
+    if (read == zv::JournalResult::Ok && !zv::IsJournalOf(journal, installDir)) {
+        earlier.state = std::string("the journal is damaged: it names another product directory, ") +
+                        Shown(journal.productDir);
+        read = zv::JournalResult::Damaged;
+    } else if (read != zv::JournalResult::Ok) {
+        earlier.state = zv::JournalResultName(read);
+    }
+    if (read == zv::JournalResult::Damaged || read == zv::JournalResult::Unreadable) {
+        earlier.refused = true;
+        char format[300] = {}, text[600] = {};
+        zv::LoadText(zv::IDS_JOURNAL_REFUSED, format, sizeof format);
+        zv::FormatText(text, sizeof text, format, path);
+        earlier.refusal = text;
+    }
     if (read == zv::JournalResult::Ok) {
-        state = std::string(zv::JournalStateName(journal.state)) + ", " + std::to_string(journal.count) +
-                (journal.count == 1 ? " file" : " files");
-        *completed = journal.state == zv::JournalState::Committed;
-    } else if (read != zv::JournalResult::Missing) {
-        state = zv::JournalResultName(read);
+        earlier.state = std::string(zv::JournalStateName(journal.state)) + ", " + std::to_string(journal.count) +
+                        (journal.count == 1 ? " file" : " files");
+        earlier.completed = journal.state == zv::JournalState::Committed;
+        for (uint32_t i = 0; i < journal.count; ++i) {
+            const zv::JournalEntry& entry = journal.entries[i];
+            const uint32_t actions = zv::DecideSettlement(os, journal, entry, nullptr);
+            earlier.changes.push_back({entry.target, SettlementLines(actions, entry)});
+        }
     }
     zv::FreeJournal(os, &journal);
-    return state;
+    return earlier;
+}
+
+void PrintEarlierUpdate(const EarlierUpdate& earlier) {
+    if (!earlier.present) return;
+    if (earlier.refused) {
+        std::printf("an earlier update left a journal, %s, that the updater refuses (%s):\n"
+                    "it changes nothing, shows \"%s\" and ends\n",
+                    Shown(earlier.path).c_str(), earlier.state.c_str(), Shown(earlier.refusal).c_str());
+        return;
+    }
+    if (earlier.completed) {
+        std::printf("a completed update left its journal here (%s) while a file it replaced was in use:\n"
+                    "the updater removes what it lists when it starts, or before it updates\n",
+                    earlier.state.c_str());
+    } else {
+        std::printf("an update cut short left its journal here (%s): the updater settles it when it starts,\n"
+                    "before it looks at the installation; what follows is the installation as it is now\n",
+                    earlier.state.c_str());
+    }
+    std::printf("settling %s would:\n", Shown(earlier.path).c_str());
+    for (const auto& [target, lines] : earlier.changes) {
+        if (lines.empty()) std::printf("  %s: nothing to do\n", Shown(target).c_str());
+        for (const std::string& line : lines) std::printf("  %s: %s\n", Shown(target).c_str(), line.c_str());
+    }
+    std::printf("  then remove the journal, unless a file above cannot be moved or removed\n");
+}
+
+void WriteEarlierUpdate(JsonWriter& json, const EarlierUpdate& earlier) {
+    if (!earlier.present) return;
+    json.Key(earlier.completed ? "completedUpdate" : "interruptedUpdate").String(earlier.state);
+    json.Key("journal").BeginObject();
+    json.Key("path").String(earlier.path);
+    json.Key("refused").Bool(earlier.refused);
+    if (earlier.refused) json.Key("message").String(earlier.refusal);
+    json.Key("changes").BeginArray();
+    for (const auto& [target, lines] : earlier.changes) {
+        json.BeginObject();
+        json.Key("target").String(target);
+        json.Key("actions").BeginArray();
+        for (const std::string& line : lines) json.String(line);
+        json.EndArray();
+        json.EndObject();
+    }
+    json.EndArray();
+    json.EndObject();
 }
 
 // The plan as one JSON object.
@@ -169,9 +277,7 @@ int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::Installed
     WriteVersion(json, header.version);
     json.Key("canProceed").Bool(verdict.canProceed);
     json.Key("verdict").String(verdict.message);
-    bool completed = false;
-    const std::string interrupted = InterruptedUpdate(*run.os, product->installDir, &completed);
-    if (!interrupted.empty()) json.Key(completed ? "completedUpdate" : "interruptedUpdate").String(interrupted);
+    WriteEarlierUpdate(json, FindEarlierUpdate(*run.os, product->installDir));
     json.Key("table").String(table->status == zv::TableStatus::Loaded ? "loaded" : zv::TableStatusName(table->status));
     int code = EXIT_OK;
     if (table->status == zv::TableStatus::Loaded) {
@@ -245,16 +351,11 @@ int RunPlan(int argc, char** argv) {
     zv::FormatVersion(header.version, shown, sizeof shown);
     zv::FormatVersionParts(header.version, parts, sizeof parts);
     std::printf("package %s (%s) for %s\n", parts, shown, Shown(product.installDir).c_str());
-    bool completed = false;
-    const std::string interrupted = InterruptedUpdate(os, product.installDir, &completed);
-    if (completed) {
-        std::printf("a completed update left its journal here (%s) while a file it replaced was in use:\n"
-                    "the updater removes what it lists when it starts, or before it updates\n",
-                    interrupted.c_str());
-    } else if (!interrupted.empty()) {
-        std::printf("an update cut short left its journal here (%s): the updater settles it when it starts,\n"
-                    "before it looks at the installation; what follows is the installation as it is now\n",
-                    interrupted.c_str());
+    const EarlierUpdate earlier = FindEarlierUpdate(os, product.installDir);
+    PrintEarlierUpdate(earlier);
+    if (earlier.refused) {
+        zv::FreePackageTable(os, &table);
+        return EXIT_FAILED;
     }
     std::printf("detection page: %s%s%s\n", verdict.canProceed ? "Next enabled" : "Next disabled",
                 verdict.message[0] ? ": " : "", verdict.message);
@@ -275,7 +376,9 @@ int RunPlan(int argc, char** argv) {
         std::printf("the transfer would stop before anything is written and show %s\n",
                     WhatTheUpdaterShows(result, printer.failedName.c_str()).c_str());
     } else {
-        printer.PrintStages(product.installDir);
+        char journalPath[zv::kMaxPath] = {};
+        zv::JournalFilePath(os, zv::JOURNAL_NAME, journalPath);
+        printer.PrintStages(journalPath);
     }
     zv::FreePackageTable(os, &table);
     return result == 0 ? EXIT_OK : EXIT_FAILED;

@@ -183,19 +183,24 @@ int RunUpdater(HINSTANCE instance) {
         RecoveryReport recovery;
         const RecoveryOutcome settled = RecoverInterruptedUpdate(g_Shell.run, &recovery);
         if (settled != RecoveryOutcome::NoJournal) {
-            Trace("recovery: %s restored=%u removed=%u failed=%u", RecoveryOutcomeName(settled),
+            Trace("recovery: %s restored=%u removed=%u failed=%u notours=%u", RecoveryOutcomeName(settled),
                   static_cast<unsigned>(recovery.restored),
                   static_cast<unsigned>(recovery.newRemoved + recovery.stagedRemoved + recovery.backupsRemoved),
-                  static_cast<unsigned>(recovery.failed));
+                  static_cast<unsigned>(recovery.failed), static_cast<unsigned>(recovery.notOurs));
         }
-        if (!InstallationSettled(settled)) {
-            // The journal stays for the next start; nothing may change the
-            // installation before it is settled.
-            ShowTitledMessage(g_Shell.run, g_Shell.run.backdropWindow, IDS_UPDATE_UNFINISHED,
-                              BOX_OK | BOX_ICONSTOP);
-        } else {
-            RunFrame(instance, &table);
+        const RecoveryNotice notice = NoticeOfRecovery(settled, recovery);
+        if (notice.stringId != 0) {
+            // The journal that stays, or the file left alone, is named; a
+            // journal that stays lets nothing change the installation.
+            char format[kMaxPath] = {};
+            char text[2 * kMaxPath] = {};
+            LoadText(notice.stringId, format, sizeof format);
+            FormatText(text, sizeof text, format, notice.subject);
+            MessageRequest message{g_Shell.run.backdropWindow, notice.stringId, text, g_Shell.run.titleText,
+                                   BOX_OK | (notice.goOn ? BOX_ICONEXCLAMATION : BOX_ICONSTOP)};
+            g_Shell.run.ui->ShowMessage(message);
         }
+        if (notice.goOn) RunFrame(instance, &table);
     }
     // The file table that detection loaded lives until here.
     FreePackageTable(*g_Shell.run.os, &table);

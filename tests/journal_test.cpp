@@ -16,11 +16,14 @@
 
 #include "package/member_name.h"
 #include "platform/bytes.h"
+#include "platform/sha256.h"
 #include "platform/posix_platform.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/temp_dir.h"
+#include "string_ids.h"
 #include "transfer/journal.h"
+#include "transfer/prepare.h"
 
 using namespace zv;
 using zvtest::Fault;
@@ -139,7 +142,12 @@ protected:
         for (const Member& m : kMembers) ASSERT_TRUE(Stage(os, Staged(m), m.fresh));
         ASSERT_EQ(MarkCommitting(os, journal), JournalResult::Ok);
     }
-    std::string JournalHostPath() { return dir / "ZARVEL/~zvupd.jnl"; }
+    // The journal lives in the Windows directory.
+    std::string JournalHostPath() { return dir / "WINDOWS/~zvupd.jnl"; }
+    // Stages every member's new copy.
+    void StageCopies() {
+        for (const Member& m : kMembers) ASSERT_TRUE(Stage(os, Staged(m), m.fresh));
+    }
 
     zvtest::TempDir dir;
     PosixPlatform os;
@@ -215,7 +223,11 @@ TEST(JournalNames, TargetsAreFullPathsToOrdinaryFiles) {
     } cases[] = {
         {"C:\\ZARVEL\\ZARVEL.EXE", true},
         {"d:\\a", true},
-        {"\\\\SERVER\\SHARE\\ZARVEL\\A.DLL", true},
+        {"\\\\SERVER\\SHARE\\ZARVEL\\A.DLL", false},  // another machine, with the user's credentials
+        {"\\\\.\\C:\\ZARVEL\\A.DLL", false},          // device paths
+        {"\\\\?\\C:\\ZARVEL\\A.DLL", false},
+        {"\\\\?\\UNC\\SERVER\\SHARE\\A.DLL", false},
+        {"\\\\.\\PIPE\\X", false},
         {longest, true},
         {longest + "a", false},
         {"ZARVEL.EXE", false},
@@ -257,23 +269,41 @@ uint32_t Crc32(const std::vector<uint8_t>& bytes) {
 
 // A journal's bytes put together field by field, with a checksum that holds,
 // so that what is refused is refused for its contents.
+struct RawRecord {
+    uint32_t size = 0;
+    std::vector<uint8_t> digest = std::vector<uint8_t>(SHA256_DIGEST_SIZE, 0);
+};
+
+RawRecord RecordOf(const char* contents) {
+    RawRecord r;
+    r.size = static_cast<uint32_t>(std::strlen(contents));
+    EXPECT_EQ(Sha256Bytes(contents, r.size, r.digest.data()), Sha256Status::Ok);
+    return r;
+}
+
 struct RawEntry {
     uint16_t index;
-    uint8_t flags;
+    uint8_t flags;  // 1: installed, 2: recorded
+    RawRecord fresh, installed;
     std::string target, staged, backup;
 };
 
+// An entry as the journal has it from the commit on: both copies recorded.
 RawEntry RawOf(const Member& m) {
     char staged[kMaxPath], backup[kMaxPath];
     ComposeTransactionPaths(m.target, m.index, staged, backup);
-    return RawEntry{m.index, static_cast<uint8_t>(m.installed ? 1 : 0), m.target, staged, backup};
+    RawEntry e{m.index, static_cast<uint8_t>((m.installed ? 1 : 0) | 2), RecordOf(m.fresh), RawRecord(),
+               m.target, staged, backup};
+    if (m.installed != nullptr) e.installed = RecordOf(m.installed);
+    return e;
 }
 
 struct RawJournal {
     uint8_t state = 2;
-    uint16_t version = 1;
+    uint16_t version = 2;
     uint8_t reserved = 0;
     int64_t count = -1;  // -1: the number of entries
+    std::string productDir = kProductDir;
     std::vector<RawEntry> entries;
     std::vector<uint8_t> trailer;  // bytes between the entries and the checksum
 
@@ -286,10 +316,17 @@ struct RawJournal {
             b.push_back(static_cast<uint8_t>(p.size() >> 8));
             b.insert(b.end(), p.begin(), p.end());
         };
+        auto record = [&](const RawRecord& r) {
+            for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(r.size >> (8 * i)));
+            b.insert(b.end(), r.digest.begin(), r.digest.end());
+        };
+        path(productDir);
         for (const RawEntry& e : entries) {
             b.push_back(static_cast<uint8_t>(e.index));
             b.push_back(static_cast<uint8_t>(e.index >> 8));
             b.push_back(e.flags);
+            record(e.fresh);
+            record(e.installed);
             path(e.target);
             path(e.staged);
             path(e.backup);
@@ -307,14 +344,36 @@ RawJournal SampleRaw() {
     return raw;
 }
 
+// Points an entry at another target, with the names composed beside it, so
+// that only the target's place is wrong.
+void Retarget(RawEntry* e, const std::string& target) {
+    char staged[kMaxPath] = {}, backup[kMaxPath] = {};
+    ComposeTransactionPaths(target.c_str(), e->index, staged, backup);
+    e->target = target;
+    e->staged = staged[0] != '\0' ? staged : "x";
+    e->backup = backup[0] != '\0' ? backup : "x";
+}
+
+// The same before the commit: nothing recorded yet.
+RawJournal SampleStagingRaw() {
+    RawJournal raw = SampleRaw();
+    raw.state = 1;
+    for (RawEntry& e : raw.entries) {
+        e.flags &= 1;
+        e.fresh = RawRecord();
+        e.installed = RawRecord();
+    }
+    return raw;
+}
+
 TEST_F(JournalTest, WrittenWholeAndReadBackInEveryState) {
     Plan(os);
     ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
     // The module's bytes are the format field by field.
-    RawJournal raw = SampleRaw();
-    raw.state = 1;
-    EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), raw.Bytes());
-    EXPECT_EQ(JournalSize(journal), raw.Bytes().size());
+    EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), SampleStagingRaw().Bytes());
+    EXPECT_EQ(JournalSize(journal), SampleStagingRaw().Bytes().size());
+    EXPECT_FALSE(zvtest::FileExists(dir / "ZARVEL/~zvupd.jnl")) << "never in the product directory";
+    StageCopies();
 
     const JournalState states[] = {JournalState::Staging, JournalState::Committing, JournalState::Committed};
     for (JournalState state : states) {
@@ -326,16 +385,28 @@ TEST_F(JournalTest, WrittenWholeAndReadBackInEveryState) {
             ASSERT_EQ(MarkCommitted(os, journal), JournalResult::Ok);
         }
         Journal read;
-        ASSERT_EQ(ReadJournal(os, "C:\\ZARVEL\\", &read), JournalResult::Ok);
+        ASSERT_EQ(ReadJournal(os, &read), JournalResult::Ok);
         EXPECT_EQ(read.state, state);
+        EXPECT_STREQ(read.productDir, kProductDir);
+        EXPECT_TRUE(IsJournalOf(read, "C:\\ZARVEL\\"));
+        EXPECT_TRUE(IsJournalOf(read, "c:\\zarvel"));
+        EXPECT_FALSE(IsJournalOf(read, "C:\\ZARVEL2"));
         ASSERT_EQ(read.count, kMemberCount);
         for (uint32_t i = 0; i < kMemberCount; ++i) {
             EXPECT_STREQ(read.entries[i].target, kMembers[i].target);
             EXPECT_EQ(read.entries[i].index, kMembers[i].index);
             EXPECT_EQ(read.entries[i].existed, kMembers[i].installed != nullptr);
+            EXPECT_EQ(read.entries[i].recorded, state != JournalState::Staging);
         }
         FreeJournal(os, &read);
-        EXPECT_FALSE(zvtest::FileExists(dir / "ZARVEL/~zvupd.new"));
+        if (state != JournalState::Staging) {
+            EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), [&] {
+                RawJournal raw = SampleRaw();
+                raw.state = static_cast<uint8_t>(state);
+                return raw.Bytes();
+            }());
+        }
+        EXPECT_FALSE(zvtest::FileExists(dir / "WINDOWS/~zvupd.new"));
     }
 }
 
@@ -349,6 +420,11 @@ TEST_F(JournalTest, ChangesOfStateOutOfOrderAreRefused) {
     EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), staging);
     EXPECT_EQ(FinishTransaction(os, journal, nullptr), RecoveryOutcome::NotCommitted);
     EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), staging);
+    // Not before every new copy is there to be recorded.
+    EXPECT_EQ(MarkCommitting(os, journal), JournalResult::CannotRecord);
+    EXPECT_EQ(journal.state, JournalState::Staging);
+    EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), staging);
+    StageCopies();
     ASSERT_EQ(MarkCommitting(os, journal), JournalResult::Ok);
     EXPECT_EQ(MarkCommitting(os, journal), JournalResult::WrongState);
     EXPECT_EQ(journal.state, JournalState::Committing);
@@ -372,6 +448,7 @@ TEST_F(JournalTest, AFailedRewriteLeavesTheOldJournalWhole) {
         Install();
         Plan(os);
         ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+        StageCopies();
         const std::vector<uint8_t> staging = zvtest::ReadFileBytes(JournalHostPath());
         zvtest::FaultPlatform faulty(os);
         faulty.Add(c.fault);
@@ -379,7 +456,7 @@ TEST_F(JournalTest, AFailedRewriteLeavesTheOldJournalWhole) {
         EXPECT_EQ(faulty.Struck(0), 1);
         EXPECT_EQ(journal.state, JournalState::Staging);
         EXPECT_EQ(zvtest::ReadFileBytes(JournalHostPath()), staging);
-        EXPECT_FALSE(zvtest::FileExists(dir / "ZARVEL/~zvupd.new"));
+        EXPECT_FALSE(zvtest::FileExists(dir / "WINDOWS/~zvupd.new"));
         EXPECT_EQ(faulty.OpenFiles(), 0u);
     }
 }
@@ -488,10 +565,58 @@ TEST_F(DamagedJournalTest, HostileContentsWithAGoodChecksumAreRefused) {
              r.entries[3].target = "C:\\ZARVEL\\~zvn0063.tmp";
          }},
         {"two entries with one index", [](RawJournal& r) { r.entries[3] = r.entries[0]; }},
-        {"an unknown flag", [](RawJournal& r) { r.entries[1].flags = 0x03; }},
+        {"an unknown flag", [](RawJournal& r) { r.entries[1].flags = 0x06; }},
+        {"the top flag", [](RawJournal& r) { r.entries[1].flags = 0x82; }},
         {"state 0", [](RawJournal& r) { r.state = 0; }},
         {"state 4", [](RawJournal& r) { r.state = 4; }},
-        {"version 2", [](RawJournal& r) { r.version = 2; }},
+        {"version 1, the format without records", [](RawJournal& r) { r.version = 1; }},
+        {"version 3", [](RawJournal& r) { r.version = 3; }},
+        {"nothing recorded once committing", [](RawJournal& r) {
+             for (RawEntry& e : r.entries) {
+                 e.flags &= 1;
+                 e.fresh = RawRecord();
+                 e.installed = RawRecord();
+             }
+         }},
+        {"one entry not recorded once committing", [](RawJournal& r) {
+             r.entries[2].flags &= 1;
+             r.entries[2].fresh = RawRecord();
+             r.entries[2].installed = RawRecord();
+         }},
+        {"a record without its flag", [](RawJournal& r) {
+             r = SampleStagingRaw();
+             r.entries[0].fresh = RecordOf("anything");
+         }},
+        {"an installed copy recorded for a file new to the installation",
+         [](RawJournal& r) { r.entries[1].installed = RecordOf("x"); }},
+        {"an installed copy marked as existing without its record", [](RawJournal& r) {
+             r.entries[1].flags = 3;
+         }},
+        {"a target in the Windows directory", [](RawJournal& r) { Retarget(&r.entries[1], "C:\\WINDOWS\\WIN.INI"); }},
+        {"a target in another folder",
+         [](RawJournal& r) { Retarget(&r.entries[1], "C:\\SECRET\\IMPORTANT.TXT"); }},
+        {"a target in the system directory",
+         [](RawJournal& r) { Retarget(&r.entries[1], "C:\\WINDOWS\\SYSTEM\\VICTIM.DLL"); }},
+        {"a target in a folder that only starts like the product's",
+         [](RawJournal& r) { Retarget(&r.entries[1], "C:\\ZARVEL2\\A.DAT"); }},
+        {"a runtime library outside the shared-file directory",
+         [](RawJournal& r) { Retarget(&r.entries[2], "C:\\WINDOWS\\PLMR32.DLL"); }},
+        {"a runtime library in a folder below the shared-file directory",
+         [](RawJournal& r) { Retarget(&r.entries[2], "C:\\WINDOWS\\SYSTEM\\X\\PLMR32.DLL"); }},
+        {"another library in the shared-file directory",
+         [](RawJournal& r) { Retarget(&r.entries[2], "C:\\WINDOWS\\SYSTEM\\KERNEL32.DLL"); }},
+        {"a UNC target", [](RawJournal& r) { Retarget(&r.entries[1], "\\\\SERVER\\SHARE\\ZARVEL\\A.DAT"); }},
+        {"a device path target", [](RawJournal& r) { Retarget(&r.entries[1], "\\\\.\\C:\\ZARVEL\\A.DAT"); }},
+        {"a long device path target",
+         [](RawJournal& r) { Retarget(&r.entries[1], "\\\\?\\C:\\ZARVEL\\A.DAT"); }},
+        {"a drive-relative target", [](RawJournal& r) { Retarget(&r.entries[1], "C:ZARVEL\\A.DAT"); }},
+        {"a target climbing out of the product directory",
+         [](RawJournal& r) { Retarget(&r.entries[1], "C:\\ZARVEL\\DATA\\..\\..\\WINDOWS\\WIN.INI"); }},
+        {"a UNC product directory", [](RawJournal& r) { r.productDir = "\\\\SERVER\\SHARE"; }},
+        {"a product directory climbing out", [](RawJournal& r) { r.productDir = "C:\\ZARVEL\\.."; }},
+        {"a relative product directory", [](RawJournal& r) { r.productDir = "ZARVEL"; }},
+        {"a product directory with a trailing backslash", [](RawJournal& r) { r.productDir = "C:\\ZARVEL\\"; }},
+        {"an empty product directory", [](RawJournal& r) { r.productDir = ""; }},
         {"a reserved byte set", [](RawJournal& r) { r.reserved = 1; }},
         {"more entries counted than there are", [](RawJournal& r) { r.count = 5; }},
         {"fewer entries counted than there are", [](RawJournal& r) { r.count = 3; }},
@@ -512,7 +637,7 @@ TEST_F(DamagedJournalTest, HostileContentsWithAGoodChecksumAreRefused) {
         ExpectRefused(raw.Bytes());
         Journal read;
         zvtest::WriteFileBytes(JournalHostPath(), raw.Bytes());
-        EXPECT_EQ(ReadJournal(os, kProductDir, &read), JournalResult::Damaged);
+        EXPECT_EQ(ReadJournal(os, &read), JournalResult::Damaged);
         EXPECT_EQ(read.count, 0u);
         EXPECT_EQ(read.entries, nullptr);
     }
@@ -541,6 +666,253 @@ TEST_F(DamagedJournalTest, AJournalThatCannotBeReadTouchesNothing) {
     ExpectGoodStillRecovers();
 }
 
+// ---- Journals crafted to reach outside the product ------------------------------
+
+// Files of the machine that are none of the product's: no journal may touch
+// them, however it is made.
+const struct {
+    const char* path;
+    const char* contents;
+} kVictims[] = {
+    {"C:\\WINDOWS\\SYSTEM\\VICTIM.DLL", "a system library"},
+    {"C:\\WINDOWS\\WIN.INI", "[windows]"},
+    {"C:\\SECRET\\IMPORTANT.TXT", "the user's secret"},
+};
+
+// An entry "no installed copy, moved in" for a victim: what settling a
+// Committing journal would undo by removing the file. Its record is the
+// victim's own, as anyone who can read the file can compute it.
+RawEntry VictimEntry(const char* path, const char* contents, uint16_t index) {
+    RawEntry e{index, 2, RecordOf(contents), RawRecord(), "", "", ""};
+    Retarget(&e, path);
+    return e;
+}
+
+TEST_F(JournalTest, CraftedJournalsTouchNothingOutsideTheProduct) {
+    struct Case {
+        const char* what;
+        const char* where;  // the journal's file, below the machine's root
+        std::function<void(RawJournal&)> make;
+        RecoveryOutcome outcome;
+    } cases[] = {
+        {"the victims, in the product directory", "ZARVEL/~zvupd.jnl",
+         [](RawJournal& r) {
+             uint16_t index = 0x40;
+             for (const auto& v : kVictims) r.entries.push_back(VictimEntry(v.path, v.contents, index++));
+         },
+         RecoveryOutcome::NoJournal},
+        {"a sound journal, in the product directory", "ZARVEL/~zvupd.jnl", [](RawJournal&) {},
+         RecoveryOutcome::NoJournal},
+        {"the victims, in the Windows directory", "WINDOWS/~zvupd.jnl",
+         [](RawJournal& r) {
+             uint16_t index = 0x40;
+             for (const auto& v : kVictims) r.entries.push_back(VictimEntry(v.path, v.contents, index++));
+         },
+         RecoveryOutcome::Damaged},
+        {"one victim among sound entries", "WINDOWS/~zvupd.jnl",
+         [](RawJournal& r) { r.entries.push_back(VictimEntry("C:\\WINDOWS\\WIN.INI", "[windows]", 0x40)); },
+         RecoveryOutcome::Damaged},
+        {"the victims, with the machine's root as the product directory", "WINDOWS/~zvupd.jnl",
+         [](RawJournal& r) {
+             r.productDir = "C:\\";
+             uint16_t index = 0x40;
+             for (const auto& v : kVictims) r.entries.push_back(VictimEntry(v.path, v.contents, index++));
+         },
+         RecoveryOutcome::Damaged},
+        {"a UNC target", "WINDOWS/~zvupd.jnl",
+         [](RawJournal& r) {
+             r.entries.push_back(VictimEntry("\\\\SERVER\\SHARE\\ZARVEL\\A.DLL", "remote", 0x40));
+         },
+         RecoveryOutcome::Damaged},
+        {"a device path target", "WINDOWS/~zvupd.jnl",
+         [](RawJournal& r) {
+             r.entries.push_back(VictimEntry("\\\\?\\C:\\WINDOWS\\WIN.INI", "[windows]", 0x40));
+         },
+         RecoveryOutcome::Damaged},
+        {"a target climbing out with ..", "WINDOWS/~zvupd.jnl",
+         [](RawJournal& r) {
+             r.entries.push_back(VictimEntry("C:\\ZARVEL\\..\\WINDOWS\\WIN.INI", "[windows]", 0x40));
+         },
+         RecoveryOutcome::Damaged},
+        {"a sound journal", "WINDOWS/~zvupd.jnl", [](RawJournal&) {}, RecoveryOutcome::RolledBack},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        for (const auto& v : kVictims) {
+            zvtest::MakeDirs(std::filesystem::path(Host(v.path)).parent_path().string());
+            zvtest::WriteFileText(Host(v.path), v.contents);
+        }
+        // The middle of a commit: the first member's new copy is in place.
+        StageAll();
+        ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+        FreeJournal(os, &journal);
+        std::filesystem::remove(JournalHostPath());
+        RawJournal raw = SampleRaw();
+        c.make(raw);
+        zvtest::WriteFileBytes(dir / c.where, raw.Bytes());
+        const Tree tree = Snapshot(dir.path());
+
+        RecoveryReport report;
+        EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), c.outcome);
+        const Tree now = Snapshot(dir.path());
+        for (const auto& v : kVictims) {
+            EXPECT_EQ(now.count(Relative(v.path)), 1u) << v.path;
+            EXPECT_EQ(zvtest::ReadFileBytes(Host(v.path)), Text(v.contents)) << v.path;
+        }
+        if (c.outcome == RecoveryOutcome::RolledBack) {
+            Tree expected = before;
+            for (const auto& v : kVictims) expected[Relative(v.path)] = Text(v.contents);
+            EXPECT_EQ(now, expected);
+        } else {
+            EXPECT_EQ(now, tree) << "a refused or foreign journal touches nothing at all";
+        }
+        if (c.outcome == RecoveryOutcome::Damaged) {
+            // What the user is told: the file, and what to do about it.
+            const RecoveryNotice notice = NoticeOfRecovery(c.outcome, report);
+            EXPECT_EQ(notice.stringId, static_cast<unsigned>(IDS_JOURNAL_REFUSED));
+            EXPECT_STREQ(notice.subject, "C:\\WINDOWS\\~zvupd.jnl");
+            EXPECT_FALSE(notice.goOn);
+        }
+        for (const auto& v : kVictims) std::filesystem::remove(Host(v.path));
+    }
+}
+
+TEST_F(JournalTest, AJournalOfAnotherProductDirectoryIsRefused) {
+    StageAll();
+    ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+    const Tree tree = Snapshot(dir.path());
+    EXPECT_EQ(RecoverInstallation(os, "C:\\OTHER", nullptr), RecoveryOutcome::Damaged);
+    EXPECT_EQ(RecoverInstallation(os, "C:\\ZARVEL\\DATA", nullptr), RecoveryOutcome::Damaged);
+    EXPECT_EQ(RecoverInstallation(os, nullptr, nullptr), RecoveryOutcome::Damaged);
+    EXPECT_EQ(Snapshot(dir.path()), tree);
+    EXPECT_EQ(RecoverInstallation(os, "c:\\zarvel\\", nullptr), RecoveryOutcome::RolledBack);
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+// Files where the update's own belong, but changed by someone since they
+// were recorded: each is left alone, counted and named, everything else is
+// settled, and the journal goes (no later start could make them match).
+TEST_F(JournalTest, FilesThatAreNotTheUpdatesOwnAreLeftAlone) {
+    struct Case {
+        const char* what;
+        std::function<void()> make;  // from every member staged, the journal Committing
+        std::function<void(Tree&)> expect;  // from the tree before the update
+        RecoveryOutcome outcome;
+        const char* notOurs;  // the file named
+    } cases[] = {
+        {"the new file's target, replaced after it was moved in",
+         [this] {
+             ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+             ASSERT_EQ(CommitEntry(os, journal.entries[1]), CommitStep::Done);
+             zvtest::WriteFileText(Host(kMembers[1].target), "the user's own data");
+         },
+         [this](Tree& e) { e[Relative(kMembers[1].target)] = Text("the user's own data"); },
+         RecoveryOutcome::NotOurs, kMembers[1].target},
+        {"a backup replaced by another file",
+         [this] {
+             ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+             zvtest::WriteFileText(Host(Backup(kMembers[0]).c_str()), "a system library");
+         },
+         [this](Tree& e) {
+             // Neither put back nor moved: the new copy stays at the target.
+             e[Relative(kMembers[0].target)] = Text(kMembers[0].fresh);
+             e[Relative(Backup(kMembers[0]).c_str())] = Text("a system library");
+         },
+         RecoveryOutcome::NotOurs, "C:\\ZARVEL\\~zvo0003.tmp"},
+        {"a file at the target while the new copy is still staged",
+         [this] {
+             ASSERT_TRUE(os.Replace(kMembers[2].target, Backup(kMembers[2]).c_str()));
+             zvtest::WriteFileText(Host(kMembers[2].target), "planted");
+         },
+         [this](Tree& e) {
+             e[Relative(kMembers[2].target)] = Text("planted");
+             e[Relative(Backup(kMembers[2]).c_str())] = Text(kMembers[2].installed);
+         },
+         RecoveryOutcome::NotOurs, kMembers[2].target},
+        {"a new copy changed before the commit was undone",
+         [this] {
+             ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+             zvtest::WriteFileText(Host(Staged(kMembers[3]).c_str()), "changed");
+         },
+         [this](Tree& e) { e[Relative(Staged(kMembers[3]).c_str())] = Text("changed"); },
+         RecoveryOutcome::NotOurs, "C:\\ZARVEL\\~zvn001F.tmp"},
+        {"a file at a staged name after the commit",
+         [this] {
+             for (uint32_t i = 0; i < kMemberCount; ++i) {
+                 ASSERT_EQ(CommitEntry(os, journal.entries[i]), CommitStep::Done);
+             }
+             ASSERT_EQ(MarkCommitted(os, journal), JournalResult::Ok);
+             zvtest::WriteFileText(Host(Staged(kMembers[0]).c_str()), "planted");
+         },
+         [this](Tree& e) {
+             e = after;
+             e[Relative(Staged(kMembers[0]).c_str())] = Text("planted");
+         },
+         RecoveryOutcome::NotOurs, "C:\\ZARVEL\\~zvn0003.tmp"},
+        {"nothing changed", [this] {
+             ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+         },
+         [](Tree&) {}, RecoveryOutcome::RolledBack, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        StageAll();
+        c.make();
+        FreeJournal(os, &journal);
+        Tree expected = before;
+        c.expect(expected);
+        RecoveryReport report;
+        EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), c.outcome);
+        EXPECT_EQ(report.failed, 0u);
+        EXPECT_EQ(report.notOurs, c.outcome == RecoveryOutcome::NotOurs ? 1u : 0u);
+        EXPECT_STREQ(report.notOursPath, c.notOurs);
+        EXPECT_EQ(Snapshot(dir.path()), expected);
+        EXPECT_FALSE(zvtest::FileExists(JournalHostPath()));
+        const RecoveryNotice notice = NoticeOfRecovery(c.outcome, report);
+        EXPECT_EQ(notice.stringId, c.outcome == RecoveryOutcome::NotOurs ? static_cast<unsigned>(IDS_FILES_LEFT_ALONE)
+                                                                          : 0u);
+        EXPECT_TRUE(notice.goOn);
+        EXPECT_EQ(RecoverInstallation(os, kProductDir, nullptr), RecoveryOutcome::NoJournal);
+    }
+}
+
+TEST_F(JournalTest, AFileThatCannotBeReadKeepsTheJournalForALaterStart) {
+    StageAll();
+    ASSERT_EQ(CommitEntry(os, journal.entries[0]), CommitStep::Done);
+    FreeJournal(os, &journal);
+    const Tree tree = Snapshot(dir.path());
+    zvtest::FaultPlatform faulty(os);
+    faulty.Add(Fault{FaultOp::Read, "~zvo0003", 0, -1});
+    RecoveryReport report;
+    EXPECT_EQ(RecoverInstallation(faulty, kProductDir, &report), RecoveryOutcome::Incomplete);
+    EXPECT_STREQ(report.failedPath, "C:\\ZARVEL\\~zvo0003.tmp");
+    EXPECT_EQ(report.notOurs, 0u);
+    EXPECT_EQ(faulty.OpenFiles(), 0u);
+    // Only that entry had been committed: it waits, with the journal.
+    EXPECT_TRUE(zvtest::FileExists(JournalHostPath()));
+    EXPECT_EQ(Snapshot(dir.path()), tree);
+    EXPECT_EQ(RecoverInstallation(os, kProductDir, nullptr), RecoveryOutcome::RolledBack);
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+TEST_F(JournalTest, RecordingNamesTheFileThatCannotBeRead) {
+    Plan(os);
+    ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+    StageCopies();
+    zvtest::FaultPlatform faulty(os);
+    faulty.Add(Fault{FaultOp::Read, "SYSTEM\\PLMR32.DLL", 0, -1});
+    char failed[kMaxPath];
+    EXPECT_EQ(RecordJournalFiles(faulty, journal, failed), JournalResult::CannotRecord);
+    EXPECT_STREQ(failed, "C:\\WINDOWS\\SYSTEM\\PLMR32.DLL");
+    EXPECT_EQ(faulty.OpenFiles(), 0u);
+    EXPECT_EQ(MarkCommitting(faulty, journal), JournalResult::CannotRecord);
+    EXPECT_EQ(journal.state, JournalState::Staging);
+    EXPECT_EQ(RollBack(os, journal, nullptr), RecoveryOutcome::Discarded);
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
 // ---- Recovery ------------------------------------------------------------------
 
 TEST_F(JournalTest, NoJournalNothingToDo) {
@@ -549,7 +921,7 @@ TEST_F(JournalTest, NoJournalNothingToDo) {
     EXPECT_FALSE(report.found);
     EXPECT_EQ(Snapshot(dir.path()), before);
     // A journal cut short while it was first written is all there is.
-    zvtest::WriteFileText(dir / "ZARVEL/~zvupd.new", "ZVJN");
+    zvtest::WriteFileText(dir / "WINDOWS/~zvupd.new", "ZVJN");
     EXPECT_EQ(RecoverInstallation(os, kProductDir, &report), RecoveryOutcome::NoJournal);
     EXPECT_EQ(Snapshot(dir.path()), before);
 }

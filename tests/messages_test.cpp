@@ -65,6 +65,10 @@ TEST(StringTable, HoldsEveryTextExactly) {
         {97, "Zarvel Updater - %s"},
         {98, "Insert disk %d in drive %s."},
         {112, "Welcome"}, {113, "File Detection"}, {114, "File Transfer"}, {115, "End"},
+        {120, "%s, the record of an earlier update of Zarvel, is damaged. Nothing has been changed. If no other "
+              "copy of this program is running, delete that file, then run this program again."},
+        {121, "An earlier update of Zarvel was cut short. %s had been changed since, so it was left as it is. If "
+              "Zarvel does not work, please install it again."},
         {128, "This updater is damaged: its digital signature does not match its contents. Zarvel has been left "
               "as it was. Please get a new copy of this updater."},
         {129, "This updater is signed, but its update package cannot be checked against the signature (its check "

@@ -506,20 +506,82 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
     }
 }
 
-// The journal of an earlier update that could not be settled stays until it
-// is: another update refuses to begin, and leaves it and every file alone.
-TEST_F(TransferFaultTest, AnUnsettledJournalKeepsAnotherUpdateFromStarting) {
+// A journal of an earlier update that is refused stays until the user deals
+// with it: another update refuses to begin, names the file and says what to
+// do, and leaves it and every file alone. A file of the journal's name in the
+// product directory (which ordinary users may write) is nobody's journal: it
+// stops nothing and is left as it is.
+TEST_F(TransferFaultTest, ARefusedJournalKeepsAnotherUpdateFromStarting) {
     const std::vector<uint8_t> earlier = zvtest::SampleNoise(300, 9);
-    zvtest::WriteFileBytes(Host("ZARVEL/~zvupd.jnl"), earlier);
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_UPDATE_UNFINISHED));
-    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_UPDATE_UNFINISHED});
+    zvtest::WriteFileBytes(Host("WINDOWS/~zvupd.jnl"), earlier);
+    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_JOURNAL_REFUSED));
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_JOURNAL_REFUSED});
     EXPECT_EQ(ui.messages[0].text,
-              "An earlier update of Zarvel was cut short and cannot be undone now. Please close all applications, "
-              "then run this program again.");
+              "C:\\WINDOWS\\~zvupd.jnl, the record of an earlier update of Zarvel, is damaged. Nothing has been "
+              "changed. If no other copy of this program is running, delete that file, then run this program again.");
     for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
-    EXPECT_EQ(Read("ZARVEL/~zvupd.jnl"), earlier);
-    EXPECT_EQ(Leftovers(), std::vector<std::string>{Host("ZARVEL/~zvupd.jnl")}) << "no new copy was made";
+    EXPECT_EQ(Read("WINDOWS/~zvupd.jnl"), earlier);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{Host("WINDOWS/~zvupd.jnl")}) << "no new copy was made";
     EXPECT_EQ(view.created, view.destroyed);
+
+    // Planted in the product directory instead: the update runs through.
+    std::remove(Host("WINDOWS/~zvupd.jnl").c_str());
+    zvtest::WriteFileBytes(Host("ZARVEL/~zvupd.jnl"), earlier);
+    ui.messages.clear();
+    EXPECT_EQ(Run(), 0) << ::testing::PrintToString(MessageIds());
+    EXPECT_EQ(Read("ZARVEL/~zvupd.jnl"), earlier);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{Host("ZARVEL/~zvupd.jnl")});
+}
+
+// The journal lists only files in the product directory and the runtime
+// libraries where the shared-file lookup puts them, and the next start would
+// refuse any other: a shared file of another name that the lookup puts in the
+// system directory is refused before anything is written.
+TEST_F(TransferFaultTest, ASharedFileOtherThanTheRuntimeLibrariesIsNotJournaled) {
+    for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+    Member other{"other.dll", 0x16, Bytes(31, 500), MakeVersion(1, 2, 1, 28)};
+    Member notes{"notes.txt", 0, Bytes(32, 700)};
+    FreePackageTable(posix, &table);
+    Package({other, notes});
+    InstalledProduct planned = product;
+    EXPECT_EQ(PlanTransfer(run, table, &planned, nullptr), static_cast<TransferResult>(IDS_INVALID_DIRECTORY))
+        << "the plan foretells it";
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_INVALID_DIRECTORY));
+    EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_INVALID_DIRECTORY});
+    EXPECT_FALSE(zvtest::FileExists(Host("WINDOWS/SYSTEM/other.dll")));
+    EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/notes.txt")));
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "no new copy and no journal";
+    EXPECT_EQ(view.created, view.destroyed);
+}
+
+// Before the commit the installed copies are read to be recorded: one that
+// cannot be read is asked about as a file in use. Cancel leaves everything
+// as it was; Retry, once it can be read, goes on to a whole update.
+TEST_F(TransferFaultTest, AnInstalledCopyThatCannotBeRecordedIsAskedAbout) {
+    for (const int answer : {ANSWER_CANCEL, ANSWER_RETRY}) {
+        SCOPED_TRACE(answer);
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        ui.messages.clear();
+        ui.ClearScript();
+        ui.Script({answer});
+        os.Clear();
+        os.Add(Fault{FaultOp::Read, "ZARVEL\\readme.txt", 0, 1});
+        InstalledProduct fresh = product;
+        const TransferResult result = RunTransfer(run, table, &fresh);
+        ASSERT_FALSE(MessageIds().empty());
+        EXPECT_EQ(MessageIds()[0], static_cast<unsigned>(IDS_FILE_IN_USE));
+        EXPECT_EQ(ui.messages[0].text, "C:\\ZARVEL\\readme.txt in use! Please, close all applications and retry.");
+        if (answer == ANSWER_CANCEL) {
+            EXPECT_EQ(result, ANSWER_CANCEL);
+            for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
+        } else {
+            EXPECT_EQ(result, 0);
+            for (const auto& [relative, old] : before) EXPECT_NE(Read(relative), old) << relative;
+        }
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+        EXPECT_EQ(os.OpenFiles(), 0u);
+    }
 }
 
 // Windows renames a running program's file but does not delete it: an update
@@ -527,7 +589,7 @@ TEST_F(TransferFaultTest, AnUnsettledJournalKeepsAnotherUpdateFromStarting) {
 // journal that lists it stay. The next update removes them first, asking the
 // user to close the program while the old copy is still held.
 TEST_F(TransferFaultTest, AnOldCopyStillHeldAfterTheCommitLeavesTheUpdateComplete) {
-    const std::vector<std::string> left = {Host("ZARVEL/~zvo0001.tmp"), Host("ZARVEL/~zvupd.jnl")};
+    const std::vector<std::string> left = {Host("WINDOWS/~zvupd.jnl"), Host("ZARVEL/~zvo0001.tmp")};
     const auto leftSorted = [this] {
         std::vector<std::string> found = Leftovers();
         std::sort(found.begin(), found.end());

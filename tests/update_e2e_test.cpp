@@ -14,6 +14,7 @@
 #include "detect/stamped_blocks.h"
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/host_layout.h"
@@ -170,36 +171,69 @@ TEST_F(UpdateTest, DetectionVerdictTransferAndEveryFileAfterwards) {
     size_t carried = 0;
     for (const ProductFile& f : kFiles) carried += f.carried ? 1 : 0;
     EXPECT_EQ(second, std::to_string(needed) + " " + std::to_string(carried) + " True");
-    EXPECT_NE(plan.find("  3. commit: a journal in C:\\ZARVEL\\"), std::string::npos) << plan;
+    EXPECT_NE(plan.find("  3. commit: the journal C:\\WINDOWS\\~zvupd.jnl, with the size and SHA-256"),
+              std::string::npos)
+        << plan;
     EXPECT_NE(plan.find("space the new copies need:"), std::string::npos) << plan;
-    // A journal in the product directory is an update cut short, which the
-    // updater settles before anything else; the plan says so.
+    const auto planNow = [&] {
+        return zvtest::RunQuillon("plan --updater " + (dir / "UPDATE/SETUP.EXE") + " --windows-dir " +
+                                  (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM"));
+    };
+    // A file of the journal's name in the product directory, which ordinary
+    // users may write, is nobody's journal: the plan does not mention it.
     WriteFileText(dir / "ZARVEL/~zvupd.jnl", "not a journal");
-    const std::string cutShort = zvtest::RunQuillon("plan --updater " + (dir / "UPDATE/SETUP.EXE") + " --windows-dir " +
-                                                    (dir / "WINDOWS") + " --system-dir " + (dir / "WINDOWS/SYSTEM"))
-                                     .out;
-    EXPECT_NE(cutShort.find("an update cut short left its journal here (the journal is damaged)"), std::string::npos)
-        << cutShort;
+    const ToolRun planted = planNow();
+    EXPECT_EQ(planted.exitCode, 0) << planted.out;
+    EXPECT_EQ(planted.out.find("journal here"), std::string::npos) << planted.out;
+    EXPECT_EQ(planted.out.find("refuses"), std::string::npos) << planted.out;
+    std::remove((dir / "ZARVEL/~zvupd.jnl").c_str());
+    // A damaged one in the Windows directory is refused, and the plan says
+    // what the updater shows and that it changes nothing.
+    WriteFileText(dir / "WINDOWS/~zvupd.jnl", "not a journal");
+    const ToolRun refused = planNow();
+    EXPECT_NE(refused.exitCode, 0);
+    EXPECT_NE(refused.out.find("an earlier update left a journal, C:\\WINDOWS\\~zvupd.jnl, that the updater refuses "
+                               "(the journal is damaged):\nit changes nothing, shows \"C:\\WINDOWS\\~zvupd.jnl, the "
+                               "record of an earlier update of Zarvel, is damaged."),
+              std::string::npos)
+        << refused.out;
     // One of a completed update, kept while a file it replaced was in use, is
-    // told apart.
+    // told apart, with every change settling it would make: the old copy
+    // removed, and a file at a staged name that is not the update's left.
     {
         PosixPlatform layout(MachineLayout(dir.path(), "SETUP.EXE"));
+        WriteFileText(dir / "ZARVEL/~zvo0000.tmp", "the old program");
+        WriteFileText(dir / "ZARVEL/~zvn0000.tmp", "planted");
         Journal committed;
         ASSERT_TRUE(AllocJournal(layout, &committed, "C:\\ZARVEL", 1));
-        std::strcpy(committed.entries[0].target, "C:\\ZARVEL\\ZVACT32.EXE");
-        committed.entries[0].existed = true;
+        JournalEntry& entry = committed.entries[0];
+        std::strcpy(entry.target, "C:\\ZARVEL\\ZVACT32.EXE");
+        entry.existed = true;
+        entry.recorded = true;
+        entry.installed.size = 15;
+        ASSERT_EQ(Sha256Bytes("the old program", 15, entry.installed.digest), Sha256Status::Ok);
+        entry.fresh.size = 11;
+        ASSERT_EQ(Sha256Bytes("new program", 11, entry.fresh.digest), Sha256Status::Ok);
         committed.state = JournalState::Committed;
         EXPECT_EQ(WriteJournal(layout, committed), JournalResult::Ok);
         FreeJournal(layout, &committed);
     }
-    const std::string completed = zvtest::RunQuillon("plan --updater " + (dir / "UPDATE/SETUP.EXE") +
-                                                     " --windows-dir " + (dir / "WINDOWS") + " --system-dir " +
-                                                     (dir / "WINDOWS/SYSTEM"))
-                                      .out;
+    const std::string completed = planNow().out;
     EXPECT_NE(completed.find("a completed update left its journal here (committed, 1 file) while a file it replaced"),
               std::string::npos)
         << completed;
-    std::remove((dir / "ZARVEL/~zvupd.jnl").c_str());
+    EXPECT_NE(completed.find("settling C:\\WINDOWS\\~zvupd.jnl would:\n"
+                             "  C:\\ZARVEL\\ZVACT32.EXE: remove the backup C:\\ZARVEL\\~zvo0000.tmp\n"
+                             "  C:\\ZARVEL\\ZVACT32.EXE: leave C:\\ZARVEL\\~zvn0000.tmp alone: it is not the update's "
+                             "new copy\n"),
+              std::string::npos)
+        << completed;
+    // Nothing of it was acted on.
+    EXPECT_TRUE(FileExists(dir / "ZARVEL/~zvo0000.tmp"));
+    EXPECT_TRUE(FileExists(dir / "ZARVEL/~zvn0000.tmp"));
+    std::remove((dir / "WINDOWS/~zvupd.jnl").c_str());
+    std::remove((dir / "ZARVEL/~zvo0000.tmp").c_str());
+    std::remove((dir / "ZARVEL/~zvn0000.tmp").c_str());
     std::set<std::string> plannedInJson;
     for (std::string line; std::getline(jsonLines, line);) {
         if (line != "-") plannedInJson.insert(line);

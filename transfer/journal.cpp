@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "detect/product_files.h"
 #include "package/member_name.h"
 #include "platform/bytes.h"
 #include "platform/text.h"
@@ -12,26 +13,38 @@ namespace {
 // The journal's bytes, all little-endian:
 //
 //   0   4  "ZVJN"
-//   4   2  format version (1)
+//   4   2  format version (2); any other is refused
 //   6   1  state (JournalState)
 //   7   1  0
 //   8   4  entry count
-//   12     the entries, each:
+//   12     the product directory: a length (1 to MEMBER_NAME_MAX), then its
+//          bytes, a drive's root or a path without a trailing "\"
+//   then   the entries, each:
 //            2  index
-//            1  flags (bit 0: an installed copy existed; the others 0)
+//            1  flags (bit 0: an installed copy existed; bit 1: the records
+//               hold, as they must from the state Committing on; the others 0)
+//            4+32  the new copy's size and SHA-256 (all 0 when not recorded)
+//            4+32  the installed copy's size and SHA-256 (all 0 when not
+//                  recorded or when there was none)
 //            3× 2  length (1 to MEMBER_NAME_MAX), then the bytes of a path
 //                  (no terminator): the target, the new copy, the backup
 //   end-4  4  CRC-32 of every byte before it
 const uint8_t kMagic[4] = {'Z', 'V', 'J', 'N'};
-constexpr uint16_t kVersion = 1;
+constexpr uint16_t kVersion = 2;
 constexpr uint32_t kHeaderSize = 12;
-constexpr uint32_t kEntryFixedSize = 3;
+constexpr uint32_t kRecordSize = 4 + SHA256_DIGEST_SIZE;
+constexpr uint32_t kEntryFixedSize = 3 + 2 * kRecordSize;
 constexpr uint32_t kChecksumSize = 4;
 constexpr uint8_t kFlagExisted = 0x01;
+constexpr uint8_t kFlagRecorded = 0x02;
 
 // The largest journal there can be; a bigger file is not one of ours.
-constexpr uint32_t kMaxJournalSize =
-    kHeaderSize + JOURNAL_MAX_ENTRIES * (kEntryFixedSize + 3 * (2 + MEMBER_NAME_MAX)) + kChecksumSize;
+constexpr uint32_t kMaxJournalSize = kHeaderSize + 2 + MEMBER_NAME_MAX +
+                                     JOURNAL_MAX_ENTRIES * (kEntryFixedSize + 3 * (2 + MEMBER_NAME_MAX)) +
+                                     kChecksumSize;
+
+// The size of the blocks in which a file is read to be hashed.
+constexpr uint32_t kHashBlockSize = 32000;
 
 bool IsNamePattern(const char* name, const char* prefix) {
     if (std::strlen(name) != TRANSACTION_NAME_LENGTH) return false;
@@ -51,16 +64,50 @@ const char* BaseName(const char* path) {
     return last == nullptr ? path : last + 1;
 }
 
-bool JournalPath(const char* directory, const char* name, char* path) {
-    path[0] = '\0';
-    size_t length = std::strlen(directory);
-    if (length == 0) return false;
-    const bool slash = directory[length - 1] == '\\';
-    if (length + (slash ? 0 : 1) + std::strlen(name) > MEMBER_NAME_MAX) return false;
-    std::memcpy(path, directory, length);
-    if (!slash) path[length++] = '\\';
-    std::strcpy(path + length, name);
+// Whether `path` starts with a drive's root, "X:\".
+bool HasDriveRoot(const char* path) {
+    const unsigned c = FoldAz(static_cast<unsigned char>(path[0]));
+    return c >= 'a' && c <= 'z' && path[1] == ':' && path[2] == '\\';
+}
+
+// Whether the parts of a path after its root are sound: none empty, none "."
+// or "..", no control or forbidden character (":" included: no stream names,
+// no second drive).
+bool SoundParts(const char* p) {
+    const char* part = p;
+    for (;; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '\\' || c == '\0') {
+            const size_t partLength = static_cast<size_t>(p - part);
+            if (partLength == 0) return false;
+            if (part[0] == '.' && (partLength == 1 || (partLength == 2 && part[1] == '.'))) return false;
+            if (c == '\0') return true;
+            part = p + 1;
+            continue;
+        }
+        if (c < 0x20 || c == 0x7F || std::strchr("<>\"/|?*:", c) != nullptr) return false;
+    }
+}
+
+// The length of a directory without its trailing "\" (a drive's root keeps it).
+size_t DirectoryLength(const char* directory, size_t length) {
+    if (length > 3 && directory[length - 1] == '\\') --length;
+    return length;
+}
+
+// Whether the first `length` characters of `a` and `b` are equal but for the
+// case of A to Z.
+bool EqualPrefixNoCase(const char* a, const char* b, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (FoldAz(static_cast<unsigned char>(a[i])) != FoldAz(static_cast<unsigned char>(b[i]))) return false;
+    }
     return true;
+}
+
+// Whether two directories are the same, with or without a trailing "\".
+bool SameDirectory(const char* a, const char* b) {
+    const size_t lengthA = DirectoryLength(a, std::strlen(a));
+    return lengthA == DirectoryLength(b, std::strlen(b)) && EqualPrefixNoCase(a, b, lengthA);
 }
 
 bool Exists(Platform& os, const char* path) {
@@ -70,8 +117,63 @@ bool Exists(Platform& os, const char* path) {
     return true;
 }
 
+// What a file on the disk is against a record of it.
+enum class FileCheck { Missing, Unreadable, NoMemory, Differs, Matches };
+
+// Reads the file at `path` whole and gives its size and SHA-256 in *record.
+FileCheck HashFile(Platform& os, const char* path, FileRecord* record) {
+    // A file that cannot be opened counts as absent, as everywhere here.
+    const FileHandle file = os.Open(path, OpenMode::Read);
+    if (file == kNoFile) return FileCheck::Missing;
+    BlockHandle block = 0;
+    auto* buffer = static_cast<uint8_t*>(AllocGlobalBlock(os, kHashBlockSize, &block));
+    FileCheck result = FileCheck::NoMemory;
+    if (buffer != nullptr) {
+        Sha256Context hash;
+        Sha256Status status = Sha256Begin(&hash);
+        uint64_t size = 0;
+        int32_t got = 0;
+        while (status == Sha256Status::Ok && (got = os.Read(file, buffer, kHashBlockSize)) > 0) {
+            size += static_cast<uint32_t>(got);
+            status = Sha256Update(&hash, buffer, static_cast<size_t>(got));
+        }
+        if (status == Sha256Status::Ok && got == 0 && size <= UINT32_MAX) {
+            status = Sha256Finish(&hash, record->digest);
+            record->size = static_cast<uint32_t>(size);
+            result = status == Sha256Status::Ok ? FileCheck::Matches : FileCheck::Unreadable;
+        } else {
+            result = status == Sha256Status::NoMemory ? FileCheck::NoMemory : FileCheck::Unreadable;
+        }
+        Sha256Abandon(&hash);
+    }
+    FreeGlobalBlock(os, &block);
+    os.Close(file);
+    return result;
+}
+
+// Whether the file at `path` is the one `expected` records: its size first
+// (no need to read a file of another size), then its SHA-256.
+FileCheck CheckFile(Platform& os, const char* path, const FileRecord& expected) {
+    const FileHandle file = os.Open(path, OpenMode::Read);
+    if (file == kNoFile) return FileCheck::Missing;
+    const int32_t size = os.Seek(file, 0, SeekOrigin::End);
+    os.Close(file);
+    if (size < 0) return FileCheck::Unreadable;
+    if (static_cast<uint32_t>(size) != expected.size) return FileCheck::Differs;
+    FileRecord found;
+    const FileCheck hashed = HashFile(os, path, &found);
+    if (hashed != FileCheck::Matches) return hashed;
+    const bool same = found.size == expected.size &&
+                      std::memcmp(found.digest, expected.digest, SHA256_DIGEST_SIZE) == 0;
+    return same ? FileCheck::Matches : FileCheck::Differs;
+}
+
 void NoteFailure(RecoveryReport* report, const char* path) {
     if (report->failed++ == 0) CopyText(report->failedPath, sizeof report->failedPath, path);
+}
+
+void NoteNotOurs(RecoveryReport* report, const char* path) {
+    if (report->notOurs++ == 0) CopyText(report->notOursPath, sizeof report->notOursPath, path);
 }
 
 // Removes `path` when it is there; false only when it is there and stays.
@@ -87,14 +189,36 @@ bool RemoveIfPresent(Platform& os, const char* path, RecoveryReport* report, uin
 
 // Checks an entry's target and, when given, its stored names against those
 // composed from the target and the index.
-bool SoundEntry(const JournalEntry& entry, const char* staged, const char* backup) {
-    if (!IsSoundTargetPath(entry.target)) return false;
+bool SoundEntry(Platform& os, const char* productDir, const JournalEntry& entry, const char* staged,
+                const char* backup) {
+    if (!IsJournalTarget(os, productDir, entry.target)) return false;
     char composedStaged[kMaxPath];
     char composedBackup[kMaxPath];
     if (!ComposeTransactionPaths(entry.target, entry.index, composedStaged, composedBackup)) return false;
     if (staged != nullptr && std::strcmp(staged, composedStaged) != 0) return false;
     if (backup != nullptr && std::strcmp(backup, composedBackup) != 0) return false;
     return true;
+}
+
+bool IsZero(const uint8_t* bytes, uint32_t size) {
+    for (uint32_t i = 0; i < size; ++i) {
+        if (bytes[i] != 0) return false;
+    }
+    return true;
+}
+
+bool IsEmptyRecord(const FileRecord& record) {
+    return record.size == 0 && IsZero(record.digest, SHA256_DIGEST_SIZE);
+}
+
+// The records of an entry hold together with its flags and the state: none
+// before the commit (all zero), every entry's from the commit on, and an
+// installed copy's exactly when there was one. A record of a file is never
+// all zero: no file's SHA-256 is, not even an empty file's.
+bool SoundRecords(const JournalEntry& entry, JournalState state) {
+    if (!entry.recorded) return state == JournalState::Staging && IsEmptyRecord(entry.fresh) &&
+                                IsEmptyRecord(entry.installed);
+    return !IsEmptyRecord(entry.fresh) && entry.existed != IsEmptyRecord(entry.installed);
 }
 
 // Marks `index` as used in a bitmap of 0x10000 bits; false when it already was.
@@ -127,6 +251,18 @@ uint32_t PutPath(uint8_t* out, uint32_t at, const char* path) {
     return at + 2 + length;
 }
 
+uint32_t PutRecord(uint8_t* out, uint32_t at, const FileRecord& record) {
+    StoreU32LE(out + at, record.size);
+    std::memcpy(out + at + 4, record.digest, SHA256_DIGEST_SIZE);
+    return at + kRecordSize;
+}
+
+uint32_t GetRecord(const uint8_t* bytes, uint32_t at, FileRecord* record) {
+    record->size = LoadU32LE(bytes + at);
+    std::memcpy(record->digest, bytes + at + 4, SHA256_DIGEST_SIZE);
+    return at + kRecordSize;
+}
+
 // Rewrites the journal in `next`, which must follow the state it has; on
 // failure it keeps its state.
 JournalResult ChangeState(Platform& os, Journal& journal, JournalState expected, JournalState next) {
@@ -137,13 +273,84 @@ JournalResult ChangeState(Platform& os, Journal& journal, JournalState expected,
     return result;
 }
 
-// Removes every new copy left at its staged name.
-void RemoveStagedCopies(Platform& os, const Journal& journal, RecoveryReport* report) {
+// The verdict of a check, as a SETTLE_ bit: `ours` when the file is the
+// recorded one, `notOurs` when it is another, SETTLE_UNREADABLE when it cannot
+// be told now (the file named in `unreadablePath`), nothing when it is gone.
+uint32_t Verdict(FileCheck check, uint32_t ours, uint32_t notOurs, const char* path, char* unreadablePath) {
+    switch (check) {
+    case FileCheck::Matches: return ours;
+    case FileCheck::Differs: return notOurs;
+    case FileCheck::Missing: return 0;
+    case FileCheck::Unreadable:
+    case FileCheck::NoMemory: break;
+    }
+    if (unreadablePath != nullptr && unreadablePath[0] == '\0') CopyText(unreadablePath, kMaxPath, path);
+    return SETTLE_UNREADABLE;
+}
+
+// What becomes of a file at the staged name: removed when it is the new copy
+// (or, before anything was recorded, by its name alone).
+uint32_t StagedVerdict(Platform& os, const JournalEntry& entry, const char* staged, char* unreadablePath) {
+    if (!entry.recorded) return Exists(os, staged) ? SETTLE_REMOVE_STAGED : 0;
+    return Verdict(CheckFile(os, staged, entry.fresh), SETTLE_REMOVE_STAGED, SETTLE_STAGED_NOT_OURS, staged,
+                   unreadablePath);
+}
+
+// Undoing the commit of an entry whose installed copy was moved aside.
+uint32_t DecideRestore(Platform& os, const JournalEntry& entry, const char* staged, const char* backup,
+                       char* unreadablePath) {
+    const bool stagedThere = Exists(os, staged);
+    if (!Exists(os, backup)) {
+        // No backup: the installed copy was never moved aside (or is back),
+        // unless the new copy was moved in, and then the backup was lost: the
+        // installed copy cannot come back.
+        if (!stagedThere) return SETTLE_LOST;
+        return StagedVerdict(os, entry, staged, unreadablePath);
+    }
+    uint32_t actions = Verdict(CheckFile(os, backup, entry.installed), SETTLE_RESTORE, SETTLE_BACKUP_NOT_OURS,
+                               backup, unreadablePath);
+    if (actions == SETTLE_RESTORE) {
+        if (!stagedThere) {
+            // The new copy was moved in: it goes back first, when it is ours.
+            // Nothing at the target: it went, and the backup goes back alone.
+            const uint32_t atTarget = Verdict(CheckFile(os, entry.target, entry.fresh),
+                                              SETTLE_NEW_BACK | SETTLE_REMOVE_STAGED, SETTLE_TARGET_NOT_OURS,
+                                              entry.target, unreadablePath);
+            return atTarget & (SETTLE_TARGET_NOT_OURS | SETTLE_UNREADABLE) ? atTarget : actions | atTarget;
+        }
+        // The new copy is still staged, so the target must be empty: a file
+        // there is not one the commit put there, and stays.
+        if (Exists(os, entry.target)) actions = SETTLE_TARGET_NOT_OURS;
+    }
+    if (stagedThere) actions |= StagedVerdict(os, entry, staged, unreadablePath);
+    return actions;
+}
+
+// Removes every file that settling decided to remove, counting what is left
+// alone. The moves of the commit must be undone already.
+void RemoveLeftovers(Platform& os, const Journal& journal, RecoveryReport* report) {
     char staged[kMaxPath];
     char backup[kMaxPath];
     for (uint32_t i = 0; i < journal.count; ++i) {
-        if (!ComposeTransactionPaths(journal.entries[i].target, journal.entries[i].index, staged, backup)) continue;
-        RemoveIfPresent(os, staged, report, &report->stagedRemoved);
+        const JournalEntry& entry = journal.entries[i];
+        if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) continue;
+        char unreadable[kMaxPath] = {};
+        const uint32_t actions = DecideSettlement(os, journal, entry, unreadable);
+        if (actions & SETTLE_UNREADABLE) {
+            NoteFailure(report, unreadable);
+            continue;
+        }
+        if (actions & SETTLE_BACKUP_NOT_OURS) NoteNotOurs(report, backup);
+        if (actions & SETTLE_STAGED_NOT_OURS) NoteNotOurs(report, staged);
+        if (actions & SETTLE_REMOVE_BACKUP) {
+            const bool first = report->failed == 0;
+            if (!RemoveIfPresent(os, backup, report, &report->backupsRemoved) && first) {
+                // Held by a running program, which the user knows by the
+                // target's name rather than by the backup's.
+                CopyText(report->failedPath, sizeof report->failedPath, entry.target);
+            }
+        }
+        if (actions & SETTLE_REMOVE_STAGED) RemoveIfPresent(os, staged, report, &report->stagedRemoved);
     }
 }
 
@@ -158,70 +365,52 @@ void UndoCommit(Platform& os, const Journal& journal, RecoveryReport* report) {
     for (uint32_t i = journal.count; i-- > 0;) {
         const JournalEntry& entry = journal.entries[i];
         if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) continue;
-        const bool stagedThere = Exists(os, staged);
-        if (!entry.existed) {
-            // The new copy left its staged name only by being moved onto the
-            // target, where there was no installed copy.
-            if (!stagedThere && Exists(os, entry.target)) {
-                if (os.Replace(entry.target, staged)) {
-                    ++report->newRemoved;
-                } else {
-                    NoteFailure(report, entry.target);
-                }
+        char unreadable[kMaxPath] = {};
+        const uint32_t actions = DecideSettlement(os, journal, entry, unreadable);
+        if (actions & SETTLE_UNREADABLE) {
+            NoteFailure(report, unreadable);
+            continue;
+        }
+        // A staged name's file is told about once, when it is removed or left.
+        if (actions & SETTLE_TARGET_NOT_OURS) NoteNotOurs(report, entry.target);
+        if (actions & SETTLE_BACKUP_NOT_OURS) NoteNotOurs(report, backup);
+        if (actions & SETTLE_LOST) ++report->lost;
+        if (actions & SETTLE_NEW_BACK) {
+            if (!os.Replace(entry.target, staged)) {
+                NoteFailure(report, entry.target);
+                continue;
             }
-            continue;
+            if (!entry.existed) ++report->newRemoved;
         }
-        if (!Exists(os, backup)) {
-            // No backup: the installed copy was never moved aside (or is
-            // back), unless the new copy was moved in, and then the backup
-            // was lost: the installed copy cannot come back.
-            if (!stagedThere) ++report->lost;
-            continue;
-        }
-        if (!stagedThere && Exists(os, entry.target) && !os.Replace(entry.target, staged)) {
-            NoteFailure(report, entry.target);
-            continue;
-        }
-        if (os.Replace(backup, entry.target)) {
-            ++report->restored;
-        } else {
-            NoteFailure(report, entry.target);
-        }
-    }
-}
-
-void RemoveBackups(Platform& os, const Journal& journal, RecoveryReport* report) {
-    char staged[kMaxPath];
-    char backup[kMaxPath];
-    for (uint32_t i = 0; i < journal.count; ++i) {
-        const JournalEntry& entry = journal.entries[i];
-        if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) continue;
-        const bool first = report->failed == 0;
-        if (!RemoveIfPresent(os, backup, report, &report->backupsRemoved) && first) {
-            // Held by a running program, which the user knows by the
-            // target's name rather than by the backup's.
-            CopyText(report->failedPath, sizeof report->failedPath, entry.target);
+        if (actions & SETTLE_RESTORE) {
+            if (os.Replace(backup, entry.target)) {
+                ++report->restored;
+            } else {
+                NoteFailure(report, entry.target);
+            }
         }
     }
 }
 
 // Removes the journal and any temporary one; false when one stays.
-bool RemoveJournalFiles(Platform& os, const char* directory, RecoveryReport* report) {
+bool RemoveJournalFiles(Platform& os, RecoveryReport* report) {
     char path[kMaxPath];
     uint32_t removed = 0;
     bool ok = true;
-    if (JournalPath(directory, JOURNAL_NEW_NAME, path)) ok = RemoveIfPresent(os, path, report, &removed) && ok;
-    if (JournalPath(directory, JOURNAL_NAME, path)) ok = RemoveIfPresent(os, path, report, &removed) && ok;
+    if (JournalFilePath(os, JOURNAL_NEW_NAME, path)) ok = RemoveIfPresent(os, path, report, &removed) && ok;
+    if (JournalFilePath(os, JOURNAL_NAME, path)) ok = RemoveIfPresent(os, path, report, &removed) && ok;
     return ok;
 }
 
 // The one routine behind recovery, roll-back and finishing: brings the disk
 // to a whole installation, old or new, as the journal's state says, and
 // removes the journal. Touches nothing but the journal's files and the
-// entries' targets and composed names.
+// entries' targets and composed names, and those only when they are the
+// update's own.
 RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report) {
     report->found = true;
     report->state = journal.state;
+    JournalFilePath(os, JOURNAL_NAME, report->journalPath);
     RecoveryOutcome done = RecoveryOutcome::Discarded;
     switch (journal.state) {
     case JournalState::Staging:
@@ -235,26 +424,23 @@ RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report) {
         journal.state = JournalState::Staging;
         if (WriteJournal(os, journal) != JournalResult::Ok) {
             journal.state = JournalState::Committing;
-            char path[kMaxPath];
-            JournalPath(journal.directory, JOURNAL_NAME, path);
-            NoteFailure(report, path);
+            NoteFailure(report, report->journalPath);
             return RecoveryOutcome::Incomplete;
         }
         done = report->lost != 0 ? RecoveryOutcome::BackupLost : RecoveryOutcome::RolledBack;
         break;
     case JournalState::Committed:
-        RemoveBackups(os, journal, report);
         done = RecoveryOutcome::RolledForward;
         break;
     }
-    RemoveStagedCopies(os, journal, report);
+    RemoveLeftovers(os, journal, report);
     // Once committed, the installation is whole and new whatever stays: the
     // journal stays only to list what is left for removal.
     const RecoveryOutcome stays =
         journal.state == JournalState::Committed ? RecoveryOutcome::LeftOver : RecoveryOutcome::Incomplete;
     if (report->failed != 0) return stays;
-    if (!RemoveJournalFiles(os, journal.directory, report)) return stays;
-    return done;
+    if (!RemoveJournalFiles(os, report)) return stays;
+    return report->notOurs != 0 ? RecoveryOutcome::NotOurs : done;
 }
 
 }  // namespace
@@ -281,6 +467,7 @@ const char* JournalResultName(JournalResult result) {
     case JournalResult::WriteFailed: return "the journal cannot be written";
     case JournalResult::ReplaceFailed: return "the journal cannot be put in place";
     case JournalResult::RemoveFailed: return "the journal cannot be removed";
+    case JournalResult::CannotRecord: return "a file cannot be read to be recorded";
     }
     return "unknown";
 }
@@ -302,6 +489,7 @@ const char* RecoveryOutcomeName(RecoveryOutcome outcome) {
     case RecoveryOutcome::RolledBack: return "the installation was rolled back";
     case RecoveryOutcome::RolledForward: return "the update was completed";
     case RecoveryOutcome::BackupLost: return "rolled back, but some backups were missing";
+    case RecoveryOutcome::NotOurs: return "settled, but files that were not the update's own were left alone";
     case RecoveryOutcome::LeftOver: return "the update was completed, but a file it left is still in use";
     case RecoveryOutcome::Incomplete: return "a file could not be moved or removed";
     case RecoveryOutcome::Damaged: return "the journal is damaged";
@@ -310,6 +498,20 @@ const char* RecoveryOutcomeName(RecoveryOutcome outcome) {
     case RecoveryOutcome::NotCommitted: return "the update is not committed";
     }
     return "unknown";
+}
+
+bool JournalFilePath(Platform& os, const char* name, char* path) {
+    path[0] = '\0';
+    char directory[kMaxPath] = {};
+    const uint32_t length = os.WindowsDirectory(directory, sizeof directory);
+    if (length == 0 || length >= sizeof directory || !HasDriveRoot(directory)) return false;
+    const bool slash = directory[length - 1] == '\\';
+    if (length + (slash ? 0 : 1) + std::strlen(name) > MEMBER_NAME_MAX) return false;
+    std::memcpy(path, directory, length);
+    size_t at = length;
+    if (!slash) path[at++] = '\\';
+    std::strcpy(path + at, name);
+    return true;
 }
 
 bool ComposeTransactionPaths(const char* target, uint32_t index, char* staged, char* backup) {
@@ -334,33 +536,11 @@ bool IsStagedCopyName(const char* name) { return IsNamePattern(name, STAGED_NAME
 bool IsBackupName(const char* name) { return IsNamePattern(name, BACKUP_NAME_PREFIX); }
 
 bool IsSoundTargetPath(const char* path) {
-    const size_t length = std::strlen(path);
-    if (length > MEMBER_NAME_MAX) return false;
-    const char* p;
-    if (((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':' && path[2] == '\\') {
-        p = path + 3;
-    } else if (path[0] == '\\' && path[1] == '\\') {
-        p = path + 2;  // the server and the share are parts like the others
-        const char* server = std::strchr(p, '\\');
-        if (server == nullptr || std::strchr(server + 1, '\\') == nullptr) return false;
-    } else {
-        return false;
-    }
-    // Every part: not empty, not "." or "..", no control or forbidden
-    // character (":" included: no stream names, no second drive).
-    const char* part = p;
-    for (;; ++p) {
-        const unsigned char c = static_cast<unsigned char>(*p);
-        if (c == '\\' || c == '\0') {
-            const size_t partLength = static_cast<size_t>(p - part);
-            if (partLength == 0) return false;
-            if (part[0] == '.' && (partLength == 1 || (partLength == 2 && part[1] == '.'))) return false;
-            if (c == '\0') break;
-            part = p + 1;
-            continue;
-        }
-        if (c < 0x20 || c == 0x7F || std::strchr("<>\"/|?*:", c) != nullptr) return false;
-    }
+    // Only "X:\...": a UNC path ("\\server\share\...") would reach another
+    // machine with the user's credentials, a device path ("\\.\", "\\?\")
+    // escapes every rule of names, and a relative or drive-relative one
+    // depends on the working directory.
+    if (std::strlen(path) > MEMBER_NAME_MAX || !HasDriveRoot(path) || !SoundParts(path + 3)) return false;
     const char* base = BaseName(path);
     for (int i = 0; MEMBER_RESERVED_PREFIX[i] != '\0'; ++i) {
         if (FoldAz(static_cast<unsigned char>(base[i])) != static_cast<unsigned char>(MEMBER_RESERVED_PREFIX[i])) {
@@ -370,17 +550,52 @@ bool IsSoundTargetPath(const char* path) {
     return false;
 }
 
-bool AllocJournal(Platform& os, Journal* journal, const char* directory, uint32_t count) {
-    FreeJournal(os, journal);
-    char path[kMaxPath];
-    if (count > JOURNAL_MAX_ENTRIES || !JournalPath(directory, JOURNAL_NEW_NAME, path) ||
-        !JournalPath(directory, JOURNAL_NAME, path)) {
-        return false;
+bool IsSoundProductDir(const char* path) {
+    const size_t length = std::strlen(path);
+    if (!HasDriveRoot(path) || length > MEMBER_NAME_MAX) return false;
+    if (length == 3) return true;
+    // One trailing "\" is allowed; SoundParts refuses an empty last part.
+    char copy[kMaxPath];
+    std::memcpy(copy, path, length + 1);
+    if (copy[length - 1] == '\\') copy[length - 1] = '\0';
+    return SoundParts(copy + 3);
+}
+
+bool IsJournalTarget(Platform& os, const char* productDir, const char* target) {
+    if (!IsSoundProductDir(productDir) || !IsSoundTargetPath(target)) return false;
+    // Inside the product directory: its path, a "\" (a root has it), a name.
+    const size_t directoryLength = DirectoryLength(productDir, std::strlen(productDir));
+    const size_t prefix = directoryLength == 3 ? 3 : directoryLength + 1;
+    if (std::strlen(target) > prefix && EqualPrefixNoCase(target, productDir, directoryLength) &&
+        target[prefix - 1] == '\\') {
+        return true;
     }
+    // A runtime library goes where the shared-file lookup puts it.
+    const char* base = BaseName(target);
+    if (!EqualNoCase(base, kRuntime16Name) && !EqualNoCase(base, kRuntime32Name)) return false;
+    char windowsDir[kMaxPath] = {};
+    char appDir[kMaxPath] = {};
+    char current[kMaxPath] = {};
+    char destination[kMaxPath] = {};
+    os.WindowsDirectory(windowsDir, sizeof windowsDir);
+    CopyText(appDir, sizeof appDir, productDir);
+    if (directoryLength != 3 && !AppendText(appDir, sizeof appDir, "\\")) return false;
+    os.FindSharedFile(base, windowsDir, appDir, current, sizeof current, destination, sizeof destination);
+    const size_t targetDirectoryLength = DirectoryLength(target, static_cast<size_t>(base - target));
+    const size_t destinationLength = DirectoryLength(destination, std::strlen(destination));
+    return destination[0] != '\0' && HasDriveRoot(destination) && targetDirectoryLength == destinationLength &&
+           EqualPrefixNoCase(target, destination, destinationLength);
+}
+
+bool AllocJournal(Platform& os, Journal* journal, const char* productDir, uint32_t count) {
+    FreeJournal(os, journal);
+    if (count > JOURNAL_MAX_ENTRIES || !IsSoundProductDir(productDir)) return false;
     BlockHandle block = 0;
     void* entries = AllocGlobalBlock(os, count == 0 ? 1 : count * static_cast<uint32_t>(sizeof(JournalEntry)), &block);
     if (entries == nullptr) return false;
-    CopyText(journal->directory, sizeof journal->directory, directory);
+    // Kept without a trailing "\" (a root keeps its own), as the journal stores it.
+    CopyText(journal->productDir, sizeof journal->productDir, productDir);
+    journal->productDir[DirectoryLength(productDir, std::strlen(productDir))] = '\0';
     journal->entries = static_cast<JournalEntry*>(entries);
     journal->block = block;
     journal->count = count;
@@ -395,7 +610,7 @@ void FreeJournal(Platform& os, Journal* journal) {
 }
 
 uint32_t JournalSize(const Journal& journal) {
-    uint32_t size = kHeaderSize + kChecksumSize;
+    uint32_t size = kHeaderSize + 2 + static_cast<uint32_t>(std::strlen(journal.productDir)) + kChecksumSize;
     char staged[kMaxPath];
     char backup[kMaxPath];
     for (uint32_t i = 0; i < journal.count; ++i) {
@@ -413,37 +628,48 @@ void EncodeJournal(const Journal& journal, uint8_t* out) {
     out[6] = static_cast<uint8_t>(journal.state);
     out[7] = 0;
     StoreU32LE(out + 8, journal.count);
-    uint32_t at = kHeaderSize;
+    uint32_t at = PutPath(out, kHeaderSize, journal.productDir);
     char staged[kMaxPath];
     char backup[kMaxPath];
     for (uint32_t i = 0; i < journal.count; ++i) {
         const JournalEntry& entry = journal.entries[i];
         ComposeTransactionPaths(entry.target, entry.index, staged, backup);
         StoreU16LE(out + at, entry.index);
-        out[at + 2] = entry.existed ? kFlagExisted : 0;
-        at = PutPath(out, at + kEntryFixedSize, entry.target);
+        out[at + 2] = static_cast<uint8_t>((entry.existed ? kFlagExisted : 0) | (entry.recorded ? kFlagRecorded : 0));
+        at = PutRecord(out, at + 3, entry.fresh);
+        at = PutRecord(out, at, entry.installed);
+        at = PutPath(out, at, entry.target);
         at = PutPath(out, at, staged);
         at = PutPath(out, at, backup);
     }
     StoreU32LE(out + at, Crc32(out, at));
 }
 
-JournalResult ValidateJournal(const Journal& journal) {
+JournalResult ValidateJournal(Platform& os, const Journal& journal) {
     if (journal.count > JOURNAL_MAX_ENTRIES) return JournalResult::Invalid;
     if (journal.state < JournalState::Staging || journal.state > JournalState::Committed) {
+        return JournalResult::Invalid;
+    }
+    if (std::memchr(journal.productDir, 0, sizeof journal.productDir) == nullptr ||
+        !IsSoundProductDir(journal.productDir) ||
+        DirectoryLength(journal.productDir, std::strlen(journal.productDir)) != std::strlen(journal.productDir)) {
         return JournalResult::Invalid;
     }
     uint8_t used[0x10000 / 8] = {};
     for (uint32_t i = 0; i < journal.count; ++i) {
         const JournalEntry& entry = journal.entries[i];
         if (std::memchr(entry.target, 0, sizeof entry.target) == nullptr) return JournalResult::Invalid;
-        if (!SoundEntry(entry, nullptr, nullptr) || !TakeIndex(used, entry.index)) return JournalResult::Invalid;
+        if (!SoundEntry(os, journal.productDir, entry, nullptr, nullptr) || !TakeIndex(used, entry.index) ||
+            !SoundRecords(entry, journal.state)) {
+            return JournalResult::Invalid;
+        }
     }
     return JournalResult::Ok;
 }
 
 JournalResult ParseJournal(Platform& os, const uint8_t* bytes, uint32_t size, Journal* journal) {
     FreeJournal(os, journal);
+    journal->productDir[0] = '\0';
     if (size < kHeaderSize + kChecksumSize || size > kMaxJournalSize) return JournalResult::Damaged;
     const uint32_t end = size - kChecksumSize;
     if (std::memcmp(bytes, kMagic, 4) != 0 || LoadU16LE(bytes + 4) != kVersion || bytes[7] != 0 ||
@@ -451,9 +677,16 @@ JournalResult ParseJournal(Platform& os, const uint8_t* bytes, uint32_t size, Jo
         bytes[6] > static_cast<uint8_t>(JournalState::Committed) || Crc32(bytes, end) != LoadU32LE(bytes + end)) {
         return JournalResult::Damaged;
     }
+    const JournalState state = static_cast<JournalState>(bytes[6]);
+    char productDir[kMaxPath];
+    uint32_t at = kHeaderSize;
+    if (!ReadPath(bytes, end, &at, productDir) || !IsSoundProductDir(productDir) ||
+        DirectoryLength(productDir, std::strlen(productDir)) != std::strlen(productDir)) {
+        return JournalResult::Damaged;
+    }
     const uint32_t count = LoadU32LE(bytes + 8);
     // Every entry takes at least its fixed part and three one-byte paths.
-    if (count > JOURNAL_MAX_ENTRIES || count > (end - kHeaderSize) / (kEntryFixedSize + 9)) {
+    if (count > JOURNAL_MAX_ENTRIES || count > (end - at) / (kEntryFixedSize + 9)) {
         return JournalResult::Damaged;
     }
     BlockHandle block = 0;
@@ -462,7 +695,6 @@ JournalResult ParseJournal(Platform& os, const uint8_t* bytes, uint32_t size, Jo
     if (entries == nullptr) return JournalResult::NoMemory;
 
     uint8_t used[0x10000 / 8] = {};
-    uint32_t at = kHeaderSize;
     bool sound = true;
     for (uint32_t i = 0; i < count && sound; ++i) {
         JournalEntry& entry = entries[i];
@@ -475,27 +707,31 @@ JournalResult ParseJournal(Platform& os, const uint8_t* bytes, uint32_t size, Jo
         entry.index = LoadU16LE(bytes + at);
         const uint8_t flags = bytes[at + 2];
         entry.existed = (flags & kFlagExisted) != 0;
-        at += kEntryFixedSize;
-        sound = (flags & ~kFlagExisted) == 0 && ReadPath(bytes, end, &at, entry.target) &&
-                ReadPath(bytes, end, &at, staged) && ReadPath(bytes, end, &at, backup) &&
-                SoundEntry(entry, staged, backup) && TakeIndex(used, entry.index);
+        entry.recorded = (flags & kFlagRecorded) != 0;
+        at = GetRecord(bytes, at + 3, &entry.fresh);
+        at = GetRecord(bytes, at, &entry.installed);
+        sound = (flags & ~(kFlagExisted | kFlagRecorded)) == 0 && SoundRecords(entry, state) &&
+                ReadPath(bytes, end, &at, entry.target) && ReadPath(bytes, end, &at, staged) &&
+                ReadPath(bytes, end, &at, backup) && SoundEntry(os, productDir, entry, staged, backup) &&
+                TakeIndex(used, entry.index);
     }
     if (!sound || at != end) {
         FreeGlobalBlock(os, &block);
         return JournalResult::Damaged;
     }
-    journal->state = static_cast<JournalState>(bytes[6]);
+    CopyText(journal->productDir, sizeof journal->productDir, productDir);
+    journal->state = state;
     journal->count = count;
     journal->entries = entries;
     journal->block = block;
     return JournalResult::Ok;
 }
 
-JournalResult ReadJournal(Platform& os, const char* directory, Journal* journal) {
+JournalResult ReadJournal(Platform& os, Journal* journal) {
     FreeJournal(os, journal);
-    CopyText(journal->directory, sizeof journal->directory, directory);
+    journal->productDir[0] = '\0';
     char path[kMaxPath];
-    if (!JournalPath(directory, JOURNAL_NAME, path)) return JournalResult::Missing;
+    if (!JournalFilePath(os, JOURNAL_NAME, path)) return JournalResult::Missing;
     const FileHandle file = os.Open(path, OpenMode::Read);
     if (file == kNoFile) return JournalResult::Missing;
     JournalResult result = JournalResult::Unreadable;
@@ -516,13 +752,16 @@ JournalResult ReadJournal(Platform& os, const char* directory, Journal* journal)
     return result;
 }
 
+bool IsJournalOf(const Journal& journal, const char* productDir) {
+    return productDir != nullptr && SameDirectory(journal.productDir, productDir);
+}
+
 JournalResult WriteJournal(Platform& os, const Journal& journal) {
-    if (ValidateJournal(journal) != JournalResult::Ok) return JournalResult::Invalid;
+    if (ValidateJournal(os, journal) != JournalResult::Ok) return JournalResult::Invalid;
     char newPath[kMaxPath];
     char path[kMaxPath];
-    if (!JournalPath(journal.directory, JOURNAL_NEW_NAME, newPath) ||
-        !JournalPath(journal.directory, JOURNAL_NAME, path)) {
-        return JournalResult::Invalid;
+    if (!JournalFilePath(os, JOURNAL_NEW_NAME, newPath) || !JournalFilePath(os, JOURNAL_NAME, path)) {
+        return JournalResult::CannotCreate;
     }
     const uint32_t size = JournalSize(journal);
     BlockHandle block = 0;
@@ -553,7 +792,37 @@ JournalResult BeginTransaction(Platform& os, Journal& journal) {
     return WriteJournal(os, journal);
 }
 
+JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath) {
+    if (failedPath != nullptr) failedPath[0] = '\0';
+    char staged[kMaxPath];
+    char backup[kMaxPath];
+    for (uint32_t i = 0; i < journal.count; ++i) {
+        JournalEntry& entry = journal.entries[i];
+        if (entry.recorded) continue;
+        if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return JournalResult::Invalid;
+        JournalEntry recorded = entry;
+        std::memset(&recorded.installed, 0, sizeof recorded.installed);
+        FileCheck check = HashFile(os, staged, &recorded.fresh);
+        const char* path = staged;
+        if (check == FileCheck::Matches && entry.existed) {
+            check = HashFile(os, entry.target, &recorded.installed);
+            path = entry.target;
+        }
+        if (check == FileCheck::NoMemory) return JournalResult::NoMemory;
+        if (check != FileCheck::Matches) {
+            if (failedPath != nullptr) CopyText(failedPath, kMaxPath, path);
+            return JournalResult::CannotRecord;
+        }
+        recorded.recorded = true;
+        entry = recorded;
+    }
+    return JournalResult::Ok;
+}
+
 JournalResult MarkCommitting(Platform& os, Journal& journal) {
+    if (journal.state != JournalState::Staging) return JournalResult::WrongState;
+    const JournalResult recorded = RecordJournalFiles(os, journal, nullptr);
+    if (recorded != JournalResult::Ok) return recorded;
     return ChangeState(os, journal, JournalState::Staging, JournalState::Committing);
 }
 
@@ -570,12 +839,44 @@ CommitStep CommitEntry(Platform& os, const JournalEntry& entry) {
     return CommitStep::Done;
 }
 
-RecoveryOutcome RecoverInstallation(Platform& os, const char* directory, RecoveryReport* report) {
+uint32_t DecideSettlement(Platform& os, const Journal& journal, const JournalEntry& entry, char* unreadablePath) {
+    if (unreadablePath != nullptr) unreadablePath[0] = '\0';
+    char staged[kMaxPath];
+    char backup[kMaxPath];
+    if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return 0;
+    switch (journal.state) {
+    case JournalState::Staging:
+        return StagedVerdict(os, entry, staged, unreadablePath);
+    case JournalState::Committed: {
+        uint32_t actions = StagedVerdict(os, entry, staged, unreadablePath);
+        // A backup name of an entry that had no installed copy is nothing of
+        // the update's, and is not looked at.
+        if (entry.existed) {
+            actions |= Verdict(CheckFile(os, backup, entry.installed), SETTLE_REMOVE_BACKUP, SETTLE_BACKUP_NOT_OURS,
+                               backup, unreadablePath);
+        }
+        return actions;
+    }
+    case JournalState::Committing:
+        if (entry.existed) return DecideRestore(os, entry, staged, backup, unreadablePath);
+        // The new copy left its staged name only by being moved onto the
+        // target, where there was no installed copy.
+        if (Exists(os, staged)) return StagedVerdict(os, entry, staged, unreadablePath);
+        return Verdict(CheckFile(os, entry.target, entry.fresh), SETTLE_NEW_BACK | SETTLE_REMOVE_STAGED,
+                       SETTLE_TARGET_NOT_OURS, entry.target, unreadablePath);
+    }
+    return 0;
+}
+
+RecoveryOutcome RecoverInstallation(Platform& os, const char* productDir, RecoveryReport* report) {
     RecoveryReport own;
     if (report == nullptr) report = &own;
     *report = RecoveryReport();
+    JournalFilePath(os, JOURNAL_NAME, report->journalPath);
     Journal journal;
-    const JournalResult read = ReadJournal(os, directory, &journal);
+    JournalResult read = ReadJournal(os, &journal);
+    // A journal of another product directory is none of this installation's.
+    if (read == JournalResult::Ok && !IsJournalOf(journal, productDir)) read = JournalResult::Damaged;
     RecoveryOutcome outcome;
     switch (read) {
     case JournalResult::Ok:
@@ -586,7 +887,7 @@ RecoveryOutcome RecoverInstallation(Platform& os, const char* directory, Recover
         // anything was staged under it.
         char path[kMaxPath];
         uint32_t removed = 0;
-        if (JournalPath(directory, JOURNAL_NEW_NAME, path)) RemoveIfPresent(os, path, report, &removed);
+        if (JournalFilePath(os, JOURNAL_NEW_NAME, path)) RemoveIfPresent(os, path, report, &removed);
         outcome = RecoveryOutcome::NoJournal;
         break;
     }
@@ -610,7 +911,7 @@ RecoveryOutcome RollBack(Platform& os, Journal& journal, RecoveryReport* report)
     RecoveryReport own;
     if (report == nullptr) report = &own;
     *report = RecoveryReport();
-    if (ValidateJournal(journal) != JournalResult::Ok) return RecoveryOutcome::Damaged;
+    if (ValidateJournal(os, journal) != JournalResult::Ok) return RecoveryOutcome::Damaged;
     return Settle(os, journal, report);
 }
 
@@ -619,7 +920,7 @@ RecoveryOutcome FinishTransaction(Platform& os, Journal& journal, RecoveryReport
     if (report == nullptr) report = &own;
     *report = RecoveryReport();
     if (journal.state != JournalState::Committed) return RecoveryOutcome::NotCommitted;
-    if (ValidateJournal(journal) != JournalResult::Ok) return RecoveryOutcome::Damaged;
+    if (ValidateJournal(os, journal) != JournalResult::Ok) return RecoveryOutcome::Damaged;
     return Settle(os, journal, report);
 }
 

@@ -1,5 +1,7 @@
 #include "transfer/prepare.h"
 
+#include "string_ids.h"
+
 namespace zv {
 
 RecoveryOutcome RecoverInterruptedUpdate(RunContext& run, RecoveryReport* report) {
@@ -16,6 +18,33 @@ bool InstallationSettled(RecoveryOutcome outcome) {
     case RecoveryOutcome::NoMemory: return false;
     default: return true;
     }
+}
+
+RecoveryNotice NoticeOfRecovery(RecoveryOutcome outcome, const RecoveryReport& report) {
+    RecoveryNotice notice;
+    switch (outcome) {
+    case RecoveryOutcome::Damaged:
+    case RecoveryOutcome::Unreadable:
+        // Refused whole: nothing was touched, and no later start can settle
+        // it. The user is told which file it is and what to do with it.
+        notice.stringId = IDS_JOURNAL_REFUSED;
+        notice.subject = report.journalPath;
+        notice.goOn = false;
+        break;
+    case RecoveryOutcome::Incomplete:
+    case RecoveryOutcome::NoMemory:
+        // A file in use, most likely: a later start may settle it.
+        notice.stringId = IDS_UPDATE_UNFINISHED;
+        notice.goOn = false;
+        break;
+    case RecoveryOutcome::NotOurs:
+        notice.stringId = IDS_FILES_LEFT_ALONE;
+        notice.subject = report.notOursPath;
+        break;
+    default:
+        break;
+    }
+    return notice;
 }
 
 void PrepareUpdate(RunContext& run, const PackageHeader& header, InstalledProduct* product, PackageTable* table) {

@@ -11,10 +11,10 @@
 
 namespace zv {
 
-// At start-up, before anything is detected: the journal that an update cut
-// short left in the product directory, if any, is settled (rolled back, or
-// finished when every new copy was in place) and removed. NoJournal when the
-// product is not installed or left no journal.
+// At start-up, before anything is detected: the journal that an update of
+// the installed product cut short left (in the Windows directory), if any, is
+// settled (rolled back, or finished when every new copy was in place) and
+// removed. NoJournal when the product is not installed or left no journal.
 RecoveryOutcome RecoverInterruptedUpdate(RunContext& run, RecoveryReport* report);
 
 // False when the journal could not be settled (a file that cannot be moved
@@ -23,6 +23,16 @@ RecoveryOutcome RecoverInterruptedUpdate(RunContext& run, RecoveryReport* report
 // settles it. A completed update of which a file in use is left (LeftOver)
 // is settled: the installation is whole.
 bool InstallationSettled(RecoveryOutcome outcome);
+
+// What the user is told at start-up about the journal that was settled or
+// refused: a string of the table (0: nothing) with the file it names, and
+// whether the updater goes on to its pages afterwards.
+struct RecoveryNotice {
+    unsigned stringId = 0;
+    const char* subject = "";
+    bool goOn = true;
+};
+RecoveryNotice NoticeOfRecovery(RecoveryOutcome outcome, const RecoveryReport& report);
 
 // Sets run.programPath and run.programDir, locates the product into
 // *product and, when it is installed, loads the package's file table into

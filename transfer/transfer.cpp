@@ -269,6 +269,22 @@ struct Transfer {
         return true;
     }
 
+    // Every target must be one the journal may list (the product directory,
+    // or a runtime library where the shared-file lookup puts it): the next
+    // start would refuse a journal with any other, so it ends the transfer
+    // before anything is written.
+    bool TargetsJournaled() {
+        for (uint32_t i = 0; i < table.entryCount; ++i) {
+            const EntryDecision& d = decisions[i];
+            if (d.outcome != EntryOutcome::Write && d.outcome != EntryOutcome::InUse) continue;
+            if (!IsJournalTarget(*run.os, product.installDir, d.target)) {
+                Fail(IDS_INVALID_DIRECTORY, d.name);
+                return false;
+            }
+        }
+        return true;
+    }
+
     // A shared file in use is asked about before anything is written: Retry
     // decides it again once the user has closed it.
     bool SharedFilesFree() {
@@ -326,7 +342,11 @@ struct Transfer {
             CopyText(entry.target, sizeof entry.target, d.target);
             entry.index = static_cast<uint16_t>(n);
             entry.existed = d.installed;
-            if (!ComposeTransactionPaths(d.target, n, w->staged, w->backup)) {
+            // The journal lists only files in the product directory and the
+            // runtime libraries where the shared-file lookup puts them; the
+            // next start would refuse any other, so none is written.
+            if (!IsJournalTarget(os, journal.productDir, d.target) ||
+                !ComposeTransactionPaths(d.target, n, w->staged, w->backup)) {
                 Fail(IDS_INVALID_DIRECTORY, d.name);
                 return false;
             }
@@ -336,17 +356,11 @@ struct Transfer {
         return result == 0;
     }
 
-    // The journal's own path, which its failures name.
-    void JournalPath(char* path) const {
-        CopyText(path, kMaxPath, journal.directory);
-        AppendBackslash(path, kMaxPath);
-        AppendText(path, kMaxPath, JOURNAL_NAME);
-    }
-
     bool Journaled(JournalResult written) {
         if (written == JournalResult::Ok) return true;
+        // The journal's own path, which its failures name.
         char path[kMaxPath];
-        JournalPath(path);
+        JournalFilePath(*run.os, JOURNAL_NAME, path);
         Fail(written == JournalResult::NoMemory ? IDS_NO_MEMORY : IDS_WRITE_ERROR, path);
         return false;
     }
@@ -368,15 +382,23 @@ struct Transfer {
     bool ClearEarlierJournal() {
         for (;;) {
             Journal earlier;
-            const JournalResult found = ReadJournal(*run.os, journal.directory, &earlier);
+            JournalResult found = ReadJournal(*run.os, &earlier);
             if (found == JournalResult::Missing) return true;
+            if (found == JournalResult::Ok && !IsJournalOf(earlier, journal.productDir)) found = JournalResult::Damaged;
             RecoveryReport report;
             RecoveryOutcome finished = RecoveryOutcome::Incomplete;
             if (found == JournalResult::Ok && earlier.state == JournalState::Committed) {
                 finished = FinishTransaction(*run.os, earlier, &report);
             }
             FreeJournal(*run.os, &earlier);
-            if (finished == RecoveryOutcome::RolledForward) return true;
+            if (finished == RecoveryOutcome::RolledForward || finished == RecoveryOutcome::NotOurs) return true;
+            if (found == JournalResult::Damaged || found == JournalResult::Unreadable) {
+                // Refused: only the user can tell whether it may go.
+                char path[kMaxPath];
+                JournalFilePath(*run.os, JOURNAL_NAME, path);
+                Fail(IDS_JOURNAL_REFUSED, path);
+                return false;
+            }
             if (finished != RecoveryOutcome::LeftOver) {
                 Fail(IDS_UPDATE_UNFINISHED, "");
                 return false;
@@ -498,7 +520,19 @@ struct Transfer {
     bool Commit() {
         if (writeCount == 0) return true;
         KeepStagedOnly();
-        if (!Journaled(MarkCommitting(*run.os, journal))) return false;
+        // Every new copy and every installed copy about to be moved aside is
+        // recorded, so that nothing but these very files is ever undone.
+        // A file that was there but cannot be read now is held by another
+        // program, most likely: the user is asked to close it.
+        char unreadable[kMaxPath];
+        JournalResult recorded;
+        while ((recorded = RecordJournalFiles(*run.os, journal, unreadable)) == JournalResult::CannotRecord) {
+            if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, unreadable) != ANSWER_RETRY) {
+                result = ANSWER_CANCEL;
+                return false;
+            }
+        }
+        if (!Journaled(recorded) || !Journaled(MarkCommitting(*run.os, journal))) return false;
         for (uint32_t k = 0; k < writeCount; ++k) {
             const PlannedWrite& w = writes[k];
             const EntryDecision& d = *w.decision;
@@ -540,7 +574,7 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
         return t.result;
     }
     run.transferView->SetProgressPercent(0);
-    if (t.NamesFit() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites()) {
+    if (t.NamesFit() && t.TargetsJournaled() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites()) {
         t.Begin(TransferStage::Stage);
         if (t.BeginJournal()) t.Stage(session);
         if (t.result == 0) {
@@ -617,6 +651,7 @@ TransferResult PlanTransfer(RunContext& run, const PackageTable& table, Installe
     Transfer t(run, table, *product, observer);
     if (!t.Plan() || t.eligible == 0) return t.result;
     t.ReportPlan();
+    if (t.result == 0) t.TargetsJournaled();
     if (t.result == 0 && observer != nullptr) {
         SpaceCheck check;
         CheckSpace(*run.os, t.decisions, table.entryCount, &check);

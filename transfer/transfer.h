@@ -13,7 +13,7 @@
 //            run over this stage;
 //   commit   once every member is staged, each installed file is moved to
 //            its backup name and its new copy moved into its place, under a
-//            journal in the product directory that the next start reads if
+//            journal in the Windows directory that the next start reads if
 //            the process dies on the way;
 //   roll back  a Cancel, Abort, stop, failure or missing volume before the
 //            commit ends removes every new copy, and during the commit moves

@@ -16,6 +16,11 @@
 #   interrupted  the updater killed in the middle of its commit, held there
 #                by a file another program holds: the next start rolls the
 #                update back before it shows a page
+#   planted      a journal crafted to delete files outside the product: in
+#                the product directory it is nobody's, in the Windows
+#                directory it is refused with a message naming it; nothing
+#                outside the product changes, and once deleted as the
+#                message says the updater goes on
 #   running      a product program starts during the commit: its old copy
 #                cannot be removed; the update completes, and the first start
 #                after the program ended removes the old copy and the journal
@@ -109,8 +114,10 @@ all_files_are() {
 }
 no_new_files_left() {
     local left
-    # New copies, backups and the journal all start with "~zv".
-    left=$(find "$(zv_drive_c)/ZARVEL" "$(zv_windows_dir)/system32" -iname '~zv*' | head -n 5)
+    # New copies, backups and the journal (in the Windows directory) all
+    # start with "~zv".
+    left=$({ find "$(zv_drive_c)/ZARVEL" "$(zv_windows_dir)/system32" -iname '~zv*'
+        find "$(zv_windows_dir)" -maxdepth 1 -iname '~zv*'; } | head -n 5)
     [ -z "$left" ] || { zv_log "  left behind: $left"; return 1; }
 }
 
@@ -479,7 +486,7 @@ scenario_interrupted() {
     [ -n "$pid" ] && kill -KILL "$pid"
     restart_wineserver
     zv_check "interrupted: the kill left a half-updated installation and its journal" \
-        test "$(zv_product_state $ZV_PRODUCT_FILES 2>&1 | grep -c ' new$')" -gt 0 -a -e "$c/ZARVEL/~zvupd.jnl"
+        test "$(zv_product_state $ZV_PRODUCT_FILES 2>&1 | grep -c ' new$')" -gt 0 -a -e "$(zv_windows_dir)/~zvupd.jnl"
 
     zv_start interrupted_next "$UPDATER"
     zv_wait_ready interrupted_next 'page 401' || return 1
@@ -491,21 +498,114 @@ scenario_interrupted() {
     zv_wait_exit interrupted_next
     zv_check "interrupted: the next start ends with 0" equals "$ZV_RC" 0
 
-    # A journal that cannot be settled (here: not one at all) stays, and the
-    # updater changes nothing while it is there.
-    head -c 300 /dev/urandom >"$c/ZARVEL/~zvupd.jnl"
-    cp "$c/ZARVEL/~zvupd.jnl" "$ZV_TMP/journal.kept"
+    # A journal that is refused (here: not one at all) stays, the updater
+    # changes nothing while it is there, and the message names it.
+    head -c 300 /dev/urandom >"$(zv_windows_dir)/~zvupd.jnl"
+    cp "$(zv_windows_dir)/~zvupd.jnl" "$ZV_TMP/journal.kept"
     zv_start unsettled "$UPDATER"
     zv_wait_ready unsettled message || return 1
     zv_screenshot interrupted_unsettled
-    zv_check "interrupted: an unsettled journal is told, with the stop sign" has_line unsettled \
-        '^message id=72 style=0x10 text=An earlier update of Zarvel was cut short and cannot be undone now\. Please close all applications, then run this program again\.$'
+    zv_check "interrupted: a refused journal is named, with what to do and the stop sign" has_line unsettled \
+        '^message id=120 style=0x10 text=C:\\windows\\~zvupd\.jnl, the record of an earlier update of Zarvel, is damaged\. Nothing has been changed\. If no other copy of this program is running, delete that file, then run this program again\.$'
     zv_key Return
     zv_wait_exit unsettled
     zv_check "interrupted: then the updater ends without a page" lacks_line unsettled '^page 401'
-    zv_check "interrupted: the journal stays as it was" cmp -s "$ZV_TMP/journal.kept" "$c/ZARVEL/~zvupd.jnl"
+    zv_check "interrupted: the journal stays as it was" cmp -s "$ZV_TMP/journal.kept" "$(zv_windows_dir)/~zvupd.jnl"
     zv_check "interrupted: and every installed file too" all_files_are old
-    rm -f "$c/ZARVEL/~zvupd.jnl"
+    rm -f "$(zv_windows_dir)/~zvupd.jnl"
+}
+
+# Writes to $1 a journal of the product in C:\ZARVEL with a checksum that
+# holds, state Committing, and entries "no installed copy, new copy moved in"
+# for files outside the product and one of it, each recorded with the file's
+# own size and SHA-256 (anyone who can read a file can compute them): settling
+# it as it stands would remove every one of them.
+plant_journal() {
+    local c w
+    c=$(zv_drive_c)
+    w=$(zv_windows_dir)
+    python3 - "$1" \
+        'C:\windows\system32\victim.dll' "$w/system32/victim.dll" \
+        'C:\windows\win.ini' "$w/win.ini" \
+        'C:\Secret\important.txt' "$c/Secret/important.txt" \
+        'C:\ZARVEL\zvact.exe' "$c/ZARVEL/zvact.exe" <<'PY'
+import hashlib, struct, sys, zlib
+def path(p):
+    b = p.encode()
+    return struct.pack('<H', len(b)) + b
+pairs = list(zip(sys.argv[2::2], sys.argv[3::2]))
+out = b'ZVJN' + struct.pack('<HBBI', 2, 2, 0, len(pairs)) + path('C:\\ZARVEL')
+for index, (target, host) in enumerate(pairs):
+    data = open(host, 'rb').read()
+    folder = target[:target.rfind('\\') + 1]
+    out += struct.pack('<HBI', index, 2, len(data)) + hashlib.sha256(data).digest() + bytes(36)
+    out += path(target) + path(folder + '~zvn%04X.tmp' % index) + path(folder + '~zvo%04X.tmp' % index)
+out += struct.pack('<I', zlib.crc32(out) & 0xFFFFFFFF)
+open(sys.argv[1], 'wb').write(out)
+PY
+}
+
+# The files the planted journal names, and their digests.
+planted_victims() {
+    local c w
+    c=$(zv_drive_c)
+    w=$(zv_windows_dir)
+    sha256sum "$w/system32/victim.dll" "$w/win.ini" "$c/Secret/important.txt" "$c/ZARVEL/zvact.exe" 2>&1
+}
+
+# A journal crafted to delete files outside the product, as an ordinary user
+# could plant it in the product directory, which is often writable by all:
+# there it is nobody's journal, read by no one. In the Windows directory,
+# where only administrators write (a damaged disk could leave one there too),
+# the same journal is refused whole, nothing is touched, and the message names
+# the file and what to do; once it is deleted the updater goes on.
+scenario_planted() {
+    local c w victims
+    c=$(zv_drive_c)
+    w=$(zv_windows_dir)
+    zv_product_install
+    mkdir -p "$c/Secret"
+    printf 'the secret\r\n' >"$c/Secret/important.txt"
+    printf 'a system library' >"$w/system32/victim.dll"
+    [ -e "$w/win.ini" ] || printf '[windows]\r\n' >"$w/win.ini"
+    victims=$(planted_victims)
+    plant_journal "$c/ZARVEL/~zvupd.jnl" || { zv_log "  the journal cannot be made"; return 1; }
+    cp "$c/ZARVEL/~zvupd.jnl" "$ZV_TMP/planted.jnl"
+
+    zv_start planted "$UPDATER"
+    zv_wait_ready planted 'page 401' || return 1
+    zv_check "planted: in the product directory it is nobody's journal: no recovery, the welcome page" \
+        lacks_line planted '^recovery: '
+    zv_check "planted: every file it names is as it was" equals "$(planted_victims)" "$victims"
+    zv_check "planted: the planted file is left alone" cmp -s "$ZV_TMP/planted.jnl" "$c/ZARVEL/~zvupd.jnl"
+    zv_click_item planted 401 2
+    zv_wait_exit planted
+    zv_check "planted: the updater ends with 0" equals "$ZV_RC" 0
+
+    mv "$c/ZARVEL/~zvupd.jnl" "$w/~zvupd.jnl"
+    zv_start planted_windows "$UPDATER"
+    zv_wait_ready planted_windows message || return 1
+    zv_screenshot planted_refused
+    zv_check "planted: in the Windows directory it is refused as damaged" has_line planted_windows \
+        '^recovery: the journal is damaged restored=0 removed=0 failed=0 notours=0$'
+    zv_check "planted: the message names the file and what to do, with the stop sign" has_line planted_windows \
+        '^message id=120 style=0x10 text=C:\\windows\\~zvupd\.jnl, the record of an earlier update of Zarvel, is damaged\. Nothing has been changed\. If no other copy of this program is running, delete that file, then run this program again\.$'
+    zv_key Return
+    zv_wait_exit planted_windows
+    zv_check "planted: then the updater ends with 0, without a page" \
+        test "$ZV_RC" = 0 -a "$(count_lines planted_windows '^page 401')" = 0
+    zv_check "planted: every file it names is still as it was" equals "$(planted_victims)" "$victims"
+    zv_check "planted: the journal is left as it was" cmp -s "$ZV_TMP/planted.jnl" "$w/~zvupd.jnl"
+    zv_check "planted: and every installed file too" all_files_are old
+
+    rm -f "$w/~zvupd.jnl"
+    zv_start planted_deleted "$UPDATER"
+    zv_wait_ready planted_deleted 'page 401' || return 1
+    zv_check "planted: once it is deleted, the updater shows its welcome page" lacks_line planted_deleted '^recovery: '
+    zv_click_item planted_deleted 401 2
+    zv_wait_exit planted_deleted
+    zv_check "planted: nothing of the update is left anywhere" no_new_files_left
+    rm -rf "$c/Secret" "$w/system32/victim.dll"
 }
 
 # A program of the product starts while the update runs, after its file was
@@ -537,7 +637,8 @@ scenario_running() {
     zv_check "running: every file is new" all_files_are new
     zv_check "running: the old copy and the journal stay, nothing else" \
         equals "$(cd "$c/ZARVEL" && find . -iname '~zv*' | sed 's/[0-9A-F]\{4\}\.tmp$/XXXX.tmp/' | sort | tr '\n' ' ')" \
-        './~zvoXXXX.tmp ./~zvupd.jnl '
+        './~zvoXXXX.tmp '
+    zv_check "running: the journal is in the Windows directory" test -e "$(zv_windows_dir)/~zvupd.jnl"
     backup=$(find "$c/ZARVEL" -iname '~zvo*.tmp' | head -n 1)
     zv_check "running: the old copy is the installed zvact32.exe" \
         cmp -s "$backup" "$ZV_PRODUCT_DIR/installed/ZARVEL/zvact32.exe"
@@ -545,11 +646,11 @@ scenario_running() {
     zv_start running_held "$UPDATER"
     zv_wait_ready running_held 'page 401' || return 1
     zv_check "running: a start while it runs goes on to its welcome page" in_order running_held \
-        '^recovery: the update was completed, but a file it left is still in use restored=0 removed=0 failed=1$' \
+        '^recovery: the update was completed, but a file it left is still in use restored=0 removed=0 failed=1 notours=0$' \
         '^page 401 created'
     zv_click_item running_held 401 2
     zv_wait_exit running_held
-    zv_check "running: and leaves the old copy and the journal" test -e "$backup" -a -e "$c/ZARVEL/~zvupd.jnl"
+    zv_check "running: and leaves the old copy and the journal" test -e "$backup" -a -e "$(zv_windows_dir)/~zvupd.jnl"
 
     pid=$(zv_windows_pid "$HOLDFILE")
     [ -n "$pid" ] && kill -KILL "$pid"
@@ -557,7 +658,7 @@ scenario_running() {
     zv_start running_ended "$UPDATER"
     zv_wait_ready running_ended 'page 401' || return 1
     zv_check "running: the first start after it ended removes them" in_order running_ended \
-        '^recovery: the update was completed restored=0 removed=1 failed=0$' '^page 401 created'
+        '^recovery: the update was completed restored=0 removed=1 failed=0 notours=0$' '^page 401 created'
     zv_click_item running_ended 401 2
     zv_wait_exit running_ended
     zv_check "running: every file is new" all_files_are new
@@ -1016,7 +1117,7 @@ EOF
 
 
 ALL_SCENARIOS="packer volumes signed tampered signed_volumes no_trust_service no_sha256 damaged happy not_installed refusals halt escape close protected interrupted
-    running"
+    planted running"
 zv_start_xvfb 1024 768
 zv_make_prefix
 zv_log "prefix made after ${SECONDS} s"
