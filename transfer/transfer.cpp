@@ -188,10 +188,11 @@ struct Transfer {
         End(why);
     }
 
-    // Members that carry digests are installed only once checked: a system
-    // that cannot take SHA-256 stops the update before anything is written.
-    bool CanCheckMembers() {
-        if (integrity.status != IntegrityStatus::Present) return true;
+    // Every update needs SHA-256: the journal records the digest of each file
+    // it may later move, so that a later start undoes only the updater's own
+    // files, and members that carry digests are installed only once checked.
+    // A system that cannot take it stops the update before anything is written.
+    bool CanHashFiles() {
         Sha256Context probe;
         const Sha256Status status = Sha256Begin(&probe);
         Sha256Abandon(&probe);
@@ -566,7 +567,7 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
     if (!t.Plan()) return t.result;
     ReadPackageIntegrity(t.table, &t.integrity);
     if (t.eligible == 0) return 0;
-    if (!t.CanCheckMembers()) return t.result;
+    if (!t.CanHashFiles()) return t.result;
     run.transferView->ClearPageResult();
     run.progressPage = run.transferView->CreateProgressPage();
     if (run.progressPage == kNoWindow) {
