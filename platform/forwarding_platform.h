@@ -29,6 +29,10 @@ public:
     bool VolumeOf(const char* directory, char* root, uint32_t size) override {
         return inner_.VolumeOf(directory, root, size);
     }
+    PathKind Examine(const char* path) override { return inner_.Examine(path); }
+    bool IsFileAt(FileHandle file, const char* path, const char* trusted) override {
+        return inner_.IsFileAt(file, path, trusted);
+    }
     bool EnterDirectory(const char* path) override { return inner_.EnterDirectory(path); }
     bool MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
     uint32_t ModulePath(char* buffer, uint32_t size) override { return inner_.ModulePath(buffer, size); }

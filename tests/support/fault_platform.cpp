@@ -160,6 +160,16 @@ bool FaultPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
     return inner_.FreeSpace(directory, bytes);
 }
 
+zv::PathKind FaultPlatform::Examine(const char* path) {
+    if (Strike(FaultOp::Examine, path)) return zv::PathKind::Unknown;
+    return inner_.Examine(path);
+}
+
+bool FaultPlatform::IsFileAt(zv::FileHandle file, const char* path, const char* trusted) {
+    if (Strike(FaultOp::IsFileAt, path)) return false;
+    return inner_.IsFileAt(file, path, trusted);
+}
+
 bool FaultPlatform::EnterDirectory(const char* path) {
     if (Strike(FaultOp::EnterDirectory, path)) return false;
     return inner_.EnterDirectory(path);

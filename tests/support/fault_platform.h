@@ -14,6 +14,8 @@ namespace zvtest {
 enum class FaultOp {
     Open, Create, Read, Write, Seek, Flush, Remove, Replace, Move, FreeSpace,
     EnterDirectory, MakeDirectory, AllocBlock, LockBlock,
+    Examine,   // answers Unknown
+    IsFileAt,  // answers false: the handle is not where it was meant to be
 };
 
 struct Fault {
@@ -78,6 +80,8 @@ public:
     zv::MoveResult Move(const char* from, const char* to) override;
     bool FreeSpace(const char* directory, uint64_t* bytes) override;
     bool VolumeOf(const char* directory, char* root, uint32_t size) override;
+    zv::PathKind Examine(const char* path) override;
+    bool IsFileAt(zv::FileHandle file, const char* path, const char* trusted) override;
     bool EnterDirectory(const char* path) override;
     bool MakeDirectory(const char* path) override;
     zv::BlockHandle AllocBlock(uint32_t size) override;
