@@ -12,6 +12,7 @@ public:
 
     FileHandle Open(const char* path, OpenMode mode) override { return inner_.Open(path, mode); }
     FileHandle Create(const char* path) override { return inner_.Create(path); }
+    FileHandle CreateNew(const char* path, bool* taken) override { return inner_.CreateNew(path, taken); }
     int32_t Read(FileHandle file, void* buffer, uint32_t count) override { return inner_.Read(file, buffer, count); }
     int32_t Write(FileHandle file, const void* buffer, uint32_t count) override {
         return inner_.Write(file, buffer, count);

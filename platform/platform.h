@@ -73,6 +73,14 @@ public:
     // directory, a link, dangling or not), and on any other failure (a
     // missing directory).
     virtual FileHandle Create(const char* path) = 0;
+    // Create, telling in *taken whether it failed because something is at
+    // `path` already, even something Examine cannot see there (Wine hides
+    // a link that leads nowhere, yet will not create a file in its place).
+    virtual FileHandle CreateNew(const char* path, bool* taken) {
+        const FileHandle file = Create(path);
+        *taken = file == kNoFile && Examine(path) != PathKind::Missing;
+        return file;
+    }
     // Reads up to `count` bytes; returns the number read (0 at the end of the
     // file) or kFileError.
     virtual int32_t Read(FileHandle file, void* buffer, uint32_t count) = 0;

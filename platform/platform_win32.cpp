@@ -88,6 +88,14 @@ public:
         return file == INVALID_HANDLE_VALUE ? kNoFile : ToFileHandle(file);
     }
 
+    FileHandle CreateNew(const char* path, bool* taken) override {
+        const FileHandle file = Create(path);
+        const DWORD error = file == kNoFile ? GetLastError() : ERROR_SUCCESS;
+        *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                 (file == kNoFile && Examine(path) != PathKind::Missing);
+        return file;
+    }
+
     int32_t Read(FileHandle file, void* buffer, uint32_t count) override {
         long n = _hread(file, buffer, static_cast<long>(count));
         return n == HFILE_ERROR ? kFileError : static_cast<int32_t>(n);
@@ -163,8 +171,15 @@ public:
         const DWORD attributes = GetFileAttributesA(path);
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = GetLastError();
-            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? PathKind::Missing
-                                                                                   : PathKind::Unknown;
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return PathKind::Unknown;
+            // A name its folder lists, though nothing can be reached under
+            // it, is a link that leads nowhere (Wine answers a dangling
+            // link so).
+            WIN32_FIND_DATAA found;
+            const HANDLE search = FindFirstFileA(path, &found);
+            if (search == INVALID_HANDLE_VALUE) return PathKind::Missing;
+            FindClose(search);
+            return PathKind::Link;
         }
         if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::Link;
         return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;

@@ -40,11 +40,11 @@ bool CreateMissingDirectories(Platform& os, const char* directory, const char* n
 WriteOutcome CreateStagedCopy(StageSession& s, const StageRequest& request, FileHandle* file, WriteResult* result) {
     RunContext& run = *s.run;
     for (;;) {
-        *file = run.os->Create(request.staged);
+        bool taken = false;
+        *file = run.os->CreateNew(request.staged, &taken);
         if (*file != kNoFile) return WriteOutcome::Done;
-        char where[kMaxPath];
-        if (CheckVacant(*run.os, request.staged, where) != WayProblem::None) {
-            SetFailure(result, IDS_LINK_REFUSED, where);
+        if (taken) {
+            SetFailure(result, IDS_LINK_REFUSED, request.staged);
             return result->outcome;
         }
         if (CreateMissingDirectories(*run.os, request.directory, request.name)) continue;

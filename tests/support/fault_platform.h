@@ -70,6 +70,7 @@ public:
 
     zv::FileHandle Open(const char* path, zv::OpenMode mode) override;
     zv::FileHandle Create(const char* path) override;
+    zv::FileHandle CreateNew(const char* path, bool* taken) override;
     int32_t Read(zv::FileHandle file, void* buffer, uint32_t count) override;
     int32_t Write(zv::FileHandle file, const void* buffer, uint32_t count) override;
     int32_t Seek(zv::FileHandle file, int32_t offset, zv::SeekOrigin origin) override;
