@@ -65,8 +65,7 @@ public:
 
     // --- Files -------------------------------------------------------------
     // Opens an existing file; kNoFile on failure. For writing (Write,
-    // ReadWrite) a link at `path` itself is never followed: it fails, or
-    // opens the link, which IsFileAt then refuses.
+    // ReadWrite) a link at `path` itself is never followed: the open fails.
     virtual FileHandle Open(const char* path, OpenMode mode) = 0;
     // Creates a new normal file, open for reading and writing. Never opens
     // what is already there: kNoFile when anything is at `path` (a file, a

@@ -1032,3 +1032,14 @@ TEST_F(TransferLinkTest, ANewCopyThatIsNotWhereItWasMeantToBeIsRolledBack) {
     for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
     EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
+
+// A folder on the way that cannot be looked at is not taken on trust.
+TEST_F(TransferLinkTest, AFolderOnTheWayThatCannotBeToldIsRefused) {
+    os.Add(Fault{FaultOp::Examine, "ZARVEL\\help", 0, -1});
+    const auto installation = Tree("ZARVEL");
+    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
+    EXPECT_NE(ui.messages[0].text.find("C:\\ZARVEL\\help"), std::string::npos) << ui.messages[0].text;
+    EXPECT_EQ(Tree("ZARVEL"), installation);
+    EXPECT_EQ(Read("WINDOWS/SYSTEM/PLMR32.DLL"), before["WINDOWS/SYSTEM/PLMR32.DLL"]);
+}
