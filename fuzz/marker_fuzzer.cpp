@@ -71,6 +71,11 @@ public:
         return true;
     }
     bool FreeSpace(const char*, uint64_t*) override { return false; }
+    // Memory has no links: an open file is where its path says.
+    bool IsFileAt(zv::FileHandle file, const char* path, const char*) override {
+        auto it = open_.find(file);
+        return it != open_.end() && it->second.path == path && files.count(path) != 0;
+    }
     bool EnterDirectory(const char*) override { return false; }
     bool MakeDirectory(const char*) override { return false; }
     uint32_t ModulePath(char*, uint32_t) override { return 0; }

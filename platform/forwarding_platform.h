@@ -12,6 +12,7 @@ public:
 
     FileHandle Open(const char* path, OpenMode mode) override { return inner_.Open(path, mode); }
     FileHandle Create(const char* path) override { return inner_.Create(path); }
+    FileHandle CreateNew(const char* path, bool* taken) override { return inner_.CreateNew(path, taken); }
     int32_t Read(FileHandle file, void* buffer, uint32_t count) override { return inner_.Read(file, buffer, count); }
     int32_t Write(FileHandle file, const void* buffer, uint32_t count) override {
         return inner_.Write(file, buffer, count);
@@ -28,6 +29,10 @@ public:
     bool FreeSpace(const char* directory, uint64_t* bytes) override { return inner_.FreeSpace(directory, bytes); }
     bool VolumeOf(const char* directory, char* root, uint32_t size) override {
         return inner_.VolumeOf(directory, root, size);
+    }
+    PathKind Examine(const char* path) override { return inner_.Examine(path); }
+    bool IsFileAt(FileHandle file, const char* path, const char* trusted) override {
+        return inner_.IsFileAt(file, path, trusted);
     }
     bool EnterDirectory(const char* path) override { return inner_.EnterDirectory(path); }
     bool MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }

@@ -51,7 +51,8 @@ void ReportError(RunContext& run, WindowRef owner, unsigned id, const char* subj
     case IDS_WRITE_ERROR:
     case IDS_FILE_IN_USE:
     case IDS_MEMBER_DAMAGED:
-    case IDS_JOURNAL_REFUSED: {
+    case IDS_JOURNAL_REFUSED:
+    case IDS_LINK_REFUSED: {
         char text[260] = {};
         LoadAndFormat(id, 260, subject, text, sizeof text);
         Show(run, owner, id, text, nullptr, BOX_OK | BOX_ICONEXCLAMATION);

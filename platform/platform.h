@@ -28,6 +28,21 @@ constexpr int32_t kFileError = -1;
 
 enum class OpenMode : uint32_t { Read = 0, Write = 1, ReadWrite = 2 };
 
+// What is at a path, its last part not followed: a link (a symbolic link, a
+// junction, any reparse point) is a Link whatever it points to, dangling or
+// not. Unknown when it cannot be told.
+enum class PathKind : uint8_t { Missing, File, Directory, Link, Unknown };
+inline const char* PathKindName(PathKind kind) {
+    switch (kind) {
+    case PathKind::Missing: return "missing";
+    case PathKind::File: return "file";
+    case PathKind::Directory: return "directory";
+    case PathKind::Link: return "link";
+    case PathKind::Unknown: return "unknown";
+    }
+    return "unknown";
+}
+
 // What became of a Move.
 enum class MoveResult : uint8_t {
     Done,
@@ -49,11 +64,22 @@ public:
     virtual ~Platform() = default;
 
     // --- Files -------------------------------------------------------------
-    // Opens an existing file; kNoFile on failure.
+    // Opens an existing file; kNoFile on failure. For writing (Write,
+    // ReadWrite) a link at `path` itself is never followed: the open fails.
     virtual FileHandle Open(const char* path, OpenMode mode) = 0;
-    // Creates a normal file for writing, or opens an existing one and cuts it
-    // to length 0; kNoFile on failure (a read-only file, a missing directory).
+    // Creates a new normal file, open for reading and writing. Never opens
+    // what is already there: kNoFile when anything is at `path` (a file, a
+    // directory, a link, dangling or not), and on any other failure (a
+    // missing directory).
     virtual FileHandle Create(const char* path) = 0;
+    // Create, telling in *taken whether it failed because something is at
+    // `path` already, even something Examine cannot see there (Wine hides
+    // a link that leads nowhere, yet will not create a file in its place).
+    virtual FileHandle CreateNew(const char* path, bool* taken) {
+        const FileHandle file = Create(path);
+        *taken = file == kNoFile && Examine(path) != PathKind::Missing;
+        return file;
+    }
     // Reads up to `count` bytes; returns the number read (0 at the end of the
     // file) or kFileError.
     virtual int32_t Read(FileHandle file, void* buffer, uint32_t count) = 0;
@@ -98,6 +124,29 @@ public:
         (void)path;
         (void)name;
         (void)size;
+        return false;
+    }
+
+    // What is at `path`, its last part not followed (the parts before it
+    // are). A platform that cannot tell says Unknown, which callers refuse.
+    virtual PathKind Examine(const char* path) {
+        (void)path;
+        return PathKind::Unknown;
+    }
+
+    // Whether the open `file` is the file meant by `path`: a regular file
+    // (not a link, not a directory) with that one name, in the folder
+    // `trusted` (a folder that `path` lies in, its text a prefix of `path`)
+    // or below it through folders that are what their names say. Links and
+    // junctions at `trusted` and above it are the system's own and taken as
+    // they are (as is the system's redirection of its own folders); a handle
+    // that was opened through a link below `trusted`, or whose file has other
+    // names (hard links) that could be the system's, is not the file meant.
+    // False when it cannot be told.
+    virtual bool IsFileAt(FileHandle file, const char* path, const char* trusted) {
+        (void)file;
+        (void)path;
+        (void)trusted;
         return false;
     }
 

@@ -161,11 +161,14 @@ FileHandle PosixPlatform::Open(const char* path, OpenMode mode) {
     std::string host = HostPath(path);
     if (host.empty()) return kNoFile;
     int flags = O_RDONLY;
+    struct stat st;
     if (mode != OpenMode::Read) {
         if (IsReadOnlyFile(host)) return kNoFile;
-        flags = mode == OpenMode::Write ? O_WRONLY : O_RDWR;
+        // A file opened for writing is never reached through a link at its
+        // own name.
+        if (::lstat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kNoFile;
+        flags = (mode == OpenMode::Write ? O_WRONLY : O_RDWR) | O_NOFOLLOW;
     }
-    struct stat st;
     if (::stat(host.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return kNoFile;
     int fd = ::open(host.c_str(), flags | O_CLOEXEC);
     return fd < 0 ? kNoFile : fd;
@@ -173,8 +176,10 @@ FileHandle PosixPlatform::Open(const char* path, OpenMode mode) {
 
 FileHandle PosixPlatform::Create(const char* path) {
     std::string host = HostPath(path);
-    if (host.empty() || IsReadOnlyFile(host)) return kNoFile;
-    int fd = ::open(host.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (host.empty()) return kNoFile;
+    // Only ever a new file: O_EXCL fails on anything at the name, a link
+    // (dangling or not) included, and O_NOFOLLOW says so twice.
+    int fd = ::open(host.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     return fd < 0 ? kNoFile : fd;
 }
 
@@ -282,6 +287,50 @@ bool PosixPlatform::VolumeOf(const char* directory, char* root, uint32_t size) {
     if (text.back() != '\\') text += '\\';
     if (text.size() >= size) return false;
     std::memcpy(root, text.c_str(), text.size() + 1);
+    return true;
+}
+
+PathKind PosixPlatform::Examine(const char* path) {
+    const std::string host = HostPath(path);
+    if (host.empty()) return PathKind::Unknown;
+    struct stat st;
+    if (::lstat(host.c_str(), &st) != 0) {
+        return errno == ENOENT || errno == ENOTDIR ? PathKind::Missing : PathKind::Unknown;
+    }
+    if (S_ISLNK(st.st_mode)) return PathKind::Link;
+    return S_ISDIR(st.st_mode) ? PathKind::Directory : PathKind::File;
+}
+
+bool PosixPlatform::IsFileAt(FileHandle file, const char* path, const char* trusted) {
+    // The open file: a regular file with one name.
+    struct stat opened;
+    if (::fstat(file, &opened) != 0 || !S_ISREG(opened.st_mode) || opened.st_nlink != 1) return false;
+    // The file at the path, its last part not followed, is that one.
+    const std::string host = HostPath(path);
+    struct stat named;
+    if (host.empty() || ::lstat(host.c_str(), &named) != 0 || !S_ISREG(named.st_mode) ||
+        named.st_dev != opened.st_dev || named.st_ino != opened.st_ino) {
+        return false;
+    }
+    // And no folder below the trusted one on the way to it is a link.
+    std::string p(path);
+    std::string t(trusted);
+    for (std::string* text : {&p, &t}) {
+        for (char& c : *text) {
+            if (c == '/') c = '\\';
+        }
+    }
+    while (!t.empty() && t.back() == '\\') t.pop_back();
+    const size_t trustedEnd = t.size();
+    if (trustedEnd >= p.size() || p[trustedEnd] != '\\' || !EqualNoCase(p.substr(0, trustedEnd).c_str(), t.c_str())) {
+        return false;
+    }
+    for (size_t k = trustedEnd + 1; k < p.size(); ++k) {
+        if (p[k] != '\\' || p[k - 1] == '\\') continue;
+        const std::string folder = HostPath(p.substr(0, k).c_str());
+        struct stat st;
+        if (folder.empty() || ::lstat(folder.c_str(), &st) != 0 || S_ISLNK(st.st_mode)) return false;
+    }
     return true;
 }
 

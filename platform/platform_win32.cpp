@@ -12,16 +12,89 @@ static_assert(SHARED_CUR_NOT_DEST == VFF_CURNEDEST && SHARED_FILE_IN_USE == VFF_
                   SHARED_BUFFER_TOO_SMALL == VFF_BUFFTOOSMALL,
               "shared-file lookup bits are the platform's");
 
+// A file handle as the "_l" functions hold it (an HFILE is the handle's
+// value), and back.
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file)); }
+FileHandle ToFileHandle(HANDLE handle) { return static_cast<FileHandle>(reinterpret_cast<INT_PTR>(handle)); }
+
+bool StartsWith(const char* text, const char* prefix) {
+    while (*prefix != '\0') {
+        if (*text++ != *prefix++) return false;
+    }
+    return true;
+}
+
+// The full path of an open file or folder with every link resolved, in the
+// usual form ("C:\...", "\\server\share\..."); false when it cannot be told.
+bool FinalPath(HANDLE handle, char* out, DWORD size) {
+    char final[2 * MAX_PATH];
+    const DWORD n = GetFinalPathNameByHandleA(handle, final, sizeof final, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    if (n == 0 || n >= sizeof final) return false;
+    const char* from = final;
+    if (StartsWith(final, "\\\\?\\UNC\\")) {
+        from = final + 7;  // "\\server..." from its second backslash on
+        if (size < 2) return false;
+        out[0] = '\\';
+        ++out;
+        --size;
+    } else if (StartsWith(final, "\\\\?\\")) {
+        from = final + 4;
+    }
+    if (static_cast<DWORD>(lstrlenA(from)) >= size) return false;
+    lstrcpyA(out, from);
+    return true;
+}
+
+// A path made full, with long names where the file system has them.
+bool LongFullPath(const char* path, char* out, DWORD size) {
+    char full[2 * MAX_PATH];
+    DWORD n = GetFullPathNameA(path, sizeof full, full, nullptr);
+    if (n == 0 || n >= sizeof full) return false;
+    n = GetLongPathNameA(full, out, size);
+    if (n != 0 && n < size) return true;
+    if (static_cast<DWORD>(lstrlenA(full)) >= size) return false;
+    lstrcpyA(out, full);
+    return true;
+}
+
 class Win32Platform : public Platform {
 public:
     FileHandle Open(const char* path, OpenMode mode) override {
-        HFILE file = _lopen(path, static_cast<int>(mode));
-        return file == HFILE_ERROR ? kNoFile : file;
+        if (mode == OpenMode::Read) {
+            HFILE file = _lopen(path, static_cast<int>(mode));
+            return file == HFILE_ERROR ? kNoFile : file;
+        }
+        // For writing, a reparse point at the name is opened itself, not
+        // followed, and then refused: nothing is written through a link.
+        // The sharing is that of _lopen's.
+        const DWORD access = mode == OpenMode::Write ? GENERIC_WRITE : GENERIC_READ | GENERIC_WRITE;
+        HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file == INVALID_HANDLE_VALUE) return kNoFile;
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(file, &info) ||
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+            CloseHandle(file);
+            return kNoFile;
+        }
+        return ToFileHandle(file);
     }
 
     FileHandle Create(const char* path) override {
-        HFILE file = _lcreat(path, 0);
-        return file == HFILE_ERROR ? kNoFile : file;
+        // CREATE_NEW fails on anything at the name, and with
+        // FILE_FLAG_OPEN_REPARSE_POINT a link there is never followed: only
+        // a new file is ever opened. Others may read it, not write it.
+        HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        return file == INVALID_HANDLE_VALUE ? kNoFile : ToFileHandle(file);
+    }
+
+    FileHandle CreateNew(const char* path, bool* taken) override {
+        const FileHandle file = Create(path);
+        const DWORD error = file == kNoFile ? GetLastError() : ERROR_SUCCESS;
+        *taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ||
+                 (file == kNoFile && Examine(path) != PathKind::Missing);
+        return file;
     }
 
     int32_t Read(FileHandle file, void* buffer, uint32_t count) override {
@@ -43,9 +116,7 @@ public:
         if (file != kNoFile) _lclose(file);
     }
 
-    bool Flush(FileHandle file) override {
-        return FlushFileBuffers(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(file))) != 0;
-    }
+    bool Flush(FileHandle file) override { return FlushFileBuffers(ToHandle(file)) != 0; }
 
     bool Remove(const char* path) override { return DeleteFileA(path) != 0; }
 
@@ -93,6 +164,67 @@ public:
             path[n] = '\0';
         }
         return GetVolumePathNameA(path, root, size) != 0;
+    }
+
+    PathKind Examine(const char* path) override {
+        // GetFileAttributesA does not follow a reparse point at the name
+        // itself (it reports its attributes); those on the way it follows.
+        const DWORD attributes = GetFileAttributesA(path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            const DWORD error = GetLastError();
+            if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return PathKind::Unknown;
+            // A name its folder lists, though nothing can be reached under
+            // it, is a link that leads nowhere (Wine answers a dangling
+            // link so).
+            WIN32_FIND_DATAA found;
+            const HANDLE search = FindFirstFileA(path, &found);
+            if (search == INVALID_HANDLE_VALUE) return PathKind::Missing;
+            FindClose(search);
+            return PathKind::Link;
+        }
+        if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return PathKind::Link;
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::Directory : PathKind::File;
+    }
+
+    bool IsFileAt(FileHandle file, const char* path, const char* trusted) override {
+        const HANDLE handle = ToHandle(file);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(handle, &info) || info.nNumberOfLinks != 1 ||
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+            return false;
+        }
+        // Where the file really is, every link and junction on the way
+        // resolved...
+        char opened[2 * MAX_PATH];
+        if (!FinalPath(handle, opened, sizeof opened)) return false;
+        // ...against the trusted folder as the system resolves it (its own
+        // links and redirection included), followed by the rest of the path
+        // as named, in long names.
+        const HANDLE folder = CreateFileA(trusted, FILE_READ_ATTRIBUTES,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder == INVALID_HANDLE_VALUE) return false;
+        char meant[3 * MAX_PATH];
+        const bool resolved = FinalPath(folder, meant, 2 * MAX_PATH);
+        CloseHandle(folder);
+        if (!resolved) return false;
+        char longPath[2 * MAX_PATH];
+        char longTrusted[2 * MAX_PATH];
+        if (!LongFullPath(path, longPath, sizeof longPath) || !LongFullPath(trusted, longTrusted, sizeof longTrusted)) {
+            return false;
+        }
+        int trustedEnd = lstrlenA(longTrusted);
+        while (trustedEnd > 0 && longTrusted[trustedEnd - 1] == '\\') longTrusted[--trustedEnd] = '\0';
+        if (lstrlenA(longPath) <= trustedEnd || longPath[trustedEnd] != '\\' ||
+            CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, longPath, trustedEnd, longTrusted, trustedEnd) !=
+                CSTR_EQUAL) {
+            return false;
+        }
+        int n = lstrlenA(meant);
+        while (n > 0 && meant[n - 1] == '\\') meant[--n] = '\0';
+        if (n + lstrlenA(longPath + trustedEnd) >= static_cast<int>(sizeof meant)) return false;
+        lstrcatA(meant, longPath + trustedEnd);
+        return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, opened, -1, meant, -1) == CSTR_EQUAL;
     }
 
     bool EnterDirectory(const char* path) override { return SetCurrentDirectoryA(path) != 0; }

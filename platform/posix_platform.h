@@ -55,6 +55,8 @@ public:
     // form "\mnt\data\" (which HostPath reads as a host path).
     bool VolumeOf(const char* directory, char* root, uint32_t size) override;
     bool StoredName(const char* path, char* name, uint32_t size) override;
+    PathKind Examine(const char* path) override;
+    bool IsFileAt(FileHandle file, const char* path, const char* trusted) override;
     bool EnterDirectory(const char* path) override;
     bool MakeDirectory(const char* path) override;
     uint32_t ModulePath(char* buffer, uint32_t size) override;

@@ -162,6 +162,7 @@ struct MemberReadTest : ::testing::Test {
     // Expands member `index` into A:\OUT<index>.BIN as the transfer does.
     DecodeOutcome Extract(size_t index) {
         const std::string target = "A:\\OUT" + std::to_string(index) + ".BIN";
+        os.Remove(target.c_str());  // a new file each time, as the transfer makes its new copies
         const FileHandle file = os.Create(target.c_str());
         EXPECT_NE(file, kNoFile);
         FileOutput sink(run, file, target.c_str(), output.data());

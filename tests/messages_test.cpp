@@ -59,6 +59,8 @@ TEST(StringTable, HoldsEveryTextExactly) {
              "updater."},
         {72, "An earlier update of Zarvel was cut short and cannot be undone now. Please close all applications, "
              "then run this program again."},
+        {76, "%s is a link to another place, or is in the way of the update. Zarvel has been left as it was. "
+             "Please have it removed, then run this program again."},
         {80, "Click &Next to update Zarvel on your hard disk."},
         {81, "Click &Quit to return to Windows."},
         {96, "Zarvel Udpater"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 
 #include "platform/posix_platform.h"
 #include "tests/support/host_layout.h"
@@ -68,6 +69,74 @@ TEST_F(PosixPlatformTest, AReadOnlyFileCannotBeCreatedOverWrittenOrReplacedEvenB
     zvtest::WriteFileText(dir / "Zarvel/other", "x");
     EXPECT_FALSE(os.Replace("C:\\Zarvel\\other", "C:\\Zarvel\\zvact.exe"));
     EXPECT_EQ(zvtest::ReadFileBytes(dir / "Zarvel/ZvAct.exe").size(), 2u);
+}
+
+// Nothing is created or written through a link: a new file is only ever
+// new, a file opened for writing is never reached through a link at its own
+// name, and a handle tells whether it is the file meant.
+TEST_F(PosixPlatformTest, NothingIsCreatedOrWrittenThroughALink) {
+    namespace fs = std::filesystem;
+    zvtest::MakeDirs(dir / "Outside");
+    zvtest::WriteFileText(dir / "Outside/victim.dll", "system file");
+    fs::create_symlink(dir / "Outside/victim.dll", dir / "Zarvel/~zvn0001.tmp");
+    fs::create_symlink(dir / "Outside/new.dll", dir / "Zarvel/~zvn0002.tmp");  // dangling
+    fs::create_directory_symlink(dir / "Outside", dir / "Zarvel/help");
+
+    struct Case {
+        const char* path;
+        PathKind kind;
+        bool creates;  // Create makes a new file there
+    };
+    const Case cases[] = {
+        {"C:\\Zarvel\\~zvn0001.tmp", PathKind::Link, false},
+        {"C:\\Zarvel\\~zvn0002.tmp", PathKind::Link, false},
+        {"C:\\Zarvel\\help", PathKind::Link, false},
+        {"C:\\Zarvel\\zvact.exe", PathKind::File, false},
+        {"C:\\Zarvel", PathKind::Directory, false},
+        {"C:\\Zarvel\\~zvn0003.tmp", PathKind::Missing, true},
+        {"C:\\Zarvel\\missing\\x", PathKind::Missing, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(os.Examine(c.path), c.kind) << PathKindName(os.Examine(c.path));
+        const FileHandle f = os.Create(c.path);
+        EXPECT_EQ(f != kNoFile, c.creates);
+        if (f != kNoFile) {
+            EXPECT_TRUE(os.IsFileAt(f, c.path, "C:\\Zarvel"));
+            EXPECT_TRUE(os.IsFileAt(f, c.path, "C:\\"));
+            os.Close(f);
+        }
+    }
+    EXPECT_EQ(zvtest::ReadFileBytes(dir / "Outside/victim.dll").size(), 11u) << "not cut by Create";
+    EXPECT_FALSE(zvtest::FileExists(dir / "Outside/new.dll")) << "a dangling link is not followed";
+    EXPECT_EQ(os.Open("C:\\Zarvel\\~zvn0001.tmp", OpenMode::ReadWrite), kNoFile);
+    EXPECT_EQ(os.Open("C:\\Zarvel\\~zvn0001.tmp", OpenMode::Write), kNoFile);
+    FileHandle f = os.Open("C:\\Zarvel\\~zvn0001.tmp", OpenMode::Read);
+    EXPECT_NE(f, kNoFile) << "reading may follow a link";
+    os.Close(f);
+
+    // A file made through a linked folder is not where its path says.
+    f = os.Create("C:\\Zarvel\\help\\~zvn0004.tmp");
+    ASSERT_NE(f, kNoFile);
+    EXPECT_FALSE(os.IsFileAt(f, "C:\\Zarvel\\help\\~zvn0004.tmp", "C:\\Zarvel"));
+    EXPECT_FALSE(os.IsFileAt(f, "C:\\Zarvel\\help\\~zvn0004.tmp", "C:\\"));
+    EXPECT_TRUE(os.IsFileAt(f, "C:\\Zarvel\\help\\~zvn0004.tmp", "C:\\Zarvel\\help"))
+        << "a link at the trusted folder is the system's own";
+    os.Close(f);
+    // A handle to a file with a second name (a hard link) is not the file meant.
+    f = os.Create("C:\\Zarvel\\~zvn0005.tmp");
+    ASSERT_NE(f, kNoFile);
+    EXPECT_TRUE(os.IsFileAt(f, "C:\\Zarvel\\~zvn0005.tmp", "C:\\Zarvel"));
+    fs::create_hard_link(dir / "Zarvel/~zvn0005.tmp", dir / "Outside/second.dll");
+    EXPECT_FALSE(os.IsFileAt(f, "C:\\Zarvel\\~zvn0005.tmp", "C:\\Zarvel"));
+    os.Close(f);
+    // A handle to another file than the one now at the path.
+    f = os.Open("C:\\Zarvel\\zvact.exe", OpenMode::ReadWrite);
+    ASSERT_NE(f, kNoFile);
+    EXPECT_FALSE(os.IsFileAt(f, "C:\\Zarvel\\~zvn0003.tmp", "C:\\Zarvel"));
+    EXPECT_FALSE(os.IsFileAt(f, "C:\\Zarvel\\zvact.exe", "C:\\Other")) << "not below the trusted folder";
+    EXPECT_TRUE(os.IsFileAt(f, "C:\\ZARVEL\\ZVACT.EXE", "c:\\zarvel"));
+    os.Close(f);
 }
 
 TEST_F(PosixPlatformTest, LocationsAndDirectories) {

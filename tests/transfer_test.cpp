@@ -365,7 +365,10 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
         {"package read error, Cancel", {{FaultOp::Read, pkg, 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
          {IDS_READ_ERROR}, none},
         {"package read error, Retry", {{FaultOp::Read, pkg, 1, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR}, all},
-        {"stamped blocks cannot be written into the new copy", {{FaultOp::Open, "ZARVEL\\~zvn0001", 0, -1}}, {},
+        // The stamped blocks go in through the handle that made the new
+        // copy; a new copy that cannot be read back whole for them is a
+        // write error.
+        {"stamped blocks cannot be written into the new copy", {{FaultOp::Seek, "ZARVEL\\~zvn0001", 0, -1}}, {},
          IDS_WRITE_ERROR, {IDS_WRITE_ERROR}, none},
         // A failed write while the stamped blocks go into the new copy is
         // asked as a member's own writes are. The member's own data takes
@@ -913,4 +916,192 @@ TEST_F(TransferFaultTest, AKillAtAnyPointIsSettledByTheNextStart) {
     RecordProperty("kill_points", k);
     EXPECT_GT(asItWas, 10) << "the kill points cover the writes of every member and the commit";
     EXPECT_GT(finishedByTheNextStart, 0) << "kills while the backups are removed are finished";
+}
+
+namespace {
+
+// An installation with a file in a subfolder, and a folder outside it whose
+// files a link could point at.
+class TransferLinkTest : public TransferTest {
+public:
+    Member plmr32{"plmr32.dll", 0x16, Bytes(31, 9000), MakeVersion(1, 2, 1, 28)};
+    Member readme{"readme.txt", 0, Bytes(32, 7000)};
+    Member help{"help\\zvact.hlp", 0, Bytes(33, 5000)};
+
+    void SetUp() override {
+        TransferTest::SetUp();
+        zvtest::MakeDirs(dir / "ZARVEL/help");
+        zvtest::MakeDirs(dir / "OUTSIDE");
+        Install("WINDOWS/SYSTEM/PLMR32.DLL", Bytes(1, 3000));
+        Install("ZARVEL/readme.txt", Bytes(2, 100));
+        Install("ZARVEL/help/zvact.hlp", Bytes(3, 200));
+        zvtest::WriteFileBytes(Host("OUTSIDE/victim.dll"), Bytes(4, 300));
+        zvtest::WriteFileBytes(Host("OUTSIDE/zvact.hlp"), Bytes(5, 400));
+        // The new copies: ~zvn0000.tmp in the system directory, ~zvn0001.tmp
+        // in the product directory, ~zvn0002.tmp in help.
+        Package({plmr32, readme, help});
+    }
+
+    // Every entry under `relative`, links not followed, with its bytes or
+    // what it points at.
+    std::map<std::string, std::string> Tree(const std::string& relative) {
+        std::map<std::string, std::string> tree;
+        namespace fs = std::filesystem;
+        for (const auto& item : fs::recursive_directory_iterator(Host(relative))) {
+            const std::string name = item.path().string().substr(dir.path().size());
+            if (item.is_symlink()) {
+                tree[name] = "-> " + fs::read_symlink(item.path()).string();
+            } else if (item.is_regular_file()) {
+                const std::vector<uint8_t> bytes = zvtest::ReadFileBytes(item.path().string());
+                tree[name] = std::string(bytes.begin(), bytes.end());
+            } else {
+                tree[name] = "<dir>";
+            }
+        }
+        return tree;
+    }
+};
+
+}  // namespace
+
+// A link or junction on the way to a target, at a target, or at a name the
+// update creates is refused before anything is written: the installation,
+// the folder outside and the planted link stay as they were.
+TEST_F(TransferLinkTest, LinksOnTheWayAreRefusedBeforeAnythingIsWritten) {
+    namespace fs = std::filesystem;
+    struct Case {
+        const char* what;
+        std::function<void()> plant;
+        const char* refused;  // the path the message names
+    };
+    const Case cases[] = {
+        {"help is a link to a folder outside",
+         [&] {
+             fs::rename(Host("ZARVEL/help"), Host("help.moved"));
+             fs::create_directory_symlink(Host("OUTSIDE"), Host("ZARVEL/help"));
+         },
+         "C:\\ZARVEL\\help"},
+        {"the product directory itself is a link",
+         [&] {
+             fs::rename(Host("ZARVEL"), Host("ZARVEL.real"));
+             fs::create_directory_symlink(Host("ZARVEL.real"), Host("ZARVEL"));
+         },
+         "C:\\ZARVEL"},
+        {"an installed file is a link to a file outside",
+         [&] {
+             fs::remove(Host("ZARVEL/readme.txt"));
+             fs::create_symlink(Host("OUTSIDE/victim.dll"), Host("ZARVEL/readme.txt"));
+         },
+         "C:\\ZARVEL\\readme.txt"},
+        {"a link at a new copy's name points at a file outside",
+         [&] { fs::create_symlink(Host("OUTSIDE/victim.dll"), Host("ZARVEL/~zvn0001.tmp")); },
+         "C:\\ZARVEL\\~zvn0001.tmp"},
+        {"a dangling link at a new copy's name",
+         [&] { fs::create_symlink(Host("OUTSIDE/new.dll"), Host("ZARVEL/help/~zvn0002.tmp")); },
+         "C:\\ZARVEL\\help\\~zvn0002.tmp"},
+        {"a link at a backup's name",
+         [&] { fs::create_symlink(Host("OUTSIDE/victim.dll"), Host("ZARVEL/~zvo0001.tmp")); },
+         "C:\\ZARVEL\\~zvo0001.tmp"},
+        {"a file of someone else's at a new copy's name",
+         [&] { zvtest::WriteFileBytes(Host("ZARVEL/~zvn0001.tmp"), Bytes(6, 50)); },
+         "C:\\ZARVEL\\~zvn0001.tmp"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        c.plant();
+        const auto outside = Tree("OUTSIDE");
+        const auto system = Tree("WINDOWS");
+        const auto installation = Tree("ZARVEL");
+        ui.messages.clear();
+        InstalledProduct fresh = product;
+
+        EXPECT_EQ(RunTransfer(run, table, &fresh), static_cast<TransferResult>(IDS_LINK_REFUSED));
+        ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
+        EXPECT_NE(ui.messages[0].text.find(c.refused), std::string::npos) << ui.messages[0].text;
+        EXPECT_EQ(Tree("OUTSIDE"), outside);
+        EXPECT_EQ(Tree("WINDOWS"), system) << "nothing was written before the refusal";
+        EXPECT_EQ(Tree("ZARVEL"), installation) << "the planted entry is left alone too";
+        EXPECT_EQ(os.OpenFiles(), 0u);
+
+        // Back to the plain installation.
+        fs::remove_all(Host("ZARVEL"));
+        fs::remove_all(Host("ZARVEL.real"));
+        fs::remove_all(Host("help.moved"));
+        zvtest::MakeDirs(dir / "ZARVEL/help");
+    }
+    // The plain installation updates.
+    for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+    ui.messages.clear();
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(Read("ZARVEL/help/zvact.hlp"), help.content);
+}
+
+// The system directory, and the folders above the product directory, are
+// the administrator's: a link there is the system's own arrangement.
+TEST_F(TransferLinkTest, ALinkAboveTheProductDirectoryOrAtTheSystemDirectoryIsTheSystems) {
+    namespace fs = std::filesystem;
+    fs::rename(Host("WINDOWS/SYSTEM"), Host("SYSTEM.real"));
+    fs::create_directory_symlink(Host("SYSTEM.real"), Host("WINDOWS/SYSTEM"));
+    PosixLayout layout = zvtest::MachineLayout(dir.path(), "SETUP.EXE");
+    fs::create_directory(Host("APPS.real"));
+    fs::rename(Host("ZARVEL"), Host("APPS.real/ZARVEL"));
+    fs::create_directory_symlink(Host("APPS.real"), Host("APPS"));
+    posix.SetLayout(layout);
+    std::strcpy(product.installDir, "C:\\APPS\\ZARVEL");
+
+    EXPECT_EQ(Run(), 0) << ::testing::PrintToString(MessageIds());
+    EXPECT_EQ(Read("SYSTEM.real/PLMR32.DLL"), plmr32.content);
+    EXPECT_EQ(Read("APPS.real/ZARVEL/help/zvact.hlp"), help.content);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// A folder on the way that becomes a link after the checks (a race with the
+// update) is caught by the check of the new copy's handle: the file made
+// through it is removed, nothing else is written, and the update is undone.
+TEST_F(TransferLinkTest, AFolderTurnedIntoALinkWhileStagingIsCaughtByTheHandleCheck) {
+    namespace fs = std::filesystem;
+    struct SwapHelp : TransferObserver {
+        TransferLinkTest* test;
+        void EntryDone(const EntryReport&) override {}
+        void StageBegins(TransferStage stage) override {
+            if (stage != TransferStage::Stage) return;
+            fs::rename(test->Host("ZARVEL/help"), test->Host("help.moved"));
+            fs::create_directory_symlink(test->Host("OUTSIDE"), test->Host("ZARVEL/help"));
+        }
+    } swap;
+    swap.test = this;
+    const auto outside = Tree("OUTSIDE");
+
+    EXPECT_EQ(Run(&swap), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
+    EXPECT_NE(ui.messages[0].text.find("C:\\ZARVEL\\help\\~zvn0002.tmp"), std::string::npos) << ui.messages[0].text;
+    EXPECT_EQ(Tree("OUTSIDE"), outside) << "the new file made through the link is gone";
+    EXPECT_EQ(Read("WINDOWS/SYSTEM/PLMR32.DLL"), before["WINDOWS/SYSTEM/PLMR32.DLL"]);
+    EXPECT_EQ(Read("ZARVEL/readme.txt"), before["ZARVEL/readme.txt"]);
+    EXPECT_EQ(Read("help.moved/zvact.hlp"), before["ZARVEL/help/zvact.hlp"]);
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "rolled back";
+    EXPECT_EQ(os.OpenFiles(), 0u);
+}
+
+// Whatever the platform, a handle that is not where it was meant to be stops
+// the update before a byte goes into it, and the update is undone.
+TEST_F(TransferLinkTest, ANewCopyThatIsNotWhereItWasMeantToBeIsRolledBack) {
+    os.Add(Fault{FaultOp::IsFileAt, "~zvn0001", 0, -1});
+    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
+    EXPECT_EQ(os.Struck(0), 1);
+    for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// A folder on the way that cannot be looked at is not taken on trust.
+TEST_F(TransferLinkTest, AFolderOnTheWayThatCannotBeToldIsRefused) {
+    os.Add(Fault{FaultOp::Examine, "ZARVEL\\help", 0, -1});
+    const auto installation = Tree("ZARVEL");
+    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
+    EXPECT_NE(ui.messages[0].text.find("C:\\ZARVEL\\help"), std::string::npos) << ui.messages[0].text;
+    EXPECT_EQ(Tree("ZARVEL"), installation);
+    EXPECT_EQ(Read("WINDOWS/SYSTEM/PLMR32.DLL"), before["WINDOWS/SYSTEM/PLMR32.DLL"]);
 }

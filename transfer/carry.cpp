@@ -42,6 +42,7 @@ const char* CarryOutcomeName(CarryOutcome outcome) {
     case CarryOutcome::Unreadable: return "the installed copy cannot be read";
     case CarryOutcome::NoMemory: return "no memory";
     case CarryOutcome::Unwritable: return "the new copy cannot be opened for reading and writing";
+    case CarryOutcome::Misplaced: return "the file opened is not the new copy meant";
     case CarryOutcome::Cancelled: return "cancelled";
     }
     return "unknown";
@@ -74,10 +75,25 @@ CarryOutcome WriteCarriedBlocks(RunContext& run, const char* path, const Stamped
     Platform& os = *run.os;
     FileHandle file = os.Open(path, OpenMode::ReadWrite);
     if (file == kNoFile) return CarryOutcome::Unwritable;
+    // The file itself is checked; the folder it is in is the caller's.
+    char folder[kMaxPath] = {};
+    const char* last = std::strrchr(path, '\\');
+    if (last != nullptr && static_cast<size_t>(last - path) < sizeof folder) {
+        std::memcpy(folder, path, static_cast<size_t>(last - path));
+    }
+    const CarryOutcome outcome = last != nullptr && os.IsFileAt(file, path, folder)
+                                     ? WriteCarriedBlocksInto(run, file, save, shownPath)
+                                     : CarryOutcome::Misplaced;
+    os.Close(file);
+    return outcome;
+}
+
+CarryOutcome WriteCarriedBlocksInto(RunContext& run, FileHandle file, const StampedBlockSave& save,
+                                    const char* shownPath) {
+    Platform& os = *run.os;
     FileImage image;
     ImageRead read = ReadFileImage(os, file, &image);
     if (read != ImageRead::Done || image.bytes == nullptr) {
-        os.Close(file);
         FreeFileImage(os, &image);
         // A file read only in part is never written back.
         if (read == ImageRead::NoMemory) return CarryOutcome::NoMemory;
@@ -108,7 +124,6 @@ CarryOutcome WriteCarriedBlocks(RunContext& run, const char* path, const Stamped
     }
     CarryOutcome outcome = CarryOutcome::Done;
     if (changed && !WriteImageBack(run, file, image, shownPath)) outcome = CarryOutcome::Cancelled;
-    os.Close(file);
     FreeFileImage(os, &image);
     return outcome;
 }

@@ -20,6 +20,7 @@ enum class CarryOutcome : uint8_t {
     Unreadable,  // the installed copy cannot be opened or read whole
     NoMemory,    // no memory to hold the file
     Unwritable,  // the new copy cannot be opened for reading and writing or read whole
+    Misplaced,   // the file opened is not the new copy meant (reached through a link)
     Cancelled,   // a write question was answered Cancel
 };
 const char* CarryOutcomeName(CarryOutcome outcome);
@@ -34,8 +35,13 @@ CarryOutcome ReadCarriedBlocks(Platform& os, const char* path, StampedBlockSave*
 // copy is not installed yet, so it is written in place; a file whose bytes
 // would not change is not written at all. A write that fails or falls short
 // asks "%s: write error!" about `shownPath` or "Disk full!", Retry or Cancel,
-// owned by run.progressPage. Done, NoMemory, Unwritable or Cancelled.
+// owned by run.progressPage. Done, NoMemory, Unwritable, Misplaced (the file
+// opened at `path` is not the one meant: nothing is written) or Cancelled.
 CarryOutcome WriteCarriedBlocks(RunContext& run, const char* path, const StampedBlockSave& save,
                                 const char* shownPath);
+// The same into the new copy open as `file` (for reading and writing), which
+// stays open: Done, NoMemory, Unwritable or Cancelled.
+CarryOutcome WriteCarriedBlocksInto(RunContext& run, FileHandle file, const StampedBlockSave& save,
+                                    const char* shownPath);
 
 }  // namespace zv

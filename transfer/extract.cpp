@@ -34,12 +34,19 @@ bool CreateMissingDirectories(Platform& os, const char* directory, const char* n
     return created;
 }
 
-// Creates the new copy; asks while it cannot be created.
-WriteOutcome CreateStagedCopy(StageSession& s, const StageRequest& request, FileHandle* file) {
+// Creates the new copy; asks while it cannot be created. Something at its
+// name (it was vacant when the transfer began) is not asked about: nothing
+// is ever opened there, and the transfer ends.
+WriteOutcome CreateStagedCopy(StageSession& s, const StageRequest& request, FileHandle* file, WriteResult* result) {
     RunContext& run = *s.run;
     for (;;) {
-        *file = run.os->Create(request.staged);
+        bool taken = false;
+        *file = run.os->CreateNew(request.staged, &taken);
         if (*file != kNoFile) return WriteOutcome::Done;
+        if (taken) {
+            SetFailure(result, IDS_LINK_REFUSED, request.staged);
+            return result->outcome;
+        }
         if (CreateMissingDirectories(*run.os, request.directory, request.name)) continue;
         if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, request.target) != ANSWER_RETRY) {
             return WriteOutcome::Cancelled;
@@ -63,13 +70,14 @@ WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandl
     return WriteOutcome::Done;
 }
 
-// Reads the new copy back and compares the SHA-256 of its bytes with the
-// member's digest. What is checked is what is on the disk. A member that
-// cannot be checked (the system's SHA-256 fails) is never taken as written.
-WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, uint8_t* buffer, WriteResult* result) {
+// Reads the new copy back through its handle and compares the SHA-256 of its
+// bytes with the member's digest. What is checked is what is on the disk. A
+// member that cannot be checked (the system's SHA-256 fails) is never taken
+// as written.
+WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, FileHandle file, uint8_t* buffer,
+                             WriteResult* result) {
     Platform& os = *s.run->os;
-    FileHandle file = os.Open(request.staged, OpenMode::Read);
-    if (file == kNoFile) {
+    if (os.Seek(file, 0, SeekOrigin::Begin) != 0) {
         SetFailure(result, IDS_READ_ERROR, request.target);
         return result->outcome;
     }
@@ -79,7 +87,6 @@ WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, uint8
     while (status == Sha256Status::Ok && (got = os.Read(file, buffer, OUTPUT_BUFFER_SIZE)) > 0) {
         status = Sha256Update(&hash, buffer, static_cast<size_t>(got));
     }
-    os.Close(file);
     uint8_t digest[SHA256_DIGEST_SIZE];
     if (status == Sha256Status::Ok && got == 0) status = Sha256Finish(&hash, digest);
     Sha256Abandon(&hash);
@@ -95,7 +102,78 @@ WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, uint8
     return result->outcome;
 }
 
+// Carries the installed copy's stamped blocks into the new copy.
+WriteOutcome CarryBlocks(StageSession& s, const StageRequest& request, FileHandle file, WriteResult* result) {
+    switch (WriteCarriedBlocksInto(*s.run, file, *request.carried, request.target)) {
+    case CarryOutcome::Done: break;
+    case CarryOutcome::NoMemory: SetFailure(result, IDS_NO_MEMORY, request.target); break;
+    case CarryOutcome::Cancelled: result->outcome = WriteOutcome::Cancelled; break;
+    default: SetFailure(result, IDS_WRITE_ERROR, request.target); break;
+    }
+    return result->outcome;
+}
+
+// A path without its trailing ""; false when that is a drive's root ("C:")
+// or nothing, which is no folder of its own to look at.
+bool FolderOf(const char* directory, char* folder) {
+    CopyText(folder, kMaxPath, directory);
+    size_t n = std::strlen(folder);
+    while (n > 0 && IsSeparator(folder[n - 1])) folder[--n] = '\0';
+    return !(n == 0 || (n == 2 && folder[1] == ':'));
+}
+
+// A Link or Unknown kind as the way's problem, with the path.
+WayProblem Refused(PathKind kind, const char* path, char* where) {
+    if (kind != PathKind::Link && kind != PathKind::Unknown) return WayProblem::None;
+    CopyText(where, kMaxPath, path);
+    return kind == PathKind::Link ? WayProblem::Link : WayProblem::Unknown;
+}
+
 }  // namespace
+
+const char* WayProblemName(WayProblem problem) {
+    switch (problem) {
+    case WayProblem::None: return "none";
+    case WayProblem::Link: return "a link or junction on the way";
+    case WayProblem::Occupied: return "something at a name the update creates";
+    case WayProblem::Unknown: return "what is on the way cannot be told";
+    case WayProblem::Misplaced: return "the file opened is not the one meant";
+    }
+    return "unknown";
+}
+
+WayProblem CheckWay(Platform& os, const char* base, bool baseItself, const char* target, char* where) {
+    where[0] = '\0';
+    char folder[kMaxPath];
+    if (baseItself && FolderOf(base, folder)) {
+        const WayProblem problem = Refused(os.Examine(folder), folder, where);
+        if (problem != WayProblem::None) return problem;
+    }
+    const size_t baseLength = std::strlen(base);
+    const size_t targetLength = std::strlen(target);
+    if (targetLength >= kMaxPath || baseLength > targetLength) return WayProblem::None;
+    // Each folder below the base, down to the target's own, then the target.
+    for (size_t k = baseLength; k <= targetLength; ++k) {
+        if (k < targetLength && !IsSeparator(target[k])) continue;
+        std::memcpy(folder, target, k);
+        folder[k] = '\0';
+        const PathKind kind = os.Examine(folder);
+        // A folder still to be made has nothing below it yet: the transfer
+        // makes the rest, and the handle check covers them.
+        if (kind == PathKind::Missing) break;
+        const WayProblem problem = Refused(kind, folder, where);
+        if (problem != WayProblem::None) return problem;
+    }
+    return WayProblem::None;
+}
+
+WayProblem CheckVacant(Platform& os, const char* path, char* where) {
+    where[0] = '\0';
+    const PathKind kind = os.Examine(path);
+    if (kind == PathKind::Missing) return WayProblem::None;
+    CopyText(where, kMaxPath, path);
+    return kind == PathKind::Unknown ? WayProblem::Unknown : WayProblem::Occupied;
+}
 
 const char* WriteOutcomeName(WriteOutcome outcome) {
     switch (outcome) {
@@ -148,6 +226,7 @@ WriteOutcome StageMember(StageSession& s, const StageRequest& request, WriteResu
         SetFailure(result, IDS_NO_MEMORY, request.target);
         return result->outcome;
     }
+    bool created = false;
     for (;;) {
         // An installed file that cannot be written is write protected: the
         // new copy could not take its place either. Found and asked here,
@@ -163,16 +242,25 @@ WriteOutcome StageMember(StageSession& s, const StageRequest& request, WriteResu
             os.Close(check);
         }
         FileHandle file = kNoFile;
-        result->outcome = CreateStagedCopy(s, request, &file);
+        result->outcome = CreateStagedCopy(s, request, &file, result);
         if (file == kNoFile) break;
-        result->outcome = WriteMember(s, request, file, buffer);
-        os.Close(file);
-        if (result->outcome == WriteOutcome::Done && request.digest != nullptr) {
-            CheckStagedCopy(s, request, buffer, result);
+        created = true;
+        // Nothing goes into a file that is not where it was meant to be.
+        if (!os.IsFileAt(file, request.staged, request.trusted)) {
+            SetFailure(result, IDS_LINK_REFUSED, request.staged);
+        } else {
+            result->outcome = WriteMember(s, request, file, buffer);
+            if (result->outcome == WriteOutcome::Done && request.digest != nullptr) {
+                CheckStagedCopy(s, request, file, buffer, result);
+            }
+            if (result->outcome == WriteOutcome::Done && request.carried != nullptr) {
+                CarryBlocks(s, request, file, result);
+            }
         }
+        os.Close(file);
         break;
     }
-    if (result->outcome != WriteOutcome::Done) os.Remove(request.staged);
+    if (created && result->outcome != WriteOutcome::Done) os.Remove(request.staged);
     FreeGlobalBlock(os, &block);
     return result->outcome;
 }

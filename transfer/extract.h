@@ -9,6 +9,7 @@
 #include "package/member_name.h"
 #include "package/volume_reader.h"
 #include "platform/run_context.h"
+#include "transfer/carry.h"
 
 namespace zv {
 
@@ -49,6 +50,29 @@ constexpr int32_t SHORTEST_TARGET_DIRECTORY = 3;
 // latter) and an empty path.
 MemberNameProblem ComposeTargetPath(const char* directory, const char* name, char* targetPath);
 
+// Why the way to a file refuses a write.
+enum class WayProblem : uint8_t {
+    None,
+    Link,       // a folder on the way, or the target itself, is a link or junction
+    Occupied,   // something is at a new copy's or a backup's name already
+    Unknown,    // what is on the way cannot be told
+    Misplaced,  // a file opened for writing is not the one meant
+};
+const char* WayProblemName(WayProblem problem);
+
+// Checks the way from the directory `base` (ending in "") down to `target`
+// below it before anything is written: every folder below `base` that
+// exists, and `target` itself when it exists, must be what it seems and not
+// a link or junction (the folders that do not exist yet are made by the
+// transfer). With `baseItself` `base` must not be a link either, unless it
+// is a drive's root. On a problem `where` (kMaxPath) gets the path refused.
+WayProblem CheckWay(Platform& os, const char* base, bool baseItself, const char* target, char* where);
+
+// Checks that nothing at all, not even a dangling link, is at `path`, a
+// name the transfer is about to create: Occupied or Unknown (`where` gets
+// the path), or None.
+WayProblem CheckVacant(Platform& os, const char* path, char* where);
+
 // The reader and decoder of one transfer, shared by every member it stages.
 struct StageSession {
     RunContext* run = nullptr;
@@ -63,16 +87,24 @@ struct StageRequest {
     const char* name;         // the entry's name below it
     const char* target;       // directory + name, shown by the questions
     const char* staged;       // the new copy beside it
+    const char* trusted;      // the folder it lies in or below whose links are the system's own
     bool installed;           // a copy is installed at the target
     const uint8_t* digest;    // the SHA-256 of its expanded bytes, or nullptr when the package has none
+    const StampedBlockSave* carried;  // the installed copy's stamped blocks, or nullptr when none are carried
 };
 
 // Expands the member into the new copy `staged` and makes it durable; the
 // installed file is not touched. An installed file that cannot be written is
 // asked about first ("write protected", Abort/Retry/Ignore): Ignore gives
-// Kept. Missing directories are created. A new copy whose bytes do not match
-// the digest is damage: Failed with IDS_MEMBER_DAMAGED about the member's
-// name. On any outcome but Done the new copy is gone.
+// Kept. Missing directories are created. The new copy is created new, never
+// over anything at its name, and everything it gets goes through the one
+// handle that created it, once that handle is found to be the file meant:
+// something at the name, or a new file that is not at `staged` (a folder on
+// the way became a link), is Failed with IDS_LINK_REFUSED about the staged
+// path. A new copy whose bytes do not match the digest is damage: Failed
+// with IDS_MEMBER_DAMAGED about the member's name. Then the carried blocks go
+// in. On any outcome but Done the new copy made here is gone; whatever was
+// at the name before is left alone.
 WriteOutcome StageMember(StageSession& session, const StageRequest& request, WriteResult* result);
 
 }  // namespace zv

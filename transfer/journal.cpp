@@ -770,6 +770,9 @@ JournalResult WriteJournal(Platform& os, const Journal& journal) {
     EncodeJournal(journal, bytes);
 
     JournalResult result = JournalResult::Ok;
+    // Create only ever makes a new file: a temporary journal left by a kill
+    // goes first (removing a name never writes through what it names).
+    os.Remove(newPath);
     const FileHandle file = os.Create(newPath);
     if (file == kNoFile) {
         result = JournalResult::CannotCreate;

@@ -18,6 +18,14 @@
 namespace zv {
 namespace {
 
+// Whether `text` begins with `prefix`, without regard to the case of A to Z.
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (FoldAz(static_cast<unsigned char>(*text)) != FoldAz(static_cast<unsigned char>(*prefix))) return false;
+    }
+    return true;
+}
+
 bool IsInstalled(Platform& os, const char* path) {
     FileHandle file = os.Open(path, OpenMode::Read);
     if (file == kNoFile) return false;
@@ -125,6 +133,8 @@ struct PlannedWrite {
     EntryDecision* decision;
     char staged[kMaxPath];  // the new copy beside the target
     char backup[kMaxPath];  // the installed copy's name during the commit
+    char trusted[kMaxPath]; // the folder whose links are the system's own: above the
+                            // product directory, or the system directory
     bool isStaged;          // the new copy is complete
 };
 
@@ -357,6 +367,54 @@ struct Transfer {
         return result == 0;
     }
 
+    // No folder on the way to a target is a link or junction, and no target
+    // is one, before anything is written (the journal included). The way
+    // starts at the product directory, which is checked itself: a folder
+    // made directly under a drive's root lets its users rename it and put a
+    // junction in its place. The folders above it were chosen by the
+    // administrator who installed the product, and the system directory a
+    // shared file goes into is the system's own: a link there is the
+    // system's business, so only what lies below them is checked.
+    bool WayClear() {
+        const bool productKnown = product.installDir[0] != '\0';
+        for (uint32_t k = 0; k < writeCount; ++k) {
+            PlannedWrite& w = writes[k];
+            const EntryDecision& d = *w.decision;
+            const bool inProduct = productKnown && StartsWithNoCase(d.directory, product.installDir);
+            CopyText(w.trusted, sizeof w.trusted, inProduct ? product.installDir : d.directory);
+            if (inProduct) {
+                // The folder that holds the product directory.
+                size_t n = std::strlen(w.trusted);
+                while (n > 0 && w.trusted[n - 1] == '\\') --n;
+                while (n > 0 && w.trusted[n - 1] != '\\') --n;
+                if (n > 0) w.trusted[n] = '\0';
+            }
+            char where[kMaxPath];
+            const WayProblem problem =
+                CheckWay(*run.os, inProduct ? product.installDir : d.directory, inProduct, d.target, where);
+            if (problem != WayProblem::None) {
+                Fail(IDS_LINK_REFUSED, where);
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The names the update creates beside each target are free: anything
+    // there (a file, a link, dangling or not) is not ours to open or clear.
+    // Checked once an earlier journal, which may still name some, is settled.
+    bool NamesVacant() {
+        for (uint32_t k = 0; k < writeCount; ++k) {
+            char where[kMaxPath];
+            if (CheckVacant(*run.os, writes[k].staged, where) != WayProblem::None ||
+                CheckVacant(*run.os, writes[k].backup, where) != WayProblem::None) {
+                Fail(IDS_LINK_REFUSED, where);
+                return false;
+            }
+        }
+        return true;
+    }
+
     bool Journaled(JournalResult written) {
         if (written == JournalResult::Ok) return true;
         // The journal's own path, which its failures name.
@@ -370,7 +428,7 @@ struct Transfer {
     // update may leave, so that the next start can clean up after a kill.
     bool BeginJournal() {
         if (writeCount == 0) return true;
-        if (!ClearEarlierJournal()) return false;
+        if (!ClearEarlierJournal() || !NamesVacant()) return false;
         journalWritten = Journaled(BeginTransaction(*run.os, journal));
         return journalWritten;
     }
@@ -476,22 +534,13 @@ struct Transfer {
             }
         }
         run.transferView->ShowFileName(run.progressPage, d.name);
-        StageRequest request{d.entry,     d.directory, d.name, d.target, w->staged, d.installed,
-                             MemberDigest(integrity, d.index)};
+        StageRequest request{d.entry,     d.directory, d.name,  d.target, w->staged, w->trusted, d.installed,
+                             MemberDigest(integrity, d.index), d.carried ? save : nullptr};
         WriteResult staged;
         StageMember(session, request, &staged);
         if (staged.outcome == WriteOutcome::Kept) {
             d.outcome = EntryOutcome::KeptByIgnore;
             return;
-        }
-        if (staged.outcome == WriteOutcome::Done && d.carried) {
-            switch (WriteCarriedBlocks(run, w->staged, *save, d.target)) {
-            case CarryOutcome::Done: break;
-            case CarryOutcome::NoMemory: SetFailure(&staged, IDS_NO_MEMORY, d.target); break;
-            case CarryOutcome::Cancelled: staged.outcome = WriteOutcome::Cancelled; break;
-            default: SetFailure(&staged, IDS_WRITE_ERROR, d.target); break;
-            }
-            if (staged.outcome != WriteOutcome::Done) run.os->Remove(w->staged);
         }
         if (staged.outcome != WriteOutcome::Done) {
             End(staged);
@@ -575,7 +624,8 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
         return t.result;
     }
     run.transferView->SetProgressPercent(0);
-    if (t.NamesFit() && t.TargetsJournaled() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites()) {
+    if (t.NamesFit() && t.TargetsJournaled() && t.SharedFilesFree() && t.EnoughSpace() && t.ListWrites() &&
+        t.WayClear()) {
         t.Begin(TransferStage::Stage);
         if (t.BeginJournal()) t.Stage(session);
         if (t.result == 0) {

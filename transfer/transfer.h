@@ -6,10 +6,15 @@
 //            libraries first, then the product-directory files), made before
 //            anything is written: written where, or passed by and why;
 //            counted in the progress or not; stamped blocks carried or not;
+//            then the way to every target: no folder from the product
+//            directory down, no target and no name the update creates may be
+//            a link or junction (or be taken, for the names), else the update
+//            ends with message 76 before anything is written;
 //   stage    every member to be written is expanded into a new copy beside
 //            its target, flushed, given the installed copy's stamped blocks
-//            and checked against its digest; the installed files are not
-//            touched. The progress page, its file names and the questions
+//            and checked against its digest, all through the one handle
+//            that created it, once that handle is found to be the file meant;
+//            the installed files are not touched. The progress page, its file names and the questions
 //            run over this stage;
 //   commit   once every member is staged, each installed file is moved to
 //            its backup name and its new copy moved into its place, under a
@@ -32,7 +37,7 @@
 namespace zv {
 
 // 0 done, -1 stopped, 2 a Cancel answer, otherwise the string id of the
-// closing message (32, 34, 35, 37, 38, 71).
+// closing message (32, 34, 35, 37, 38, 71, 76).
 using TransferResult = int32_t;
 
 // What becomes of one entry in one pass.

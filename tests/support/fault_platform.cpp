@@ -47,6 +47,15 @@ zv::FileHandle FaultPlatform::Create(const char* path) {
     return file;
 }
 
+zv::FileHandle FaultPlatform::CreateNew(const char* path, bool* taken) {
+    *taken = false;
+    Change();
+    if (Strike(FaultOp::Create, path)) return zv::kNoFile;
+    zv::FileHandle file = inner_.CreateNew(path, taken);
+    if (file != zv::kNoFile) paths_[file] = path;
+    return file;
+}
+
 int32_t FaultPlatform::Read(zv::FileHandle file, void* buffer, uint32_t count) {
     if (const Fault* f = Strike(FaultOp::Read, PathOf(file))) {
         if (f->shortCount < 0) return zv::kFileError;
@@ -158,6 +167,16 @@ bool FaultPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
         return true;
     }
     return inner_.FreeSpace(directory, bytes);
+}
+
+zv::PathKind FaultPlatform::Examine(const char* path) {
+    if (Strike(FaultOp::Examine, path)) return zv::PathKind::Unknown;
+    return inner_.Examine(path);
+}
+
+bool FaultPlatform::IsFileAt(zv::FileHandle file, const char* path, const char* trusted) {
+    if (Strike(FaultOp::IsFileAt, path)) return false;
+    return inner_.IsFileAt(file, path, trusted);
 }
 
 bool FaultPlatform::EnterDirectory(const char* path) {

@@ -14,6 +14,8 @@ namespace zvtest {
 enum class FaultOp {
     Open, Create, Read, Write, Seek, Flush, Remove, Replace, Move, FreeSpace,
     EnterDirectory, MakeDirectory, AllocBlock, LockBlock,
+    Examine,   // answers Unknown
+    IsFileAt,  // answers false: the handle is not where it was meant to be
 };
 
 struct Fault {
@@ -72,6 +74,7 @@ public:
 
     zv::FileHandle Open(const char* path, zv::OpenMode mode) override;
     zv::FileHandle Create(const char* path) override;
+    zv::FileHandle CreateNew(const char* path, bool* taken) override;
     int32_t Read(zv::FileHandle file, void* buffer, uint32_t count) override;
     int32_t Write(zv::FileHandle file, const void* buffer, uint32_t count) override;
     int32_t Seek(zv::FileHandle file, int32_t offset, zv::SeekOrigin origin) override;
@@ -82,6 +85,8 @@ public:
     zv::MoveResult Move(const char* from, const char* to) override;
     bool FreeSpace(const char* directory, uint64_t* bytes) override;
     bool VolumeOf(const char* directory, char* root, uint32_t size) override;
+    zv::PathKind Examine(const char* path) override;
+    bool IsFileAt(zv::FileHandle file, const char* path, const char* trusted) override;
     bool EnterDirectory(const char* path) override;
     bool MakeDirectory(const char* path) override;
     zv::BlockHandle AllocBlock(uint32_t size) override;

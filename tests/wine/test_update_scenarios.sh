@@ -39,6 +39,9 @@
 #                digests goes on, an unbound one is refused
 #   no_sha256    the system's SHA-256 provider disabled: the update stops
 #                before anything is staged, and says why
+#   links        links planted in the product folder (help to the system
+#                directory, a new copy's name to a system file, a dangling
+#                one): refused with message 76, nothing written anywhere
 #   damaged      a package cut short, a member without data, a member with a
 #                flipped bit (found by its digest) and a table that claims more
 #                records than it holds, two names for one file by the case of
@@ -1116,8 +1119,71 @@ EOF
 }
 
 
+# A user who may change the product folder plants links where the update
+# writes: "help" (a folder the update makes) as a link to the system
+# directory, and links at the name of a new copy, one to a system file and
+# one dangling. Each is refused before anything is written, with message 76
+# naming it; never the success page; the system directory and the
+# installation stay as they were, and the planted link is left alone.
+links_run() {
+    local name=$1 refused=$2
+    to_detection "$name" || return 1
+    zv_key Return
+    zv_wait_ready "$name" message || return 1
+    zv_screenshot "links_$name"
+    zv_check "$name: the link is named" has_line "$name" \
+        "^message id=76 style=0x30 text=$refused is a link to another place, or is in the way of the update\\. Zarvel has been left as it was\\. Please have it removed, then run this program again\\.\$"
+    zv_key Return
+    zv_wait_ready "$name" 'page 405' || return 1
+    zv_check "$name: no success page" lacks_line "$name" '^page 404'
+    zv_check "$name: the transfer ends with 76" has_line "$name" '^transfer result=76$'
+    zv_check "$name: nothing is put in place" lacks_line "$name" '^transfer stage commit$'
+    finish_run "$name" 405
+    zv_check "$name: every installed file is as it was" all_files_are old
+}
+# What changed in the system directory since the last mark_system: files
+# made or changed (new copies made and removed again change only the folder).
+mark_system() { touch "$ZV_TMP/links.mark"; }
+system_state() {
+    (cd "$(zv_windows_dir)/system32" && find . -mindepth 1 -newer "$ZV_TMP/links.mark" -print | sort)
+}
+scenario_links() {
+    local c system32
+    c=$(zv_drive_c)
+    system32=$(zv_windows_dir)/system32
+    zv_product_install
+    printf 'a system file\r\n' >"$system32/victim2.dll"
+    mark_system
+
+    ln -s "$system32" "$c/ZARVEL/help"
+    links_run linkhelp 'C:\\ZARVEL\\help' || return 1
+    zv_check "linkhelp: nothing is written into the system directory" equals "$(system_state)" ""
+    zv_check "linkhelp: no help file there" test ! -e "$system32/zvact.hlp"
+    zv_check "linkhelp: the link stays" test -L "$c/ZARVEL/help"
+    rm -f "$c/ZARVEL/help"
+    zv_check "linkhelp: no new file is left beside its target" no_new_files_left
+
+    zv_product_install
+    mark_system
+    ln -s "$system32/victim2.dll" "$c/ZARVEL/~zvn0002.tmp"
+    links_run linkstaged 'C:\\ZARVEL\\~zvn0002\.tmp' || return 1
+    zv_check "linkstaged: the system file is as it was" equals "$(cat "$system32/victim2.dll")" $'a system file\r'
+    zv_check "linkstaged: nothing is written into the system directory" equals "$(system_state)" ""
+    zv_check "linkstaged: the link stays" test -L "$c/ZARVEL/~zvn0002.tmp"
+    rm -f "$c/ZARVEL/~zvn0002.tmp"
+
+    zv_product_install
+    mark_system
+    ln -s "$system32/planted.dll" "$c/ZARVEL/~zvn0003.tmp"
+    links_run linkdangling 'C:\\ZARVEL\\~zvn0003\.tmp' || return 1
+    zv_check "linkdangling: no file is made where the link points" test ! -e "$system32/planted.dll"
+    zv_check "linkdangling: nothing is written into the system directory" equals "$(system_state)" ""
+    rm -f "$c/ZARVEL/~zvn0003.tmp" "$system32/victim2.dll"
+    zv_check "links: no new file is left beside its target" no_new_files_left
+}
+
 ALL_SCENARIOS="packer volumes signed tampered signed_volumes no_trust_service no_sha256 damaged happy not_installed refusals halt escape close protected interrupted
-    planted running"
+    planted running links"
 zv_start_xvfb 1024 768
 zv_make_prefix
 zv_log "prefix made after ${SECONDS} s"
