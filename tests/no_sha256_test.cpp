@@ -120,7 +120,7 @@ TEST_F(NoHashTest, AMemberThatCannotBeCheckedIsNotStaged) {
     session.decoder = decoder;
     const uint8_t digest[SHA256_DIGEST_SIZE] = {};
     StageRequest request{FirstPackageEntry(table), "C:\\ZARVEL\\", "readme.txt", "C:\\ZARVEL\\readme.txt",
-                         "C:\\ZARVEL\\~zvn0000.tmp", true, digest};
+                         "C:\\ZARVEL\\~zvn0000.tmp", "C:\\", true, digest, nullptr};
     WriteResult result;
     EXPECT_EQ(StageMember(session, request, &result), WriteOutcome::Failed);
     EXPECT_EQ(result.messageId, static_cast<unsigned>(IDS_CANNOT_HASH));
