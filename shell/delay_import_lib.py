@@ -28,12 +28,15 @@ def main():
         f.write(f"LIBRARY {dll_name}\nEXPORTS\n")
         for name in sorted(names):
             f.write(f"  {name}\n")
-    command = [dlltool, "--input-def", definition, "--dllname", dll_name, "--output-delaylib", output]
+    # Run beside the output, named without its folder: dlltool names the
+    # library's members after it.
+    folder, name = os.path.split(os.path.abspath(output))
+    command = [dlltool, "--input-def", os.path.basename(definition), "--dllname", dll_name, "--output-delaylib", name]
     if bits == "32":
         command.append("--kill-at")
     if os.path.exists(output):
         os.remove(output)
-    subprocess.run(command, check=True)
+    subprocess.run(command, check=True, cwd=folder)
 
 
 if __name__ == "__main__":
