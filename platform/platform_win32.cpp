@@ -57,6 +57,59 @@ bool LongFullPath(const char* path, char* out, DWORD size) {
     return true;
 }
 
+// The version library (version.dll) is not one of the libraries Windows
+// always takes from the system directory: linked as an import, a copy beside
+// the updater (often a download folder anyone can write) would be loaded in
+// its place and run with the updater's rights. It is loaded here, by its full
+// path in the system directory, when it is first needed; if it cannot be, every
+// call below fails as it does for a file without version information.
+struct VersionLibrary {
+    bool loaded = false;
+    decltype(&GetFileVersionInfoSizeA) infoSize = nullptr;
+    decltype(&GetFileVersionInfoA) info = nullptr;
+    decltype(&VerQueryValueA) query = nullptr;
+    decltype(&VerFindFileA) findFile = nullptr;
+    decltype(&VerLanguageNameA) languageName = nullptr;
+};
+
+template <typename Function>
+bool Resolve(HMODULE module, const char* name, Function* function) {
+    *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    return *function != nullptr;
+}
+
+VersionLibrary LoadSystemVersionLibrary() {
+    VersionLibrary version;
+    static const char kName[] = "\\version.dll";
+    char path[MAX_PATH];
+    const UINT n = GetSystemDirectoryA(path, MAX_PATH);
+    if (n == 0 || n + sizeof kName > MAX_PATH) return version;
+    lstrcpyA(path + n, kName);
+    // The full path names the file; the altered search takes the libraries it
+    // needs from its own directory, the system directory, too.
+    HMODULE module = LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (module == nullptr) return version;
+    version.loaded = Resolve(module, "GetFileVersionInfoSizeA", &version.infoSize) &&
+                     Resolve(module, "GetFileVersionInfoA", &version.info) &&
+                     Resolve(module, "VerQueryValueA", &version.query) &&
+                     Resolve(module, "VerFindFileA", &version.findFile) &&
+                     Resolve(module, "VerLanguageNameA", &version.languageName);
+    if (!version.loaded) FreeLibrary(module);
+    return version;
+}
+
+// Loaded once, on the first call that needs it (the programs make their
+// version-library calls from one thread); it stays for the program's life.
+const VersionLibrary& SystemVersionLibrary() {
+    static bool tried = false;
+    static VersionLibrary version;
+    if (!tried) {
+        tried = true;
+        version = LoadSystemVersionLibrary();
+    }
+    return version;
+}
+
 class Win32Platform : public Platform {
 public:
     FileHandle Open(const char* path, OpenMode mode) override {
@@ -260,19 +313,24 @@ public:
     }
 
     uint32_t VersionInfoSize(const char* path) override {
+        const VersionLibrary& version = SystemVersionLibrary();
+        if (!version.loaded) return 0;
         DWORD unused = 0;
-        return GetFileVersionInfoSizeA(path, &unused);
+        return version.infoSize(path, &unused);
     }
 
     bool VersionInfo(const char* path, uint32_t size, void* block) override {
-        return GetFileVersionInfoA(path, 0, size, block) != 0;
+        const VersionLibrary& version = SystemVersionLibrary();
+        return version.loaded && version.info(path, 0, size, block) != 0;
     }
 
     bool QueryVersion(const void* block, const char* subBlock, const void** value,
                       uint32_t* length) override {
+        const VersionLibrary& version = SystemVersionLibrary();
+        if (!version.loaded) return false;
         void* found = nullptr;
         UINT foundLength = 0;
-        if (!VerQueryValueA(block, subBlock, &found, &foundLength)) return false;
+        if (!version.query(block, subBlock, &found, &foundLength)) return false;
         *value = found;
         *length = foundLength;
         return true;
@@ -281,15 +339,26 @@ public:
     uint32_t FindSharedFile(const char* name, const char* windowsDir, const char* appDir,
                             char* currentDir, uint32_t currentSize, char* destDir,
                             uint32_t destSize) override {
+        const VersionLibrary& version = SystemVersionLibrary();
+        if (!version.loaded) {
+            // Found nowhere, and nowhere to go: the lookup failed.
+            if (currentSize > 0) currentDir[0] = '\0';
+            if (destSize > 0) destDir[0] = '\0';
+            return 0;
+        }
         UINT currentLength = currentSize;
         UINT destLength = destSize;
-        return VerFindFileA(VFFF_ISSHAREDFILE, const_cast<char*>(name), const_cast<char*>(windowsDir),
-                            const_cast<char*>(appDir), currentDir, &currentLength, destDir,
-                            &destLength);
+        return version.findFile(VFFF_ISSHAREDFILE, const_cast<char*>(name), const_cast<char*>(windowsDir),
+                                const_cast<char*>(appDir), currentDir, &currentLength, destDir, &destLength);
     }
 
     uint32_t LanguageName(uint32_t language, char* buffer, uint32_t size) override {
-        return VerLanguageNameA(language, buffer, size);
+        const VersionLibrary& version = SystemVersionLibrary();
+        if (!version.loaded) {
+            if (size > 0) buffer[0] = '\0';
+            return 0;
+        }
+        return version.languageName(language, buffer, size);
     }
 
     BlockHandle AllocBlock(uint32_t size) override {

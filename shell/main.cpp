@@ -20,6 +20,25 @@ namespace zv {
 
 namespace {
 
+// Before anything that may load a library: the libraries loaded from now on,
+// and those they load in turn (the input method, theme and common-control
+// libraries the windows bring in), come from the system directory alone, never
+// from the folder the updater was started from nor the current directory. The
+// search order of SetDefaultDllDirectories is taken where Windows has it
+// (Windows 8, and Windows 7 and Vista with their update); SetDllDirectoryA("")
+// drops the current directory everywhere.
+void LoadLibrariesFromSystemOnly() {
+    using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    const auto setDefault = kernel == nullptr ? nullptr
+                                              : reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+                                                    reinterpret_cast<void*>(
+                                                        GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    const bool systemOnly = setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    SetDllDirectoryA("");
+    Trace("library search: %s", systemOnly ? "system directory" : "without the current directory");
+}
+
 // Another copy is running when a window of our class exists: bring it, and
 // the pop-up it last showed, to the front.
 bool ActivateRunningCopy() {
@@ -211,4 +230,7 @@ int RunUpdater(HINSTANCE instance) {
 
 }  // namespace zv
 
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) { return zv::RunUpdater(instance); }
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    zv::LoadLibrariesFromSystemOnly();
+    return zv::RunUpdater(instance);
+}
