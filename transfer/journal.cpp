@@ -326,6 +326,18 @@ uint32_t DecideRestore(Platform& os, const JournalEntry& entry, const char* stag
     return actions;
 }
 
+// What settling does with an entry. An entry with a file that cannot be read
+// is counted as failed, naming that file, and gets nothing but
+// SETTLE_UNREADABLE.
+uint32_t SettlementOrFailure(Platform& os, const Journal& journal, const JournalEntry& entry,
+                             RecoveryReport* report) {
+    char unreadable[kMaxPath] = {};
+    const uint32_t actions = DecideSettlement(os, journal, entry, unreadable);
+    if ((actions & SETTLE_UNREADABLE) == 0) return actions;
+    NoteFailure(report, unreadable);
+    return SETTLE_UNREADABLE;
+}
+
 // Removes every file that settling decided to remove, counting what is left
 // alone. The moves of the commit must be undone already.
 void RemoveLeftovers(Platform& os, const Journal& journal, RecoveryReport* report) {
@@ -334,12 +346,8 @@ void RemoveLeftovers(Platform& os, const Journal& journal, RecoveryReport* repor
     for (uint32_t i = 0; i < journal.count; ++i) {
         const JournalEntry& entry = journal.entries[i];
         if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) continue;
-        char unreadable[kMaxPath] = {};
-        const uint32_t actions = DecideSettlement(os, journal, entry, unreadable);
-        if (actions & SETTLE_UNREADABLE) {
-            NoteFailure(report, unreadable);
-            continue;
-        }
+        const uint32_t actions = SettlementOrFailure(os, journal, entry, report);
+        if (actions & SETTLE_UNREADABLE) continue;
         if (actions & SETTLE_BACKUP_NOT_OURS) NoteNotOurs(report, backup);
         if (actions & SETTLE_STAGED_NOT_OURS) NoteNotOurs(report, staged);
         if (actions & SETTLE_REMOVE_BACKUP) {
@@ -365,12 +373,8 @@ void UndoCommit(Platform& os, const Journal& journal, RecoveryReport* report) {
     for (uint32_t i = journal.count; i-- > 0;) {
         const JournalEntry& entry = journal.entries[i];
         if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) continue;
-        char unreadable[kMaxPath] = {};
-        const uint32_t actions = DecideSettlement(os, journal, entry, unreadable);
-        if (actions & SETTLE_UNREADABLE) {
-            NoteFailure(report, unreadable);
-            continue;
-        }
+        const uint32_t actions = SettlementOrFailure(os, journal, entry, report);
+        if (actions & SETTLE_UNREADABLE) continue;
         // A staged name's file is told about once, when it is removed or left.
         if (actions & SETTLE_TARGET_NOT_OURS) NoteNotOurs(report, entry.target);
         if (actions & SETTLE_BACKUP_NOT_OURS) NoteNotOurs(report, backup);
