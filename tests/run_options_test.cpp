@@ -130,22 +130,23 @@ TEST(ExitCodes, RefusalsAndTransferResultsMapToTheirCodes) {
     }
     const struct {
         int32_t result;
-        bool unattended;
+        bool byUser;
         ExitCode code;
     } transfers[] = {
         {0, false, ExitCode::Success},
         {0, true, ExitCode::Success},
-        {-1, false, ExitCode::UserCancel},  // halted
-        {ANSWER_CANCEL, false, ExitCode::UserCancel},  // the user's Cancel at a question
-        {ANSWER_CANCEL, true, ExitCode::Failed},  // the unattended run's own Cancel
+        {-1, true, ExitCode::UserCancel},  // halted
+        {-1, false, ExitCode::Failed},  // Abort, the unattended answer to write protection
+        {ANSWER_CANCEL, true, ExitCode::UserCancel},  // the user's Cancel at a question
+        {ANSWER_CANCEL, false, ExitCode::Failed},  // the unattended run's own Cancel, or OK after a failure
         {IDS_MEMBER_DAMAGED, false, ExitCode::Failed},
         {IDS_MEMBER_DAMAGED, true, ExitCode::Failed},
         {IDS_LINK_REFUSED, false, ExitCode::Failed},
         {IDS_WRITE_ERROR, true, ExitCode::Failed},
     };
     for (const auto& t : transfers) {
-        SCOPED_TRACE(std::to_string(t.result) + (t.unattended ? " unattended" : " interactive"));
-        EXPECT_EQ(ExitCodeOfTransfer(t.result, t.unattended), t.code);
+        SCOPED_TRACE(std::to_string(t.result) + (t.byUser ? " user's Cancel" : ""));
+        EXPECT_EQ(ExitCodeOfTransfer(t.result, t.byUser), t.code);
     }
 }
 

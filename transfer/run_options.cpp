@@ -168,10 +168,9 @@ ExitCode ExitCodeOfRefusal(unsigned messageId) {
     }
 }
 
-ExitCode ExitCodeOfTransfer(int32_t result, bool unattended) {
+ExitCode ExitCodeOfTransfer(int32_t result, bool byUser) {
     if (result == 0) return ExitCode::Success;
-    if (result == -1) return ExitCode::UserCancel;
-    if (result == ANSWER_CANCEL && !unattended) return ExitCode::UserCancel;
+    if ((result == -1 || result == ANSWER_CANCEL) && byUser) return ExitCode::UserCancel;
     return ExitCode::Failed;
 }
 

@@ -79,9 +79,11 @@ int UnattendedAnswer(unsigned style);
 ExitCode ExitCodeOfRefusal(unsigned messageId);
 
 // The exit code of a transfer that returned `result` (0 done, -1 stopped, 2 a
-// Cancel answer, else a message id). A Cancel given by an unattended run's
-// own answer is a failure, not the user's choice.
-ExitCode ExitCodeOfTransfer(int32_t result, bool unattended);
+// Cancel answer or a failure told with OK, else a message id).
+// `byUser`: a user ended it (for -1: halted or closed it; for 2: answered the
+// last question Cancel). A stop or Cancel an unattended run gave itself, or an
+// OK after a failure, is a failure.
+ExitCode ExitCodeOfTransfer(int32_t result, bool byUser);
 
 // The default log's name in `directory` (ending in "\" or not): the product
 // and the local time, "ZarvelUpdate-YYYYMMDD-HHMMSS.log", with "-N" before
