@@ -51,6 +51,7 @@ TEST(CommandLine, SwitchesAreReadCaseInsensitivelyWithSlashOrDash) {
         {"zvupdate.exe /quiet /S", CommandLineResult::UnknownSwitch, UiLevel::Quiet, false, false, "", "/S"},
         {"zvupdate.exe /qn", CommandLineResult::UnknownSwitch, UiLevel::Full, false, false, "", "/qn"},
         {"zvupdate.exe quiet", CommandLineResult::UnknownSwitch, UiLevel::Full, false, false, "", "quiet"},
+        {"zvupdate.exe \"\"", CommandLineResult::UnknownSwitch, UiLevel::Full, false, false, "", "\"\""},
         {"zvupdate.exe /", CommandLineResult::UnknownSwitch, UiLevel::Full, false, false, "", "/"},
         {"zvupdate.exe /quietly", CommandLineResult::UnknownSwitch, UiLevel::Full, false, false, "", "/quietly"},
         {"zvupdate.exe /quiet /log", CommandLineResult::MissingLogFile, UiLevel::Quiet, false, false, "", "/log"},

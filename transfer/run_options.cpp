@@ -42,7 +42,7 @@ const char* ExitCodeMeaning(ExitCode code) {
     case ExitCode::AnotherCopy: return "Another copy of the updater is running; nothing was changed.";
     case ExitCode::PackageInvalid:
         return "The updater is damaged, not stamped or its signature fails; nothing was changed.";
-    case ExitCode::AlreadyCurrent: return "The installed version is the same or newer; nothing was changed.";
+    case ExitCode::AlreadyCurrent: return "The installed version is newer than the update; nothing was changed.";
     case ExitCode::InvalidCommandLine: return "An unknown switch, or /log without a file; nothing was changed.";
     case ExitCode::WrongInstallation:
         return "This installation cannot take the update (language, CD installation, runtime library in use); "
@@ -139,7 +139,8 @@ CommandLineResult ParseCommandLine(const char* commandLine, RunOptions* options)
                 return CommandLineResult::TooLong;
             }
         } else {
-            CopyText(options->badWord, sizeof options->badWord, word);
+            // An empty word ("") is named as it was written.
+            CopyText(options->badWord, sizeof options->badWord, word[0] != '\0' ? word : "\"\"");
             return CommandLineResult::UnknownSwitch;
         }
     }

@@ -27,7 +27,7 @@ enum class ExitCode : int32_t {
     NotInstalled = 1605,        // Zarvel is not installed on this computer
     AnotherCopy = 1618,         // another copy of the updater is running
     PackageInvalid = 1620,      // the updater is not stamped, damaged or its signature fails
-    AlreadyCurrent = 1638,      // the installed version is the same or newer
+    AlreadyCurrent = 1638,      // the installed version is newer (the same one is updated again)
     InvalidCommandLine = 1639,  // an unknown switch, or /log without a file
     WrongInstallation = 1642,   // the installation cannot take this update (language, CD, runtime)
     RestartNeeded = 3010,       // updated; an old copy held by a running program goes at the next start
