@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "detect/detection.h"
+#include "detect/product_version.h"
 #include "package/integrity.h"
 #include "package/table.h"
 #include "platform/messages.h"
@@ -14,6 +15,7 @@
 #include "shell/win32_ui.h"
 #include "string_ids.h"
 #include "transfer/prepare.h"
+#include "transfer/run_options.h"
 #include "transfer/transfer.h"
 
 namespace zv {
@@ -39,15 +41,22 @@ void LoadLibrariesFromSystemOnly() {
     Trace("library search: %s", systemOnly ? "system directory" : "without the current directory");
 }
 
-// Another copy is running when a window of our class exists: bring it, and
-// the pop-up it last showed, to the front.
-bool ActivateRunningCopy() {
+// Another copy is running when a window of our class exists, or (for a copy
+// run with /quiet, which has none) when the updater's mutex does. An
+// interactive run brings the running copy, and the pop-up it last showed, to
+// the front; an unattended one touches no window.
+bool AnotherCopyRunning(bool activate) {
+    // Kept open until the process ends: its existence is the sign.
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Global\\ZarvelUpdaterRunning");
+    const bool mutexTaken = mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
     HWND running = FindWindowA("UpdateClass", nullptr);
-    if (running == nullptr) return false;
-    HWND popup = GetLastActivePopup(running);
-    BringWindowToTop(running);
-    if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
-    if (popup != running) BringWindowToTop(popup);
+    if (running == nullptr && !mutexTaken) return false;
+    if (running != nullptr && activate) {
+        HWND popup = GetLastActivePopup(running);
+        BringWindowToTop(running);
+        if (IsIconic(running)) ShowWindow(running, SW_RESTORE);
+        if (popup != running) BringWindowToTop(popup);
+    }
     Trace("another copy is running");
     return true;
 }
@@ -75,52 +84,86 @@ public:
               written ? d.target : "", static_cast<unsigned>(report.percent), static_cast<int>(report.result));
     }
     void StageBegins(TransferStage stage) override { Trace("transfer stage %s", TransferStageName(stage)); }
+    void Finished(RecoveryOutcome outcome, const char* leftPath) override {
+        leftOver = outcome == RecoveryOutcome::LeftOver;
+        Trace("transfer finished: %s%s%s", RecoveryOutcomeName(outcome), leftOver ? " " : "", leftOver ? leftPath : "");
+    }
+    bool leftOver = false;
 };
+
+// Set when the journal that the start settled left an old copy that a
+// running program holds: the update stands, a later start removes it.
+bool g_RestartPending = false;
 
 // Welcome, detection, the detection page or the not-installed page, the
 // transfer and its outcome. Every page but the transfer's runs in
-// RunModalPage; any result but Next ends the sequence.
-void RunPageSequence(PackageTable* table) {
+// RunModalPage; any result but Next ends the sequence. An unattended run
+// shows none of these pages: it goes on where the detection page would offer
+// Next, and ends where it would not.
+ExitCode RunPageSequence(PackageTable* table) {
     RunContext& run = g_Shell.run;
-    if (RunModalPage(IDD_WELCOME, WelcomePageProc, 0) != PageResult::Next) return;
+    const bool pages = !g_Shell.unattended;
+    if (pages && RunModalPage(IDD_WELCOME, WelcomePageProc, 0) != PageResult::Next) return ExitCode::UserCancel;
 
     InstalledProduct product;
     PrepareUpdate(run, g_Shell.header, &product, table);
     Trace("detected variants=0x%x runtime=0x%x", static_cast<unsigned>(product.variants),
           static_cast<unsigned>(product.runtime));
     if (product.variants == 0) {
-        RunModalPage(IDD_NOT_INSTALLED, NotInstalledPageProc, 0);
-        return;
+        Trace("verdict: not installed");
+        if (pages) RunModalPage(IDD_NOT_INSTALLED, NotInstalledPageProc, 0);
+        return ExitCode::NotInstalled;
     }
 
     // The verdict is decided once and shown by the page as it is.
     UpdateVerdict verdict = EvaluateUpdate(run, product, g_Shell.header, table->status);
-    g_Shell.verdict = &verdict;
-    const PageResult answer = RunModalPage(IDD_DETECTED, DetectedPageProc, 0);
-    g_Shell.verdict = nullptr;
-    if (answer != PageResult::Next) return;
+    Trace("product directory %s", product.installDir);
+    Trace("installed 16-bit %s 32-bit %s type %s", verdict.version16Text, verdict.version32Text,
+          verdict.installTypeText);
+    Trace("verdict: %s id=%u %s", verdict.canProceed ? "update" : "refused", verdict.messageId, verdict.message);
+    if (pages) {
+        g_Shell.verdict = &verdict;
+        const PageResult answer = RunModalPage(IDD_DETECTED, DetectedPageProc, 0);
+        g_Shell.verdict = nullptr;
+        if (answer != PageResult::Next) {
+            return verdict.canProceed ? ExitCode::UserCancel : ExitCodeOfRefusal(verdict.messageId);
+        }
+    } else if (!verdict.canProceed) {
+        return ExitCodeOfRefusal(verdict.messageId);
+    }
 
     TraceTransferObserver observer;
     TransferResult result = RunTransfer(run, *table, &product, &observer);
     Trace("transfer result=%d", static_cast<int>(result));
-    if (result == 0) {
-        RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);
-    } else {
-        RunModalPage(IDD_PARTIAL, PartialPageProc, 0);
+    // A user stops the transfer with Cancel (and the halt), by closing the
+    // window, or with Cancel or Abort at a question; an unattended run's own
+    // answers are failures.
+    const bool byUser = result == -1 ? !g_Shell.unattended || g_Shell.pageResult == PageResult::Quit
+                                     : !g_Shell.unattended && g_Shell.lastAnswer == ANSWER_CANCEL;
+    ExitCode code = ExitCodeOfTransfer(result, byUser);
+    if (code == ExitCode::Success && (observer.leftOver || g_RestartPending)) code = ExitCode::RestartNeeded;
+    if (pages) {
+        if (result == 0) {
+            RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);
+        } else {
+            RunModalPage(IDD_PARTIAL, PartialPageProc, 0);
+        }
     }
+    return code;
 }
 
 // The frame dialog and the page sequence in it.
-void RunFrame(HINSTANCE instance, PackageTable* table) {
+ExitCode RunFrame(HINSTANCE instance, PackageTable* table) {
     g_Shell.frameDialog = CreateDialogParamA(instance, MAKEINTRESOURCEA(IDD_FRAME), g_Shell.backdropWindow,
                                              FrameDialogProc, 0);
-    if (g_Shell.frameDialog != nullptr) {
-        RunPageSequence(table);
-        DestroyWindow(g_Shell.frameDialog);
-        g_Shell.frameDialog = nullptr;
-    } else {
+    if (g_Shell.frameDialog == nullptr) {
         Trace("frame not created");
+        return ExitCode::Failed;
     }
+    const ExitCode code = RunPageSequence(table);
+    DestroyWindow(g_Shell.frameDialog);
+    g_Shell.frameDialog = nullptr;
+    return code;
 }
 
 // A signed updater goes on only when its signature holds over its file and
@@ -149,47 +192,30 @@ void Shutdown() {
     if (g_Shell.pageFont != nullptr) DeleteObject(g_Shell.pageFont);
 }
 
-}  // namespace
-
-int RunUpdater(HINSTANCE instance) {
-    if (ActivateRunningCopy()) return 0;
-    g_Shell.instance = instance;
-    g_Shell.run.os = &HostPlatform();
-    g_Shell.run.ui = &Win32UserInterface();
-    g_Shell.run.transferView = &Win32TransferView();
-
-    g_Shell.pageBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-    if (g_Shell.pageBrush == nullptr) {
-        g_Shell.pageBrush = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
-        g_Shell.pageBrushIsStock = true;
+// The list of switches and exit codes that /? shows.
+void ShowHelp() {
+    static const unsigned lines[] = {IDS_USAGE,          IDS_SWITCH_QUIET,     IDS_SWITCH_PASSIVE, IDS_SWITCH_LOG,
+                                     IDS_SWITCH_NORESTART, IDS_SWITCH_HELP, IDS_EXIT_CODES};
+    char text[4096] = {};
+    char line[512] = {};
+    for (unsigned id : lines) {
+        LoadText(id, line, sizeof line);
+        AppendText(text, sizeof text, line);
+        AppendText(text, sizeof text, id == IDS_USAGE || id == IDS_SWITCH_HELP ? "\r\n\r\n" : "\r\n");
     }
-    if (RegisterBackdropClass() == 0) return 0;
-
-    g_Shell.screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    g_Shell.screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    g_Shell.menuHeight = GetSystemMetrics(SM_CYMENU);
-    // "Udpater" is the title every released updater has carried; it is kept
-    // so that this one looks like them (the frame's own caption is spelt right).
-    LoadText(IDS_TITLE, g_Shell.run.titleText, sizeof g_Shell.run.titleText);
-
-    g_Shell.backdropWindow =
-        CreateWindowExA(0, "UpdateClass", g_Shell.run.titleText, WS_OVERLAPPEDWINDOW, 0, 0,
-                        g_Shell.screenWidth, g_Shell.screenHeight, nullptr, nullptr, instance, nullptr);
-    if (g_Shell.backdropWindow == nullptr) {
-        ShowWarning(g_Shell.run, kNoWindow, IDS_WINDOW_PROBLEM);
-        return -1;
+    for (size_t k = 0; k < kExitCodeCount; ++k) {
+        FormatText(line, sizeof line, "%d\t%s\r\n", static_cast<int>(kExitCodes[k]), ExitCodeMeaning(kExitCodes[k]));
+        AppendText(text, sizeof text, line);
     }
-    g_Shell.run.backdropWindow = reinterpret_cast<WindowRef>(g_Shell.backdropWindow);
-    ShowWindow(g_Shell.backdropWindow, SW_SHOWNORMAL);
-    UpdateWindow(g_Shell.backdropWindow);
-    g_Shell.screenCentre.x = g_Shell.screenWidth / 2;
-    g_Shell.screenCentre.y = g_Shell.screenHeight / 2 - g_Shell.menuHeight;
+    MessageRequest help{g_Shell.run.backdropWindow, IDS_USAGE, text, g_Shell.run.titleText, BOX_OK | BOX_ICONINFORMATION};
+    g_Shell.run.ui->ShowMessage(help);
+}
 
-    TraceBackdrop();
-
-    g_Shell.header = StampedPackageHeader();
-    Trace("start entries=%u", static_cast<unsigned>(g_Shell.header.entryCount));
+// The package, its trust, the journal of an earlier run, then the pages (or,
+// with /quiet, the same steps with no window).
+ExitCode RunStamped(HINSTANCE instance) {
     PackageTable table;
+    ExitCode code = ExitCode::PackageInvalid;
     if (g_Shell.header.entryCount == 0) {
         // The one text that is not in the string table.
         MessageRequest unstamped{g_Shell.run.backdropWindow, 0,
@@ -207,6 +233,7 @@ int RunUpdater(HINSTANCE instance) {
                   static_cast<unsigned>(recovery.newRemoved + recovery.stagedRemoved + recovery.backupsRemoved),
                   static_cast<unsigned>(recovery.failed), static_cast<unsigned>(recovery.notOurs));
         }
+        g_RestartPending = settled == RecoveryOutcome::LeftOver;
         const RecoveryNotice notice = NoticeOfRecovery(settled, recovery);
         if (notice.stringId != 0) {
             // The journal that stays, or the file left alone, is named; a
@@ -219,13 +246,106 @@ int RunUpdater(HINSTANCE instance) {
                                    BOX_OK | (notice.goOn ? BOX_ICONEXCLAMATION : BOX_ICONSTOP)};
             g_Shell.run.ui->ShowMessage(message);
         }
-        if (notice.goOn) RunFrame(instance, &table);
+        if (!notice.goOn) {
+            code = ExitCode::Failed;
+        } else if (g_Shell.backdropWindow == nullptr) {
+            code = RunPageSequence(&table);
+        } else {
+            code = RunFrame(instance, &table);
+        }
     }
     // The file table that detection loaded lives until here.
     FreePackageTable(*g_Shell.run.os, &table);
+    return code;
+}
+
+ExitCode RunWithOptions(HINSTANCE instance, const RunOptions& options, CommandLineResult parsed) {
+    const bool quiet = options.ui == UiLevel::Quiet;
+    if (parsed != CommandLineResult::Ok) {
+        char format[256] = {};
+        char text[2 * kMaxPath] = {};
+        LoadText(IDS_UNKNOWN_SWITCH, format, sizeof format);
+        FormatText(text, sizeof text, format, options.badWord);
+        MessageRequest refusal{kNoWindow, IDS_UNKNOWN_SWITCH, text, g_Shell.run.titleText, BOX_OK | BOX_ICONSTOP};
+        g_Shell.run.ui->ShowMessage(refusal);
+        return ExitCode::InvalidCommandLine;
+    }
+    if (options.help) {
+        ShowHelp();
+        return ExitCode::Success;
+    }
+    if (AnotherCopyRunning(!g_Shell.unattended)) return ExitCode::AnotherCopy;
+    Trace("start entries=%u", static_cast<unsigned>(g_Shell.header.entryCount));
+
+    if (quiet) {
+        // No window at all: the questions are answered, the transfer has no page.
+        g_Shell.run.transferView = &QuietTransferView();
+        return RunStamped(instance);
+    }
+
+    g_Shell.pageBrush = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    if (g_Shell.pageBrush == nullptr) {
+        g_Shell.pageBrush = static_cast<HBRUSH>(GetStockObject(LTGRAY_BRUSH));
+        g_Shell.pageBrushIsStock = true;
+    }
+    if (RegisterBackdropClass() == 0) return ExitCode::NoWindow;
+
+    g_Shell.screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    g_Shell.screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    g_Shell.menuHeight = GetSystemMetrics(SM_CYMENU);
+
+    g_Shell.backdropWindow =
+        CreateWindowExA(0, "UpdateClass", g_Shell.run.titleText, WS_OVERLAPPEDWINDOW, 0, 0,
+                        g_Shell.screenWidth, g_Shell.screenHeight, nullptr, nullptr, instance, nullptr);
+    if (g_Shell.backdropWindow == nullptr) {
+        ShowWarning(g_Shell.run, kNoWindow, IDS_WINDOW_PROBLEM);
+        return ExitCode::NoWindow;
+    }
+    g_Shell.run.backdropWindow = reinterpret_cast<WindowRef>(g_Shell.backdropWindow);
+    ShowWindow(g_Shell.backdropWindow, SW_SHOWNORMAL);
+    UpdateWindow(g_Shell.backdropWindow);
+    g_Shell.screenCentre.x = g_Shell.screenWidth / 2;
+    g_Shell.screenCentre.y = g_Shell.screenHeight / 2 - g_Shell.menuHeight;
+
+    TraceBackdrop();
+    const ExitCode code = RunStamped(instance);
     Shutdown();
-    Trace("exit 0");
-    return 0;
+    return code;
+}
+
+}  // namespace
+
+int RunUpdater(HINSTANCE instance) {
+    g_Shell.instance = instance;
+    g_Shell.run.os = &HostPlatform();
+    g_Shell.run.ui = &Win32UserInterface();
+    g_Shell.run.transferView = &Win32TransferView();
+
+    RunOptions options;
+    const CommandLineResult parsed = ParseCommandLine(GetCommandLineA(), &options);
+    g_Shell.unattended = options.ui != UiLevel::Full;
+    if (g_Shell.unattended) g_Shell.run.ui = &UnattendedUserInterface();
+    // An interactive run keeps a log only when asked for one.
+    const bool logged = g_Shell.unattended || options.logPath[0] != '\0';
+    const bool logOpen = logged && OpenTraceLog(options.logPath);
+
+    // "Udpater" is the title every released updater has carried; it is kept
+    // so that this one looks like them (the frame's own caption is spelt right).
+    LoadText(IDS_TITLE, g_Shell.run.titleText, sizeof g_Shell.run.titleText);
+    g_Shell.header = StampedPackageHeader();
+    char packageVersion[32] = {};
+    FormatVersionParts(g_Shell.header.version, packageVersion, sizeof packageVersion);
+    Trace("updater %s package %s language 0x%04x", ZV_UPDATER_VERSION, packageVersion,
+          static_cast<unsigned>(g_Shell.header.language & 0xFFFF));
+    Trace("command line: %s", GetCommandLineA());
+    Trace("switches %s ui=%s norestart=%d help=%d", CommandLineResultName(parsed), UiLevelName(options.ui),
+          options.noRestart ? 1 : 0, options.help ? 1 : 0);
+    if (logged) Trace("log %s", logOpen ? TraceLogPath() : "not opened");
+
+    const ExitCode code = RunWithOptions(instance, options, parsed);
+    Trace("exit %d %s: %s", static_cast<int>(code), ExitCodeName(code), ExitCodeMeaning(code));
+    CloseTraceLog();
+    return static_cast<int>(code);
 }
 
 }  // namespace zv

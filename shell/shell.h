@@ -49,6 +49,11 @@ struct Shell {
     const UpdateVerdict* verdict = nullptr;
     PackageHeader header = {};
     RunContext run;
+    // /quiet or /passive: nobody answers, Cancel on the transfer page halts
+    // without asking.
+    bool unattended = false;
+    // The answer to the last message box a user answered (0: none).
+    int lastAnswer = 0;
 };
 
 extern Shell g_Shell;

@@ -136,7 +136,11 @@ INT_PTR CALLBACK TransferPageProc(HWND page, UINT message, WPARAM wParam, LPARAM
         return FALSE;
     }
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDCANCEL) {
+        if (LOWORD(wParam) == IDCANCEL && g_Shell.unattended) {
+            // /passive asks nothing: Cancel halts.
+            g_Shell.pageResult = PageResult::Quit;
+            Trace("halt answer=unattended");
+        } else if (LOWORD(wParam) == IDCANCEL) {
             // The transfer waits inside PumpMessages while the question is
             // open; anything but No halts it at the next entry.
             INT_PTR answer = DialogBoxParamA(g_Shell.instance, MAKEINTRESOURCEA(IDD_HALT), page, HaltDialogProc, 0);

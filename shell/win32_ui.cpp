@@ -4,6 +4,7 @@
 
 #include "shell/shell.h"
 #include "shell/trace.h"
+#include "transfer/run_options.h"
 
 namespace zv {
 namespace {
@@ -50,6 +51,7 @@ public:
         g_Shell.readyBox = nullptr;
         if (focus != nullptr && IsWindow(focus)) SetFocus(focus);
         Trace("answer id=%u answer=%d", m.stringId, answer);
+        g_Shell.lastAnswer = answer;
         return answer;
     }
 
@@ -65,11 +67,61 @@ public:
     }
 };
 
+// Nobody answers in an unattended run: each question gets the answer that
+// ends the run (and so rolls the update back), and the log says which. Item
+// texts still reach the transfer page that /passive shows.
+class UnattendedUserInterface : public UserInterface {
+public:
+    int ShowMessage(const MessageRequest& m) override {
+        const int answer = UnattendedAnswer(m.style);
+        Trace("message id=%u style=0x%x text=%s", m.stringId, m.style, m.text);
+        Trace("answer id=%u answer=%d unattended", m.stringId, answer);
+        return answer;
+    }
+
+    void SetItemText(WindowRef dialog, int item, unsigned stringId, const char* text) override {
+        if (g_Shell.progressPage != nullptr && reinterpret_cast<HWND>(dialog) == g_Shell.progressPage) {
+            Win32UserInterface().SetItemText(dialog, item, stringId, text);
+        } else {
+            Trace("item %d id=%u text=%s", item, stringId, text);
+        }
+    }
+};
+
+// The transfer with no page at all: nothing to show and nobody to stop it.
+class QuietTransferView : public TransferView {
+public:
+    // Not a window: a value the questions and file names are given as owner.
+    WindowRef CreateProgressPage() override { return kQuietPage; }
+    void DestroyProgressPage(WindowRef) override {}
+    void SetProgressPercent(unsigned percent) override {
+        if (percent != last_) Trace("percent %u", percent);
+        last_ = percent;
+    }
+    void ShowFileName(WindowRef page, const char* name) override { g_Shell.run.ui->SetItemText(page, 101, 0, name); }
+    void ClearPageResult() override {}
+    int PumpMessages(WindowRef) override { return 0; }
+
+private:
+    static constexpr WindowRef kQuietPage = 1;
+    unsigned last_ = 101;
+};
+
 }  // namespace
 
 UserInterface& Win32UserInterface() {
     static DialogUserInterface ui;
     return ui;
+}
+
+UserInterface& UnattendedUserInterface() {
+    static class UnattendedUserInterface ui;
+    return ui;
+}
+
+TransferView& QuietTransferView() {
+    static class QuietTransferView view;
+    return view;
 }
 
 }  // namespace zv

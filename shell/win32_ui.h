@@ -6,5 +6,10 @@
 namespace zv {
 
 UserInterface& Win32UserInterface();
+// Answers every question itself (UnattendedAnswer) and logs it: /quiet and
+// /passive.
+UserInterface& UnattendedUserInterface();
+// The transfer with no page: /quiet.
+TransferView& QuietTransferView();
 
 }  // namespace zv

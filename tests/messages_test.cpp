@@ -78,6 +78,15 @@ TEST(StringTable, HoldsEveryTextExactly) {
               "updater."},
         {130, "The files of the update package cannot be checked: Windows does not provide SHA-256 on this "
               "computer. Zarvel has been left as it was."},
+        // The switches (/?) and the refusal of an unknown one.
+        {140, "Usage: zvupdate.exe [/quiet | /passive] [/norestart] [/log FILE] [/?]"},
+        {141, "/quiet      No window at all. Every question ends the run and Zarvel is left as it was."},
+        {142, "/passive    Only the progress of the transfer is shown. Questions are answered as with /quiet."},
+        {143, "/log FILE   The log of the run goes to FILE (without it, to the temporary folder)."},
+        {144, "/norestart  Accepted for deployment tools: this updater never restarts Windows."},
+        {145, "/?          Shows this list."},
+        {146, "Exit codes:"},
+        {147, "%s is not a switch of this program. Run it with /? to see its switches."},
     };
     EXPECT_EQ(kStringTableSize, sizeof cases / sizeof cases[0]);
     for (const Case& c : cases) {

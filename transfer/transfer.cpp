@@ -601,7 +601,10 @@ struct Transfer {
     // Removes the backups and the journal. A backup that cannot be removed
     // is left to the next start, which finishes the job.
     void Finish() {
-        if (journalWritten) FinishTransaction(*run.os, journal, nullptr);
+        if (!journalWritten) return;
+        RecoveryReport report;
+        const RecoveryOutcome finished = FinishTransaction(*run.os, journal, &report);
+        if (observer != nullptr) observer->Finished(finished, report.failedPath);
     }
 
     // Undoes whatever was done: every new copy removed, every backup moved

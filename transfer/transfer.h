@@ -33,6 +33,7 @@
 #include "package/member_name.h"
 #include "package/table.h"
 #include "platform/run_context.h"
+#include "transfer/journal.h"
 
 namespace zv {
 
@@ -106,6 +107,12 @@ public:
     virtual void VolumeChecked(const VolumeNeed& volume) { (void)volume; }
     // A stage of the run begins.
     virtual void StageBegins(TransferStage stage) { (void)stage; }
+    // The committed update was finished: RolledForward, or LeftOver when a
+    // backup (an old copy a running program holds) stays for the next start.
+    virtual void Finished(RecoveryOutcome outcome, const char* leftPath) {
+        (void)outcome;
+        (void)leftPath;
+    }
 };
 
 // The whole transfer: opens the program file as volume 1, plans, stages and

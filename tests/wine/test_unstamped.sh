@@ -27,7 +27,7 @@ zv_check "the trace shows the unstamped message with the stop icon and OK" \
     zv_wait_trace unstamped '^message id=0 style=0x10 text=Please run QUILLON before to use this program!$'
 zv_key Return
 zv_check "the updater ends after OK" zv_wait_exit unstamped
-zv_check "exit code 0 (got $ZV_RC)" test "$ZV_RC" = 0
+zv_check "exit code 1620, package invalid (got $ZV_RC)" test "$ZV_RC" = $((1620 & 255))
 zv_check "OK was the answer" zv_wait_trace unstamped '^answer id=0 answer=1$'
 
 zv_start stamped 'C:\update\stamped.exe'

@@ -167,13 +167,18 @@ hold_file() {
     ( zv_wine "$HOLDFILE" "$@" >"$ZV_TMP/$name.out" 2>&1 & )
     zv_wait_until "" "holdfile $* to hold its file" grep -q held "$ZV_TMP/$name.out"
 }
-# Leaves the last page with its button and waits for the exit.
+# The exit code: Wine hands the host only its low byte (1602 arrives as 66);
+# the whole code is in the trace's "exit" line.
+rc_is() { equals "$ZV_RC" "$(($1 & 255))"; }
+# Leaves the last page with its button and waits for the exit, which must
+# be CODE (0 when not given).
 finish_run() {
-    local name=$1 page=$2
+    local name=$1 page=$2 code=${3:-0}
     zv_wait_ready "$name" "page $page" || return 1
     zv_click_item "$name" "$page" 2
     zv_wait_exit "$name"
-    zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
+    zv_check "$name: the program ends with $code" rc_is "$code"
+    zv_check "$name: the trace says the exit code" has_line "$name" "^exit $code [A-Za-z]+: "
 }
 # Takes screenshot SHOT and checks that it shows the bar of NAME's transfer
 # page at PERCENT.
@@ -265,16 +270,16 @@ scenario_not_installed() {
     zv_key alt+F4
     zv_wait_exit noini
     zv_check "not installed: Alt+F4 ends page 406 with 2, then the program shuts down" \
-        in_order noini '^backdrop close$' '^page 406 result 2$' '^backdrop destroyed$' '^exit 0$'
-    zv_check "not installed: the program ends with 0" equals "$ZV_RC" 0
+        in_order noini '^backdrop close$' '^page 406 result 2$' '^backdrop destroyed$' '^exit 1605 NotInstalled: '
+    zv_check "not installed: the program ends with 1605" rc_is 1605
 }
 
-# name | preparation | 16-bit | 32-bit | language | installation type | message | how to leave
+# name | preparation | 16-bit | 32-bit | language | installation type | message | how to leave | exit code
 REFUSALS=$(cat <<EOF
-newer|overlay newer|1.01|1.01|$ENGLISH|Normal|This program cannot update your installed version of Zarvel. The version on your hard disk has a higher or equal version number to this updater.|quit
-translated|overlay translated|1.01|1.01|$GERMAN|Normal|This program cannot update your translated version of Zarvel.|escape
-cdrom|overlay cd|1.01|1.01|$ENGLISH|Minimal|This program cannot update Zarvel on the CD Drive. You must re-install Zarvel using the "Normal" installation before you can update it.|altf4
-noruntime32|no-runtime32|1.01|None|$ENGLISH|Minimal|This program cannot update Zarvel on the CD Drive. You must re-install Zarvel using the "Normal" installation before you can update it.|escape
+newer|overlay newer|1.01|1.01|$ENGLISH|Normal|This program cannot update your installed version of Zarvel. The version on your hard disk has a higher or equal version number to this updater.|quit|1638
+translated|overlay translated|1.01|1.01|$GERMAN|Normal|This program cannot update your translated version of Zarvel.|escape|1642
+cdrom|overlay cd|1.01|1.01|$ENGLISH|Minimal|This program cannot update Zarvel on the CD Drive. You must re-install Zarvel using the "Normal" installation before you can update it.|altf4|1642
+noruntime32|no-runtime32|1.01|None|$ENGLISH|Minimal|This program cannot update Zarvel on the CD Drive. You must re-install Zarvel using the "Normal" installation before you can update it.|escape|1642
 EOF
 )
 
@@ -288,8 +293,8 @@ prepare() {
 }
 
 scenario_refusals() {
-    local name how v16 v32 language type message leave
-    while IFS='|' read -r name how v16 v32 language type message leave; do
+    local name how v16 v32 language type message leave code
+    while IFS='|' read -r name how v16 v32 language type message leave code; do
         zv_product_install 1
         # shellcheck disable=SC2086 # the preparation is a command with its words
         prepare $how
@@ -314,7 +319,7 @@ scenario_refusals() {
         zv_check "$name: Enter does not end the page; leaving ($leave) ends it with 2" \
             equals "$(trace "$name" | grep -E '^page 402 result ')" 'page 402 result 2'
         zv_check "$name: no transfer" lacks_line "$name" '^page 403'
-        zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
+        zv_check "$name: the program ends with $code" rc_is "$code"
     done <<<"$REFUSALS"
 
     zv_product_install 1
@@ -324,7 +329,7 @@ scenario_refusals() {
     zv_check "no runtime library: variants 0" has_line noruntime '^detected variants=0x0 runtime=0x0$'
     zv_key Escape
     zv_wait_exit noruntime
-    zv_check "no runtime library: the program ends with 0" equals "$ZV_RC" 0
+    zv_check "no runtime library: the program ends with 1605 (not installed)" rc_is 1605
 }
 
 # The halt confirmation as it stands.
@@ -348,14 +353,14 @@ scenario_halt() {
     check_halt_page halt
 
     # A second start while the confirmation is up, with another window over
-    # it: the second copy ends with 0 and brings the confirmation forward.
+    # it: the second copy ends with 1618 and brings the confirmation forward.
     zv_wine notepad >/dev/null 2>&1 &
     zv_wait_window "Untitled - Notepad" >/dev/null || return 1
     xdotool search --name '^Untitled - Notepad$' windowraise >/dev/null 2>&1
     zv_wait_above "Untitled - Notepad" Install || return 1
     zv_start second "$UPDATER"
     zv_wait_exit second
-    zv_check "second start: ends with 0" equals "$ZV_RC" 0
+    zv_check "second start: ends with 1618" rc_is 1618
     zv_check "second start: says another copy runs and creates nothing" \
         in_order second '^another copy is running$'
     zv_check "second start: creates no window" lacks_line second '^(start|backdrop|page)'
@@ -382,7 +387,7 @@ scenario_halt() {
         '^transfer result=-1$' '^page 405 created'
     zv_check "halt: page 405's text" equals "$(item_text halt 405 101)" "$PARTIAL_TEXT"
     zv_check "halt: no closing message after a halt" lacks_line halt '^message id='
-    finish_run halt 405
+    finish_run halt 405 1602
     zv_check "halt: every installed file is as it was" all_files_are old
     zv_check "halt: no new file is left beside its target" no_new_files_left
 }
@@ -406,7 +411,7 @@ scenario_escape() {
     zv_wait_ready escape 'page 405' || return 1
     zv_check "escape: Enter on the confirmation goes on, Escape on it halts" \
         in_order escape '^halt answer=7$' '^halt answer=2$' '^entry [0-9]+ pass [12] .*: stopped ' '^transfer result=-1$'
-    finish_run escape 405
+    finish_run escape 405 1602
     zv_check "escape: every installed file is as it was" all_files_are old
     zv_check "escape: no new file is left beside its target" no_new_files_left
 }
@@ -422,7 +427,7 @@ scenario_close() {
         '^transfer result=-1$' '^page 405 created'
     zv_check "close: no halt confirmation" lacks_line close '^page 407'
     zv_check "close: the backdrop stays until the shutdown" lacks_line close '^backdrop destroyed$'
-    finish_run close 405
+    finish_run close 405 1602
     zv_check "close: every installed file is as it was" all_files_are old
     zv_check "close: no new file is left beside its target" no_new_files_left
 }
@@ -499,7 +504,7 @@ scenario_interrupted() {
     zv_check "interrupted: no new copy, backup or journal is left" no_new_files_left
     zv_click_item interrupted_next 401 2
     zv_wait_exit interrupted_next
-    zv_check "interrupted: the next start ends with 0" equals "$ZV_RC" 0
+    zv_check "interrupted: the next start ends with 1602 (Quit)" rc_is 1602
 
     # A journal that is refused (here: not one at all) stays, the updater
     # changes nothing while it is there, and the message names it.
@@ -513,6 +518,7 @@ scenario_interrupted() {
     zv_key Return
     zv_wait_exit unsettled
     zv_check "interrupted: then the updater ends without a page" lacks_line unsettled '^page 401'
+    zv_check "interrupted: and with 1603 (nothing changed)" rc_is 1603
     zv_check "interrupted: the journal stays as it was" cmp -s "$ZV_TMP/journal.kept" "$(zv_windows_dir)/~zvupd.jnl"
     zv_check "interrupted: and every installed file too" all_files_are old
     rm -f "$(zv_windows_dir)/~zvupd.jnl"
@@ -583,7 +589,7 @@ scenario_planted() {
     zv_check "planted: the planted file is left alone" cmp -s "$ZV_TMP/planted.jnl" "$c/ZARVEL/~zvupd.jnl"
     zv_click_item planted 401 2
     zv_wait_exit planted
-    zv_check "planted: the updater ends with 0" equals "$ZV_RC" 0
+    zv_check "planted: the updater ends with 1602 (Quit)" rc_is 1602
 
     mv "$c/ZARVEL/~zvupd.jnl" "$w/~zvupd.jnl"
     zv_start planted_windows "$UPDATER"
@@ -595,8 +601,8 @@ scenario_planted() {
         '^message id=120 style=0x10 text=C:\\windows\\~zvupd\.jnl, the record of an earlier update of Zarvel, is damaged\. Nothing has been changed\. If no other copy of this program is running, delete that file, then run this program again\.$'
     zv_key Return
     zv_wait_exit planted_windows
-    zv_check "planted: then the updater ends with 0, without a page" \
-        test "$ZV_RC" = 0 -a "$(count_lines planted_windows '^page 401')" = 0
+    zv_check "planted: then the updater ends with 1603, without a page" \
+        test "$ZV_RC" = $((1603 & 255)) -a "$(count_lines planted_windows '^page 401')" = 0
     zv_check "planted: every file it names is still as it was" equals "$(planted_victims)" "$victims"
     zv_check "planted: the journal is left as it was" cmp -s "$ZV_TMP/planted.jnl" "$w/~zvupd.jnl"
     zv_check "planted: and every installed file too" all_files_are old
@@ -636,7 +642,7 @@ scenario_running() {
     zv_wait_ready running 'page 404' || return 1
     zv_check "running: Retry goes on, and the update completes without another question" \
         equals "$(count_lines running '^message id=')" 1
-    finish_run running 404
+    finish_run running 404 3010
     zv_check "running: every file is new" all_files_are new
     zv_check "running: the old copy and the journal stay, nothing else" \
         equals "$(cd "$c/ZARVEL" && find . -iname '~zv*' | sed 's/[0-9A-F]\{4\}\.tmp$/XXXX.tmp/' | sort | tr '\n' ' ')" \
@@ -745,7 +751,7 @@ scenario_volumes() {
     zv_wait_ready volumes_cancel 'page 405' || return 1
     zv_check "volumes: Cancel at the disk prompt ends without a closing message" \
         in_order volumes_cancel '^answer id=98 answer=2$' '^transfer result=2$' '^page 405 created'
-    finish_run volumes_cancel 405
+    finish_run volumes_cancel 405 1602
     zv_check "volumes: after Cancel at the disk prompt every installed file is as it was" all_files_are old
     zv_check "volumes: after Cancel at the disk prompt no new file is left" no_new_files_left
     mv "$dir/$v.away" "$c/update/$v"
@@ -866,7 +872,7 @@ scenario_tampered() {
         zv_check "$name: refused with message $id" has_line "$name" "^message id=$id style=0x10 "
         zv_key Return
         zv_wait_exit "$name"
-        zv_check "$name: the program ends with 0" equals "$ZV_RC" 0
+        zv_check "$name: the program ends with 1620 (package refused)" rc_is 1620
         zv_check "$name: no page is shown" lacks_line "$name" '^page '
         zv_check "$name: every installed file is as it was" all_files_are old
     done <<'EOF'
@@ -924,7 +930,7 @@ PY
     zv_check "signed_volumes: found while staging, rolled back before anything is put in place" \
         in_order signed_volumes '^transfer stage stage$' '^transfer stage roll back$' '^transfer result=71$' \
         '^page 405 created'
-    finish_run signed_volumes 405
+    finish_run signed_volumes 405 1603
     zv_check "signed_volumes: every installed file is as it was" all_files_are old
     zv_check "signed_volumes: no new file is left beside its target" no_new_files_left
     rm -f "$c"/update/zvupdate[0-9][0-9][0-9]
@@ -983,7 +989,7 @@ scenario_no_sha256() {
     zv_check "no_sha256: the transfer ends with 130 before any member is staged" in_order no_sha256 \
         '^transfer result=130$' '^page 405 created'
     zv_check "no_sha256: nothing is staged" lacks_line no_sha256 '^transfer stage '
-    finish_run no_sha256 405
+    finish_run no_sha256 405 1603
     zv_check "no_sha256: every installed file is as it was" all_files_are old
     zv_check "no_sha256: no new file is left beside its target" no_new_files_left
 }
@@ -1045,11 +1051,11 @@ EOF
 }
 
 scenario_damaged() {
-    local name how style key
+    local name how style key code
     zv_product_install
     # Read errors during the transfer: the question about the program's own
     # file, then the page that says the update is incomplete.
-    while read -r name how style key; do
+    while read -r name how style key code; do
         damaged_copy "$name" "$how" || return 1
         to_detection "$name" "C:\\update\\$name.exe" || return 1
         zv_check "$name: the table is whole, Next is enabled" has_line "$name" '^page 402 item 1 at .* enabled=1 '
@@ -1063,12 +1069,12 @@ scenario_damaged() {
         zv_check "$name: no success page" lacks_line "$name" '^page 404'
         zv_check "$name: the transfer ends with 2" has_line "$name" '^transfer result=2$'
         zv_check "$name: nothing is put in place" lacks_line "$name" '^transfer stage commit$'
-        finish_run "$name" 405
+        finish_run "$name" 405 "$code"
         zv_check "$name: every installed file is as it was" all_files_are old
         zv_check "$name: no new file is left beside its target" no_new_files_left
     done <<'EOF'
-cut cut 0x35 Escape
-nodata nodata 0x30 Return
+cut cut 0x35 Escape 1602
+nodata nodata 0x30 Return 1603
 EOF
 
     # One flipped bit in a member's data that decodes cleanly: the member's
@@ -1086,7 +1092,7 @@ EOF
     zv_check "flip: found while staging, rolled back before anything is put in place" in_order flip \
         '^transfer stage stage$' '^transfer stage roll back$' '^transfer result=71$' '^page 405 created'
     zv_check "flip: nothing is put in place" lacks_line flip '^transfer stage commit$'
-    finish_run flip 405
+    finish_run flip 405 1603
     zv_check "flip: every installed file is as it was" all_files_are old
     zv_check "flip: no new file is left beside its target" no_new_files_left
 
@@ -1101,7 +1107,7 @@ EOF
     zv_click_item table 402 2
     zv_wait_exit table
     zv_check "table: no transfer" lacks_line table '^page 403'
-    zv_check "table: the program ends with 0" equals "$ZV_RC" 0
+    zv_check "table: the program ends with 1620 (package damaged)" rc_is 1620
     zv_check "table: every installed file is as it was" all_files_are old
 
     # Two names for one file: the table load refuses the package as damaged,
@@ -1138,7 +1144,7 @@ links_run() {
     zv_check "$name: no success page" lacks_line "$name" '^page 404'
     zv_check "$name: the transfer ends with 76" has_line "$name" '^transfer result=76$'
     zv_check "$name: nothing is put in place" lacks_line "$name" '^transfer stage commit$'
-    finish_run "$name" 405
+    finish_run "$name" 405 1603
     zv_check "$name: every installed file is as it was" all_files_are old
 }
 # What changed in the system directory since the last mark_system: files

@@ -118,6 +118,10 @@ int main(int argc, char** argv) {
             const DWORD code = event.u.ExitProcess.dwExitCode;
             ContinueDebugEvent(event.dwProcessId, event.dwThreadId, DBG_CONTINUE);
             CloseHandle(started.hProcess);
+            // Wine hands the host only the low byte of an exit code: the
+            // whole code is printed as well.
+            std::printf("exit code %ld\n", static_cast<long>(static_cast<int32_t>(code)));
+            std::fflush(stdout);
             return static_cast<int>(code);
         }
         default:
