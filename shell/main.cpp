@@ -101,12 +101,14 @@ void RunPageSequence(PackageTable* table) {
     if (answer != PageResult::Next) return;
 
     TraceTransferObserver observer;
-    TransferResult result = RunTransfer(run, *table, &product, &observer);
-    Trace("transfer result=%d", static_cast<int>(result));
+    bool leftAsItWas = false;
+    TransferResult result = RunTransfer(run, *table, &product, &observer, &leftAsItWas);
+    Trace("transfer result=%d left as it was=%d", static_cast<int>(result), leftAsItWas ? 1 : 0);
     if (result == 0) {
         RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);
     } else {
-        RunModalPage(IDD_PARTIAL, PartialPageProc, 0);
+        // The page says so when nothing of the update stayed.
+        RunModalPage(IDD_PARTIAL, PartialPageProc, leftAsItWas ? 1 : 0);
     }
 }
 

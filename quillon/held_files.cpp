@@ -1,0 +1,39 @@
+#include "quillon/held_files.h"
+
+#include "quillon/shown_text.h"
+
+namespace quillon {
+
+std::string AddHeldFile(zv::Platform& os, const char* path, HeldFiles* found) {
+    char names[zv::kMaxPath] = {};
+    switch (os.FileHolders(path, names, sizeof names)) {
+    case zv::HolderLookup::Named:
+        if (names[0] != '\0') {
+            found->held.push_back({path, names});
+            return names;
+        }
+        ++found->free;
+        return "";
+    case zv::HolderLookup::None: ++found->free; return "";
+    case zv::HolderLookup::Unknown: break;
+    }
+    ++found->unknown;
+    return "";
+}
+
+std::string HeldFilesText(const HeldFiles& found) {
+    std::string text;
+    if (!found.held.empty()) {
+        text = "installed files that running programs hold now (the updater would ask to close them):\n";
+        for (const HeldFile& f : found.held) text += "  " + Shown(f.path) + ": " + Shown(f.holders) + "\n";
+    } else if (found.free > 0) {
+        text = "no running program holds an installed file now\n";
+    }
+    if (found.unknown > 0 && (found.free > 0 || !found.held.empty())) {
+        text += "  (" + std::to_string(found.unknown) + (found.unknown == 1 ? " file" : " files") +
+                " could not be asked about)\n";
+    }
+    return text;
+}
+
+}  // namespace quillon

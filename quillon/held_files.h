@@ -1,0 +1,31 @@
+// Which installed files running programs hold now, as quillon plan tells it:
+// the update would stop at each of them and ask for the program to be closed.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace quillon {
+
+struct HeldFile {
+    std::string path;
+    std::string holders;  // the programs' file names, ", " between them
+};
+
+struct HeldFiles {
+    std::vector<HeldFile> held;  // in the order asked
+    unsigned free = 0;           // files the system knows nobody holds
+    unsigned unknown = 0;        // files it cannot tell of
+};
+
+// Asks the system who holds the file at `path` and records the answer;
+// returns the holders' names ("" unless some are named).
+std::string AddHeldFile(zv::Platform& os, const char* path, HeldFiles* found);
+
+// The lines plan prints: the held files with their programs, or that none
+// is held; nothing when the system could not tell of any file.
+std::string HeldFilesText(const HeldFiles& found);
+
+}  // namespace quillon
