@@ -54,13 +54,15 @@ enum class SeekOrigin : uint32_t { Begin = 0, Current = 1, End = 2 };
 // What the system could tell of the programs that hold a file open.
 enum class HolderLookup : uint8_t {
     Named,    // one or more programs hold it; their names are given
-    None,     // the system knows of no program that holds it
+    None,     // no program holds it, as far as the system can tell
+    Unnamed,  // a program holds it, but the system does not say which
     Unknown,  // the system cannot tell (no such service, or it failed)
 };
 inline const char* HolderLookupName(HolderLookup lookup) {
     switch (lookup) {
     case HolderLookup::Named: return "named";
     case HolderLookup::None: return "none";
+    case HolderLookup::Unnamed: return "unnamed";
     case HolderLookup::Unknown: return "unknown";
     }
     return "unknown";

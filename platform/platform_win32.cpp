@@ -353,6 +353,24 @@ public:
     HolderLookup FileHolders(const char* path, char* names, uint32_t size) override {
         if (size == 0) return HolderLookup::Unknown;
         names[0] = '\0';
+        HolderLookup lookup = ListHolders(path, names, size);
+        if (lookup == HolderLookup::Named) return lookup;
+        // Nobody named: a file that cannot be opened for reading without
+        // sharing it is held all the same (the Restart Manager may not know
+        // every holder, or answer without looking, as Wine's does); one that
+        // can is open in no program.
+        const HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return HolderLookup::None;
+        }
+        return GetLastError() == ERROR_SHARING_VIOLATION ? HolderLookup::Unnamed : lookup;
+    }
+
+private:
+    // The Restart Manager's list of the programs that hold `path`.
+    static HolderLookup ListHolders(const char* path, char* names, uint32_t size) {
         const RestartManager& manager = SystemRestartManager();
         if (!manager.loaded) return HolderLookup::Unknown;
         WCHAR widePath[2 * MAX_PATH];
@@ -365,7 +383,7 @@ public:
         if (manager.registerResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS) {
             // A few holders are named; more than that is asked again with
             // room for all, once: the list may change between the calls.
-            RM_PROCESS_INFO some[8];
+            RM_PROCESS_INFO some[8] = {};
             RM_PROCESS_INFO* found = some;
             UINT room = sizeof some / sizeof some[0];
             UINT needed = 0;
@@ -383,7 +401,10 @@ public:
                 }
             }
             if (status == ERROR_SUCCESS) {
+                // Only entries the system says it filled are read (a service
+                // that answers without filling any leaves the counts at 0).
                 if (count > room) count = room;
+                if (count > needed) count = needed;
                 for (UINT k = 0; k < count; ++k) {
                     char name[MAX_PATH] = {};
                     if (!ProcessFileName(found[k].Process.dwProcessId, name, sizeof name)) {
@@ -401,6 +422,7 @@ public:
         return lookup;
     }
 
+public:
     bool EnterDirectory(const char* path) override { return SetCurrentDirectoryA(path) != 0; }
 
     bool MakeDirectory(const char* path) override { return CreateDirectoryA(path, nullptr) != 0; }

@@ -15,6 +15,7 @@ std::string AddHeldFile(zv::Platform& os, const char* path, HeldFiles* found) {
         ++found->free;
         return "";
     case zv::HolderLookup::None: ++found->free; return "";
+    case zv::HolderLookup::Unnamed: found->held.push_back({path, ""}); return "";
     case zv::HolderLookup::Unknown: break;
     }
     ++found->unknown;
@@ -25,9 +26,13 @@ std::string HeldFilesText(const HeldFiles& found) {
     std::string text;
     if (!found.held.empty()) {
         text = "installed files that running programs hold now (the updater would ask to close them):\n";
-        for (const HeldFile& f : found.held) text += "  " + Shown(f.path) + ": " + Shown(f.holders) + "\n";
+        for (const HeldFile& f : found.held) {
+            text += "  " + Shown(f.path) + ": " +
+                    (f.holders.empty() ? std::string("a program that the system does not name") : Shown(f.holders)) +
+                    "\n";
+        }
     } else if (found.free > 0) {
-        text = "no running program holds an installed file now\n";
+        text = "the system knows of no running program that holds an installed file now\n";
     }
     if (found.unknown > 0 && (found.free > 0 || !found.held.empty())) {
         text += "  (" + std::to_string(found.unknown) + (found.unknown == 1 ? " file" : " files") +

@@ -11,7 +11,7 @@ namespace quillon {
 
 struct HeldFile {
     std::string path;
-    std::string holders;  // the programs' file names, ", " between them
+    std::string holders;  // the programs' file names, ", " between them; "" when the system does not name them
 };
 
 struct HeldFiles {

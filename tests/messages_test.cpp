@@ -155,6 +155,7 @@ TEST_F(MessagesTest, AFileInUseNamesItsHoldersWhenTheSystemKnowsThem) {
     os.holders["zvact32.exe"] = "zvact32.exe";
     os.holders["map05.dat"] = "holdfile.exe, notepad.exe";
     os.holders["readme.txt"] = "";  // the system knows of nobody
+    os.holders["zvsa.bin"] = "?";   // held by a program it does not name
     run.os = &os;
     const std::string everyone = " in use! Please, close all applications and retry.";
     struct Case {
@@ -173,6 +174,7 @@ TEST_F(MessagesTest, AFileInUseNamesItsHoldersWhenTheSystemKnowsThem) {
         {"C:\\ZARVEL\\zvact.exe", "C:\\ZARVEL\\~zvo0001.tmp", IDS_FILE_IN_USE, "C:\\ZARVEL\\zvact.exe" + everyone},
         {"C:\\ZARVEL\\readme.txt", "C:\\ZARVEL\\readme.txt", IDS_FILE_IN_USE, "C:\\ZARVEL\\readme.txt" + everyone},
         {"C:\\ZARVEL\\zvact32.exe", "", IDS_FILE_IN_USE, "C:\\ZARVEL\\zvact32.exe" + everyone},
+        {"C:\\ZARVEL\\zvsa.bin", "C:\\ZARVEL\\zvsa.bin", IDS_FILE_IN_USE, "C:\\ZARVEL\\zvsa.bin" + everyone},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.path);

@@ -19,6 +19,7 @@ TEST(PlanHeldFiles, NamesTheHoldersOrSaysNoneOrNothingWhenItCannotTell) {
     os.holders["map05.dat"] = "holdfile.exe, notepad.exe";
     os.holders["readme.txt"] = "";  // known to be held by nobody
     os.holders["PLMR.DLL"] = "";
+    os.holders["zvsa.bin"] = "?";  // held, by a program the system does not name
     const std::string heading = "installed files that running programs hold now (the updater would ask to close them):\n";
     struct Case {
         const char* what;
@@ -30,14 +31,16 @@ TEST(PlanHeldFiles, NamesTheHoldersOrSaysNoneOrNothingWhenItCannotTell) {
          zv::HolderLookup::None,
          heading + "  C:\\ZARVEL\\zvact32.exe: zvact32.exe\n  C:\\ZARVEL\\data\\map05.dat: holdfile.exe, notepad.exe\n"},
         {"none held", {"C:\\ZARVEL\\readme.txt", "C:\\WINDOWS\\SYSTEM\\PLMR.DLL"}, zv::HolderLookup::None,
-         "no running program holds an installed file now\n"},
-        {"the system cannot tell of any file", {"C:\\ZARVEL\\zvact.exe", "C:\\ZARVEL\\zvsa.bin"},
+         "the system knows of no running program that holds an installed file now\n"},
+        {"the system cannot tell of any file", {"C:\\ZARVEL\\zvact.exe", "C:\\ZARVEL\\zvsx.bin"},
          zv::HolderLookup::Unknown, ""},
         {"nothing replaced", {}, zv::HolderLookup::None, ""},
-        {"one held, one that cannot be told", {"C:\\ZARVEL\\zvact32.exe", "C:\\ZARVEL\\zvsa.bin"},
+        {"held by a program not named", {"C:\\ZARVEL\\readme.txt", "C:\\ZARVEL\\zvsa.bin"}, zv::HolderLookup::Unknown,
+         heading + "  C:\\ZARVEL\\zvsa.bin: a program that the system does not name\n"},
+        {"one held, one that cannot be told", {"C:\\ZARVEL\\zvact32.exe", "C:\\ZARVEL\\zvsx.bin"},
          zv::HolderLookup::Unknown, heading + "  C:\\ZARVEL\\zvact32.exe: zvact32.exe\n  (1 file could not be asked about)\n"},
-        {"none held, two that cannot be told", {"C:\\ZARVEL\\readme.txt", "C:\\ZARVEL\\zvsa.bin", "C:\\ZARVEL\\zvsv.bin"},
-         zv::HolderLookup::Unknown, "no running program holds an installed file now\n  (2 files could not be asked about)\n"},
+        {"none held, two that cannot be told", {"C:\\ZARVEL\\readme.txt", "C:\\ZARVEL\\zvsx.bin", "C:\\ZARVEL\\zvsv.bin"},
+         zv::HolderLookup::Unknown, "the system knows of no running program that holds an installed file now\n  (2 files could not be asked about)\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -222,8 +222,10 @@ zv::HolderLookup FaultPlatform::FileHolders(const char* path, char* names, uint3
     const std::string lowered = zv::LowerAz(path);
     for (const auto& [key, value] : holders) {
         if (lowered.find(zv::LowerAz(key)) == std::string::npos) continue;
+        if (value.empty()) return zv::HolderLookup::None;
+        if (value == "?") return zv::HolderLookup::Unnamed;
         zv::CopyText(names, static_cast<int>(size), value.c_str());
-        return value.empty() ? zv::HolderLookup::None : zv::HolderLookup::Named;
+        return zv::HolderLookup::Named;
     }
     return otherHolders;
 }

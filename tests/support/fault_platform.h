@@ -74,7 +74,8 @@ public:
 
     // FileHolders' answers, when scripted: a file whose path contains a key
     // (without regard to case) is held by the programs of its value (Named),
-    // or by nobody when the value is empty (None); any other file is as
+    // by nobody when the value is empty (None), by a program not named when
+    // it is "?" (Unnamed); any other file is as
     // `otherHolders` says (the inner platform's answer when not scripted).
     bool scriptHolders = false;
     std::map<std::string, std::string> holders;
