@@ -103,7 +103,8 @@ void RunPageSequence(PackageTable* table) {
     TraceTransferObserver observer;
     bool leftAsItWas = false;
     TransferResult result = RunTransfer(run, *table, &product, &observer, &leftAsItWas);
-    Trace("transfer result=%d left as it was=%d", static_cast<int>(result), leftAsItWas ? 1 : 0);
+    Trace("transfer result=%d", static_cast<int>(result));
+    if (result != 0) Trace("installation left as it was=%d", leftAsItWas ? 1 : 0);
     if (result == 0) {
         RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);
     } else {
