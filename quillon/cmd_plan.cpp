@@ -76,11 +76,12 @@ public:
         if (d.outcome == zv::EntryOutcome::OtherPass) return;
         if (d.outcome == zv::EntryOutcome::Ignored && d.pass == 2) return;  // told in pass 1
         std::string holders;
+        bool isHeld = false;
         if (d.outcome == zv::EntryOutcome::Write || d.outcome == zv::EntryOutcome::InUse) {
             ++writes;
             if (d.installed) {
                 ++replaced;
-                holders = AddHeldFile(os_, d.target, &held);
+                isHeld = AddHeldFile(os_, d.target, &held, &holders);
             }
         }
         if (d.outcome == zv::EntryOutcome::Failed) failedName = d.name;
@@ -97,7 +98,7 @@ public:
             if (d.nameProblem != zv::MemberNameProblem::None) {
                 json_->Key("nameProblem").String(zv::MemberNameProblemName(d.nameProblem));
             }
-            if (!holders.empty()) json_->Key("heldBy").String(holders);
+            if (isHeld) json_->Key("heldBy").String(holders);
             json_->EndObject();
             return;
         }

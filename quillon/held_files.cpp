@@ -4,22 +4,20 @@
 
 namespace quillon {
 
-std::string AddHeldFile(zv::Platform& os, const char* path, HeldFiles* found) {
+bool AddHeldFile(zv::Platform& os, const char* path, HeldFiles* found, std::string* holders) {
+    holders->clear();
     char names[zv::kMaxPath] = {};
     switch (os.FileHolders(path, names, sizeof names)) {
     case zv::HolderLookup::Named:
-        if (names[0] != '\0') {
-            found->held.push_back({path, names});
-            return names;
-        }
-        ++found->free;
-        return "";
-    case zv::HolderLookup::None: ++found->free; return "";
-    case zv::HolderLookup::Unnamed: found->held.push_back({path, ""}); return "";
+    case zv::HolderLookup::Unnamed:
+        *holders = names;
+        found->held.push_back({path, names});
+        return true;
+    case zv::HolderLookup::None: ++found->free; return false;
     case zv::HolderLookup::Unknown: break;
     }
     ++found->unknown;
-    return "";
+    return false;
 }
 
 std::string HeldFilesText(const HeldFiles& found) {

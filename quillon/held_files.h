@@ -21,8 +21,9 @@ struct HeldFiles {
 };
 
 // Asks the system who holds the file at `path` and records the answer;
-// returns the holders' names ("" unless some are named).
-std::string AddHeldFile(zv::Platform& os, const char* path, HeldFiles* found);
+// returns whether a program holds it, with the holders' names in *holders
+// ("" when none, or when the system does not name them).
+bool AddHeldFile(zv::Platform& os, const char* path, HeldFiles* found, std::string* holders);
 
 // The lines plan prints: the held files with their programs, or that none
 // is held; nothing when the system could not tell of any file.

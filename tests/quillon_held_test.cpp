@@ -48,13 +48,19 @@ TEST(PlanHeldFiles, NamesTheHoldersOrSaysNoneOrNothingWhenItCannotTell) {
         os.holdersAsked.clear();
         quillon::HeldFiles found;
         std::vector<std::string> named;
-        for (const char* file : c.files) named.push_back(quillon::AddHeldFile(os, file, &found));
+        std::vector<bool> isHeld;
+        for (const char* file : c.files) {
+            std::string holders;
+            isHeld.push_back(quillon::AddHeldFile(os, file, &found, &holders));
+            named.push_back(holders);
+        }
         EXPECT_EQ(quillon::HeldFilesText(found), c.text);
         EXPECT_EQ(os.holdersAsked, std::vector<std::string>(c.files.begin(), c.files.end()));
         for (size_t k = 0; k < c.files.size(); ++k) {
-            const bool held = std::string(c.files[k]).find("zvact32") != std::string::npos ||
-                              std::string(c.files[k]).find("map05") != std::string::npos;
-            EXPECT_EQ(named[k].empty(), !held) << c.files[k];
+            const std::string file = c.files[k];
+            const bool named_ = file.find("zvact32") != std::string::npos || file.find("map05") != std::string::npos;
+            EXPECT_EQ(named[k].empty(), !named_) << file;
+            EXPECT_EQ(isHeld[k], named_ || file.find("zvsa.bin") != std::string::npos) << file;
         }
     }
 }

@@ -492,6 +492,12 @@ scenario_interrupted() {
         "$(sed -n '/^installed files that running programs hold now/,/^$/p' "$ZV_TMP/plan_held.txt")" \
         "$(printf '%s\n' 'installed files that running programs hold now (the updater would ask to close them):' \
             '  C:\ZARVEL\data\map05.dat: a program that the system does not name')"
+    zv_wine "$WINDOWS_BUILD/quillon/quillon.exe" plan --json --updater "$UPDATER" 2>/dev/null >"$ZV_TMP/plan_held.json"
+    zv_check "interrupted: and its JSON marks that entry alone as held" equals "$(python3 -c '
+import json, sys
+for e in json.load(open(sys.argv[1]))["entries"]:
+    if "heldBy" in e: print(e["target"] + "|" + e["heldBy"])
+' "$ZV_TMP/plan_held.json")" 'C:\ZARVEL\data\map05.dat|'
     to_transfer interrupted || return 1
     zv_wait_ready interrupted message || return 1
     zv_screenshot interrupted_in_use
