@@ -602,7 +602,7 @@ TEST_F(TransferFaultTest, AFileInUseIsAskedAboutWithTheProgramThatHoldsIt) {
              t.posix.SetSharedFileInUse("plmr32.dll", true);
              t.ui.onShow = [&t](const zvtest::RecordedMessage&) { t.posix.SetSharedFileInUse("plmr32.dll", false); };
          },
-         "plmr32.dll is in use by zvact32.exe. Please close it and retry.", "C:\\WINDOWS\\SYSTEM\\PLMR32.DLL"},
+         "plmr32.dll is in use by zvact32.exe. Please close it and retry.", "C:\\WINDOWS\\SYSTEM\\plmr32.dll"},
         {"a file held in the commit", [&](TransferFaultTest& t) { t.os.Add(moveInUse); },
          "C:\\ZARVEL\\zvact32.exe is in use by zvact32.exe, holdfile.exe. Please close it and retry.",
          "C:\\ZARVEL\\zvact32.exe"},
@@ -629,6 +629,26 @@ TEST_F(TransferFaultTest, AFileInUseIsAskedAboutWithTheProgramThatHoldsIt) {
         for (const auto& [relative, old] : before) EXPECT_NE(Read(relative), old) << relative;
         EXPECT_EQ(Leftovers(), std::vector<std::string>{});
     }
+
+    // A shared file found in use elsewhere than where the new copy goes: the
+    // copy found is the one looked up.
+    for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+    std::rename(Host("WINDOWS/SYSTEM/PLMR32.DLL").c_str(), Host("ZARVEL/PLMR32.DLL").c_str());
+    ui.messages.clear();
+    ui.ClearScript();
+    ui.Script({ANSWER_CANCEL});
+    os.Clear();
+    os.holdersAsked.clear();
+    posix.SetSharedFileInUse("plmr32.dll", true);
+    {
+        InstalledProduct fresh = product;
+        EXPECT_EQ(RunTransfer(run, table, &fresh), ANSWER_CANCEL);
+    }
+    posix.SetSharedFileInUse("plmr32.dll", false);
+    EXPECT_EQ(os.holdersAsked, std::vector<std::string>{"C:\\ZARVEL\\plmr32.dll"});
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_FILE_IN_USE_BY});
+    EXPECT_EQ(ui.messages[0].text, "plmr32.dll is in use by zvact32.exe. Please close it and retry.");
+    std::rename(Host("ZARVEL/PLMR32.DLL").c_str(), Host("WINDOWS/SYSTEM/PLMR32.DLL").c_str());
 
     // A completed update whose old zvact32.exe stays held: the next update
     // names the program, asking about the old copy under its backup name.

@@ -78,18 +78,22 @@ void DecideShared(Platform& os, const InstalledProduct& product, EntryDecision* 
     os.WindowsDirectory(windowsDir, sizeof windowsDir);
     const uint32_t lookup = os.FindSharedFile(d->name, windowsDir, product.installDir, found, sizeof found,
                                               destination, sizeof destination);
+    char foundPath[kMaxPath] = {};
+    bool foundFits = false;
     if (found[0] != '\0') {
-        char foundPath[kMaxPath] = {};
         CopyText(foundPath, sizeof foundPath, found);
-        const bool fits = AppendBackslash(foundPath, sizeof foundPath) && AppendText(foundPath, sizeof foundPath, d->name);
+        foundFits = AppendBackslash(foundPath, sizeof foundPath) && AppendText(foundPath, sizeof foundPath, d->name);
         // A newer copy is passed by even when it is in use: nothing to ask.
-        if (fits && InstalledIsNewer(os, foundPath, d->entry)) {
+        if (foundFits && InstalledIsNewer(os, foundPath, d->entry)) {
             d->outcome = EntryOutcome::InstalledNewer;
             return;
         }
     }
     d->outcome = (lookup & SHARED_FILE_IN_USE) != 0 ? EntryOutcome::InUse : EntryOutcome::Write;
     SetTarget(destination[0] != '\0' ? destination : product.installDir, d);
+    // The copy in use is the one the lookup found, which may lie elsewhere
+    // than where the new one goes.
+    if (d->outcome == EntryOutcome::InUse) CopyText(d->inUse, sizeof d->inUse, foundFits ? foundPath : d->target);
     if (d->outcome != EntryOutcome::BadName) d->installed = IsInstalled(os, d->target);
     if (d->installed) KeepStoredName(os, d);
 }
@@ -304,7 +308,7 @@ struct Transfer {
             EntryDecision& d = decisions[i];
             while (d.outcome == EntryOutcome::InUse) {
                 run.transferView->ShowFileName(run.progressPage, d.name);
-                if (AskFileInUse(run, run.progressPage, d.name, d.target) != ANSWER_RETRY) {
+                if (AskFileInUse(run, run.progressPage, d.name, d.inUse) != ANSWER_RETRY) {
                     result = ANSWER_CANCEL;
                     return false;
                 }

@@ -70,6 +70,7 @@ struct EntryDecision {
     MemberNameProblem nameProblem = MemberNameProblem::None;  // for BadName
     char directory[kMaxPath] = {};  // where it goes, ending in "\"; "" when passed by
     char target[kMaxPath] = {};     // directory + name; "" when passed by
+    char inUse[kMaxPath] = {};      // InUse: the copy that is in use (where the lookup found it)
 };
 
 // Decides what the transfer does with `entry` (the index-th record) in
