@@ -8,14 +8,16 @@
 #   not-installed, refusals   page 406, or page 402 with Next disabled
 #   halt         Cancel: No goes on; a second start while the halt
 #                confirmation is up; Cancel again: Yes halts; page 405
+#                says that Zarvel was left as it was
 #   escape       Escape on the page, Enter (No) on the confirmation, Escape
 #                again and Escape on the confirmation halts
 #   close        Alt+F4 on the backdrop during the transfer stops it at once
 #   protected    read-only installed files: question 36, Retry after making
 #                the file writable, Ignore keeps the other
 #   interrupted  the updater killed in the middle of its commit, held there
-#                by a file another program holds: the next start rolls the
-#                update back before it shows a page
+#                by a file another program holds (which quillon.exe plan
+#                lists as held beforehand): the next start rolls the update
+#                back before it shows a page
 #   planted      a journal crafted to delete files outside the product: in
 #                the product directory it is nobody's, in the Windows
 #                directory it is refused with a message naming it; nothing
@@ -648,6 +650,7 @@ scenario_running() {
         { zv_log "  zvsa.bin is not held"; return 1; }
     to_transfer running || return 1
     zv_wait_ready running message || return 1
+    # Wine's Restart Manager names nobody: question 39, not 160.
     zv_check "running: the commit waits at the held zvsa.bin" has_line running \
         '^message id=39 style=0x35 text=C:\\ZARVEL\\zvsa\.bin in use! Please, close all applications and retry\.$'
     zv_check "running: zvact32.exe is mapped as a running program's file" \
