@@ -34,6 +34,9 @@ public:
     bool IsFileAt(FileHandle file, const char* path, const char* trusted) override {
         return inner_.IsFileAt(file, path, trusted);
     }
+    HolderLookup FileHolders(const char* path, char* names, uint32_t size) override {
+        return inner_.FileHolders(path, names, size);
+    }
     bool EnterDirectory(const char* path) override { return inner_.EnterDirectory(path); }
     bool MakeDirectory(const char* path) override { return inner_.MakeDirectory(path); }
     uint32_t ModulePath(char* buffer, uint32_t size) override { return inner_.ModulePath(buffer, size); }

@@ -70,6 +70,25 @@ int AskRetryCancel(RunContext& run, WindowRef owner, unsigned id, const char* te
     return Show(run, owner, id, message, nullptr, BOX_RETRYCANCEL | BOX_ICONEXCLAMATION);
 }
 
+int AskFileInUse(RunContext& run, WindowRef owner, const char* shown, const char* path) {
+    char holders[kMaxPath] = {};
+    const HolderLookup lookup = run.os != nullptr && path != nullptr && path[0] != '\0'
+                                    ? run.os->FileHolders(path, holders, sizeof holders)
+                                    : HolderLookup::Unknown;
+    // The system may say that nobody holds a file that cannot be moved: then
+    // too the question asks to close every program.
+    if (lookup != HolderLookup::Named || holders[0] == '\0') {
+        return AskRetryCancel(run, owner, IDS_FILE_IN_USE, shown);
+    }
+    char format[kMaxPath] = {};
+    LoadText(IDS_FILE_IN_USE_BY, format, sizeof format);
+    char subject[kMaxPath] = {};
+    CopyText(subject, sizeof subject, shown != nullptr ? shown : "");
+    char message[2 * kMaxPath] = {};
+    FormatText(message, sizeof message, format, subject, holders);
+    return Show(run, owner, IDS_FILE_IN_USE_BY, message, nullptr, BOX_RETRYCANCEL | BOX_ICONEXCLAMATION);
+}
+
 int AskAbortRetryIgnore(RunContext& run, WindowRef owner, unsigned id, const char* text) {
     char message[256] = {};
     LoadAndFormat(id, 127, text, message, sizeof message);

@@ -32,6 +32,14 @@ void ReportError(RunContext& run, WindowRef owner, unsigned id, const char* subj
 // Returns ANSWER_RETRY or ANSWER_CANCEL.
 int AskRetryCancel(RunContext& run, WindowRef owner, unsigned id, const char* text);
 
+// The question about a file that another program holds (Retry and Cancel,
+// exclamation icon): "%s is in use by %s. Please close it and retry." (160)
+// with `shown` and the programs that hold the file at `path` when the
+// system can name them (run.os->FileHolders), else message 39 with `shown`.
+// The text is built in 2 x 260 characters. Returns ANSWER_RETRY or
+// ANSWER_CANCEL.
+int AskFileInUse(RunContext& run, WindowRef owner, const char* shown, const char* path);
+
 // String `id` formatted with `text`, Abort, Retry and Ignore, exclamation icon.
 int AskAbortRetryIgnore(RunContext& run, WindowRef owner, unsigned id, const char* text);
 

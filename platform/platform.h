@@ -51,6 +51,23 @@ enum class MoveResult : uint8_t {
 };
 enum class SeekOrigin : uint32_t { Begin = 0, Current = 1, End = 2 };
 
+// What the system could tell of the programs that hold a file open.
+enum class HolderLookup : uint8_t {
+    Named,    // one or more programs hold it; their names are given
+    None,     // no program holds it, as far as the system can tell
+    Unnamed,  // a program holds it, but the system does not say which
+    Unknown,  // the system cannot tell (no such service, or it failed)
+};
+inline const char* HolderLookupName(HolderLookup lookup) {
+    switch (lookup) {
+    case HolderLookup::Named: return "named";
+    case HolderLookup::None: return "none";
+    case HolderLookup::Unnamed: return "unnamed";
+    case HolderLookup::Unknown: return "unknown";
+    }
+    return "unknown";
+}
+
 // A moveable global memory block; 0 is none.
 using BlockHandle = uintptr_t;
 
@@ -148,6 +165,16 @@ public:
         (void)path;
         (void)trusted;
         return false;
+    }
+
+    // The programs that hold the file at `path` open now, by the names of
+    // their program files ("zvact32.exe"), joined with ", " into `names` (cut
+    // to `size` - 1 characters, always zero-terminated; empty unless Named).
+    // A platform that cannot tell says Unknown.
+    virtual HolderLookup FileHolders(const char* path, char* names, uint32_t size) {
+        (void)path;
+        if (size > 0) names[0] = '\0';
+        return HolderLookup::Unknown;
     }
 
     // --- Directories ---------------------------------------------------------

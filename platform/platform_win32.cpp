@@ -1,6 +1,8 @@
 // The platform of the Windows program: the real Win32 calls.
 #include <windows.h>
 
+#include <restartmanager.h>
+
 #include "platform/platform.h"
 #include "platform/signature_win32.h"
 
@@ -108,6 +110,74 @@ const VersionLibrary& SystemVersionLibrary() {
         version = LoadSystemVersionLibrary();
     }
     return version;
+}
+
+// The Restart Manager (rstrtmgr.dll) lists the processes that hold a file.
+// Like the version library it is no library Windows always takes from the
+// system directory, so it is loaded from there alone, when first needed, and
+// never linked as an import. Where it is missing (before Windows Vista) who
+// holds a file cannot be told.
+struct RestartManager {
+    bool loaded = false;
+    decltype(&RmStartSession) startSession = nullptr;
+    decltype(&RmRegisterResources) registerResources = nullptr;
+    decltype(&RmGetList) getList = nullptr;
+    decltype(&RmEndSession) endSession = nullptr;
+};
+
+const RestartManager& SystemRestartManager() {
+    static bool tried = false;
+    static RestartManager manager;
+    if (tried) return manager;
+    tried = true;
+    HMODULE module = LoadLibraryExA("rstrtmgr.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr) return manager;
+    manager.loaded = Resolve(module, "RmStartSession", &manager.startSession) &&
+                     Resolve(module, "RmRegisterResources", &manager.registerResources) &&
+                     Resolve(module, "RmGetList", &manager.getList) &&
+                     Resolve(module, "RmEndSession", &manager.endSession);
+    if (!manager.loaded) FreeLibrary(module);
+    return manager;
+}
+
+// The name of a process's program file ("zvact32.exe"); false when the
+// process cannot be asked (it has ended, or belongs to a higher level).
+bool ProcessFileName(DWORD id, char* name, DWORD size) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    if (process == nullptr) return false;
+    char path[2 * MAX_PATH];
+    DWORD n = sizeof path;
+    const BOOL known = QueryFullProcessImageNameA(process, 0, path, &n);
+    CloseHandle(process);
+    if (!known || n == 0) return false;
+    const char* last = path;
+    for (const char* p = path; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/') last = p + 1;
+    }
+    if (*last == '\0' || static_cast<DWORD>(lstrlenA(last)) >= size) return false;
+    lstrcpyA(name, last);
+    return true;
+}
+
+// Appends `name` to the list `names` (", " between names); a name already in
+// it is not repeated. The list is cut, never overrun.
+void AddHolderName(char* names, uint32_t size, const char* name) {
+    const int length = lstrlenA(name);
+    if (length == 0) return;
+    for (const char* p = names; *p != '\0';) {
+        const char* end = p;
+        while (*end != '\0' && !(end[0] == ',' && end[1] == ' ')) ++end;
+        if (end - p == length && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, p, length, name, length) == CSTR_EQUAL) {
+            return;
+        }
+        p = *end == '\0' ? end : end + 2;
+    }
+    int used = lstrlenA(names);
+    const char* parts[2] = {used > 0 ? ", " : "", name};
+    for (const char* part : parts) {
+        for (; *part != '\0' && static_cast<uint32_t>(used) + 1 < size; ++part) names[used++] = *part;
+    }
+    names[used] = '\0';
 }
 
 class Win32Platform : public Platform {
@@ -280,6 +350,79 @@ public:
         return CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, opened, -1, meant, -1) == CSTR_EQUAL;
     }
 
+    HolderLookup FileHolders(const char* path, char* names, uint32_t size) override {
+        if (size == 0) return HolderLookup::Unknown;
+        names[0] = '\0';
+        HolderLookup lookup = ListHolders(path, names, size);
+        if (lookup == HolderLookup::Named) return lookup;
+        // Nobody named: a file that cannot be opened for reading without
+        // sharing it is held all the same (the Restart Manager may not know
+        // every holder, or answer without looking, as Wine's does); one that
+        // can is open in no program.
+        const HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            return HolderLookup::None;
+        }
+        return GetLastError() == ERROR_SHARING_VIOLATION ? HolderLookup::Unnamed : lookup;
+    }
+
+private:
+    // The Restart Manager's list of the programs that hold `path`.
+    static HolderLookup ListHolders(const char* path, char* names, uint32_t size) {
+        const RestartManager& manager = SystemRestartManager();
+        if (!manager.loaded) return HolderLookup::Unknown;
+        WCHAR widePath[2 * MAX_PATH];
+        if (MultiByteToWideChar(CP_ACP, 0, path, -1, widePath, 2 * MAX_PATH) == 0) return HolderLookup::Unknown;
+        DWORD session = 0;
+        WCHAR key[CCH_RM_SESSION_KEY + 1] = {};
+        if (manager.startSession(&session, 0, key) != ERROR_SUCCESS) return HolderLookup::Unknown;
+        HolderLookup lookup = HolderLookup::Unknown;
+        LPCWSTR files[1] = {widePath};
+        if (manager.registerResources(session, 1, files, 0, nullptr, 0, nullptr) == ERROR_SUCCESS) {
+            // A few holders are named; more than that is asked again with
+            // room for all, once: the list may change between the calls.
+            RM_PROCESS_INFO some[8] = {};
+            RM_PROCESS_INFO* found = some;
+            UINT room = sizeof some / sizeof some[0];
+            UINT needed = 0;
+            UINT count = room;
+            DWORD reasons = 0;
+            DWORD status = manager.getList(session, &needed, &count, found, &reasons);
+            RM_PROCESS_INFO* more = nullptr;
+            if (status == ERROR_MORE_DATA && needed > room && needed < 1024) {
+                more = static_cast<RM_PROCESS_INFO*>(LocalAlloc(LMEM_FIXED | LMEM_ZEROINIT, needed * sizeof *more));
+                if (more != nullptr) {
+                    found = more;
+                    room = needed;
+                    count = room;
+                    status = manager.getList(session, &needed, &count, found, &reasons);
+                }
+            }
+            if (status == ERROR_SUCCESS) {
+                // Only entries the system says it filled are read (a service
+                // that answers without filling any leaves the counts at 0).
+                if (count > room) count = room;
+                if (count > needed) count = needed;
+                for (UINT k = 0; k < count; ++k) {
+                    char name[MAX_PATH] = {};
+                    if (!ProcessFileName(found[k].Process.dwProcessId, name, sizeof name)) {
+                        // The name the system gives the application.
+                        WideCharToMultiByte(CP_ACP, 0, found[k].strAppName, -1, name, sizeof name, nullptr, nullptr);
+                        name[sizeof name - 1] = '\0';
+                    }
+                    AddHolderName(names, size, name);
+                }
+                lookup = names[0] != '\0' ? HolderLookup::Named : HolderLookup::None;
+            }
+            if (more != nullptr) LocalFree(more);
+        }
+        manager.endSession(session);
+        return lookup;
+    }
+
+public:
     bool EnterDirectory(const char* path) override { return SetCurrentDirectoryA(path) != 0; }
 
     bool MakeDirectory(const char* path) override { return CreateDirectoryA(path, nullptr) != 0; }

@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "quillon/cli.h"
 #include "quillon/commands.h"
+#include "quillon/held_files.h"
 #include "quillon/json_reports.h"
 #include "quillon/machine.h"
 #include "quillon/shown_text.h"
@@ -36,7 +37,9 @@ const char kPlanHelp[] =
     "the progress bar and whether stamped blocks are carried into it, the\n"
     "percentage the progress bar would end on, the stages the update runs\n"
     "(plan, stage, commit, finish), the space the new copies need on each\n"
-    "volume, and the verdict of the detection page. When an earlier update\n"
+    "volume, which installed files running programs hold now (where the system\n"
+    "can tell, as Windows does: the update would ask to close them), and the\n"
+    "verdict of the detection page. When an earlier update\n"
     "left its journal in the Windows directory, it lists every change that\n"
     "settling it at the updater's start would make and every file it would\n"
     "leave alone, or says that the updater refuses it. With --json, the\n"
@@ -59,7 +62,8 @@ std::string WhatTheUpdaterShows(zv::TransferResult result, const char* errorFile
 
 class PlanPrinter : public zv::TransferObserver {
 public:
-    explicit PlanPrinter(JsonWriter* json) : json_(json) {}
+    PlanPrinter(zv::Platform& os, JsonWriter* json) : os_(os), json_(json) {}
+    HeldFiles held;  // the installed files the update replaces, and who holds them now
     uint32_t lastPercent = 0;
     uint32_t writes = 0;
     uint32_t replaced = 0;  // writes over an installed copy, which the commit keeps as a backup until the end
@@ -71,9 +75,14 @@ public:
         lastPercent = r.percent;
         if (d.outcome == zv::EntryOutcome::OtherPass) return;
         if (d.outcome == zv::EntryOutcome::Ignored && d.pass == 2) return;  // told in pass 1
+        std::string holders;
+        bool isHeld = false;
         if (d.outcome == zv::EntryOutcome::Write || d.outcome == zv::EntryOutcome::InUse) {
             ++writes;
-            if (d.installed) ++replaced;
+            if (d.installed) {
+                ++replaced;
+                isHeld = AddHeldFile(os_, d.target, &held, &holders);
+            }
         }
         if (d.outcome == zv::EntryOutcome::Failed) failedName = d.name;
         if (json_ != nullptr) {
@@ -89,6 +98,7 @@ public:
             if (d.nameProblem != zv::MemberNameProblem::None) {
                 json_->Key("nameProblem").String(zv::MemberNameProblemName(d.nameProblem));
             }
+            if (isHeld) json_->Key("heldBy").String(holders);
             json_->EndObject();
             return;
         }
@@ -140,6 +150,7 @@ public:
     }
 
 private:
+    zv::Platform& os_;
     JsonWriter* json_;
 };
 
@@ -282,7 +293,7 @@ int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::Installed
     int code = EXIT_OK;
     if (table->status == zv::TableStatus::Loaded) {
         json.Key("entries").BeginArray();
-        PlanPrinter printer(&json);
+        PlanPrinter printer(*run.os, &json);
         const zv::TransferResult result = zv::PlanTransfer(run, *table, product, &printer);
         json.EndArray();
         json.Key("finalPercent").Number(printer.lastPercent);
@@ -369,9 +380,10 @@ int RunPlan(int argc, char** argv) {
 
     std::printf("\n  %3s  %s  %-24s %-42s %-4s %-7s %s\n", "#", "p", "name", "decision", "step", "carried",
                 "target");
-    PlanPrinter printer(nullptr);
+    PlanPrinter printer(os, nullptr);
     zv::TransferResult result = zv::PlanTransfer(run, table, &product, &printer);
     std::printf("\nthe progress bar would end at %u%%\n", static_cast<unsigned>(printer.lastPercent));
+    std::fputs(HeldFilesText(printer.held).c_str(), stdout);
     if (result != 0) {
         std::printf("the transfer would stop before anything is written and show %s\n",
                     WhatTheUpdaterShows(result, printer.failedName.c_str()).c_str());

@@ -37,8 +37,10 @@
 #define IDC_VERDICT 120
 #define IDC_HINT 140
 
-// Success page.
+// Success and partial-update pages.
 #define IDC_OUTCOME_TEXT 101
+// Partial-update page: shown when the installation was left as it was.
+#define IDC_UNCHANGED_TEXT 102
 
 // Transfer page.
 #define IDC_TRANSFER_GROUP 99

@@ -133,8 +133,10 @@ ExitCode RunPageSequence(PackageTable* table) {
     }
 
     TraceTransferObserver observer;
-    TransferResult result = RunTransfer(run, *table, &product, &observer);
+    bool leftAsItWas = false;
+    TransferResult result = RunTransfer(run, *table, &product, &observer, &leftAsItWas);
     Trace("transfer result=%d", static_cast<int>(result));
+    if (result != 0) Trace("installation left as it was=%d", leftAsItWas ? 1 : 0);
     // A user stops the transfer with Cancel (and the halt), by closing the
     // window, or with Cancel or Abort at a question; an unattended run's own
     // answers are failures.
@@ -146,7 +148,8 @@ ExitCode RunPageSequence(PackageTable* table) {
         if (result == 0) {
             RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);
         } else {
-            RunModalPage(IDD_PARTIAL, PartialPageProc, 0);
+            // The page says so when nothing of the update stayed.
+            RunModalPage(IDD_PARTIAL, PartialPageProc, leftAsItWas ? 1 : 0);
         }
     }
     return code;

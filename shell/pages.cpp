@@ -11,7 +11,8 @@
 namespace zv {
 namespace {
 
-using PageSetUp = void (*)(HWND page);
+// A page's own set-up, with the parameter the page was created with.
+using PageSetUp = void (*)(HWND page, LPARAM parameter);
 
 WindowRef Ref(HWND window) { return reinterpret_cast<WindowRef>(window); }
 
@@ -29,7 +30,7 @@ void FillItemTemplate(HWND page, int item, const char* second) {
     SetItem(page, item, text);
 }
 
-void SetUpWelcome(HWND page) {
+void SetUpWelcome(HWND page, LPARAM) {
     // The language's name is offered to the template as a second argument;
     // the template at hand shows the version only.
     char language[255] = {};
@@ -37,9 +38,17 @@ void SetUpWelcome(HWND page) {
     FillItemTemplate(page, IDC_WELCOME_TEXT, language);
 }
 
-void SetUpSuccess(HWND page) { FillItemTemplate(page, IDC_OUTCOME_TEXT, ""); }
+void SetUpSuccess(HWND page, LPARAM) { FillItemTemplate(page, IDC_OUTCOME_TEXT, ""); }
 
-void SetUpDetected(HWND page) {
+// The partial-update page, created with a non-zero parameter when every
+// installed file is as it was: it says so below its own text.
+void SetUpPartial(HWND page, LPARAM leftAsItWas) {
+    if (leftAsItWas == 0) return;
+    SetItemString(g_Shell.run, Ref(page), IDC_UNCHANGED_TEXT, IDS_LEFT_AS_IT_WAS);
+    ShowWindow(GetDlgItem(page, IDC_UNCHANGED_TEXT), SW_SHOWNA);
+}
+
+void SetUpDetected(HWND page, LPARAM) {
     const UpdateVerdict* verdict = g_Shell.verdict;
     HWND next = GetDlgItem(page, IDOK);
     if (verdict == nullptr) {
@@ -72,7 +81,7 @@ INT_PTR PageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam, unsigned
     switch (message) {
     case WM_INITDIALOG:
         InitPageChrome(page, titleId);
-        if (setUp != nullptr) setUp(page);
+        if (setUp != nullptr) setUp(page, lParam);
         return TRUE;
     case WM_PAINT:
         PaintPage(page);
@@ -113,7 +122,7 @@ INT_PTR CALLBACK SuccessPageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
 }
 
 INT_PTR CALLBACK PartialPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-    return PageProc(page, message, wParam, lParam, IDS_PAGE_END, nullptr);
+    return PageProc(page, message, wParam, lParam, IDS_PAGE_END, SetUpPartial);
 }
 
 INT_PTR CALLBACK NotInstalledPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {

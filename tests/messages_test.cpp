@@ -3,12 +3,15 @@
 // buffers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "platform/messages.h"
 #include "platform/string_table.h"
+#include "platform/posix_platform.h"
 #include "platform/text.h"
+#include "tests/support/fault_platform.h"
 #include "tests/support/scripted_ui.h"
 
 using namespace zv;
@@ -87,6 +90,8 @@ TEST(StringTable, HoldsEveryTextExactly) {
         {145, "/?          Shows this list."},
         {146, "Exit codes:"},
         {147, "%s is not a switch of this program. Run it with /? to see its switches."},
+        {160, "%s is in use by %s. Please close it and retry."},
+        {161, "Zarvel has been left as it was: none of its files has been changed."},
     };
     EXPECT_EQ(kStringTableSize, sizeof cases / sizeof cases[0]);
     for (const Case& c : cases) {
@@ -147,6 +152,66 @@ TEST_F(MessagesTest, EachOperationHasItsButtonsIconAndCaption) {
     ASSERT_EQ(ui.items.size(), 1u);
     EXPECT_EQ(ui.items[0].item, 103);
     EXPECT_EQ(ui.items[0].text, "Normal");
+}
+
+// The question about a file in use names the programs that hold it when the
+// system can tell, and asks to close every program when it cannot, or when
+// it knows of none (a file that cannot be moved is held all the same).
+TEST_F(MessagesTest, AFileInUseNamesItsHoldersWhenTheSystemKnowsThem) {
+    zv::PosixPlatform posix;
+    zvtest::FaultPlatform os(posix);
+    os.scriptHolders = true;
+    os.holders["zvact32.exe"] = "zvact32.exe";
+    os.holders["map05.dat"] = "holdfile.exe, notepad.exe";
+    os.holders["readme.txt"] = "";  // the system knows of nobody
+    os.holders["zvsa.bin"] = "?";   // held by a program it does not name
+    run.os = &os;
+    const std::string everyone = " in use! Please, close all applications and retry.";
+    struct Case {
+        const char* shown;
+        const char* path;
+        unsigned id;
+        std::string text;
+    } cases[] = {
+        {"C:\\ZARVEL\\zvact32.exe", "C:\\ZARVEL\\zvact32.exe", IDS_FILE_IN_USE_BY,
+         "C:\\ZARVEL\\zvact32.exe is in use by zvact32.exe. Please close it and retry."},
+        {"C:\\ZARVEL\\data\\map05.dat", "C:\\ZARVEL\\data\\map05.dat", IDS_FILE_IN_USE_BY,
+         "C:\\ZARVEL\\data\\map05.dat is in use by holdfile.exe, notepad.exe. Please close it and retry."},
+        // The shown text and the file looked up differ: the bare name of a
+        // shared file, an old copy kept under its backup name.
+        {"PLMR32.DLL", "C:\\WINDOWS\\SYSTEM\\~zvo0000.tmp", IDS_FILE_IN_USE, "PLMR32.DLL" + everyone},
+        {"C:\\ZARVEL\\zvact.exe", "C:\\ZARVEL\\~zvo0001.tmp", IDS_FILE_IN_USE, "C:\\ZARVEL\\zvact.exe" + everyone},
+        {"C:\\ZARVEL\\readme.txt", "C:\\ZARVEL\\readme.txt", IDS_FILE_IN_USE, "C:\\ZARVEL\\readme.txt" + everyone},
+        {"C:\\ZARVEL\\zvact32.exe", "", IDS_FILE_IN_USE, "C:\\ZARVEL\\zvact32.exe" + everyone},
+        {"C:\\ZARVEL\\zvsa.bin", "C:\\ZARVEL\\zvsa.bin", IDS_FILE_IN_USE, "C:\\ZARVEL\\zvsa.bin" + everyone},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        ui.Script({ANSWER_RETRY});
+        EXPECT_EQ(AskFileInUse(run, kPage, c.shown, c.path), ANSWER_RETRY);
+        EXPECT_EQ(Last().stringId, c.id);
+        EXPECT_EQ(Last().text, c.text);
+        EXPECT_EQ(Last().style, BOX_RETRYCANCEL | BOX_ICONEXCLAMATION);
+        EXPECT_FALSE(Last().hasCaption);
+        EXPECT_EQ(Last().owner, kPage);
+    }
+    // The backup name was asked about, not the name shown.
+    EXPECT_NE(std::find(os.holdersAsked.begin(), os.holdersAsked.end(), "C:\\ZARVEL\\~zvo0001.tmp"),
+              os.holdersAsked.end());
+
+    // A platform that cannot tell (the portable one) keeps question 39.
+    run.os = &posix;
+    EXPECT_EQ(AskFileInUse(run, kPage, "C:\\ZARVEL\\zvact32.exe", "C:\\ZARVEL\\zvact32.exe"), ANSWER_CANCEL);
+    EXPECT_EQ(Last().stringId, static_cast<unsigned>(IDS_FILE_IN_USE));
+
+    // A long path and a long list of holders are cut, never overrun.
+    run.os = &os;
+    const std::string longPath = "C:\\" + std::string(250, 'p');
+    os.holders[std::string(250, 'p')] = std::string(300, 'h');
+    AskFileInUse(run, kPage, longPath.c_str(), longPath.c_str());
+    EXPECT_EQ(Last().stringId, static_cast<unsigned>(IDS_FILE_IN_USE_BY));
+    EXPECT_EQ(Last().text.rfind(longPath + " is in use by hhh", 0), 0u) << Last().text;
+    EXPECT_LT(Last().text.size(), 2 * kMaxPath);
 }
 
 TEST_F(MessagesTest, TooLongTextsAreCutToTheirBuffers) {

@@ -397,7 +397,10 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
         for (int a : c.answers) ui.Script({a});
         InstalledProduct fresh = product;
 
-        EXPECT_EQ(RunTransfer(run, table, &fresh), c.result);
+        bool left = false;
+        EXPECT_EQ(RunTransfer(run, table, &fresh, nullptr, &left), c.result);
+        // Every failure here is rolled back whole, and the last page says so.
+        EXPECT_EQ(left, c.result != 0);
         EXPECT_EQ(MessageIds(), c.questions);
         EXPECT_EQ(ui.unscripted, 0);
         EXPECT_EQ(ui.Unanswered(), 0u);
@@ -490,7 +493,9 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
         for (int a : c.answers) ui.Script({a});
         InstalledProduct fresh = product;
 
-        EXPECT_EQ(RunTransfer(run, table, &fresh), c.result);
+        bool left = c.result != 0;  // the opposite of what is expected
+        EXPECT_EQ(RunTransfer(run, table, &fresh, nullptr, &left), c.result);
+        EXPECT_EQ(left, c.result != 0) << "a stop or refusal leaves Zarvel as it was; a success does not";
         table.status = status;
         EXPECT_EQ(MessageIds(), c.messages);
         EXPECT_EQ(ui.unscripted, 0);
@@ -556,6 +561,114 @@ TEST_F(TransferFaultTest, ASharedFileOtherThanTheRuntimeLibrariesIsNotJournaled)
     EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/notes.txt")));
     EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "no new copy and no journal";
     EXPECT_EQ(view.created, view.destroyed);
+}
+
+// A roll back that cannot put an old copy back leaves the installation
+// changed: the last page must not say that Zarvel was left as it was.
+TEST_F(TransferFaultTest, ARollBackThatCannotPutEverythingBackIsNotLeftAsItWas) {
+    os.Add(Fault{FaultOp::Move, "readme", 1, 1});            // the last move of the commit
+    os.Add(Fault{FaultOp::Replace, "ZARVEL\\zvact32.exe", 0, -1});  // its old copy cannot go back
+    ui.Script({ANSWER_CANCEL});
+    InstalledProduct fresh = product;
+    bool left = true;
+    EXPECT_EQ(RunTransfer(run, table, &fresh, nullptr, &left), ANSWER_CANCEL);
+    EXPECT_FALSE(left);
+    EXPECT_NE(Read("ZARVEL/zvact32.exe"), before["ZARVEL/zvact32.exe"]) << "the fault did strike";
+    os.Clear();
+    RecoverInstallation(posix, "C:\\ZARVEL\\", nullptr);
+}
+
+// The question about a file in use names the program that holds it when
+// the system can tell: at the shared-file lookup, in the commit, when an
+// installed copy cannot be read to be recorded, and for the old copy that a
+// completed update left held. The file looked up is the one held: the
+// target, or the old copy under its backup name.
+TEST_F(TransferFaultTest, AFileInUseIsAskedAboutWithTheProgramThatHoldsIt) {
+    os.scriptHolders = true;
+    os.holders["PLMR32.DLL"] = "zvact32.exe";
+    os.holders["zvact32.exe"] = "zvact32.exe, holdfile.exe";
+    os.holders["readme.txt"] = "notepad.exe";
+    os.holders["~zvo0001.tmp"] = "zvact32.exe";
+    Fault moveInUse{FaultOp::Move, "zvact32", 0, 1};
+    moveInUse.inUse = true;
+    struct Case {
+        const char* what;
+        std::function<void(TransferFaultTest&)> arrange;
+        std::string text;
+        std::string asked;  // the file looked up
+    } cases[] = {
+        {"the shared file in use",
+         [](TransferFaultTest& t) {
+             t.posix.SetSharedFileInUse("plmr32.dll", true);
+             t.ui.onShow = [&t](const zvtest::RecordedMessage&) { t.posix.SetSharedFileInUse("plmr32.dll", false); };
+         },
+         "plmr32.dll is in use by zvact32.exe. Please close it and retry.", "C:\\WINDOWS\\SYSTEM\\plmr32.dll"},
+        {"a file held in the commit", [&](TransferFaultTest& t) { t.os.Add(moveInUse); },
+         "C:\\ZARVEL\\zvact32.exe is in use by zvact32.exe, holdfile.exe. Please close it and retry.",
+         "C:\\ZARVEL\\zvact32.exe"},
+        {"an installed copy that cannot be read to be recorded",
+         [](TransferFaultTest& t) { t.os.Add(Fault{FaultOp::Read, "ZARVEL\\readme.txt", 0, 1}); },
+         "C:\\ZARVEL\\readme.txt is in use by notepad.exe. Please close it and retry.", "C:\\ZARVEL\\readme.txt"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        ui.messages.clear();
+        ui.onShow = nullptr;
+        ui.ClearScript();
+        ui.Script({ANSWER_RETRY});
+        os.Clear();
+        os.holdersAsked.clear();
+        c.arrange(*this);
+        InstalledProduct fresh = product;
+        EXPECT_EQ(RunTransfer(run, table, &fresh), 0);
+        ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_FILE_IN_USE_BY});
+        EXPECT_EQ(ui.messages[0].text, c.text);
+        EXPECT_EQ(ui.messages[0].style, static_cast<unsigned>(BOX_RETRYCANCEL | BOX_ICONEXCLAMATION));
+        EXPECT_EQ(os.holdersAsked, std::vector<std::string>{c.asked});
+        for (const auto& [relative, old] : before) EXPECT_NE(Read(relative), old) << relative;
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    }
+
+    // A shared file found in use elsewhere than where the new copy goes: the
+    // copy found is the one looked up.
+    for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+    std::rename(Host("WINDOWS/SYSTEM/PLMR32.DLL").c_str(), Host("ZARVEL/PLMR32.DLL").c_str());
+    ui.messages.clear();
+    ui.ClearScript();
+    ui.Script({ANSWER_CANCEL});
+    os.Clear();
+    os.holdersAsked.clear();
+    posix.SetSharedFileInUse("plmr32.dll", true);
+    {
+        InstalledProduct fresh = product;
+        EXPECT_EQ(RunTransfer(run, table, &fresh), ANSWER_CANCEL);
+    }
+    posix.SetSharedFileInUse("plmr32.dll", false);
+    EXPECT_EQ(os.holdersAsked, std::vector<std::string>{"C:\\ZARVEL\\plmr32.dll"});
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_FILE_IN_USE_BY});
+    EXPECT_EQ(ui.messages[0].text, "plmr32.dll is in use by zvact32.exe. Please close it and retry.");
+    std::rename(Host("ZARVEL/PLMR32.DLL").c_str(), Host("WINDOWS/SYSTEM/PLMR32.DLL").c_str());
+
+    // A completed update whose old zvact32.exe stays held: the next update
+    // names the program, asking about the old copy under its backup name.
+    for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+    ui.messages.clear();
+    ui.onShow = nullptr;
+    ui.ClearScript();
+    os.Clear();
+    os.Add(Fault{FaultOp::Remove, "~zvo0001", 0, -1});
+    InstalledProduct fresh = product;
+    ASSERT_EQ(RunTransfer(run, table, &fresh), 0);
+    os.holdersAsked.clear();
+    ui.Script({ANSWER_CANCEL});
+    fresh = product;
+    EXPECT_EQ(RunTransfer(run, table, &fresh), ANSWER_CANCEL);
+    ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_FILE_IN_USE_BY});
+    EXPECT_EQ(ui.messages[0].text, "C:\\ZARVEL\\zvact32.exe is in use by zvact32.exe. Please close it and retry.");
+    EXPECT_EQ(os.holdersAsked, std::vector<std::string>{"C:\\ZARVEL\\~zvo0001.tmp"});
+    os.Clear();
+    RecoverInstallation(posix, "C:\\ZARVEL\\", nullptr);
 }
 
 // Before the commit the installed copies are read to be recorded: one that

@@ -78,18 +78,22 @@ void DecideShared(Platform& os, const InstalledProduct& product, EntryDecision* 
     os.WindowsDirectory(windowsDir, sizeof windowsDir);
     const uint32_t lookup = os.FindSharedFile(d->name, windowsDir, product.installDir, found, sizeof found,
                                               destination, sizeof destination);
+    char foundPath[kMaxPath] = {};
+    bool foundFits = false;
     if (found[0] != '\0') {
-        char foundPath[kMaxPath] = {};
         CopyText(foundPath, sizeof foundPath, found);
-        const bool fits = AppendBackslash(foundPath, sizeof foundPath) && AppendText(foundPath, sizeof foundPath, d->name);
+        foundFits = AppendBackslash(foundPath, sizeof foundPath) && AppendText(foundPath, sizeof foundPath, d->name);
         // A newer copy is passed by even when it is in use: nothing to ask.
-        if (fits && InstalledIsNewer(os, foundPath, d->entry)) {
+        if (foundFits && InstalledIsNewer(os, foundPath, d->entry)) {
             d->outcome = EntryOutcome::InstalledNewer;
             return;
         }
     }
     d->outcome = (lookup & SHARED_FILE_IN_USE) != 0 ? EntryOutcome::InUse : EntryOutcome::Write;
     SetTarget(destination[0] != '\0' ? destination : product.installDir, d);
+    // The copy in use is the one the lookup found, which may lie elsewhere
+    // than where the new one goes.
+    if (d->outcome == EntryOutcome::InUse) CopyText(d->inUse, sizeof d->inUse, foundFits ? foundPath : d->target);
     if (d->outcome != EntryOutcome::BadName) d->installed = IsInstalled(os, d->target);
     if (d->installed) KeepStoredName(os, d);
 }
@@ -161,6 +165,7 @@ struct Transfer {
     uint32_t done = 0;
     TransferResult result = 0;
     WriteResult failure;
+    RecoveryOutcome rolledBack = RecoveryOutcome::Incomplete;  // what RollBack made of the journal
 
     ~Transfer() {
         FreeJournal(*run.os, &journal);
@@ -303,7 +308,7 @@ struct Transfer {
             EntryDecision& d = decisions[i];
             while (d.outcome == EntryOutcome::InUse) {
                 run.transferView->ShowFileName(run.progressPage, d.name);
-                if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, d.name) != ANSWER_RETRY) {
+                if (AskFileInUse(run, run.progressPage, d.name, d.inUse) != ANSWER_RETRY) {
                     result = ANSWER_CANCEL;
                     return false;
                 }
@@ -446,8 +451,10 @@ struct Transfer {
             if (found == JournalResult::Ok && !IsJournalOf(earlier, journal.productDir)) found = JournalResult::Damaged;
             RecoveryReport report;
             RecoveryOutcome finished = RecoveryOutcome::Incomplete;
+            char held[kMaxPath] = {};  // the old copy that stays: the file a program holds
             if (found == JournalResult::Ok && earlier.state == JournalState::Committed) {
                 finished = FinishTransaction(*run.os, earlier, &report);
+                HeldBackup(earlier, report.failedPath, held);
             }
             FreeJournal(*run.os, &earlier);
             if (finished == RecoveryOutcome::RolledForward || finished == RecoveryOutcome::NotOurs) return true;
@@ -462,10 +469,24 @@ struct Transfer {
                 Fail(IDS_UPDATE_UNFINISHED, "");
                 return false;
             }
-            if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, report.failedPath) != ANSWER_RETRY) {
+            if (AskFileInUse(run, run.progressPage, report.failedPath, held[0] != '\0' ? held : report.failedPath) !=
+                ANSWER_RETRY) {
                 result = ANSWER_CANCEL;
                 return false;
             }
+        }
+    }
+
+    // The backup name of the journal's entry for `target`, into `backup`
+    // (left empty when the journal has none): a completed update names the
+    // target whose old copy stays, and that old copy is what a program holds.
+    static void HeldBackup(const Journal& journal, const char* target, char* backup) {
+        for (uint32_t k = 0; k < journal.count; ++k) {
+            const JournalEntry& entry = journal.entries[k];
+            if (!EqualNoCase(entry.target, target)) continue;
+            char staged[kMaxPath];
+            if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) backup[0] = '\0';
+            return;
         }
     }
 
@@ -560,8 +581,10 @@ struct Transfer {
             if (moved == MoveResult::Done) return true;
             // The page's file field shows the file the question is about.
             run.transferView->ShowFileName(run.progressPage, d.name);
-            const unsigned id = moved == MoveResult::InUse ? IDS_FILE_IN_USE : IDS_WRITE_ERROR;
-            if (AskRetryCancel(run, run.progressPage, id, d.target) != ANSWER_RETRY) return false;
+            const int answer = moved == MoveResult::InUse
+                                   ? AskFileInUse(run, run.progressPage, d.target, d.target)
+                                   : AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, d.target);
+            if (answer != ANSWER_RETRY) return false;
         }
     }
 
@@ -577,7 +600,7 @@ struct Transfer {
         char unreadable[kMaxPath];
         JournalResult recorded;
         while ((recorded = RecordJournalFiles(*run.os, journal, unreadable)) == JournalResult::CannotRecord) {
-            if (AskRetryCancel(run, run.progressPage, IDS_FILE_IN_USE, unreadable) != ANSWER_RETRY) {
+            if (AskFileInUse(run, run.progressPage, unreadable, unreadable) != ANSWER_RETRY) {
                 result = ANSWER_CANCEL;
                 return false;
             }
@@ -611,7 +634,17 @@ struct Transfer {
     // back, the journal removed. What cannot be undone now (a file that
     // cannot be moved back) stays in the journal for the next start.
     void RollBack() {
-        if (journalWritten) zv::RollBack(*run.os, journal, nullptr);
+        if (journalWritten) rolledBack = zv::RollBack(*run.os, journal, nullptr);
+    }
+
+    // After a failure: whether every installed file is as it was. Nothing is
+    // moved before the journal is written, and a roll back that settled the
+    // journal whole (the new copies removed, every backup back in place) is
+    // the installation as it was.
+    bool LeftAsItWas() const {
+        if (result == 0) return false;
+        if (!journalWritten) return true;
+        return rolledBack == RecoveryOutcome::Discarded || rolledBack == RecoveryOutcome::RolledBack;
     }
 };
 
@@ -715,8 +748,10 @@ TransferResult PlanTransfer(RunContext& run, const PackageTable& table, Installe
 }
 
 TransferResult RunTransfer(RunContext& run, const PackageTable& table, InstalledProduct* product,
-                           TransferObserver* observer) {
+                           TransferObserver* observer, bool* leftAsItWas) {
     Platform& os = *run.os;
+    // Every way out before the transfer proper changes nothing.
+    if (leftAsItWas != nullptr) *leftAsItWas = true;
     if (table.status != TableStatus::Loaded) {
         // Never walk a table that was not read whole and found sound.
         ReportError(run, run.backdropWindow, TableStatusMessage(table.status), run.programPath);
@@ -752,6 +787,7 @@ TransferResult RunTransfer(RunContext& run, const PackageTable& table, Installed
         Transfer t(run, table, *product, observer);
         result = TransferEntries(run, t, session);
         failure = t.failure;
+        if (leftAsItWas != nullptr) *leftAsItWas = t.LeftAsItWas();
     }
 
     CloseVolumeReader(&session.reader);

@@ -71,6 +71,7 @@ struct EntryDecision {
     MemberNameProblem nameProblem = MemberNameProblem::None;  // for BadName
     char directory[kMaxPath] = {};  // where it goes, ending in "\"; "" when passed by
     char target[kMaxPath] = {};     // directory + name; "" when passed by
+    char inUse[kMaxPath] = {};      // InUse: the copy that is in use (where the lookup found it)
 };
 
 // Decides what the transfer does with `entry` (the index-th record) in
@@ -119,9 +120,12 @@ public:
 // commits with the transfer page shown through run.transferView and the
 // questions asked through run.ui, and shows the closing message. A table that
 // was not loaded whole is never walked: the user is told (34 or 37) and the
-// result is -1.
+// result is -1. With `leftAsItWas`, tells whether a transfer that did not
+// succeed left every installed file as it was (nothing was put in place, or
+// all of it was rolled back); false after a success, and when a roll back
+// could not put everything back.
 TransferResult RunTransfer(RunContext& run, const PackageTable& table, InstalledProduct* product,
-                           TransferObserver* observer = nullptr);
+                           TransferObserver* observer = nullptr, bool* leftAsItWas = nullptr);
 
 // The plan alone, for `quillon plan`: every entry's decision, in the order
 // and with the percentages the run would show, and the space each volume

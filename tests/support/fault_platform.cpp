@@ -1,5 +1,7 @@
 #include "tests/support/fault_platform.h"
 
+#include "platform/text.h"
+
 #include <cctype>
 #include <cstring>
 
@@ -211,6 +213,21 @@ zv::Platform::SignatureState FaultPlatform::OwnSignature(uint32_t* systemResult)
     if (!scriptSignature) return inner_.OwnSignature(systemResult);
     *systemResult = signatureResult;
     return signature;
+}
+
+zv::HolderLookup FaultPlatform::FileHolders(const char* path, char* names, uint32_t size) {
+    holdersAsked.push_back(path);
+    if (!scriptHolders) return inner_.FileHolders(path, names, size);
+    if (size > 0) names[0] = '\0';
+    const std::string lowered = zv::LowerAz(path);
+    for (const auto& [key, value] : holders) {
+        if (lowered.find(zv::LowerAz(key)) == std::string::npos) continue;
+        if (value.empty()) return zv::HolderLookup::None;
+        if (value == "?") return zv::HolderLookup::Unnamed;
+        zv::CopyText(names, static_cast<int>(size), value.c_str());
+        return zv::HolderLookup::Named;
+    }
+    return otherHolders;
 }
 
 }  // namespace zvtest

@@ -72,6 +72,16 @@ public:
     zv::Platform::SignatureState signature = zv::Platform::SignatureState::Unsigned;
     uint32_t signatureResult = 0;
 
+    // FileHolders' answers, when scripted: a file whose path contains a key
+    // (without regard to case) is held by the programs of its value (Named),
+    // by nobody when the value is empty (None), by a program not named when
+    // it is "?" (Unnamed); any other file is as
+    // `otherHolders` says (the inner platform's answer when not scripted).
+    bool scriptHolders = false;
+    std::map<std::string, std::string> holders;
+    zv::HolderLookup otherHolders = zv::HolderLookup::Unknown;
+    std::vector<std::string> holdersAsked;  // paths FileHolders was asked about
+
     zv::FileHandle Open(const char* path, zv::OpenMode mode) override;
     zv::FileHandle Create(const char* path) override;
     zv::FileHandle CreateNew(const char* path, bool* taken) override;
@@ -93,6 +103,7 @@ public:
     void* LockBlock(zv::BlockHandle block) override;
     void FreeBlock(zv::BlockHandle block) override;
     SignatureState OwnSignature(uint32_t* systemResult) override;
+    zv::HolderLookup FileHolders(const char* path, char* names, uint32_t size) override;
 
 private:
     struct Armed {

@@ -8,14 +8,16 @@
 #   not-installed, refusals   page 406, or page 402 with Next disabled
 #   halt         Cancel: No goes on; a second start while the halt
 #                confirmation is up; Cancel again: Yes halts; page 405
+#                says that Zarvel was left as it was
 #   escape       Escape on the page, Enter (No) on the confirmation, Escape
 #                again and Escape on the confirmation halts
 #   close        Alt+F4 on the backdrop during the transfer stops it at once
 #   protected    read-only installed files: question 36, Retry after making
 #                the file writable, Ignore keeps the other
 #   interrupted  the updater killed in the middle of its commit, held there
-#                by a file another program holds: the next start rolls the
-#                update back before it shows a page
+#                by a file another program holds (which quillon.exe plan
+#                lists as held beforehand): the next start rolls the update
+#                back before it shows a page
 #   planted      a journal crafted to delete files outside the product: in
 #                the product directory it is nobody's, in the Windows
 #                directory it is refused with a message naming it; nothing
@@ -204,6 +206,7 @@ HINT_NEXT='Click &Next to update Zarvel on your hard disk.'
 HINT_QUIT='Click &Quit to return to Windows.'
 SUCCESS_TEXT='Zarvel has been successfully updated to version 1.01.'
 PARTIAL_TEXT='Zarvel has not been totally updated. You will have to run this utility again to completely update Zarvel.'
+LEFT_TEXT='Zarvel has been left as it was: none of its files has been changed.'
 NOT_INSTALLED_TEXT='Zarvel is not installed. Please install it before trying to update it.'
 
 scenario_happy() {
@@ -386,6 +389,9 @@ scenario_halt() {
         in_order halt '^halt answer=6$' '^entry [0-9]+ pass [12] .*: stopped percent=[0-9]+ result=-1$' \
         '^transfer result=-1$' '^page 405 created'
     zv_check "halt: page 405's text" equals "$(item_text halt 405 101)" "$PARTIAL_TEXT"
+    zv_check "halt: page 405 says that Zarvel was left as it was, below its text" \
+        has_line halt "^page 405 item 102 at .* visible=1 enabled=1 text=$LEFT_TEXT\$"
+    zv_check "halt: the whole roll back is traced" in_order halt '^transfer result=-1$' '^installation left as it was=1$'
     zv_check "halt: no closing message after a halt" lacks_line halt '^message id='
     finish_run halt 405 1602
     zv_check "halt: every installed file is as it was" all_files_are old
@@ -426,6 +432,9 @@ scenario_close() {
         in_order close '^backdrop close$' '^entry [0-9]+ pass [12] .*: stopped percent=[0-9]+ result=-1$' \
         '^transfer result=-1$' '^page 405 created'
     zv_check "close: no halt confirmation" lacks_line close '^page 407'
+    zv_screenshot close_partial
+    zv_check "close: page 405 keeps its text and says that Zarvel was left as it was" \
+        test "$(item_text close 405 101)|$(item_text close 405 102)" = "$PARTIAL_TEXT|$LEFT_TEXT"
     zv_check "close: the backdrop stays until the shutdown" lacks_line close '^backdrop destroyed$'
     finish_run close 405 1602
     zv_check "close: every installed file is as it was" all_files_are old
@@ -482,9 +491,24 @@ scenario_interrupted() {
     c=$(zv_drive_c)
     zv_product_install
     zv_check "interrupted: another program holds data\\map05.dat" hold_file hold 'C:\ZARVEL\data\map05.dat'
+    # quillon plan, run on the machine, says which installed file is held.
+    # Wine's Restart Manager is made of stubs that name nobody, so the
+    # program is not named here; the file is found held all the same.
+    zv_wine "$WINDOWS_BUILD/quillon/quillon.exe" plan --updater "$UPDATER" 2>/dev/null | tr -d '\r' >"$ZV_TMP/plan_held.txt"
+    zv_check "interrupted: quillon.exe plan lists the held file, and it alone" equals \
+        "$(sed -n '/^installed files that running programs hold now/,/^$/p' "$ZV_TMP/plan_held.txt")" \
+        "$(printf '%s\n' 'installed files that running programs hold now (the updater would ask to close them):' \
+            '  C:\ZARVEL\data\map05.dat: a program that the system does not name')"
+    zv_wine "$WINDOWS_BUILD/quillon/quillon.exe" plan --json --updater "$UPDATER" 2>/dev/null >"$ZV_TMP/plan_held.json"
+    zv_check "interrupted: and its JSON marks that entry alone as held" equals "$(python3 -c '
+import json, sys
+for e in json.load(open(sys.argv[1]))["entries"]:
+    if "heldBy" in e: print(e["target"] + "|" + e["heldBy"])
+' "$ZV_TMP/plan_held.json")" 'C:\ZARVEL\data\map05.dat|'
     to_transfer interrupted || return 1
     zv_wait_ready interrupted message || return 1
     zv_screenshot interrupted_in_use
+    # With no holder named, question 39 asks to close every program.
     zv_check "interrupted: the commit stops at the held file with question 39" in_order interrupted \
         '^transfer stage commit$' \
         '^message id=39 style=0x35 text=C:\\ZARVEL\\data\\map05\.dat in use! Please, close all applications and retry\.$'
@@ -632,6 +656,7 @@ scenario_running() {
         { zv_log "  zvsa.bin is not held"; return 1; }
     to_transfer running || return 1
     zv_wait_ready running message || return 1
+    # Wine's Restart Manager names nobody: question 39, not 160.
     zv_check "running: the commit waits at the held zvsa.bin" has_line running \
         '^message id=39 style=0x35 text=C:\\ZARVEL\\zvsa\.bin in use! Please, close all applications and retry\.$'
     zv_check "running: zvact32.exe is mapped as a running program's file" \
