@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "package/lzhuf_decoder.h"
 #include "platform/run_context.h"
 #include "platform/ui.h"
 
@@ -70,6 +71,20 @@ inline void StartRun(zv::RunContext* run, zv::Platform* os, zv::UserInterface* u
     std::strcpy(run->programPath, "A:\\SETUP.EXE");
     std::strcpy(run->programDir, "A:\\");
     std::strcpy(run->titleText, "Fuzz");
+}
+
+// The reader's record of a member's failure agrees with the decoder's
+// outcome: none when the member expanded, ended before its size or was
+// refused by the sink; a read failure for ReadFailed; a damaged member for
+// Damaged, and nothing else.
+inline void CheckRecordedFailure(zv::DecodeOutcome result, const zv::ReadFailure& failure) {
+    const bool damaged = failure.kind == zv::ReadFailureKind::SizeOverRecord ||
+                         failure.kind == zv::ReadFailureKind::CodesOverrun;
+    switch (result) {
+    case zv::DecodeOutcome::ReadFailed: Check(failure.kind != zv::ReadFailureKind::None && !damaged); break;
+    case zv::DecodeOutcome::Damaged: Check(damaged); break;
+    default: Check(failure.kind == zv::ReadFailureKind::None); break;
+    }
 }
 
 }  // namespace zvfuzz

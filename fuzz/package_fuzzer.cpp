@@ -13,7 +13,8 @@
 // Checks, besides the sanitizers: a table that loads has only names the
 // member name check accepts; a member is never expanded past what its record
 // allows (its size in KB) and, done, never to more than its pieces can code
-// (16 spare bits past them); every file is closed; the questions are finite.
+// (16 spare bits past them); the failure the reader records agrees with the
+// decoder's outcome; every file is closed; the questions are finite.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -28,6 +29,7 @@
 #include "platform/bytes.h"
 #include "platform/run_context.h"
 #include "transfer/member_output.h"
+#include "transfer/package_messages.h"
 
 namespace {
 
@@ -35,6 +37,7 @@ constexpr uint32_t kTableOffset = 64;
 
 using zvfuzz::AnsweringUi;
 using zvfuzz::Check;
+using zvfuzz::CheckRecordedFailure;
 using zvfuzz::Input;
 
 // Damages a volume's file as `how` says (0xFF, as in the seeds: kept).
@@ -110,8 +113,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> input(zv::INPUT_BUFFER_SIZE);
     std::vector<uint8_t> output(zv::OUTPUT_BUFFER_SIZE);
     static auto decoder = std::make_unique<zv::LzhufDecoder>();
+    zv::MessageReadQuestions questions(run);
     zv::VolumeReader reader;
-    if (zv::StartVolumeReader(&reader, &run, run.programPath, input.data())) {
+    if (zv::StartVolumeReader(&reader, &run, &questions, run.programPath, input.data())) {
         zv::PackageEntry entry = zv::FirstPackageEntry(loaded);
         for (uint32_t k = 0; k < loaded.entryCount; ++k, entry = zv::NextPackageEntry(entry)) {
             Check(zv::CheckMemberName(zv::EntryName(entry)) == zv::MemberNameProblem::None);
@@ -127,6 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             zv::BeginMemberRead(&reader, entry);
             decoder->expandedSize = 0;
             const zv::DecodeOutcome result = zv::DecodeMember(decoder.get(), &reader, &sink);
+            CheckRecordedFailure(result, reader.failure);
+            zv::TellReadFailure(run, reader.failure);
             os.Close(file);
             Check(decoder->expandedSize <= reader.sizeLimit || decoder->expandedCount == 0);
             if (result == zv::DecodeOutcome::Done) {

@@ -7,7 +7,8 @@
 // to four volume files, each a 2-byte length (up to 4096) and its bytes. A
 // table that does not pass CheckPackageTable is not walked, as in the updater.
 // Each member is either decoded into a target file or read byte by byte to
-// its end. fuzz/make_seeds.cpp writes inputs of this form.
+// its end; either way the failure the reader records must agree with what it
+// returned. fuzz/make_seeds.cpp writes inputs of this form.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -19,11 +20,13 @@
 #include "package/volume_reader.h"
 #include "platform/run_context.h"
 #include "transfer/member_output.h"
+#include "transfer/package_messages.h"
 
 namespace {
 
 using zvfuzz::AnsweringUi;
 using zvfuzz::Check;
+using zvfuzz::CheckRecordedFailure;
 using zvfuzz::Input;
 
 }  // namespace
@@ -56,8 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::vector<uint8_t> input(zv::INPUT_BUFFER_SIZE);
     std::vector<uint8_t> output(zv::OUTPUT_BUFFER_SIZE);
     static auto decoder = std::make_unique<zv::LzhufDecoder>();
+    zv::MessageReadQuestions questions(run);
     zv::VolumeReader reader;
-    if (!zv::StartVolumeReader(&reader, &run, run.programPath, input.data())) return 0;
+    if (!zv::StartVolumeReader(&reader, &run, &questions, run.programPath, input.data())) return 0;
 
     zv::PackageEntry entry{table.data()};
     for (uint32_t k = 0; k < entryCount; ++k, entry = zv::NextPackageEntry(entry)) {
@@ -65,8 +69,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (decisions.empty() || (decisions[k % decisions.size()] & 0x80) == 0) {
             const zv::FileHandle file = os.Create("A:\\OUT.BIN");
             zv::FileOutput sink(run, file, "A:\\OUT.BIN", output.data());
-            zv::DecodeMember(decoder.get(), &reader, &sink);
+            const zv::DecodeOutcome result = zv::DecodeMember(decoder.get(), &reader, &sink);
             Check(sink.held() <= zv::OUTPUT_BUFFER_SIZE);
+            CheckRecordedFailure(result, reader.failure);
+            // Told only when the user was not asked already.
+            Check(zv::TellReadFailure(run, reader.failure) ==
+                  (reader.failure.kind != zv::ReadFailureKind::None && !zv::ReadFailureAsked(reader.failure.kind)));
             os.Close(file);
         } else {
             // Every byte to the end; past it END_OF_DATA must stay.
@@ -77,6 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 Check(c >= zv::READ_FAILED && c <= 255);
                 Check(reader.bytesLeft <= zv::INPUT_BUFFER_SIZE);
             } while (c >= 0 && ++taken < (1u << 16));
+            Check((c == zv::READ_FAILED) == (reader.failure.kind != zv::ReadFailureKind::None));
             if (c == zv::END_OF_DATA && reader.file != zv::kNoFile) {
                 Check(zv::ReadPackageByte(&reader) < 0);
             }

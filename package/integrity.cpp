@@ -5,7 +5,6 @@
 #include "package/format.h"
 #include "package/table.h"
 #include "platform/bytes.h"
-#include "string_ids.h"
 
 namespace zv {
 
@@ -148,14 +147,6 @@ PackageTrust DecidePackageTrust(Platform::SignatureState signature, const Packag
 
 bool PackageTrustAllows(PackageTrust trust) {
     return trust != PackageTrust::SignatureBroken && trust != PackageTrust::Unbound;
-}
-
-unsigned PackageTrustMessage(PackageTrust trust) {
-    switch (trust) {
-    case PackageTrust::SignatureBroken: return IDS_SIGNATURE_BROKEN;
-    case PackageTrust::Unbound: return IDS_SIGNED_UNCHECKED;
-    default: return 0;
-    }
 }
 
 PackageTrust CheckPackageTrust(Platform& os, const char* path, const PackageHeader& header,

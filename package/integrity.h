@@ -130,9 +130,6 @@ PackageTrust DecidePackageTrust(Platform::SignatureState signature, const Packag
 // True when the updater may go on with the package.
 bool PackageTrustAllows(PackageTrust trust);
 
-// The message that tells why the package is refused; 0 when it is not.
-unsigned PackageTrustMessage(PackageTrust trust);
-
 // The updater's check at start: its own signature (the platform's trust
 // service), then, for a signed file, the integrity data of the table that
 // `header` places in the file at `path`. *signature and *systemResult say

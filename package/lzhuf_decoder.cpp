@@ -221,7 +221,10 @@ DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
         size |= static_cast<uint32_t>(c) << (8 * k);
     }
     d->expandedSize = size;
-    if (size > r->sizeLimit) return DecodeOutcome::Damaged;  // before a byte is written
+    if (size > r->sizeLimit) {  // refused before a byte is written
+        RecordReadFailure(r, ReadFailureKind::SizeOverRecord);
+        return DecodeOutcome::Damaged;
+    }
     if (size == 0) return DecodeOutcome::Done;  // nothing written, nothing flushed
 
     StartTree(&d->tree);
@@ -272,7 +275,10 @@ DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
     const uint32_t produced = slid + static_cast<uint32_t>(out - start);
     d->writePos = (WINDOW_START + produced) & WINDOW_MASK;
     d->expandedCount = size - left;
-    if (d->input.overrun || RanPastItsBytes(d->input)) return DecodeOutcome::Damaged;
+    if (d->input.overrun || RanPastItsBytes(d->input)) {
+        RecordReadFailure(r, ReadFailureKind::CodesOverrun);
+        return DecodeOutcome::Damaged;
+    }
     if (!readOk) return DecodeOutcome::ReadFailed;
     if (!taken) return DecodeOutcome::SinkFailed;
     return sink->Finish() ? DecodeOutcome::Done : DecodeOutcome::SinkFailed;
@@ -292,9 +298,7 @@ const char* DecodeOutcomeName(DecodeOutcome outcome) {
 }
 
 DecodeOutcome DecodeMember(LzhufDecoder* decoder, VolumeReader* reader, MemberSink* sink) {
-    const DecodeOutcome outcome = Expand(decoder, reader, sink);
-    if (outcome == DecodeOutcome::Damaged) ReportDamagedMember(reader);
-    return outcome;
+    return Expand(decoder, reader, sink);
 }
 
 const char* StreamStatusName(StreamStatus status) {

@@ -5,7 +5,8 @@
 // cleared at the start of every member, so one instance serves a whole
 // transfer); it allocates nothing. Where the bytes go, and what is asked when
 // they cannot go there, is the sink's business: the decoder neither writes
-// files nor asks the user anything.
+// files nor tells the user anything. A damaged member is recorded in the
+// reader's failure, for the caller to tell.
 //
 // Bytes are taken from the reader exactly when a plain 16-bit bit reader of the
 // format takes them: before a read of bits, while 8 or fewer bits are left,
@@ -86,8 +87,8 @@ public:
 enum class DecodeOutcome : uint8_t {
     Done,        // expanded, and the sink took every byte and finished
     NoSize,      // the pieces end before the stream's 4-byte size
-    ReadFailed,  // reading the package failed (the reader has told the user)
-    Damaged,     // the member is damaged (told by ReportDamagedMember)
+    ReadFailed,  // reading the package failed (reader->failure says why)
+    Damaged,     // the member is damaged (reader->failure says how)
     SinkFailed,  // the sink refused the bytes or could not finish
 };
 const char* DecodeOutcomeName(DecodeOutcome outcome);
@@ -95,11 +96,11 @@ const char* DecodeOutcomeName(DecodeOutcome outcome);
 // Expands the member that BeginMemberRead has started on `reader` into
 // `sink`: reads the expanded size (4 bytes, little-endian), decodes until that
 // many bytes are produced (a last match is copied whole) and finishes the
-// sink. The member is damaged, and ReportDamagedMember tells the user, when
-// it declares more bytes than reader->sizeLimit (refused before a byte goes
-// to the sink) or when its decoding uses more than LZHUF_SPARE_BITS beyond its
-// pieces (counted in bits used, not in bytes read ahead; missing bits up to
-// that read as zeros). A member of size 0 gives the sink nothing, not even a
+// sink. The member is damaged, recorded in reader->failure as SizeOverRecord,
+// when it declares more bytes than reader->sizeLimit (refused before a byte
+// goes to the sink), or as CodesOverrun when its decoding uses more than
+// LZHUF_SPARE_BITS beyond its pieces (counted in bits used, not in bytes read
+// ahead; missing bits up to that read as zeros). A member of size 0 gives the sink nothing, not even a
 // Finish. The coded data is not checked otherwise: corrupt data expands to
 // wrong bytes, never to a read or write out of bounds, and never to more than
 // its pieces can code.

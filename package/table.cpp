@@ -4,7 +4,6 @@
 
 #include "platform/bytes.h"
 #include "platform/code_page.h"
-#include "string_ids.h"
 
 namespace zv {
 
@@ -164,14 +163,6 @@ const char* TableStatusName(TableStatus status) {
     case TableStatus::NamesRefused: return "a member's name is refused";
     }
     return "unknown status";
-}
-
-unsigned TableStatusMessage(TableStatus status) {
-    switch (status) {
-    case TableStatus::Loaded: return 0;
-    case TableStatus::NoMemory: return IDS_NO_MEMORY;
-    default: return IDS_READ_ERROR;
-    }
 }
 
 static TableStatus ReadTable(Platform& os, FileHandle file, const PackageHeader& header,

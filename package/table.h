@@ -91,9 +91,6 @@ enum class TableStatus : uint8_t {
     NamesRefused,
 };
 const char* TableStatusName(TableStatus status);
-// The message for a table that is not loaded: IDS_NO_MEMORY for NoMemory,
-// otherwise IDS_READ_ERROR (about the program file); 0 when Loaded.
-unsigned TableStatusMessage(TableStatus status);
 // True when the records may be walked (to show them): Loaded or NamesRefused.
 // Only a Loaded table may be installed.
 inline bool TableCanBeWalked(TableStatus status) {

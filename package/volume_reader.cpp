@@ -4,9 +4,7 @@
 
 #include "package/paths.h"
 #include "platform/bytes.h"
-#include "platform/messages.h"
 #include "platform/text.h"
-#include "string_ids.h"
 
 namespace zv {
 
@@ -18,9 +16,13 @@ constexpr uint8_t kNoPieces[PACKAGE_TERMINATOR_SIZE] = {0, 0};
 // How a step that asks the user ended.
 enum class Outcome { Done, GaveUp };
 
-// Asks the read-error question about the volume's file; true for Retry.
-bool RetryVolume(VolumeReader* r) {
-    return AskRetryCancel(*r->run, r->run->progressPage, IDS_READ_ERROR, r->volumePath) == ANSWER_RETRY;
+// Asks Retry or Cancel about the failure `kind`; true for Retry, which
+// leaves no failure recorded. Cancel leaves it recorded.
+bool Retry(VolumeReader* r, ReadFailureKind kind) {
+    RecordReadFailure(r, kind);
+    if (r->questions == nullptr || !r->questions->Retry(r->failure)) return false;
+    r->failure.kind = ReadFailureKind::None;
+    return true;
 }
 
 // Seeks the open volume to `offset`, asking Retry/Cancel about the volume's
@@ -28,7 +30,7 @@ bool RetryVolume(VolumeReader* r) {
 // place, so it is a read error of the volume.
 Outcome SeekVolume(VolumeReader* r, uint32_t offset) {
     while (r->run->os->Seek(r->file, static_cast<int32_t>(offset), SeekOrigin::Begin) == kFileError) {
-        if (!RetryVolume(r)) return Outcome::GaveUp;
+        if (!Retry(r, ReadFailureKind::SeekFailed)) return Outcome::GaveUp;
     }
     return Outcome::Done;
 }
@@ -41,7 +43,7 @@ Outcome OpenVolume(VolumeReader* r) {
     for (;;) {
         r->file = os.Open(r->volumePath, OpenMode::Read);
         if (r->file == kNoFile) {
-            if (!RetryVolume(r)) return Outcome::GaveUp;
+            if (!Retry(r, ReadFailureKind::OpenFailed)) return Outcome::GaveUp;
             continue;
         }
         if (r->volume == 1) break;
@@ -54,7 +56,7 @@ Outcome OpenVolume(VolumeReader* r) {
             got = os.Seek(r->file, 0, SeekOrigin::Begin) == kFileError ? kFileError
                                                                          : os.Read(r->file, number, 2);
             if (got >= 0) break;
-            if (!RetryVolume(r)) {
+            if (!Retry(r, ReadFailureKind::NumberUnread)) {
                 os.Close(r->file);
                 r->file = kNoFile;
                 return Outcome::GaveUp;
@@ -104,8 +106,52 @@ bool VolumeFilePath(const char* programPath, uint32_t volume, char* path, int si
     return ReplaceExtension(path, size, ending);
 }
 
-bool StartVolumeReader(VolumeReader* reader, RunContext* run, const char* programFile, uint8_t* buffer) {
+const char* ReadFailureKindName(ReadFailureKind kind) {
+    switch (kind) {
+    case ReadFailureKind::None: return "none";
+    case ReadFailureKind::OpenFailed: return "the volume's file cannot be opened";
+    case ReadFailureKind::SeekFailed: return "a seek in the volume's file fails";
+    case ReadFailureKind::NumberUnread: return "the volume's number cannot be read";
+    case ReadFailureKind::VolumeEnds: return "the volume's file ends inside the member's data";
+    case ReadFailureKind::DataUnread: return "the member's data cannot be read";
+    case ReadFailureKind::DiskNotIn: return "the volume's disk is not in";
+    case ReadFailureKind::DataCut: return "the member's data is cut short";
+    case ReadFailureKind::SizeOverRecord: return "the member declares more bytes than its record allows";
+    case ReadFailureKind::CodesOverrun: return "the member's codes run on past its data";
+    }
+    return "unknown";
+}
+
+bool ReadFailureAsked(ReadFailureKind kind) {
+    switch (kind) {
+    case ReadFailureKind::OpenFailed:
+    case ReadFailureKind::SeekFailed:
+    case ReadFailureKind::NumberUnread:
+    case ReadFailureKind::VolumeEnds:
+    case ReadFailureKind::DataUnread:
+    case ReadFailureKind::DiskNotIn: return true;
+    default: return false;
+    }
+}
+
+const char* ReadFailureSubject(const ReadFailure& failure) {
+    const bool aboutMember =
+        failure.kind == ReadFailureKind::DataUnread || failure.kind == ReadFailureKind::DataCut;
+    return aboutMember ? failure.member : failure.path;
+}
+
+void RecordReadFailure(VolumeReader* reader, ReadFailureKind kind) {
+    ReadFailure& f = reader->failure;
+    f.kind = kind;
+    f.volume = reader->volume;
+    CopyText(f.path, sizeof f.path, reader->volumePath);
+    CopyText(f.member, sizeof f.member, reader->entry.record != nullptr ? EntryName(reader->entry) : "");
+}
+
+bool StartVolumeReader(VolumeReader* reader, RunContext* run, ReadQuestions* questions, const char* programFile,
+                       uint8_t* buffer) {
     reader->run = run;
+    reader->questions = questions;
     reader->volume = 1;
     CopyText(reader->volumePath, sizeof reader->volumePath, programFile);
     reader->buffer = buffer;
@@ -115,6 +161,7 @@ bool StartVolumeReader(VolumeReader* reader, RunContext* run, const char* progra
     reader->pieceLeft = 0;
     reader->readPos = buffer;
     reader->bytesLeft = 0;
+    reader->failure.kind = ReadFailureKind::None;
     reader->file = run->os->Open(reader->volumePath, OpenMode::Read);
     return reader->file != kNoFile;
 }
@@ -134,6 +181,7 @@ void BeginMemberRead(VolumeReader* reader, PackageEntry entry) {
     reader->pieceLeft = 0;
     reader->readPos = reader->buffer;
     reader->bytesLeft = 0;
+    reader->failure.kind = ReadFailureKind::None;
 }
 
 void BeginMemoryRead(VolumeReader* reader, const uint8_t* bytes, uint32_t size) {
@@ -143,17 +191,14 @@ void BeginMemoryRead(VolumeReader* reader, const uint8_t* bytes, uint32_t size) 
     reader->pieceLeft = 0;
     reader->readPos = bytes;
     reader->bytesLeft = size;
-}
-
-void ReportDamagedMember(VolumeReader* reader) {
-    if (reader->run == nullptr || reader->entry.record == nullptr) return;
-    RunContext& run = *reader->run;
-    ReportError(run, run.progressPage, IDS_READ_ERROR, reader->volumePath);
+    reader->failure.kind = ReadFailureKind::None;
 }
 
 bool AskForDisk(VolumeReader* reader) {
-    RunContext& run = *reader->run;
-    return AskInsertDisk(run, run.progressPage, reader->volume, run.programDir[0]);
+    RecordReadFailure(reader, ReadFailureKind::DiskNotIn);
+    if (reader->questions == nullptr || !reader->questions->InsertDisk(reader->failure)) return false;
+    reader->failure.kind = ReadFailureKind::None;
+    return true;
 }
 
 int32_t RefillPackageBuffer(VolumeReader* r) {
@@ -196,22 +241,20 @@ int32_t RefillPackageBuffer(VolumeReader* r) {
             // The volume ends where the piece still promises bytes: the file
             // is cut short, or it is not the file the table was made with.
             // The user may mend it (another copy, another disk) and retry.
-            if (!RetryVolume(r)) return READ_FAILED;
+            if (!Retry(r, ReadFailureKind::VolumeEnds)) return READ_FAILED;
             if (SeekVolume(r, r->pieceOffset) == Outcome::GaveUp) return READ_FAILED;
             continue;
         }
         if (got < 0) {
-            if (AskRetryCancel(*r->run, r->run->progressPage, IDS_READ_ERROR, EntryName(r->entry)) !=
-                ANSWER_RETRY) {
-                return READ_FAILED;
-            }
+            if (!Retry(r, ReadFailureKind::DataUnread)) return READ_FAILED;
             // Read the block again from its start, wherever the failed read
             // left the file.
             if (SeekVolume(r, r->pieceOffset) == Outcome::GaveUp) return READ_FAILED;
             continue;
         }
         if (static_cast<uint32_t>(got) < n) {
-            ReportError(*r->run, r->run->progressPage, IDS_READ_ERROR, EntryName(r->entry));
+            // Told by the caller once the decoder has stopped.
+            RecordReadFailure(r, ReadFailureKind::DataCut);
             return READ_FAILED;
         }
         break;

@@ -20,10 +20,13 @@
 //   ReadPackageByte ...      called by the decoder only
 //   CloseVolumeReader        closes whatever volume is open
 //
-// Every failure is told to the user here (questions owned by run.progressPage);
-// the decoder only sees READ_FAILED. The reader relies on a checked file table
-// (CheckPackageTable): it walks a member's piece list up to its terminator
-// without bounds of its own.
+// The reader asks its questions (Retry or Cancel, the disk prompt) through the
+// ReadQuestions its caller gives, at the moment they arise, and tells the user
+// nothing else: a failure is recorded in `failure`, and the decoder only sees
+// READ_FAILED. Telling a failure that was not asked about (a member cut
+// short, a damaged member) is the caller's part, once the decoder has
+// stopped. The reader relies on a checked file table (CheckPackageTable): it
+// walks a member's piece list up to its terminator without bounds of its own.
 #pragma once
 
 #include <cstdint>
@@ -35,12 +38,60 @@ namespace zv {
 
 // Results of ReadPackageByte besides the bytes 0..255.
 constexpr int32_t END_OF_DATA = -1;  // the pieces are used up
-constexpr int32_t READ_FAILED = -2;  // reading failed; the user has been told or cancelled
+constexpr int32_t READ_FAILED = -2;  // reading failed; the failure is recorded in the reader
 
 constexpr uint32_t INPUT_BUFFER_SIZE = 32000;
 
+// Why reading a member failed. The first ones are asked about with Retry and
+// Cancel, or with the disk prompt, and recorded when the user answers
+// Cancel; the last ones are recorded with nothing said, for the caller to
+// tell.
+enum class ReadFailureKind : uint8_t {
+    None,
+    OpenFailed,      // the volume's file cannot be opened (Retry/Cancel about the file)
+    SeekFailed,      // a seek in the volume's file fails (the same)
+    NumberUnread,    // the volume's number cannot be read (the same)
+    VolumeEnds,      // the volume's file ends where the piece promises bytes (the same)
+    DataUnread,      // a read of the member's bytes fails (Retry/Cancel about the member)
+    DiskNotIn,       // the volume is not at hand (the disk prompt)
+    DataCut,         // a read gives fewer bytes than the piece holds: told about the member
+    SizeOverRecord,  // the member declares more bytes than its record allows: told about the file
+    CodesOverrun,    // its codes run on past its pieces: told about the file
+};
+const char* ReadFailureKindName(ReadFailureKind kind);
+
+// True for the kinds the reader asks about, which are recorded only when the
+// user has answered Cancel; the others are still to be told.
+bool ReadFailureAsked(ReadFailureKind kind);
+
+// A failure as recorded where it was found.
+struct ReadFailure {
+    ReadFailureKind kind = ReadFailureKind::None;
+    uint32_t volume = 0;         // the volume being read
+    char path[kMaxPath] = {};    // its file
+    char member[kMaxPath] = {};  // the member being read; empty for a memory read
+};
+
+// The file a failure is about, as its message names it: the member for a
+// read of its bytes that fails or falls short, otherwise the volume's file.
+const char* ReadFailureSubject(const ReadFailure& failure);
+
+// The reader's questions, asked at the moment they arise and answered by the
+// caller (the updater with its message boxes, quillon on its terminal).
+class ReadQuestions {
+public:
+    virtual ~ReadQuestions() = default;
+    // Retry or Cancel about `failure`, one of the kinds asked with Retry and
+    // Cancel; true for Retry.
+    virtual bool Retry(const ReadFailure& failure) = 0;
+    // The disk prompt for volume failure.volume, whose file failure.path is
+    // not at hand (kind DiskNotIn); true for OK.
+    virtual bool InsertDisk(const ReadFailure& failure) = 0;
+};
+
 struct VolumeReader {
-    RunContext* run = nullptr;  // os, ui, titleText, programPath/Dir, progressPage
+    RunContext* run = nullptr;            // os and programPath
+    ReadQuestions* questions = nullptr;  // nullptr: every question is answered Cancel
 
     // For the whole transfer (StartVolumeReader).
     uint32_t volume = 0;            // the volume whose file is open or about to be opened
@@ -59,21 +110,27 @@ struct VolumeReader {
     uint32_t pieceLeft = 0;    // bytes of the current piece not yet read into the buffer
     const uint8_t* readPos = nullptr;  // the next byte to hand out
     uint32_t bytesLeft = 0;            // bytes from readPos on
+    // Why the member failed: set with READ_FAILED (or by the decoder for a
+    // damaged member), None while the member reads well.
+    ReadFailure failure;
 };
 
 // Sets the reader up for a transfer: volume 1 is `programFile` (the updater's
 // own file, normally run->programPath), opened read-only now; `buffer` is the
-// INPUT_BUFFER_SIZE-byte input buffer, which stays the caller's. Returns false,
-// with no file open, when the file cannot be opened; nothing is reported (the
-// transfer reports it). The reader needs `run` for as long as it is used.
-bool StartVolumeReader(VolumeReader* reader, RunContext* run, const char* programFile, uint8_t* buffer);
+// INPUT_BUFFER_SIZE-byte input buffer, which stays the caller's; `questions`
+// answers the reader's questions. Returns false, with no file open, when the
+// file cannot be opened; nothing is reported (the transfer reports it). The
+// reader needs `run` and `questions` for as long as it is used.
+bool StartVolumeReader(VolumeReader* reader, RunContext* run, ReadQuestions* questions, const char* programFile,
+                       uint8_t* buffer);
 
 // Closes the open volume, if any. The buffer is the caller's to free.
 void CloseVolumeReader(VolumeReader* reader);
 
 // Makes `entry` (a record of a checked table) the member to read: its first
-// piece is next, the buffer is empty, and sizeLimit is taken from its record.
-// The open volume stays open, so a member on it costs a seek and no prompt.
+// piece is next, the buffer is empty, no failure is recorded, and sizeLimit
+// is taken from its record. The open volume stays open, so a member on it
+// costs a seek and no prompt.
 void BeginMemberRead(VolumeReader* reader, PackageEntry entry);
 
 // Sets the reader up to hand out `size` bytes from memory and then
@@ -87,12 +144,12 @@ void BeginMemoryRead(VolumeReader* reader, const uint8_t* bytes, uint32_t size);
 int32_t RefillPackageBuffer(VolumeReader* reader);
 
 // The next byte of the member's compressed stream (0..255), END_OF_DATA once
-// the pieces are used up (again at every further call), or READ_FAILED after
-// a failure the user has been told about. A piece whose bytes are not all in
-// its volume's file is damage, never the end of the data: a read that gives no
-// bytes asks the read-error question about the volume (Retry reads again), a
-// read that gives fewer than asked reports the member. After READ_FAILED
-// nothing but BeginMemberRead may follow.
+// the pieces are used up (again at every further call), or READ_FAILED with
+// the failure recorded. A piece whose bytes are not all in its volume's file
+// is damage, never the end of the data: a read that gives no bytes asks the
+// read-error question about the volume (Retry reads again), a read that gives
+// fewer than asked fails as DataCut. After READ_FAILED nothing but
+// BeginMemberRead may follow.
 inline int32_t ReadPackageByte(VolumeReader* reader) {
     if (reader->bytesLeft != 0) {
         --reader->bytesLeft;
@@ -101,15 +158,12 @@ inline int32_t ReadPackageByte(VolumeReader* reader) {
     return RefillPackageBuffer(reader);
 }
 
-// The member's data is damaged in a way only its decoding can tell (it
-// declares more bytes than its record allows, or its codes run on past its
-// pieces): "%s: read error!" about the current volume's file, OK only, like
-// any other damage of the volume. Nothing is shown for a memory read.
-void ReportDamagedMember(VolumeReader* reader);
+// Records `kind` as the member's failure, about the current volume and
+// member. The decoder records a damaged member with it.
+void RecordReadFailure(VolumeReader* reader, ReadFailureKind kind);
 
-// The disk prompt: "Insert disk %d in drive %s." with the current volume
-// number and the upper-cased first character of run.programDir, OK and Cancel,
-// captioned with run.titleText. True for OK.
+// The disk prompt for the current volume, through the reader's questions.
+// True for OK; Cancel leaves DiskNotIn recorded.
 bool AskForDisk(VolumeReader* reader);
 
 // The path of volume `volume` for a program at `programPath`: the program's

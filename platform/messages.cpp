@@ -64,6 +64,10 @@ void ReportError(RunContext& run, WindowRef owner, unsigned id, const char* subj
     }
 }
 
+void FormatSubjectMessage(unsigned id, const char* subject, char* out, int size) {
+    LoadAndFormat(id, 260, subject, out, size);
+}
+
 int AskRetryCancel(RunContext& run, WindowRef owner, unsigned id, const char* text) {
     char message[260] = {};
     LoadAndFormat(id, 260, text, message, sizeof message);

@@ -32,6 +32,12 @@ void ReportError(RunContext& run, WindowRef owner, unsigned id, const char* subj
 // Returns ANSWER_RETRY or ANSWER_CANCEL.
 int AskRetryCancel(RunContext& run, WindowRef owner, unsigned id, const char* text);
 
+// The text of string `id` formatted with `subject` into `out` (`size`
+// bytes), as ReportError and AskRetryCancel show it: 260 characters for the
+// string, `subject` cut to a path's length. For a tool that tells a failure
+// in words of its own around the updater's message.
+void FormatSubjectMessage(unsigned id, const char* subject, char* out, int size);
+
 // The question about a file that another program holds (Retry and Cancel,
 // exclamation icon): "%s is in use by %s. Please close it and retry." (160)
 // with `shown` and the programs that hold the file at `path` when the

@@ -37,12 +37,12 @@ namespace quillon {
 namespace {
 
 // Why a member could not be expanded into `own`, or "" when it was.
-std::string WhyNotExpanded(const ExpandResult& result, const TerminalUi& ui, const std::string& own) {
+std::string WhyNotExpanded(zv::Platform& os, const ExpandResult& result, const std::string& own) {
     switch (result.outcome) {
     case zv::DecodeOutcome::Done: return std::string();
     case zv::DecodeOutcome::NoSize: return "its stream ends before its size";
     case zv::DecodeOutcome::ReadFailed:
-    case zv::DecodeOutcome::Damaged: return ui.lastMessage;  // what the reader told
+    case zv::DecodeOutcome::Damaged: return ReadFailureText(os, result.failure);
     case zv::DecodeOutcome::SinkFailed: break;
     }
     return Shown(own) + ": " + std::strerror(errno);
@@ -166,7 +166,6 @@ int RunExtract(int argc, char** argv) {
     PackageExpander expander(os, ui);
     std::string error;
     if (!expander.Open(file, &error)) return Fail(EXIT_FAILED, "%s", Shown(error).c_str());
-    ui.WatchReader(&expander.reader(), &os);
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (!fs::is_directory(dir, ec)) return Fail(EXIT_FAILED, "%s: cannot be made a directory", Shown(dir).c_str());
@@ -245,7 +244,7 @@ int RunExtract(int argc, char** argv) {
         uint8_t digest[zv::SHA256_DIGEST_SIZE] = {};
         if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) hashed = zv::Sha256Finish(&hash, digest);
         zv::Sha256Abandon(&hash);
-        std::string problem = WhyNotExpanded(result, ui, own.string());
+        std::string problem = WhyNotExpanded(os, result, own.string());
         if (!problem.empty()) {
             problem = "not written: " + problem;
         } else if (hashed != zv::Sha256Status::Ok) {

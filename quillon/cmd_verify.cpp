@@ -222,7 +222,6 @@ int RunVerify(int argc, char** argv) {
     PackageExpander expander(os, ui);
     std::string error;
     if (!expander.Open(file, &error)) return Fail(EXIT_FAILED, "%s", error.c_str());
-    ui.WatchReader(&expander.reader(), &os);
 
     const zv::PackageTable& table = expander.file().table;
     const zv::PackageIntegrity& integrity = expander.file().integrity;
@@ -289,7 +288,7 @@ int RunVerify(int argc, char** argv) {
             problem = "cannot be expanded: its stream declares " + std::to_string(result.declaredSize) +
                       " bytes, more than the " + std::to_string(sizeKB) + " KB of its record";
         } else if (result.outcome == zv::DecodeOutcome::ReadFailed || result.outcome == zv::DecodeOutcome::Damaged) {
-            problem = "cannot be expanded: " + ui.lastMessage;  // the reader's message
+            problem = "cannot be expanded: " + ReadFailureText(os, result.failure);
         } else if (!result.done()) {
             problem = std::string("cannot be expanded: ") + zv::DecodeOutcomeName(result.outcome);
         } else if (result.written != result.declaredSize) {

@@ -49,39 +49,6 @@ TerminalUi::TerminalUi(bool interactive) : interactive_(interactive && StdinIsTe
 
 TerminalUi::TerminalUi(std::FILE* in, std::FILE* out) : interactive_(true), in_(in), out_(out) {}
 
-std::string TerminalUi::DiskPromptText() const {
-    std::string path = reader_->volumePath;
-#ifndef _WIN32
-    for (char& c : path) {
-        if (c == '\\') c = '/';  // the updater's form of a host path
-    }
-#endif
-    path = Shown(path);
-    const std::string wanted = "volume " + std::to_string(reader_->volume) + " of the package";
-    if (os_ == nullptr) return "insert " + wanted + ": " + path;
-    const zv::FileHandle file = os_->Open(reader_->volumePath, zv::OpenMode::Read);
-    if (file == zv::kNoFile) return wanted + " is needed, and " + path + " is not there";
-    uint8_t number[2] = {};
-    const int32_t got = os_->Read(file, number, 2);
-    os_->Close(file);
-    std::string why;
-    if (got == 0) {
-        why = "it is empty";
-    } else if (got == 1) {
-        why = "it is one byte long, too short for a volume number";
-    } else if (got < 0) {
-        why = "it cannot be read";
-    } else {
-        why = "it says it is volume " + std::to_string(number[0] | number[1] << 8);
-    }
-    return wanted + " is needed, and " + path + " is not it: " + why;
-}
-
-void TerminalUi::WatchReader(const zv::VolumeReader* reader, zv::Platform* os) {
-    reader_ = reader;
-    os_ = os;
-}
-
 int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) {
     const std::vector<Button> buttons = Buttons(message.style);
     // The reader opens a volume that is at hand without asking, so the disk
@@ -97,9 +64,7 @@ int TerminalUi::DefaultAnswer(const zv::MessageRequest& message) {
 
 int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
     ++messages;
-    lastMessage = Shown(message.text ? message.text : "");
-    // The updater's disk prompt names a drive, which tells nothing here.
-    if (message.stringId == zv::IDS_INSERT_DISK && reader_ != nullptr) lastMessage = DiskPromptText();
+    const std::string text = Shown(message.text ? message.text : "");
     const std::vector<Button> buttons = Buttons(message.style);
     const int fallback = DefaultAnswer(message);
     std::string choices;
@@ -107,7 +72,7 @@ int TerminalUi::ShowMessage(const zv::MessageRequest& message) {
         if (!choices.empty()) choices += '/';
         choices += b.name;
     }
-    std::fprintf(out_, "quillon: %s [%s]", lastMessage.c_str(), choices.c_str());
+    std::fprintf(out_, "quillon: %s [%s]", text.c_str(), choices.c_str());
     int answer = fallback;
     if (interactive_ && buttons.size() > 1) {
         // Only a button's name or its first letter answers; Enter takes the

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <string>
 
-#include "package/volume_reader.h"
 #include "platform/ui.h"
 
 namespace quillon {
@@ -22,28 +21,17 @@ public:
     // answers): always interactive.
     TerminalUi(std::FILE* in, std::FILE* out);
 
-    // The reader whose disk prompts this answers, and the platform through
-    // which it looks for the volume files.
-    void WatchReader(const zv::VolumeReader* reader, zv::Platform* os);
-
     int ShowMessage(const zv::MessageRequest& message) override;
     void SetItemText(zv::WindowRef dialog, int item, unsigned stringId, const char* text) override;
 
-    int messages = 0;         // messages shown
-    std::string lastMessage;  // the text of the last one, as shown (control characters escaped)
+    int messages = 0;  // messages shown
 
 private:
     int DefaultAnswer(const zv::MessageRequest& message);
 
-    // The disk prompt in words for a terminal: which file is wanted, and
-    // whether it is missing or why the file there is not that volume.
-    std::string DiskPromptText() const;
-
     bool interactive_;
     std::FILE* in_ = stdin;
     std::FILE* out_ = stderr;
-    const zv::VolumeReader* reader_ = nullptr;
-    zv::Platform* os_ = nullptr;
 };
 
 }  // namespace quillon

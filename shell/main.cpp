@@ -14,6 +14,7 @@
 #include "shell/trace.h"
 #include "shell/win32_ui.h"
 #include "string_ids.h"
+#include "transfer/package_messages.h"
 #include "transfer/prepare.h"
 #include "transfer/run_options.h"
 #include "transfer/transfer.h"

@@ -20,6 +20,7 @@
 #include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
+#include "transfer/package_messages.h"
 
 using namespace zv;
 

@@ -24,7 +24,9 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
+#include "transfer/extract.h"
 #include "transfer/member_output.h"
+#include "transfer/package_messages.h"
 
 using namespace zv;
 using zvtest::Fault;
@@ -80,6 +82,7 @@ struct MemberReadTest : ::testing::Test {
     RecordingPlatform os{posix};
     DiskUi ui;
     RunContext run;
+    MessageReadQuestions questions{run};
     std::map<uint16_t, std::vector<uint8_t>> volumes;
     std::vector<EntryDescription> entries;
     std::vector<uint8_t> table;
@@ -152,14 +155,15 @@ struct MemberReadTest : ::testing::Test {
         ASSERT_EQ(CheckPackageTable(table.data(), static_cast<uint32_t>(table.size()),
                                     static_cast<uint32_t>(entries.size())).damage,
                   TableDamage::None);
-        ASSERT_TRUE(StartVolumeReader(&reader, &run, run.programPath, input.data()));
+        ASSERT_TRUE(StartVolumeReader(&reader, &run, &questions, run.programPath, input.data()));
     }
     PackageEntry Entry(size_t index) {
         PackageEntry e{table.data()};
         for (size_t k = 0; k < index; ++k) e = NextPackageEntry(e);
         return e;
     }
-    // Expands member `index` into A:\OUT<index>.BIN as the transfer does.
+    // Expands member `index` into A:\OUT<index>.BIN as the transfer does,
+    // telling a failure that the reader recorded without asking.
     DecodeOutcome Extract(size_t index) {
         const std::string target = "A:\\OUT" + std::to_string(index) + ".BIN";
         os.Remove(target.c_str());  // a new file each time, as the transfer makes its new copies
@@ -168,6 +172,7 @@ struct MemberReadTest : ::testing::Test {
         FileOutput sink(run, file, target.c_str(), output.data());
         BeginMemberRead(&reader, Entry(index));
         const DecodeOutcome result = DecodeMember(decoder.get(), &reader, &sink);
+        TellReadFailure(run, reader.failure);
         os.Close(file);
         return result;
     }
@@ -358,6 +363,227 @@ TEST_F(MemberReadTest, SeekFailureIsAReadErrorOfTheVolume) {
     EXPECT_EQ(Message(0).text, "A:\\SETUP.EXE: read error!");
 }
 
+// --- The recorded failure -------------------------------------------------------------
+
+namespace {
+
+// A member that cannot be read, built and then broken as a case says.
+struct BrokenMember {
+    const char* what;
+    std::function<void(MemberReadTest&)> build;  // adds "zvact.exe" and its volumes
+    std::function<void(MemberReadTest&)> act;    // after Start: faults, files, answers
+};
+
+const std::vector<uint8_t>& BigStream() {
+    static const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(Noise(90000, 30), true);
+    return stream;
+}
+const std::vector<uint8_t>& TextStream() {
+    static const std::vector<uint8_t> stream = zvtest::EncodeLzhufForTest(Text(100000, 31));
+    return stream;
+}
+
+void OnVolumeOne(MemberReadTest& t) { t.AddMember("zvact.exe", BigStream()); }
+void OnVolumesOneAndTwo(MemberReadTest& t) { t.AddMember("zvact.exe", TextStream(), {{1, 1000}, {2, 0}}); }
+
+}  // namespace
+
+// Each failure is recorded where it arises, with its kind, its volume and
+// file and the member; what the user was asked about is only recorded once
+// answered with Cancel, and the rest is left for the caller to tell, which
+// the transfer does with "%s: read error!" about the failure's subject.
+TEST_F(MemberReadTest, EachFailureIsRecordedWithWhatItIsAbout) {
+    struct Case {
+        BrokenMember member;
+        DecodeOutcome outcome;
+        ReadFailureKind kind;
+        uint32_t volume;
+        const char* subject;
+    };
+    const Case cases[] = {
+        {{"a sound member", OnVolumeOne, [](MemberReadTest&) {}}, DecodeOutcome::Done, ReadFailureKind::None, 0, ""},
+        {{"a read error answered with Retry",
+          OnVolumeOne,
+          [](MemberReadTest& t) {
+              t.os.Add(Fault{FaultOp::Read, "SETUP.EXE", 1, 1});
+              t.ui.Script({ANSWER_RETRY});
+          }},
+         DecodeOutcome::Done, ReadFailureKind::None, 0, ""},
+        {{"a read error answered with Cancel",
+          OnVolumeOne,
+          [](MemberReadTest& t) {
+              t.os.Add(Fault{FaultOp::Read, "SETUP.EXE", 0, -1});
+              t.ui.Script({ANSWER_CANCEL});
+          }},
+         DecodeOutcome::ReadFailed, ReadFailureKind::DataUnread, 1, "zvact.exe"},
+        {{"a failing seek answered with Cancel",
+          OnVolumeOne,
+          [](MemberReadTest& t) {
+              t.os.Add(Fault{FaultOp::Seek, "SETUP.EXE", 0, -1});
+              t.ui.Script({ANSWER_CANCEL});
+          }},
+         DecodeOutcome::ReadFailed, ReadFailureKind::SeekFailed, 1, "A:\\SETUP.EXE"},
+        {{"the volume cut where a block ends, Cancel",
+          [](MemberReadTest& t) {
+              OnVolumeOne(t);
+              t.volumes[1].resize(100 + 32000);
+          },
+          [](MemberReadTest& t) { t.ui.Script({ANSWER_CANCEL}); }},
+         DecodeOutcome::ReadFailed, ReadFailureKind::VolumeEnds, 1, "A:\\SETUP.EXE"},
+        {{"the volume cut inside a block",
+          [](MemberReadTest& t) {
+              OnVolumeOne(t);
+              t.volumes[1].resize(100 + 32000 + 500);
+          },
+          [](MemberReadTest&) {}},
+         DecodeOutcome::ReadFailed, ReadFailureKind::DataCut, 1, "zvact.exe"},
+        {{"volume 2 not at hand, Cancel at the disk prompt",
+          OnVolumesOneAndTwo,
+          [](MemberReadTest& t) {
+              std::remove((t.dir / "SETUP002").c_str());
+              t.ui.Script({ANSWER_CANCEL});
+          }},
+         DecodeOutcome::ReadFailed, ReadFailureKind::DiskNotIn, 2, "A:\\SETUP002"},
+        {{"volume 2 missing after OK, Cancel at its read error",
+          OnVolumesOneAndTwo,
+          [](MemberReadTest& t) {
+              std::remove((t.dir / "SETUP002").c_str());
+              t.ui.Script({ANSWER_OK, ANSWER_CANCEL});
+          }},
+         DecodeOutcome::ReadFailed, ReadFailureKind::OpenFailed, 2, "A:\\SETUP002"},
+        {{"volume 2's number unreadable, Cancel",
+          OnVolumesOneAndTwo,
+          [](MemberReadTest& t) {
+              t.os.Add(Fault{FaultOp::Read, "SETUP002", 0, -1});
+              t.ui.Script({ANSWER_OK, ANSWER_CANCEL});
+          }},
+         DecodeOutcome::ReadFailed, ReadFailureKind::NumberUnread, 2, "A:\\SETUP002"},
+        {{"a size over what the record allows",
+          [](MemberReadTest& t) {
+              t.AddMember("zvact.exe", TextStream());
+              t.entries.back().sizeKB = 97;
+          },
+          [](MemberReadTest&) {}},
+         DecodeOutcome::Damaged, ReadFailureKind::SizeOverRecord, 1, "A:\\SETUP.EXE"},
+        {{"pieces that stop halfway through the codes",
+          [](MemberReadTest& t) {
+              const std::vector<uint8_t>& stream = TextStream();
+              t.AddMember("zvact.exe", std::vector<uint8_t>(stream.begin(), stream.begin() + stream.size() / 2));
+              t.entries.back().sizeKB = zvtest::SizeKBFromStream(stream);
+          },
+          [](MemberReadTest&) {}},
+         DecodeOutcome::Damaged, ReadFailureKind::CodesOverrun, 1, "A:\\SETUP.EXE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.member.what);
+        CloseVolumeReader(&reader);
+        entries.clear();
+        volumes.clear();
+        os.Clear();
+        ui.ClearScript();
+        SetUp();
+        c.member.build(*this);
+        Start();
+        c.member.act(*this);
+        ui.messages.clear();
+        EXPECT_EQ(Extract(0), c.outcome);
+        const ReadFailure& f = reader.failure;
+        EXPECT_EQ(f.kind, c.kind) << ReadFailureKindName(f.kind);
+        EXPECT_EQ(ui.Unanswered(), 0u);
+        EXPECT_EQ(ui.unscripted, 0);
+        if (c.kind == ReadFailureKind::None) continue;
+        EXPECT_EQ(f.volume, c.volume);
+        EXPECT_STREQ(ReadFailureSubject(f), c.subject);
+        EXPECT_STREQ(f.member, "zvact.exe");
+        // The last message is the question answered with Cancel, or the one
+        // telling the failure, OK only; both about the failure's subject.
+        ASSERT_FALSE(ui.messages.empty());
+        if (ReadFailureAsked(f.kind)) {
+            EXPECT_EQ(ui.messages.back().answer, ANSWER_CANCEL);
+        } else {
+            EXPECT_EQ(ui.messages.back().buttons(), BOX_OK);
+            EXPECT_EQ(ui.messages.back().text, std::string(c.subject) + ": read error!");
+        }
+    }
+}
+
+// Staging a member tells the two ends apart: a Cancel answer, and a member
+// that cannot be read, which the user has been told about (or which, ending
+// before its size, fails without a message). Either way the new copy is gone.
+TEST_F(MemberReadTest, StagingTellsAnUnreadableMemberApartFromACancel) {
+    struct Case {
+        BrokenMember member;
+        WriteOutcome outcome;
+        size_t messages;
+    };
+    const Case cases[] = {
+        {{"the volume cut inside a block",
+          [](MemberReadTest& t) {
+              OnVolumeOne(t);
+              t.volumes[1].resize(100 + 32000 + 500);
+          },
+          [](MemberReadTest&) {}},
+         WriteOutcome::Unreadable, 1},
+        {{"a size over what the record allows",
+          [](MemberReadTest& t) {
+              t.AddMember("zvact.exe", TextStream());
+              t.entries.back().sizeKB = 97;
+          },
+          [](MemberReadTest&) {}},
+         WriteOutcome::Unreadable, 1},
+        {{"a stream that ends before its size",
+          [](MemberReadTest& t) { t.AddMember("zvact.exe", {0x10, 0x00, 0x00}); },
+          [](MemberReadTest&) {}},
+         WriteOutcome::Unreadable, 0},
+        {{"a read error answered with Cancel",
+          OnVolumeOne,
+          [](MemberReadTest& t) {
+              t.os.Add(Fault{FaultOp::Read, "SETUP.EXE", 0, -1});
+              t.ui.Script({ANSWER_CANCEL});
+          }},
+         WriteOutcome::Cancelled, 1},
+        {{"Cancel at the disk prompt",
+          OnVolumesOneAndTwo,
+          [](MemberReadTest& t) {
+              std::remove((t.dir / "SETUP002").c_str());
+              t.ui.Script({ANSWER_CANCEL});
+          }},
+         WriteOutcome::Cancelled, 1},
+        {{"a write error answered with Cancel",
+          OnVolumeOne,
+          [](MemberReadTest& t) {
+              t.os.Add(Fault{FaultOp::Write, "~zvn0000", 0, -1});
+              t.ui.Script({ANSWER_CANCEL});
+          }},
+         WriteOutcome::Cancelled, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.member.what);
+        CloseVolumeReader(&reader);
+        entries.clear();
+        volumes.clear();
+        os.Clear();
+        ui.ClearScript();
+        SetUp();
+        c.member.build(*this);
+        Start();
+        c.member.act(*this);
+        ui.messages.clear();
+        StageSession session;
+        session.run = &run;
+        session.decoder = decoder.get();
+        ASSERT_TRUE(StartVolumeReader(&session.reader, &run, &questions, run.programPath, input.data()));
+        const StageRequest request{Entry(0),        "A:\\", "zvact.exe", "A:\\zvact.exe", "A:\\~zvn0000.tmp",
+                                   "A:\\",          false,  nullptr,     nullptr};
+        WriteResult result;
+        EXPECT_EQ(StageMember(session, request, &result), c.outcome) << WriteOutcomeName(result.outcome);
+        CloseVolumeReader(&session.reader);
+        EXPECT_EQ(ui.messages.size(), c.messages);
+        EXPECT_EQ(ui.unscripted, 0);
+        EXPECT_FALSE(zvtest::FileExists(dir / "~zvn0000.tmp"));
+    }
+}
+
 // --- Volumes -------------------------------------------------------------------------
 
 TEST(VolumeFilePath, EveryVolumeIsNamedFromTheProgramPath) {
@@ -503,7 +729,7 @@ TEST_F(MemberReadTest, GoingBackToVolumeOneReopensTheProgramFile) {
     // and the program file is then taken as it is.
     const std::vector<uint8_t> program = zvtest::ReadFileBytes(dir / "SETUP.EXE");
     CloseVolumeReader(&reader);
-    ASSERT_TRUE(StartVolumeReader(&reader, &run, run.programPath, input.data()));
+    ASSERT_TRUE(StartVolumeReader(&reader, &run, &questions, run.programPath, input.data()));
     std::remove((dir / "SETUP.EXE").c_str());
     ui.onMessage = [&](const MessageRequest& m) {
         if (m.stringId == IDS_INSERT_DISK) zvtest::WriteFileBytes(dir / "SETUP.EXE", program);
@@ -622,7 +848,7 @@ TEST_F(MemberReadTest, EveryByteIsTakenWhenThePlainBitReaderTakesIt) {
         const zvtest::ReferenceResult expected = zvtest::ReferenceDecode(stream, static_cast<int64_t>(cases[k].cut));
         // Each member from a fresh start on volume 1.
         CloseVolumeReader(&reader);
-        ASSERT_TRUE(StartVolumeReader(&reader, &run, run.programPath, input.data()));
+        ASSERT_TRUE(StartVolumeReader(&reader, &run, &questions, run.programPath, input.data()));
         ui.messages.clear();
         if (!expected.ok) ui.Script({ANSWER_CANCEL});
         ASSERT_EQ(Extract(k), expected.ok ? DecodeOutcome::Done : DecodeOutcome::ReadFailed);

@@ -22,6 +22,7 @@
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
 #include "transfer/extract.h"
+#include "transfer/package_messages.h"
 #include "transfer/transfer.h"
 
 using namespace zv;
@@ -113,7 +114,8 @@ TEST_F(NoHashTest, AMemberThatCannotBeCheckedIsNotStaged) {
     Package(true);
     StageSession session;
     session.run = &run;
-    ASSERT_TRUE(StartVolumeReader(&session.reader, &run, "C:\\UPDATE\\SETUP.EXE", nullptr));
+    MessageReadQuestions questions(run);
+    ASSERT_TRUE(StartVolumeReader(&session.reader, &run, &questions, "C:\\UPDATE\\SETUP.EXE", nullptr));
     std::vector<uint8_t> input(INPUT_BUFFER_SIZE);
     session.reader.buffer = input.data();
     LzhufDecoder* decoder = new LzhufDecoder();

@@ -10,6 +10,7 @@
 #include "string_ids.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/temp_dir.h"
+#include "transfer/package_messages.h"
 
 using namespace zv;
 

@@ -8,6 +8,7 @@
 #include "string_ids.h"
 #include "transfer/journal.h"
 #include "transfer/member_output.h"
+#include "transfer/package_messages.h"
 
 namespace zv {
 namespace {
@@ -59,9 +60,17 @@ WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandl
     RunContext& run = *s.run;
     FileOutput output(run, file, request.target, buffer);
     BeginMemberRead(&s.reader, request.entry);
-    // Whatever stopped the expansion has been told already: a read error or a
-    // damaged member by the reader, a write by the output's question.
-    if (DecodeMember(s.decoder, &s.reader, &output) != DecodeOutcome::Done) return WriteOutcome::Cancelled;
+    const DecodeOutcome decoded = DecodeMember(s.decoder, &s.reader, &output);
+    if (decoded != DecodeOutcome::Done) {
+        // A member cut short or damaged is told now; a stream that ends
+        // before its size fails without a message of its own. Anything else
+        // that stopped the expansion was a question of the reader's or the
+        // output's, answered with Cancel.
+        if (TellReadFailure(run, s.reader.failure) || decoded == DecodeOutcome::NoSize) {
+            return WriteOutcome::Unreadable;
+        }
+        return WriteOutcome::Cancelled;
+    }
     while (!run.os->Flush(file)) {
         if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, request.target) != ANSWER_RETRY) {
             return WriteOutcome::Cancelled;
@@ -181,6 +190,7 @@ const char* WriteOutcomeName(WriteOutcome outcome) {
     case WriteOutcome::Kept: return "kept: write protected, ignored";
     case WriteOutcome::Stopped: return "stopped";
     case WriteOutcome::Cancelled: return "cancelled";
+    case WriteOutcome::Unreadable: return "the member cannot be read";
     case WriteOutcome::Failed: return "failed";
     }
     return "unknown";

@@ -18,9 +18,11 @@ namespace zv {
 enum class WriteOutcome : uint8_t {
     Done,       // done as decided
     Kept,       // Ignore at the write-protection question: the installed file stays as it is
-    Stopped,    // Abort at a question
-    Cancelled,  // a Cancel answer, or the member cannot be read (the user has been told)
-    Failed,     // ends the transfer with the closing message `messageId` about `subject`
+    Stopped,     // Abort at a question
+    Cancelled,   // a Cancel answer
+    Unreadable,  // the member cannot be read from the package, and the user has been told
+                 // (a stream that ends before its size has no message of its own)
+    Failed,      // ends the transfer with the closing message `messageId` about `subject`
 };
 const char* WriteOutcomeName(WriteOutcome outcome);
 
@@ -103,8 +105,10 @@ struct StageRequest {
 // the way became a link), is Failed with IDS_LINK_REFUSED about the staged
 // path. A new copy whose bytes do not match the digest is damage: Failed
 // with IDS_MEMBER_DAMAGED about the member's name. Then the carried blocks go
-// in. On any outcome but Done the new copy made here is gone; whatever was
-// at the name before is left alone.
+// in. A member the reader cannot read is Unreadable, told here when the
+// reader recorded it without asking (TellReadFailure); Cancel at any
+// question, the reader's included, is Cancelled. On any outcome but Done the
+// new copy made here is gone; whatever was at the name before is left alone.
 WriteOutcome StageMember(StageSession& session, const StageRequest& request, WriteResult* result);
 
 }  // namespace zv

@@ -13,6 +13,7 @@
 #include "transfer/carry.h"
 #include "transfer/extract.h"
 #include "transfer/journal.h"
+#include "transfer/package_messages.h"
 #include "transfer/space.h"
 
 namespace zv {
@@ -189,7 +190,8 @@ struct Transfer {
         case WriteOutcome::Done:
         case WriteOutcome::Kept: break;
         case WriteOutcome::Stopped: result = -1; break;
-        case WriteOutcome::Cancelled: result = ANSWER_CANCEL; break;
+        case WriteOutcome::Cancelled:
+        case WriteOutcome::Unreadable: result = ANSWER_CANCEL; break;
         case WriteOutcome::Failed:
             result = static_cast<TransferResult>(why.messageId);
             failure = why;
@@ -763,7 +765,8 @@ TransferResult RunTransfer(RunContext& run, const PackageTable& table, Installed
     session.run = &run;
     char programFile[kMaxPath] = {};
     os.ModulePath(programFile, sizeof programFile);
-    if (!StartVolumeReader(&session.reader, &run, programFile, nullptr)) {
+    MessageReadQuestions questions(run);
+    if (!StartVolumeReader(&session.reader, &run, &questions, programFile, nullptr)) {
         ReportError(run, run.backdropWindow, IDS_READ_ERROR, run.programPath);
         return -1;
     }
