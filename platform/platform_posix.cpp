@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/ini_file.h"
-#include "platform/language_names.h"
+#include "platform/languages.h"
 #include "platform/text.h"
 #include "platform/version_resource.h"
 

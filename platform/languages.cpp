@@ -1,4 +1,4 @@
-#include "platform/language_names.h"
+#include "platform/languages.h"
 
 namespace zv {
 namespace {
