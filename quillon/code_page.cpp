@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/code_page.h"
-#include "quillon/languages.h"
+#include "platform/languages.h"
 #include "quillon/shown_text.h"
 
 #ifdef _WIN32
@@ -150,7 +149,8 @@ std::string DecodeFromCodePage(const std::string& text, uint16_t codePage) {
 }
 
 uint16_t LanguageCodePage(uint32_t language) {
-    return FindWindowsLanguage(language) != nullptr ? zv::LanguageCodePage(language) : 0;
+    const zv::Language* known = zv::FindLanguage(language);
+    return known != nullptr ? known->codePage : 0;
 }
 
 std::string ShownMemberName(const char* name, uint32_t language) {

@@ -1,14 +1,15 @@
 #include "quillon/description.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <set>
 
 #include "package/member_name.h"
+#include "platform/languages.h"
 #include "platform/text.h"
 #include "quillon/code_page.h"
-#include "quillon/languages.h"
 #include "transfer/extract.h"
 
 namespace quillon {
@@ -22,6 +23,28 @@ struct FileNameOrder {
         return zv::CompareMemberNames(a.c_str(), b.c_str(), codePage) < 0;
     }
 };
+
+// Why `text`, written as a language id whose value is `id`, names no Windows
+// language, with a hint when one is likely meant (a number in hex written
+// without its 0x: "409" for 0x0409). Empty when `id` is a language.
+std::string LanguageProblem(const std::string& text, uint32_t id) {
+    if (zv::FindLanguage(id) != nullptr) return std::string();
+    char shown[16];
+    std::snprintf(shown, sizeof shown, "0x%04X", static_cast<unsigned>(id));
+    std::string problem = "the language id " + std::string(shown) + " names no Windows language";
+    // Decimal digits that read as a language in hex: the 0x was left out.
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    if (!hex && text.size() <= 4 && text.find_first_not_of("0123456789") == std::string::npos) {
+        const unsigned long asHex = std::stoul(text, nullptr, 16);
+        if (const zv::Language* meant = zv::FindLanguage(static_cast<uint32_t>(asHex))) {
+            char hint[16];
+            std::snprintf(hint, sizeof hint, "0x%04X", static_cast<unsigned>(meant->id));
+            problem += std::string("; did you mean ") + hint + " (" + DecodeFromCodePage(meant->name, 1252) +
+                       ")? A number without 0x is decimal";
+        }
+    }
+    return problem;
+}
 
 // The tokens of a line: words separated by blanks, a word in double quotes
 // may hold blanks. Everything from a "#" outside quotes is a comment.

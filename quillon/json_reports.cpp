@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "detect/product_version.h"
+#include "platform/languages.h"
 #include "platform/sha256.h"
 #include "quillon/code_page.h"
-#include "quillon/languages.h"
 
 namespace quillon {
 
@@ -51,10 +51,10 @@ void PrintPackageJson(const UpdaterFile& f) {
     json.Key("version");
     WriteVersion(json, h.version);
     json.Key("language").Number(h.language);
-    const WindowsLanguage* language = FindWindowsLanguage(h.language);
+    const zv::Language* language = zv::FindLanguage(h.language);
     json.Key("languageName");
     if (language != nullptr) {
-        json.String(language->name);
+        json.String(DecodeFromCodePage(language->name, 1252));
     } else {
         json.Null();
     }
