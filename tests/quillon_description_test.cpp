@@ -5,8 +5,8 @@
 #include <string>
 
 #include "package/integrity.h"
-#include "quillon/description.h"
-#include "quillon/package_layout.h"
+#include "quillon/pack/description.h"
+#include "quillon/pack/package_layout.h"
 
 using quillon::DescriptionError;
 using quillon::PackageDescription;
