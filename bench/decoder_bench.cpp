@@ -15,7 +15,7 @@
 
 #include "bench/plain_decoder.h"
 #include "package/lzhuf_decoder.h"
-#include "quillon/lzhuf_encoder.h"
+#include "quillon/pack/lzhuf_encoder.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 
 #include "bench/lzhuf_baseline.h"
 #include "package/lzhuf_decoder.h"
-#include "quillon/lzhuf_encoder.h"
-#include "quillon/member_packer.h"
+#include "quillon/pack/lzhuf_encoder.h"
+#include "quillon/pack/member_packer.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "quillon/lzhuf_encoder.h"
+#include "quillon/pack/lzhuf_encoder.h"
 
 namespace zvbench {
 

@@ -8,7 +8,7 @@
 
 #include "fuzz/fuzz_input.h"
 #include "platform/bytes.h"
-#include "quillon/authenticode.h"
+#include "quillon/sign/authenticode.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The file gets a buffer of its own, so reading past it is caught.

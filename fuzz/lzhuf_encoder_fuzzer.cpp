@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "package/lzhuf_decoder.h"
-#include "quillon/lzhuf_encoder.h"
+#include "quillon/pack/lzhuf_encoder.h"
 
 namespace {
 

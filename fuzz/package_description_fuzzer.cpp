@@ -13,7 +13,7 @@
 #include "package/member_name.h"
 #include "platform/code_page.h"
 #include "platform/text.h"
-#include "quillon/description.h"
+#include "quillon/pack/description.h"
 #include "transfer/extract.h"
 
 namespace {

@@ -1,36 +1,9 @@
 #include "platform/code_page.h"
 
+#include "platform/languages.h"
+
 namespace zv {
 namespace {
-
-// Primary languages (the low 10 bits of a language id) by the ANSI code page
-// of their systems; sublanguages that use another are told in
-// LanguageCodePage.
-const uint8_t kWesternLanguages[] = {0x03, 0x06, 0x07, 0x09, 0x0A, 0x0B, 0x0C, 0x0F, 0x10, 0x13, 0x14, 0x16,
-                                     0x17, 0x1D, 0x21, 0x2D, 0x2E, 0x32, 0x34, 0x35, 0x36, 0x38, 0x3B, 0x3C,
-                                     0x3E, 0x41, 0x52, 0x56, 0x5F, 0x62, 0x64, 0x68, 0x6A, 0x6B, 0x6C, 0x6E,
-                                     0x6F, 0x70, 0x7A, 0x7C, 0x7E, 0x82, 0x83, 0x84, 0x86, 0x87, 0x88, 0x91};
-const uint8_t kCentralLanguages[] = {0x05, 0x0E, 0x15, 0x18, 0x1A, 0x1B, 0x1C, 0x24, 0x42};
-const uint8_t kCyrillicLanguages[] = {0x02, 0x19, 0x22, 0x23, 0x28, 0x2F, 0x3F, 0x40, 0x44, 0x50, 0x6D, 0x85};
-const uint8_t kArabicLanguages[] = {0x01, 0x20, 0x29, 0x80, 0x8C, 0x92};
-const uint8_t kBalticLanguages[] = {0x25, 0x26, 0x27};
-const uint8_t kTurkishLanguages[] = {0x1F, 0x2C, 0x43};
-
-struct OneLanguage {
-    uint8_t primary;
-    uint16_t codePage;
-};
-const OneLanguage kOtherLanguages[] = {
-    {0x04, 950}, {0x08, 1253}, {0x0D, 1255}, {0x11, 932}, {0x12, 949}, {0x1E, 874}, {0x2A, 1258},
-};
-
-template <size_t N>
-bool Holds(const uint8_t (&list)[N], uint32_t primary) {
-    for (uint8_t p : list) {
-        if (p == primary) return true;
-    }
-    return false;
-}
 
 // Case folding of the upper half of each single-byte code page, and the
 // case pairs of the two-byte characters of the others.
@@ -181,29 +154,12 @@ const Run kRuns[] = {
 }  // namespace
 
 uint16_t LanguageCodePage(uint32_t language) {
-    const uint32_t primary = language & 0x3FF;
-    const uint32_t sub = (language >> 10) & 0x3F;
-    switch (primary) {
-    case 0x04: return sub == 2 || sub == 4 ? 936 : 950;  // simplified Chinese: PRC, Singapore
-    case 0x1A:  // Serbian and Bosnian in Cyrillic letters
-        if (sub == 3 || sub == 7 || sub == 8 || sub == 10 || sub == 12) return 1251;
-        break;
-    case 0x2C:  // Azerbaijani and Uzbek in Cyrillic letters
-    case 0x43:
-        if (sub == 2) return 1251;
-        break;
-    case 0x50: return sub == 2 ? 0 : 1251;     // Mongolian: Cyrillic, or the traditional script
-    case 0x5D: return sub == 2 ? 1252 : 0;     // Inuktitut: Latin letters, or syllabics
-    default: break;
-    }
-    if (Holds(kWesternLanguages, primary)) return 1252;
-    if (Holds(kCentralLanguages, primary)) return 1250;
-    if (Holds(kCyrillicLanguages, primary)) return 1251;
-    if (Holds(kArabicLanguages, primary)) return 1256;
-    if (Holds(kBalticLanguages, primary)) return 1257;
-    if (Holds(kTurkishLanguages, primary)) return 1254;
-    for (const OneLanguage& l : kOtherLanguages) {
-        if (l.primary == primary) return l.codePage;
+    language &= 0xFFFF;  // an identifier has 16 bits; a package's word may carry more
+    if (const Language* known = FindLanguage(language)) return known->codePage;
+    // A sublanguage that the table does not know: the code page of the first
+    // sublanguage of its language that it knows.
+    for (uint32_t sub = 1; sub < 64; ++sub) {
+        if (const Language* other = FindLanguage((sub << 10) | (language & 0x3FF))) return other->codePage;
     }
     return 0;
 }

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/ini_file.h"
-#include "platform/language_names.h"
+#include "platform/languages.h"
 #include "platform/text.h"
 #include "platform/version_resource.h"
 
@@ -433,8 +433,8 @@ uint32_t PosixPlatform::FindSharedFile(const char* name, const char*, const char
 }
 
 uint32_t PosixPlatform::LanguageName(uint32_t language, char* buffer, uint32_t size) {
-    const char* name = KnownLanguageName(language);
-    if (name != nullptr) return CopyOut(buffer, size, name);
+    // The identifier is the low 16 bits; the system looks no further.
+    if (const Language* known = FindLanguage(language & 0xFFFF)) return CopyOut(buffer, size, known->name);
     char unknown[48];
     FormatText(unknown, sizeof unknown, "Unknown language (0x%04X)", static_cast<unsigned>(language & 0xFFFF));
     return CopyOut(buffer, size, unknown);

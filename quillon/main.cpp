@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "quillon/cli.h"
+#include "quillon/base/cli.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "platform/sha256.h"
-#include "quillon/updater_file.h"
+#include "quillon/read/updater_file.h"
 #include "string_ids.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/sample_data.h"

@@ -12,7 +12,7 @@
 
 #include "package/lzhuf_decoder.h"
 #include "platform/bytes.h"
-#include "quillon/lzhuf_encoder.h"
+#include "quillon/pack/lzhuf_encoder.h"
 #include "tests/support/lzhuf_reference.h"
 #include "tests/support/lzhuf_test_encoder.h"
 #include "tests/support/sample_data.h"

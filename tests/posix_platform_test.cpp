@@ -151,6 +151,25 @@ TEST_F(PosixPlatformTest, LocationsAndDirectories) {
     EXPECT_GT(free, 0u);
 }
 
+// Languages are named from the one language table, by the low 16 bits of the
+// identifier; one that the table does not know is named by its number.
+TEST_F(PosixPlatformTest, LanguagesAreNamedFromTheLanguageTable) {
+    const struct {
+        uint32_t language;
+        const char* name;
+    } cases[] = {
+        {0x0409, "English (United States)"}, {0x0405, "Czech"},
+        {0x0C0A, "Spanish (Modern Sort)"},   {0x0414, "Norwegian Bokm\xE5l"},
+        {0x0441, "Kiswahili"},               {0x00010409, "English (United States)"},
+        {0x0000, "Language Neutral"},        {0x1234, "Unknown language (0x1234)"},
+    };
+    for (const auto& c : cases) {
+        char name[256] = {};
+        EXPECT_EQ(os.LanguageName(c.language, name, 255), std::strlen(c.name)) << std::hex << c.language;
+        EXPECT_STREQ(name, c.name) << std::hex << c.language;
+    }
+}
+
 TEST_F(PosixPlatformTest, SharedFilesAreFoundInTheSystemDirectoryThenTheApplicationDirectory) {
     zvtest::WriteFileText(dir / "Zarvel/PLMR.DLL", "16");
     char current[kMaxPath];

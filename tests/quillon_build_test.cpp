@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/posix_platform.h"
-#include "quillon/updater_file.h"
+#include "quillon/read/updater_file.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/pe_builder.h"
 #include "tests/support/sample_data.h"

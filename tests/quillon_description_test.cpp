@@ -5,8 +5,8 @@
 #include <string>
 
 #include "package/integrity.h"
-#include "quillon/description.h"
-#include "quillon/package_layout.h"
+#include "quillon/pack/description.h"
+#include "quillon/pack/package_layout.h"
 
 using quillon::DescriptionError;
 using quillon::PackageDescription;
@@ -372,6 +372,7 @@ TEST(PackageDescription, RefusesALanguageIdThatNamesNoLanguage) {
     } cases[] = {
         {"409", "0x0199 names no Windows language; did you mean 0x0409 (English (United States))?"},
         {"407", "did you mean 0x0407 (German (Germany))?"},
+        {"414", "did you mean 0x0414 (Norwegian Bokm\xC3\xA5l)?"},  // the name in UTF-8
         {"0x0199", "0x0199 names no Windows language"},
         {"0x0009", "0x0009 names no Windows language"},
         {"0x0409", nullptr},

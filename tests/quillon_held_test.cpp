@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/posix_platform.h"
-#include "quillon/held_files.h"
+#include "quillon/machine/held_files.h"
 #include "tests/support/fault_platform.h"
 
 namespace {

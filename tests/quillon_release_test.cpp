@@ -9,8 +9,8 @@
 #include <random>
 #include <string>
 
-#include "quillon/progress.h"
-#include "quillon/terminal_ui.h"
+#include "quillon/report/progress.h"
+#include "quillon/report/terminal_ui.h"
 #include "string_ids.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/pe_builder.h"

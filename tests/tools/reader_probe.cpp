@@ -1,9 +1,11 @@
 // reader_probe [--windows-dir DIR] version|ini|lang ARGS...: the portable
-// readers' answers in the form the Windows probe prints (probe_report.h).
+// readers' answers, and the language table's names and code pages, in the
+// form the Windows probe prints (probe_report.h).
 // DIR is the host directory where bare settings-file names are looked for.
 #include <cstring>
 #include <string>
 
+#include "platform/code_page.h"
 #include "platform/posix_platform.h"
 #include "tests/wintests/probe_report.h"
 
@@ -16,5 +18,5 @@ int main(int argc, char** argv) {
         argv += 2;
     }
     zv::PosixPlatform os(layout);
-    return zvprobe::RunProbe(os, argc, argv);
+    return zvprobe::RunProbe(os, zv::LanguageCodePage, argc, argv);
 }

@@ -132,7 +132,7 @@ void ReportSettings(zv::Platform& os, std::FILE* out, int count, char** files) {
     }
 }
 
-void ReportLanguages(zv::Platform& os, std::FILE* out, int count, char** ids) {
+void ReportLanguages(zv::Platform& os, LanguageCodePageFunction codePage, std::FILE* out, int count, char** ids) {
     for (int i = 0; i < count; ++i) {
         uint32_t id = static_cast<uint32_t>(std::strtoul(ids[i], nullptr, 16));
         char name[256];
@@ -140,11 +140,11 @@ void ReportLanguages(zv::Platform& os, std::FILE* out, int count, char** ids) {
         uint32_t length = os.LanguageName(id, name, 255);
         std::fprintf(out, "lang %04X -> %u ", id, length);
         PrintText(out, name, static_cast<uint32_t>(std::strlen(name)));
-        std::fprintf(out, "\n");
+        std::fprintf(out, " code page %u\n", codePage(id));
     }
 }
 
-int RunProbe(zv::Platform& os, int argc, char** argv) {
+int RunProbe(zv::Platform& os, LanguageCodePageFunction codePage, int argc, char** argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: probe version|dump FILE... | ini FILE... | lang HEXID...\n");
         return 2;
@@ -156,7 +156,7 @@ int RunProbe(zv::Platform& os, int argc, char** argv) {
     } else if (std::strcmp(argv[1], "dump") == 0) {
         DumpBlocks(os, stdout, argc - 2, argv + 2);
     } else if (std::strcmp(argv[1], "lang") == 0) {
-        ReportLanguages(os, stdout, argc - 2, argv + 2);
+        ReportLanguages(os, codePage, stdout, argc - 2, argv + 2);
     } else {
         std::fprintf(stderr, "probe: unknown command %s\n", argv[1]);
         return 2;
