@@ -1,12 +1,14 @@
 #include "platform/languages.h"
 
+#include <cstddef>
+
 namespace zv {
 namespace {
 
 // Sorted by id. A language spoken mostly in one country is named alone
 // ("Czech"); one of several countries or scripts names it ("German
 // (Austria)"). Languages written in Unicode only have code page 0.
-const Language kLanguages[] = {
+constexpr Language kLanguages[] = {
     {0x0000, 0, "Language Neutral"},
     {0x0401, 1256, "Arabic (Saudi Arabia)"},
     {0x0402, 1251, "Bulgarian"},
@@ -221,6 +223,16 @@ const Language kLanguages[] = {
     {0x500A, 1252, "Spanish (Puerto Rico)"},
     {0x540A, 1252, "Spanish (United States)"},
 };
+
+// The search takes the first entry of an id, so a repeated id would hide
+// its second name: the order is checked where the table is built.
+constexpr bool SortedWithoutRepeats() {
+    for (std::size_t i = 1; i < sizeof kLanguages / sizeof kLanguages[0]; ++i) {
+        if (kLanguages[i - 1].id >= kLanguages[i].id) return false;
+    }
+    return true;
+}
+static_assert(SortedWithoutRepeats(), "the language table must be sorted by id, each id once");
 
 }  // namespace
 
