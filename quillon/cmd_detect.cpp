@@ -14,7 +14,7 @@
 #include "quillon/machine.h"
 #include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 
 
 namespace quillon {

@@ -17,8 +17,8 @@
 #include "quillon/shown_text.h"
 #include "quillon/updater_file.h"
 #include "string_ids.h"
-#include "transfer/prepare.h"
 #include "transfer/journal.h"
+#include "transfer/startup.h"
 #include "transfer/transfer.h"
 
 namespace quillon {

@@ -23,7 +23,7 @@
 #include "quillon/shown_text.h"
 #include "quillon/signing.h"
 #include "quillon/terminal_ui.h"
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 
 namespace quillon {
 namespace {

@@ -9,7 +9,7 @@
 #include "platform/text.h"
 #include "quillon/code_page.h"
 #include "quillon/languages.h"
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 
 namespace quillon {
 namespace {

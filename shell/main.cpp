@@ -14,8 +14,8 @@
 #include "shell/trace.h"
 #include "shell/win32_ui.h"
 #include "string_ids.h"
-#include "transfer/prepare.h"
 #include "transfer/run_options.h"
+#include "transfer/startup.h"
 #include "transfer/transfer.h"
 
 namespace zv {

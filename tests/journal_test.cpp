@@ -23,7 +23,7 @@
 #include "tests/support/temp_dir.h"
 #include "string_ids.h"
 #include "transfer/journal.h"
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 
 using namespace zv;
 using zvtest::Fault;

@@ -31,7 +31,7 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 #include "transfer/journal.h"
 #include "transfer/transfer.h"
 

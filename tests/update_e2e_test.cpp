@@ -26,7 +26,7 @@
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
 #include "transfer/journal.h"
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 #include "transfer/transfer.h"
 
 using namespace zv;

@@ -11,9 +11,9 @@
 #include "platform/text.h"
 #include "string_ids.h"
 #include "transfer/carry.h"
-#include "transfer/extract.h"
 #include "transfer/journal.h"
 #include "transfer/space.h"
+#include "transfer/stage.h"
 
 namespace zv {
 namespace {

@@ -1,4 +1,4 @@
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 
 #include "string_ids.h"
 
