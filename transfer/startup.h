@@ -7,7 +7,7 @@
 #include "detect/detection.h"
 #include "package/table.h"
 #include "platform/run_context.h"
-#include "transfer/journal.h"
+#include "transfer/recovery.h"
 
 namespace zv {
 

@@ -33,7 +33,7 @@
 #include "package/member_name.h"
 #include "package/table.h"
 #include "platform/run_context.h"
-#include "transfer/journal.h"
+#include "transfer/recovery.h"
 
 namespace zv {
 
