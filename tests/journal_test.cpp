@@ -22,6 +22,7 @@
 #include "tests/support/host_layout.h"
 #include "tests/support/temp_dir.h"
 #include "string_ids.h"
+#include "transfer/commit.h"
 #include "transfer/journal.h"
 #include "transfer/startup.h"
 
@@ -1214,8 +1215,8 @@ TEST_F(JournalTest, RollBackUndoesACommitStoppedAtEitherMove) {
         Fault fault;          // strikes the third member's commit
         CommitStep step;
     } cases[] = {
-        {"installed copy not moved aside", Fault{FaultOp::Replace, "SYSTEM\\~zvo0000"}, CommitStep::InstalledNotMoved},
-        {"new copy not moved in", Fault{FaultOp::Replace, "PLMR32.DLL"}, CommitStep::NewCopyNotMoved},
+        {"installed copy not moved aside", Fault{FaultOp::Move, "SYSTEM\\~zvo0000"}, CommitStep::InstalledNotMoved},
+        {"new copy not moved in", Fault{FaultOp::Move, "SYSTEM\\~zvn0000"}, CommitStep::NewCopyNotMoved},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

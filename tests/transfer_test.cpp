@@ -31,6 +31,7 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/transfer_number.h"
 #include "transfer/stage.h"
 #include "transfer/journal.h"
 #include "transfer/transfer.h"
@@ -326,7 +327,7 @@ struct FaultCase {
     const char* what;
     std::vector<Fault> faults;
     std::vector<int> answers;
-    TransferResult result;
+    int32_t result;
     std::vector<unsigned> questions;  // string ids of every message shown, in order
     std::vector<std::string> written; // installed files that end up new
 };
@@ -428,7 +429,7 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
         const char* what;
         std::function<void(TransferFaultTest&)> arrange;
         std::vector<int> answers;
-        TransferResult result;
+        int32_t result;
         std::vector<unsigned> messages;
         std::vector<std::string> written;
     };
@@ -522,7 +523,7 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
 TEST_F(TransferFaultTest, ARefusedJournalKeepsAnotherUpdateFromStarting) {
     const std::vector<uint8_t> earlier = zvtest::SampleNoise(300, 9);
     zvtest::WriteFileBytes(Host("WINDOWS/~zvupd.jnl"), earlier);
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_JOURNAL_REFUSED));
+    EXPECT_EQ(Run(), static_cast<int32_t>(IDS_JOURNAL_REFUSED));
     ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_JOURNAL_REFUSED});
     EXPECT_EQ(ui.messages[0].text,
               "C:\\WINDOWS\\~zvupd.jnl, the record of an earlier update of Zarvel, is damaged. Nothing has been "
@@ -552,10 +553,10 @@ TEST_F(TransferFaultTest, ASharedFileOtherThanTheRuntimeLibrariesIsNotJournaled)
     FreePackageTable(posix, &table);
     Package({other, notes});
     InstalledProduct planned = product;
-    EXPECT_EQ(PlanTransfer(run, table, &planned, nullptr), static_cast<TransferResult>(IDS_INVALID_DIRECTORY))
+    EXPECT_EQ(PlanTransfer(run, table, &planned, nullptr), static_cast<int32_t>(IDS_INVALID_DIRECTORY))
         << "the plan foretells it";
     EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_INVALID_DIRECTORY));
+    EXPECT_EQ(Run(), static_cast<int32_t>(IDS_INVALID_DIRECTORY));
     EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_INVALID_DIRECTORY});
     EXPECT_FALSE(zvtest::FileExists(Host("WINDOWS/SYSTEM/other.dll")));
     EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/notes.txt")));
@@ -861,7 +862,7 @@ TEST_F(TransferTest, FreeSpaceIsAskedOfEveryVolumeTheTargetsAreOn) {
     struct Case {
         uint64_t mapsFree;
         std::vector<unsigned> messages;
-        TransferResult result;
+        int32_t result;
     };
     const Case cases[] = {
         {1'000'000, {IDS_NO_DISK_SPACE}, ANSWER_CANCEL},  // the maps' own volume is short
@@ -1129,7 +1130,7 @@ TEST_F(TransferLinkTest, LinksOnTheWayAreRefusedBeforeAnythingIsWritten) {
         ui.messages.clear();
         InstalledProduct fresh = product;
 
-        EXPECT_EQ(RunTransfer(run, table, &fresh), static_cast<TransferResult>(IDS_LINK_REFUSED));
+        EXPECT_EQ(RunTransfer(run, table, &fresh), static_cast<int32_t>(IDS_LINK_REFUSED));
         ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
         EXPECT_NE(ui.messages[0].text.find(c.refused), std::string::npos) << ui.messages[0].text;
         EXPECT_EQ(Tree("OUTSIDE"), outside);
@@ -1186,7 +1187,7 @@ TEST_F(TransferLinkTest, AFolderTurnedIntoALinkWhileStagingIsCaughtByTheHandleCh
     swap.test = this;
     const auto outside = Tree("OUTSIDE");
 
-    EXPECT_EQ(Run(&swap), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    EXPECT_EQ(Run(&swap), static_cast<int32_t>(IDS_LINK_REFUSED));
     ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
     EXPECT_NE(ui.messages[0].text.find("C:\\ZARVEL\\help\\~zvn0002.tmp"), std::string::npos) << ui.messages[0].text;
     EXPECT_EQ(Tree("OUTSIDE"), outside) << "the new file made through the link is gone";
@@ -1201,7 +1202,7 @@ TEST_F(TransferLinkTest, AFolderTurnedIntoALinkWhileStagingIsCaughtByTheHandleCh
 // the update before a byte goes into it, and the update is undone.
 TEST_F(TransferLinkTest, ANewCopyThatIsNotWhereItWasMeantToBeIsRolledBack) {
     os.Add(Fault{FaultOp::IsFileAt, "~zvn0001", 0, -1});
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    EXPECT_EQ(Run(), static_cast<int32_t>(IDS_LINK_REFUSED));
     ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
     EXPECT_EQ(os.Struck(0), 1);
     for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
@@ -1212,7 +1213,7 @@ TEST_F(TransferLinkTest, ANewCopyThatIsNotWhereItWasMeantToBeIsRolledBack) {
 TEST_F(TransferLinkTest, AFolderOnTheWayThatCannotBeToldIsRefused) {
     os.Add(Fault{FaultOp::Examine, "ZARVEL\\help", 0, -1});
     const auto installation = Tree("ZARVEL");
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    EXPECT_EQ(Run(), static_cast<int32_t>(IDS_LINK_REFUSED));
     ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
     EXPECT_NE(ui.messages[0].text.find("C:\\ZARVEL\\help"), std::string::npos) << ui.messages[0].text;
     EXPECT_EQ(Tree("ZARVEL"), installation);

@@ -225,16 +225,6 @@ const char* JournalResultName(JournalResult result) {
     return "unknown";
 }
 
-const char* CommitStepName(CommitStep step) {
-    switch (step) {
-    case CommitStep::Done: return "done";
-    case CommitStep::InstalledNotMoved: return "the installed copy cannot be moved aside";
-    case CommitStep::NewCopyNotMoved: return "the new copy cannot be put in place";
-    case CommitStep::BadEntry: return "the entry's names cannot be composed";
-    }
-    return "unknown";
-}
-
 bool JournalFilePath(Platform& os, const char* name, char* path) {
     path[0] = '\0';
     char directory[kMaxPath] = {};
@@ -249,13 +239,15 @@ bool JournalFilePath(Platform& os, const char* name, char* path) {
     return true;
 }
 
+void JournalPath(Platform& os, char* path) { JournalFilePath(os, JOURNAL_NAME, path); }
+
 bool ComposeTransactionPaths(const char* target, uint32_t index, char* staged, char* backup) {
     staged[0] = '\0';
     backup[0] = '\0';
     const char* last = std::strrchr(target, '\\');
     if (last == nullptr || index > 0xFFFF) return false;
     const size_t directoryLength = static_cast<size_t>(last + 1 - target);
-    if (directoryLength + TRANSACTION_NAME_LENGTH > MEMBER_NAME_MAX) return false;
+    if (directoryLength > LONGEST_TRANSACTION_DIRECTORY) return false;
     static const char kDigits[] = "0123456789ABCDEF";
     char name[TRANSACTION_NAME_LENGTH + 1] = "----0000.tmp";
     std::memcpy(name, STAGED_NAME_PREFIX, 4);
@@ -566,15 +558,6 @@ JournalResult MarkCommitting(Platform& os, Journal& journal) {
 
 JournalResult MarkCommitted(Platform& os, Journal& journal) {
     return ChangeState(os, journal, JournalState::Committing, JournalState::Committed);
-}
-
-CommitStep CommitEntry(Platform& os, const JournalEntry& entry) {
-    char staged[kMaxPath];
-    char backup[kMaxPath];
-    if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return CommitStep::BadEntry;
-    if (entry.existed && !os.Replace(entry.target, backup)) return CommitStep::InstalledNotMoved;
-    if (!os.Replace(staged, entry.target)) return CommitStep::NewCopyNotMoved;
-    return CommitStep::Done;
 }
 
 // Reads the file at `path` whole and gives its size and SHA-256 in *record.

@@ -14,8 +14,9 @@
 //   3. RecordJournalFiles, then MarkCommitting: the size and SHA-256 of every
 //      new copy, and of every installed copy about to be moved aside, go
 //      into the journal with the state Committing.
-//   4. CommitEntry for every entry, in journal order: an installed copy is
-//      moved to its backup name, then the new copy onto the target.
+//   4. CommitEntry (transfer/commit.h) for every entry, in journal order: an
+//      installed copy is moved to its backup name, then the new copy onto
+//      the target.
 //   5. MarkCommitted.
 //   6. FinishTransaction: the backups are removed, then the journal.
 //
@@ -53,6 +54,7 @@
 
 #include <cstdint>
 
+#include "package/member_name.h"
 #include "platform/platform.h"
 #include "platform/sha256.h"
 
@@ -69,6 +71,10 @@ constexpr char JOURNAL_NEW_NAME[] = "~zvupd.new";
 // known or the path would not fit.
 bool JournalFilePath(Platform& os, const char* name, char* path);
 
+// The journal's own path (JOURNAL_NAME's), as the messages about it name it;
+// empty when it cannot be composed.
+void JournalPath(Platform& os, char* path);
+
 // The most entries of one journal: indexes run from 0 to 0xFFFF, and each
 // names its own pair of files.
 constexpr uint32_t JOURNAL_MAX_ENTRIES = 0x10000;
@@ -78,6 +84,10 @@ constexpr uint32_t JOURNAL_MAX_ENTRIES = 0x10000;
 constexpr char STAGED_NAME_PREFIX[] = "~zvn";
 constexpr char BACKUP_NAME_PREFIX[] = "~zvo";
 constexpr uint32_t TRANSACTION_NAME_LENGTH = 12;
+// The longest directory (its closing backslash counted) that leaves room for
+// those names within MEMBER_NAME_MAX characters. The plan refuses a target
+// in a longer one (LongestTargetDirectory), before anything is written.
+constexpr uint32_t LONGEST_TRANSACTION_DIRECTORY = MEMBER_NAME_MAX - TRANSACTION_NAME_LENGTH;
 
 enum class JournalState : uint8_t {
     Staging = 1,     // new copies are being written; nothing installed changed
@@ -212,16 +222,5 @@ JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPat
 // Committing.
 JournalResult MarkCommitting(Platform& os, Journal& journal);
 JournalResult MarkCommitted(Platform& os, Journal& journal);
-
-// Puts one entry's new copy in place: the installed copy (when the plan found
-// one) to its backup name, then the new copy onto the target.
-enum class CommitStep {
-    Done,
-    InstalledNotMoved,  // the installed copy could not be moved aside; nothing changed
-    NewCopyNotMoved,    // moved aside, but the new copy could not take its place
-    BadEntry,           // the entry's names cannot be composed
-};
-const char* CommitStepName(CommitStep step);
-CommitStep CommitEntry(Platform& os, const JournalEntry& entry);
 
 }  // namespace zv

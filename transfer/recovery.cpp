@@ -175,7 +175,7 @@ bool RemoveJournalFiles(Platform& os, RecoveryReport* report) {
 RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report) {
     report->found = true;
     report->state = journal.state;
-    JournalFilePath(os, JOURNAL_NAME, report->journalPath);
+    JournalPath(os, report->journalPath);
     RecoveryOutcome done = RecoveryOutcome::Discarded;
     switch (journal.state) {
     case JournalState::Staging:
@@ -261,7 +261,7 @@ RecoveryOutcome RecoverInstallation(Platform& os, const char* productDir, Recove
     RecoveryReport own;
     if (report == nullptr) report = &own;
     *report = RecoveryReport();
-    JournalFilePath(os, JOURNAL_NAME, report->journalPath);
+    JournalPath(os, report->journalPath);
     Journal journal;
     JournalResult read = ReadJournal(os, &journal);
     // A journal of another product directory is none of this installation's.
