@@ -1202,6 +1202,43 @@ TEST_F(JournalTest, ABackupThatCannotBeRemovedAfterTheCommitKeepsTheJournalOnly)
     }
 }
 
+// The start after a completed update whose old copy a running program still
+// holds goes on to its pages, without a word: the installation is whole and
+// new, and only the removal of that old copy waits for a later start. Every
+// outcome that leaves a journal to settle stops the start instead.
+TEST_F(JournalTest, AnOldCopyStillHeldDoesNotBlockTheNextStart) {
+    StageAll();
+    for (uint32_t i = 0; i < kMemberCount; ++i) ASSERT_EQ(CommitEntry(os, journal.entries[i]), CommitStep::Done);
+    ASSERT_EQ(MarkCommitted(os, journal), JournalResult::Ok);
+    FreeJournal(os, &journal);
+    zvtest::FaultPlatform held(os);
+    held.Add(Fault{FaultOp::Remove, "~zvo0003", 0, -1});
+    RecoveryReport report;
+    const RecoveryOutcome settled = RecoverInstallation(held, kProductDir, &report);
+    ASSERT_EQ(settled, RecoveryOutcome::LeftOver);
+    EXPECT_TRUE(InstallationSettled(settled));
+    const RecoveryNotice notice = NoticeOfRecovery(settled, report);
+    EXPECT_TRUE(notice.goOn);
+    EXPECT_EQ(notice.stringId, 0u);
+
+    const struct {
+        RecoveryOutcome outcome;
+        bool settled;
+    } cases[] = {
+        {RecoveryOutcome::NoJournal, true},   {RecoveryOutcome::Discarded, true},
+        {RecoveryOutcome::RolledBack, true},  {RecoveryOutcome::RolledForward, true},
+        {RecoveryOutcome::BackupLost, true},  {RecoveryOutcome::NotOurs, true},
+        {RecoveryOutcome::LeftOver, true},    {RecoveryOutcome::Incomplete, false},
+        {RecoveryOutcome::Damaged, false},    {RecoveryOutcome::Unreadable, false},
+        {RecoveryOutcome::NoMemory, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(RecoveryOutcomeName(c.outcome));
+        EXPECT_EQ(InstallationSettled(c.outcome), c.settled);
+        EXPECT_EQ(NoticeOfRecovery(c.outcome, report).goOn, c.settled);
+    }
+}
+
 // ---- The running transaction -----------------------------------------------------
 
 TEST_F(JournalTest, AWholeUpdateLeavesOnlyTheNewFiles) {

@@ -932,6 +932,53 @@ TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
     EXPECT_STREQ(target, "");
 }
 
+// A target must leave room in its directory for its new copy's and backup's
+// names: a directory too long for them is refused when the plan is made,
+// before any question and before anything is written, even where the target
+// path itself would fit. The plan foretells it, as the run meets it.
+TEST_F(TransferTest, ADirectoryTooLongForTheWorkFilesIsRefusedByThePlan) {
+    // "a.txt" fits below a directory of up to MEMBER_NAME_MAX - 5 characters,
+    // its work files below one of up to LONGEST_TRANSACTION_DIRECTORY.
+    // A directory of `length` characters, its closing backslash counted.
+    const auto directoryOf = [](size_t length) {
+        std::string directory = "C:";
+        while (directory.size() < length - 1) directory += (directory.size() % 40 == 2 ? '\\' : 'd');
+        return directory + "\\";
+    };
+    const std::string directory = directoryOf(LONGEST_TRANSACTION_DIRECTORY + 1);
+    ASSERT_EQ(directory.size(), LONGEST_TRANSACTION_DIRECTORY + 1);
+    ASSERT_LE(directory.size() + std::strlen("a.txt"), MEMBER_NAME_MAX) << "the target path alone would fit";
+    Package({{"a.txt", 0, Bytes(7, 100)}});
+
+    struct Recorder : TransferObserver {
+        std::vector<EntryOutcome> outcomes;
+        std::vector<MemberNameProblem> problems;
+        void EntryDone(const EntryReport& r) override {
+            if (r.decision.pass != 2) return;
+            outcomes.push_back(r.decision.outcome);
+            problems.push_back(r.decision.nameProblem);
+        }
+    } recorder;
+    InstalledProduct planned = product;
+    std::strcpy(planned.installDir, directory.c_str());
+    EXPECT_EQ(PlanTransfer(run, table, &planned, &recorder), static_cast<int32_t>(IDS_INVALID_DIRECTORY));
+    EXPECT_EQ(recorder.outcomes, std::vector<EntryOutcome>{EntryOutcome::Failed});
+    EXPECT_EQ(recorder.problems, std::vector<MemberNameProblem>{MemberNameProblem::TooLong});
+    EXPECT_TRUE(ui.messages.empty());
+
+    // One directory character less and the same member is written there.
+    InstalledProduct shorter = product;
+    std::strcpy(shorter.installDir, directoryOf(LONGEST_TRANSACTION_DIRECTORY).c_str());
+    Recorder fits;
+    EXPECT_EQ(PlanTransfer(run, table, &shorter, &fits), 0);
+    EXPECT_EQ(fits.outcomes, std::vector<EntryOutcome>{EntryOutcome::Write});
+
+    InstalledProduct running = planned;
+    EXPECT_EQ(RunTransfer(run, table, &running), static_cast<int32_t>(IDS_INVALID_DIRECTORY));
+    EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_INVALID_DIRECTORY});
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "nothing was written";
+}
+
 TEST_F(TransferTest, VersionRuleWritesEqualAndOlderAndKeepsOnlyNewer) {
     using zvtest::BuildVersionedExecutable;
     using zvtest::ExeFormat;
