@@ -142,7 +142,7 @@ void BM_WholeTransfer(benchmark::State& state) {
         zv::InstalledProduct product;
         std::strcpy(product.installDir, "C:\\ZARVEL\\");
         product.runtime = zv::Plmr16Found | zv::Plmr32Found;
-        if (zv::RunTransfer(run, table, &product) != 0) state.SkipWithError("transfer failed");
+        if (!zv::Succeeded(zv::RunTransfer(run, table, &product))) state.SkipWithError("transfer failed");
     }
     zv::FreePackageTable(os, &table);
     struct rusage usage;

@@ -28,6 +28,7 @@
 #include "platform/bytes.h"
 #include "platform/sha256.h"
 #include "transfer/journal.h"
+#include "transfer/recovery.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "platform/code_page.h"
 #include "platform/text.h"
 #include "quillon/pack/description.h"
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 
 namespace {
 

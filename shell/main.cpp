@@ -15,8 +15,8 @@
 #include "shell/win32_ui.h"
 #include "string_ids.h"
 #include "transfer/package_messages.h"
-#include "transfer/prepare.h"
 #include "transfer/run_options.h"
+#include "transfer/startup.h"
 #include "transfer/transfer.h"
 
 namespace zv {
@@ -82,7 +82,7 @@ public:
         const bool written = d.outcome == EntryOutcome::Write;
         Trace("entry %u pass %u %s: %s%s%s percent=%u result=%d", static_cast<unsigned>(d.index),
               static_cast<unsigned>(d.pass), d.name, EntryOutcomeName(d.outcome), written ? " " : "",
-              written ? d.target : "", static_cast<unsigned>(report.percent), static_cast<int>(report.result));
+              written ? d.target : "", static_cast<unsigned>(report.percent), static_cast<int>(TransferResultNumber(report.result)));
     }
     void StageBegins(TransferStage stage) override { Trace("transfer stage %s", TransferStageName(stage)); }
     void Finished(RecoveryOutcome outcome, const char* leftPath) override {
@@ -135,18 +135,20 @@ ExitCode RunPageSequence(PackageTable* table) {
 
     TraceTransferObserver observer;
     bool leftAsItWas = false;
-    TransferResult result = RunTransfer(run, *table, &product, &observer, &leftAsItWas);
-    Trace("transfer result=%d", static_cast<int>(result));
-    if (result != 0) Trace("installation left as it was=%d", leftAsItWas ? 1 : 0);
+    const TransferResult result = RunTransfer(run, *table, &product, &observer, &leftAsItWas);
+    const int32_t number = TransferResultNumber(result);
+    Trace("transfer result=%d", static_cast<int>(number));
+    if (!Succeeded(result)) Trace("installation left as it was=%d", leftAsItWas ? 1 : 0);
     // A user stops the transfer with Cancel (and the halt), by closing the
     // window, or with Cancel or Abort at a question; an unattended run's own
     // answers are failures.
-    const bool byUser = result == -1 ? !g_Shell.unattended || g_Shell.pageResult == PageResult::Quit
-                                     : !g_Shell.unattended && g_Shell.lastAnswer == ANSWER_CANCEL;
-    ExitCode code = ExitCodeOfTransfer(result, byUser);
+    const bool stopped = result.outcome == TransferOutcome::Stopped || result.outcome == TransferOutcome::NotBegun;
+    const bool byUser = stopped ? !g_Shell.unattended || g_Shell.pageResult == PageResult::Quit
+                                : !g_Shell.unattended && g_Shell.lastAnswer == ANSWER_CANCEL;
+    ExitCode code = ExitCodeOfTransfer(number, byUser);
     if (code == ExitCode::Success && (observer.leftOver || g_RestartPending)) code = ExitCode::RestartNeeded;
     if (pages) {
-        if (result == 0) {
+        if (Succeeded(result)) {
             RunModalPage(IDD_SUCCESS, SuccessPageProc, 0);
         } else {
             // The page says so when nothing of the update stayed.

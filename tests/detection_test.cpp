@@ -22,7 +22,7 @@
 #include "tests/support/pe_builder.h"
 #include "tests/support/scripted_ui.h"
 #include "tests/support/temp_dir.h"
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 
 using namespace zv;
 using namespace zvtest;

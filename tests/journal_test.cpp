@@ -22,8 +22,9 @@
 #include "tests/support/host_layout.h"
 #include "tests/support/temp_dir.h"
 #include "string_ids.h"
+#include "transfer/commit.h"
 #include "transfer/journal.h"
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 
 using namespace zv;
 using zvtest::Fault;
@@ -1201,6 +1202,43 @@ TEST_F(JournalTest, ABackupThatCannotBeRemovedAfterTheCommitKeepsTheJournalOnly)
     }
 }
 
+// The start after a completed update whose old copy a running program still
+// holds goes on to its pages, without a word: the installation is whole and
+// new, and only the removal of that old copy waits for a later start. Every
+// outcome that leaves a journal to settle stops the start instead.
+TEST_F(JournalTest, AnOldCopyStillHeldDoesNotBlockTheNextStart) {
+    StageAll();
+    for (uint32_t i = 0; i < kMemberCount; ++i) ASSERT_EQ(CommitEntry(os, journal.entries[i]), CommitStep::Done);
+    ASSERT_EQ(MarkCommitted(os, journal), JournalResult::Ok);
+    FreeJournal(os, &journal);
+    zvtest::FaultPlatform held(os);
+    held.Add(Fault{FaultOp::Remove, "~zvo0003", 0, -1});
+    RecoveryReport report;
+    const RecoveryOutcome settled = RecoverInstallation(held, kProductDir, &report);
+    ASSERT_EQ(settled, RecoveryOutcome::LeftOver);
+    EXPECT_TRUE(InstallationSettled(settled));
+    const RecoveryNotice notice = NoticeOfRecovery(settled, report);
+    EXPECT_TRUE(notice.goOn);
+    EXPECT_EQ(notice.stringId, 0u);
+
+    const struct {
+        RecoveryOutcome outcome;
+        bool settled;
+    } cases[] = {
+        {RecoveryOutcome::NoJournal, true},   {RecoveryOutcome::Discarded, true},
+        {RecoveryOutcome::RolledBack, true},  {RecoveryOutcome::RolledForward, true},
+        {RecoveryOutcome::BackupLost, true},  {RecoveryOutcome::NotOurs, true},
+        {RecoveryOutcome::LeftOver, true},    {RecoveryOutcome::Incomplete, false},
+        {RecoveryOutcome::Damaged, false},    {RecoveryOutcome::Unreadable, false},
+        {RecoveryOutcome::NoMemory, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(RecoveryOutcomeName(c.outcome));
+        EXPECT_EQ(InstallationSettled(c.outcome), c.settled);
+        EXPECT_EQ(NoticeOfRecovery(c.outcome, report).goOn, c.settled);
+    }
+}
+
 // ---- The running transaction -----------------------------------------------------
 
 TEST_F(JournalTest, AWholeUpdateLeavesOnlyTheNewFiles) {
@@ -1214,8 +1252,8 @@ TEST_F(JournalTest, RollBackUndoesACommitStoppedAtEitherMove) {
         Fault fault;          // strikes the third member's commit
         CommitStep step;
     } cases[] = {
-        {"installed copy not moved aside", Fault{FaultOp::Replace, "SYSTEM\\~zvo0000"}, CommitStep::InstalledNotMoved},
-        {"new copy not moved in", Fault{FaultOp::Replace, "PLMR32.DLL"}, CommitStep::NewCopyNotMoved},
+        {"installed copy not moved aside", Fault{FaultOp::Move, "SYSTEM\\~zvo0000"}, CommitStep::InstalledNotMoved},
+        {"new copy not moved in", Fault{FaultOp::Move, "SYSTEM\\~zvn0000"}, CommitStep::NewCopyNotMoved},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

@@ -24,7 +24,7 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/sample_data.h"
 #include "tests/support/temp_dir.h"
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 #include "transfer/member_output.h"
 #include "transfer/package_messages.h"
 

@@ -21,8 +21,9 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
-#include "transfer/extract.h"
+#include "tests/support/transfer_number.h"
 #include "transfer/package_messages.h"
+#include "transfer/stage.h"
 #include "transfer/transfer.h"
 
 using namespace zv;
@@ -84,7 +85,7 @@ TEST(NoSha256, TheSystemCannotHash) {
 
 TEST_F(NoHashTest, APackageWithDigestsStopsBeforeAnythingIsWritten) {
     Package(true);
-    EXPECT_EQ(RunTransfer(run, table, &product), static_cast<TransferResult>(IDS_CANNOT_HASH));
+    EXPECT_EQ(RunTransfer(run, table, &product), static_cast<int32_t>(IDS_CANNOT_HASH));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].stringId, static_cast<unsigned>(IDS_CANNOT_HASH));
     EXPECT_EQ(zvtest::ReadFileBytes(dir / "ZARVEL/readme.txt"), installed);
@@ -101,7 +102,7 @@ TEST_F(NoHashTest, APackageWithDigestsStopsBeforeAnythingIsWritten) {
 // package without digests of its own cannot be installed unchecked either.
 TEST_F(NoHashTest, APackageWithoutIntegrityDataStopsToo) {
     Package(false);
-    EXPECT_EQ(RunTransfer(run, table, &product), static_cast<TransferResult>(IDS_CANNOT_HASH));
+    EXPECT_EQ(RunTransfer(run, table, &product), static_cast<int32_t>(IDS_CANNOT_HASH));
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].stringId, static_cast<unsigned>(IDS_CANNOT_HASH));
     EXPECT_EQ(zvtest::ReadFileBytes(dir / "ZARVEL/readme.txt"), installed);

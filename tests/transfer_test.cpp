@@ -31,7 +31,8 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
-#include "transfer/extract.h"
+#include "tests/support/transfer_number.h"
+#include "transfer/stage.h"
 #include "transfer/journal.h"
 #include "transfer/transfer.h"
 
@@ -326,7 +327,7 @@ struct FaultCase {
     const char* what;
     std::vector<Fault> faults;
     std::vector<int> answers;
-    TransferResult result;
+    int32_t result;
     std::vector<unsigned> questions;  // string ids of every message shown, in order
     std::vector<std::string> written; // installed files that end up new
 };
@@ -428,7 +429,7 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
         const char* what;
         std::function<void(TransferFaultTest&)> arrange;
         std::vector<int> answers;
-        TransferResult result;
+        int32_t result;
         std::vector<unsigned> messages;
         std::vector<std::string> written;
     };
@@ -522,7 +523,7 @@ TEST_F(TransferFaultTest, StopsAndRefusalsBeforeOrBetweenEntries) {
 TEST_F(TransferFaultTest, ARefusedJournalKeepsAnotherUpdateFromStarting) {
     const std::vector<uint8_t> earlier = zvtest::SampleNoise(300, 9);
     zvtest::WriteFileBytes(Host("WINDOWS/~zvupd.jnl"), earlier);
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_JOURNAL_REFUSED));
+    EXPECT_EQ(Run(), static_cast<int32_t>(IDS_JOURNAL_REFUSED));
     ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_JOURNAL_REFUSED});
     EXPECT_EQ(ui.messages[0].text,
               "C:\\WINDOWS\\~zvupd.jnl, the record of an earlier update of Zarvel, is damaged. Nothing has been "
@@ -552,10 +553,10 @@ TEST_F(TransferFaultTest, ASharedFileOtherThanTheRuntimeLibrariesIsNotJournaled)
     FreePackageTable(posix, &table);
     Package({other, notes});
     InstalledProduct planned = product;
-    EXPECT_EQ(PlanTransfer(run, table, &planned, nullptr), static_cast<TransferResult>(IDS_INVALID_DIRECTORY))
+    EXPECT_EQ(PlanTransfer(run, table, &planned, nullptr), static_cast<int32_t>(IDS_INVALID_DIRECTORY))
         << "the plan foretells it";
     EXPECT_TRUE(ui.messages.empty());
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_INVALID_DIRECTORY));
+    EXPECT_EQ(Run(), static_cast<int32_t>(IDS_INVALID_DIRECTORY));
     EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_INVALID_DIRECTORY});
     EXPECT_FALSE(zvtest::FileExists(Host("WINDOWS/SYSTEM/other.dll")));
     EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/notes.txt")));
@@ -861,7 +862,7 @@ TEST_F(TransferTest, FreeSpaceIsAskedOfEveryVolumeTheTargetsAreOn) {
     struct Case {
         uint64_t mapsFree;
         std::vector<unsigned> messages;
-        TransferResult result;
+        int32_t result;
     };
     const Case cases[] = {
         {1'000'000, {IDS_NO_DISK_SPACE}, ANSWER_CANCEL},  // the maps' own volume is short
@@ -929,6 +930,53 @@ TEST_F(TransferTest, UnsafeNamesAreRefusedAndNothingOutsideIsTouched) {
     EXPECT_STREQ(target, "C:\\ZARVEL\\help\\index.txt");
     EXPECT_EQ(ComposeTargetPath("C:\\ZARVEL\\", "..\\x", target), MemberNameProblem::DotPart);
     EXPECT_STREQ(target, "");
+}
+
+// A target must leave room in its directory for its new copy's and backup's
+// names: a directory too long for them is refused when the plan is made,
+// before any question and before anything is written, even where the target
+// path itself would fit. The plan foretells it, as the run meets it.
+TEST_F(TransferTest, ADirectoryTooLongForTheWorkFilesIsRefusedByThePlan) {
+    // "a.txt" fits below a directory of up to MEMBER_NAME_MAX - 5 characters,
+    // its work files below one of up to LONGEST_TRANSACTION_DIRECTORY.
+    // A directory of `length` characters, its closing backslash counted.
+    const auto directoryOf = [](size_t length) {
+        std::string directory = "C:";
+        while (directory.size() < length - 1) directory += (directory.size() % 40 == 2 ? '\\' : 'd');
+        return directory + "\\";
+    };
+    const std::string directory = directoryOf(LONGEST_TRANSACTION_DIRECTORY + 1);
+    ASSERT_EQ(directory.size(), LONGEST_TRANSACTION_DIRECTORY + 1);
+    ASSERT_LE(directory.size() + std::strlen("a.txt"), MEMBER_NAME_MAX) << "the target path alone would fit";
+    Package({{"a.txt", 0, Bytes(7, 100)}});
+
+    struct Recorder : TransferObserver {
+        std::vector<EntryOutcome> outcomes;
+        std::vector<MemberNameProblem> problems;
+        void EntryDone(const EntryReport& r) override {
+            if (r.decision.pass != 2) return;
+            outcomes.push_back(r.decision.outcome);
+            problems.push_back(r.decision.nameProblem);
+        }
+    } recorder;
+    InstalledProduct planned = product;
+    std::strcpy(planned.installDir, directory.c_str());
+    EXPECT_EQ(PlanTransfer(run, table, &planned, &recorder), static_cast<int32_t>(IDS_INVALID_DIRECTORY));
+    EXPECT_EQ(recorder.outcomes, std::vector<EntryOutcome>{EntryOutcome::Failed});
+    EXPECT_EQ(recorder.problems, std::vector<MemberNameProblem>{MemberNameProblem::TooLong});
+    EXPECT_TRUE(ui.messages.empty());
+
+    // One directory character less and the same member is written there.
+    InstalledProduct shorter = product;
+    std::strcpy(shorter.installDir, directoryOf(LONGEST_TRANSACTION_DIRECTORY).c_str());
+    Recorder fits;
+    EXPECT_EQ(PlanTransfer(run, table, &shorter, &fits), 0);
+    EXPECT_EQ(fits.outcomes, std::vector<EntryOutcome>{EntryOutcome::Write});
+
+    InstalledProduct running = planned;
+    EXPECT_EQ(RunTransfer(run, table, &running), static_cast<int32_t>(IDS_INVALID_DIRECTORY));
+    EXPECT_EQ(MessageIds(), std::vector<unsigned>{IDS_INVALID_DIRECTORY});
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "nothing was written";
 }
 
 TEST_F(TransferTest, VersionRuleWritesEqualAndOlderAndKeepsOnlyNewer) {
@@ -1129,7 +1177,7 @@ TEST_F(TransferLinkTest, LinksOnTheWayAreRefusedBeforeAnythingIsWritten) {
         ui.messages.clear();
         InstalledProduct fresh = product;
 
-        EXPECT_EQ(RunTransfer(run, table, &fresh), static_cast<TransferResult>(IDS_LINK_REFUSED));
+        EXPECT_EQ(RunTransfer(run, table, &fresh), static_cast<int32_t>(IDS_LINK_REFUSED));
         ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
         EXPECT_NE(ui.messages[0].text.find(c.refused), std::string::npos) << ui.messages[0].text;
         EXPECT_EQ(Tree("OUTSIDE"), outside);
@@ -1186,7 +1234,7 @@ TEST_F(TransferLinkTest, AFolderTurnedIntoALinkWhileStagingIsCaughtByTheHandleCh
     swap.test = this;
     const auto outside = Tree("OUTSIDE");
 
-    EXPECT_EQ(Run(&swap), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    EXPECT_EQ(Run(&swap), static_cast<int32_t>(IDS_LINK_REFUSED));
     ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
     EXPECT_NE(ui.messages[0].text.find("C:\\ZARVEL\\help\\~zvn0002.tmp"), std::string::npos) << ui.messages[0].text;
     EXPECT_EQ(Tree("OUTSIDE"), outside) << "the new file made through the link is gone";
@@ -1201,7 +1249,7 @@ TEST_F(TransferLinkTest, AFolderTurnedIntoALinkWhileStagingIsCaughtByTheHandleCh
 // the update before a byte goes into it, and the update is undone.
 TEST_F(TransferLinkTest, ANewCopyThatIsNotWhereItWasMeantToBeIsRolledBack) {
     os.Add(Fault{FaultOp::IsFileAt, "~zvn0001", 0, -1});
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    EXPECT_EQ(Run(), static_cast<int32_t>(IDS_LINK_REFUSED));
     ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
     EXPECT_EQ(os.Struck(0), 1);
     for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
@@ -1212,7 +1260,7 @@ TEST_F(TransferLinkTest, ANewCopyThatIsNotWhereItWasMeantToBeIsRolledBack) {
 TEST_F(TransferLinkTest, AFolderOnTheWayThatCannotBeToldIsRefused) {
     os.Add(Fault{FaultOp::Examine, "ZARVEL\\help", 0, -1});
     const auto installation = Tree("ZARVEL");
-    EXPECT_EQ(Run(), static_cast<TransferResult>(IDS_LINK_REFUSED));
+    EXPECT_EQ(Run(), static_cast<int32_t>(IDS_LINK_REFUSED));
     ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_LINK_REFUSED});
     EXPECT_NE(ui.messages[0].text.find("C:\\ZARVEL\\help"), std::string::npos) << ui.messages[0].text;
     EXPECT_EQ(Tree("ZARVEL"), installation);

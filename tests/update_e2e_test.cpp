@@ -25,8 +25,9 @@
 #include "tests/support/stamped_file.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tool_run.h"
+#include "tests/support/transfer_number.h"
 #include "transfer/journal.h"
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 #include "transfer/transfer.h"
 
 using namespace zv;

@@ -78,8 +78,9 @@ int UnattendedAnswer(unsigned style);
 // `messageId` (0: it does not refuse).
 ExitCode ExitCodeOfRefusal(unsigned messageId);
 
-// The exit code of a transfer that returned `result` (0 done, -1 stopped, 2 a
-// Cancel answer or a failure told with OK, else a message id).
+// The exit code of a transfer whose result's number (TransferResultNumber) is
+// `result` (0 done, -1 not begun or stopped, 2 a Cancel answer or a failure
+// told with OK, else a message id).
 // `byUser`: a user ended it (for -1: halted or closed it; for 2: answered the
 // last question Cancel). A stop or Cancel an unattended run gave itself, or an
 // OK after a failure, is a failure.

@@ -1,7 +1,9 @@
 // The transfer: writing the package's files over the installed ones, all of
 // them or none.
 //
-// RunTransfer works in four stages:
+// RunTransfer works in four stages, each in a file of its own (decide.h,
+// stage.h, commit.h; the journal in journal.h and its settling in
+// recovery.h):
 //   plan     one decision for every entry of both passes (shared runtime
 //            libraries first, then the product-directory files), made before
 //            anything is written: written where, or passed by and why;
@@ -30,56 +32,13 @@
 #include <cstdint>
 
 #include "detect/detection.h"
-#include "package/member_name.h"
 #include "package/table.h"
 #include "platform/run_context.h"
-#include "transfer/journal.h"
+#include "transfer/decide.h"
+#include "transfer/recovery.h"
+#include "transfer/result.h"
 
 namespace zv {
-
-// 0 done, -1 stopped, 2 a Cancel answer, otherwise the string id of the
-// closing message (32, 34, 35, 37, 38, 71, 76).
-using TransferResult = int32_t;
-
-// What becomes of one entry in one pass.
-enum class EntryOutcome : uint8_t {
-    Write,                // the member is written (after the run: it was)
-    Ignored,              // ENTRY_IGNORED: neither written nor counted
-    OtherPass,            // handled by the other pass
-    RuntimeNotFound,      // a runtime library that detection did not find
-    InstalledNewer,       // the installed copy is newer than the entry
-    NotInstalled,         // update-only, and nothing is installed to update
-    CarriedNotInstalled,  // a carried file with no installed copy
-    InUse,                // a shared file in use: the run asks to close it
-    BadName,              // the name, or the target path made from it, is refused
-    KeptByIgnore,         // Ignore at the write-protection question
-    Failed,               // the entry ended the transfer
-    Stopped,              // a stop was requested before the entry
-};
-const char* EntryOutcomeName(EntryOutcome outcome);
-
-// The decision for one entry in one pass.
-struct EntryDecision {
-    uint32_t index = 0;  // in the table, from 0
-    uint32_t pass = 0;   // 1 or 2
-    PackageEntry entry;
-    const char* name = "";
-    EntryOutcome outcome = EntryOutcome::OtherPass;
-    bool step = false;       // counted as a progress step when its turn comes
-    bool carried = false;    // the installed copy's stamped blocks go into the new copy
-    bool installed = false;  // a copy is installed at the target
-    MemberNameProblem nameProblem = MemberNameProblem::None;  // for BadName
-    char directory[kMaxPath] = {};  // where it goes, ending in "\"; "" when passed by
-    char target[kMaxPath] = {};     // directory + name; "" when passed by
-    char inUse[kMaxPath] = {};      // InUse: the copy that is in use (where the lookup found it)
-};
-
-// Decides what the transfer does with `entry` (the index-th record) in
-// `pass` on this installation: reads the disk (versions, the shared-file
-// lookup, which files are installed), writes nothing and asks nothing.
-// product.installDir ends in "\".
-void DecideEntry(Platform& os, const InstalledProduct& product, uint32_t pass, uint32_t index,
-                 PackageEntry entry, EntryDecision* decision);
 
 // What the free-space check found for one target volume.
 struct VolumeNeed {
@@ -120,7 +79,7 @@ public:
 // commits with the transfer page shown through run.transferView and the
 // questions asked through run.ui, and shows the closing message. A table that
 // was not loaded whole is never walked: the user is told (34 or 37) and the
-// result is -1. With `leftAsItWas`, tells whether a transfer that did not
+// transfer is NotBegun. With `leftAsItWas`, tells whether a transfer that did not
 // succeed left every installed file as it was (nothing was put in place, or
 // all of it was rolled back); false after a success, and when a roll back
 // could not put everything back.
@@ -130,8 +89,8 @@ TransferResult RunTransfer(RunContext& run, const PackageTable& table, Installed
 // The plan alone, for `quillon plan`: every entry's decision, in the order
 // and with the percentages the run would show, and the space each volume
 // needs. Writes nothing, asks nothing, shows nothing; returns what the run
-// would return were nothing to go wrong on the way (0, or 38 for a refused
-// name, -1 for a table that was not loaded whole).
+// would return were nothing to go wrong on the way (Done, Failed with 38 for
+// a refused name, NotBegun for a table that was not loaded whole).
 TransferResult PlanTransfer(RunContext& run, const PackageTable& table, InstalledProduct* product,
                             TransferObserver* observer);
 

@@ -14,7 +14,7 @@
 #include "quillon/commands/commands.h"
 #include "quillon/machine/machine.h"
 #include "quillon/read/updater_file.h"
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 
 
 namespace quillon {

@@ -17,8 +17,8 @@
 #include "quillon/base/shown_text.h"
 #include "quillon/read/updater_file.h"
 #include "string_ids.h"
-#include "transfer/prepare.h"
 #include "transfer/journal.h"
+#include "transfer/startup.h"
 #include "transfer/transfer.h"
 
 namespace quillon {
@@ -49,11 +49,11 @@ const char kPlanHelp[] =
 // What the updater shows for a result of its transfer: the closing message,
 // if any, and the page that follows.
 std::string WhatTheUpdaterShows(zv::TransferResult result, const char* errorFile) {
-    if (result == 0) return "the success page";
+    if (zv::Succeeded(result)) return "the success page";
     std::string shown;
-    if (result > 0 && result != zv::ANSWER_CANCEL) {
+    if (result.outcome == zv::TransferOutcome::Failed) {
         char format[300] = {}, text[600] = {};
-        zv::LoadText(static_cast<unsigned>(result), format, sizeof format);
+        zv::LoadText(result.messageId, format, sizeof format);
         zv::FormatText(text, sizeof text, format, errorFile);
         shown = "the message \"" + Shown(text) + "\", then ";
     }
@@ -298,8 +298,8 @@ int PlanJson(zv::RunContext& run, const zv::PackageHeader& header, zv::Installed
         json.EndArray();
         json.Key("finalPercent").Number(printer.lastPercent);
         printer.WriteVolumes(json);
-        json.Key("result").Signed(result);
-        if (result != 0) code = EXIT_FAILED;
+        json.Key("result").Signed(zv::TransferResultNumber(result));
+        if (!zv::Succeeded(result)) code = EXIT_FAILED;
     } else {
         code = EXIT_FAILED;
     }
@@ -384,7 +384,7 @@ int RunPlan(int argc, char** argv) {
     zv::TransferResult result = zv::PlanTransfer(run, table, &product, &printer);
     std::printf("\nthe progress bar would end at %u%%\n", static_cast<unsigned>(printer.lastPercent));
     std::fputs(HeldFilesText(printer.held).c_str(), stdout);
-    if (result != 0) {
+    if (!zv::Succeeded(result)) {
         std::printf("the transfer would stop before anything is written and show %s\n",
                     WhatTheUpdaterShows(result, printer.failedName.c_str()).c_str());
     } else {
@@ -393,7 +393,7 @@ int RunPlan(int argc, char** argv) {
         printer.PrintStages(journalPath);
     }
     zv::FreePackageTable(os, &table);
-    return result == 0 ? EXIT_OK : EXIT_FAILED;
+    return zv::Succeeded(result) ? EXIT_OK : EXIT_FAILED;
 }
 
 }  // namespace quillon

@@ -23,7 +23,7 @@
 #include "quillon/base/shown_text.h"
 #include "quillon/sign/signing.h"
 #include "quillon/report/terminal_ui.h"
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 
 namespace quillon {
 namespace {

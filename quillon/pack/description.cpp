@@ -10,7 +10,7 @@
 #include "platform/languages.h"
 #include "platform/text.h"
 #include "quillon/base/name_encoding.h"
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 
 namespace quillon {
 namespace {

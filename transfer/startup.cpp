@@ -1,4 +1,4 @@
-#include "transfer/prepare.h"
+#include "transfer/startup.h"
 
 #include "string_ids.h"
 
@@ -22,6 +22,8 @@ bool InstallationSettled(RecoveryOutcome outcome) {
 
 RecoveryNotice NoticeOfRecovery(RecoveryOutcome outcome, const RecoveryReport& report) {
     RecoveryNotice notice;
+    // A journal that stays unsettled lets nothing change the installation.
+    notice.goOn = InstallationSettled(outcome);
     switch (outcome) {
     case RecoveryOutcome::Damaged:
     case RecoveryOutcome::Unreadable:
@@ -29,13 +31,11 @@ RecoveryNotice NoticeOfRecovery(RecoveryOutcome outcome, const RecoveryReport& r
         // it. The user is told which file it is and what to do with it.
         notice.stringId = IDS_JOURNAL_REFUSED;
         notice.subject = report.journalPath;
-        notice.goOn = false;
         break;
     case RecoveryOutcome::Incomplete:
     case RecoveryOutcome::NoMemory:
         // A file in use, most likely: a later start may settle it.
         notice.stringId = IDS_UPDATE_UNFINISHED;
-        notice.goOn = false;
         break;
     case RecoveryOutcome::NotOurs:
         notice.stringId = IDS_FILES_LEFT_ALONE;

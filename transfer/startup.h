@@ -7,7 +7,7 @@
 #include "detect/detection.h"
 #include "package/table.h"
 #include "platform/run_context.h"
-#include "transfer/journal.h"
+#include "transfer/recovery.h"
 
 namespace zv {
 
@@ -26,7 +26,8 @@ bool InstallationSettled(RecoveryOutcome outcome);
 
 // What the user is told at start-up about the journal that was settled or
 // refused: a string of the table (0: nothing) with the file it names, and
-// whether the updater goes on to its pages afterwards.
+// whether the updater goes on to its pages afterwards (when the installation
+// is settled).
 struct RecoveryNotice {
     unsigned stringId = 0;
     const char* subject = "";

@@ -10,6 +10,7 @@
 #include "package/volume_reader.h"
 #include "platform/run_context.h"
 #include "transfer/carry.h"
+#include "transfer/decide.h"
 
 namespace zv {
 
@@ -35,23 +36,6 @@ struct WriteResult {
 };
 void SetFailure(WriteResult* result, unsigned messageId, const char* subject);
 
-// The longest target directory (its closing backslash counted) below which
-// the updater can write the member `name`, a name the member name check
-// accepts: the target path, and in the target's own directory the names of
-// its new copy and backup, must stay within MEMBER_NAME_MAX characters.
-// Negative when no directory can hold it.
-int32_t LongestTargetDirectory(const char* name);
-
-// The shortest directory a target can have: a drive's root, "C:\". A name
-// that does not fit below it is refused by the updater on every machine.
-constexpr int32_t SHORTEST_TARGET_DIRECTORY = 3;
-
-// Composes directory + name into `targetPath` (kMaxPath). A name that the
-// member name check refuses, or a directory longer than
-// LongestTargetDirectory(name) allows, gives its problem (TooLong for the
-// latter) and an empty path.
-MemberNameProblem ComposeTargetPath(const char* directory, const char* name, char* targetPath);
-
 // Why the way to a file refuses a write.
 enum class WayProblem : uint8_t {
     None,
@@ -74,6 +58,27 @@ WayProblem CheckWay(Platform& os, const char* base, bool baseItself, const char*
 // name the transfer is about to create: Occupied or Unknown (`where` gets
 // the path), or None.
 WayProblem CheckVacant(Platform& os, const char* path, char* where);
+
+// One member to put in place, beside the decision that wants it and its
+// entry in the journal.
+struct PlannedWrite {
+    EntryDecision* decision;
+    char staged[kMaxPath];  // the new copy beside the target
+    char backup[kMaxPath];  // the installed copy's name during the commit
+    char trusted[kMaxPath]; // the folder whose links are the system's own: above the
+                            // product directory, or the system directory
+    bool isStaged;          // the new copy is complete
+};
+
+// No folder on the way to a target is a link or junction, and no target
+// is one, before anything is written (the journal included); sets every
+// write's trusted folder. False, with *why Failed (IDS_LINK_REFUSED about
+// the path refused), when one is. `productDir` ends in "\" or is "".
+bool CheckWays(Platform& os, const char* productDir, PlannedWrite* writes, uint32_t count, WriteResult* why);
+
+// The names the update creates beside each target are free: false, with
+// *why Failed (IDS_LINK_REFUSED about the name), when anything is there.
+bool CheckNamesVacant(Platform& os, const PlannedWrite* writes, uint32_t count, WriteResult* why);
 
 // The reader and decoder of one transfer, shared by every member it stages.
 struct StageSession {
@@ -110,5 +115,17 @@ struct StageRequest {
 // question, the reader's included, is Cancelled. On any outcome but Done the
 // new copy made here is gone; whatever was at the name before is left alone.
 WriteOutcome StageMember(StageSession& session, const StageRequest& request, WriteResult* result);
+
+// Stages the member that the decision `d` writes into w->staged: reads the
+// installed copy's stamped blocks first when they are carried (into *save),
+// shows the member's name on the progress page and stages it (StageMember,
+// checked against `digest` when not null). Sets w->isStaged when it is
+// staged; otherwise sets d's outcome to what became of it: KeptByIgnore;
+// CarriedNotInstalled when the installed copy went away since the plan;
+// Failed when it ends the transfer, with d.step cleared when it ends it
+// before the member's progress step. *why says what ends the transfer
+// (Done and Kept go on).
+void StageEntry(StageSession& session, StampedBlockSave* save, const uint8_t* digest, EntryDecision& d,
+                PlannedWrite* w, WriteResult* why);
 
 }  // namespace zv

@@ -1,4 +1,4 @@
-#include "transfer/extract.h"
+#include "transfer/stage.h"
 
 #include <cstring>
 
@@ -14,6 +14,14 @@ namespace zv {
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Whether `text` begins with `prefix`, without regard to the case of A to Z.
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    for (; *prefix != '\0'; ++text, ++prefix) {
+        if (FoldAz(static_cast<unsigned char>(*text)) != FoldAz(static_cast<unsigned char>(*prefix))) return false;
+    }
+    return true;
+}
 
 // Creates the directories that `name` names below `directory`, one prefix at
 // a time. True when the last creation attempted succeeded, false when none
@@ -202,30 +210,6 @@ void SetFailure(WriteResult* result, unsigned messageId, const char* subject) {
     CopyText(result->subject, sizeof result->subject, subject);
 }
 
-int32_t LongestTargetDirectory(const char* name) {
-    const char* last = std::strrchr(name, '\\');
-    const int32_t fileStart = last == nullptr ? 0 : static_cast<int32_t>(last + 1 - name);
-    const int32_t nameLength = static_cast<int32_t>(std::strlen(name));
-    const int32_t room = static_cast<int32_t>(MEMBER_NAME_MAX);
-    // The target's directory also holds its new copy and backup while the
-    // update runs.
-    const int32_t forTarget = room - nameLength;
-    const int32_t forWorkFiles = room - fileStart - static_cast<int32_t>(TRANSACTION_NAME_LENGTH);
-    return forTarget < forWorkFiles ? forTarget : forWorkFiles;
-}
-
-MemberNameProblem ComposeTargetPath(const char* directory, const char* name, char* targetPath) {
-    targetPath[0] = '\0';
-    const MemberNameProblem problem = CheckMemberName(name);
-    if (problem != MemberNameProblem::None) return problem;
-    const size_t directoryLength = std::strlen(directory);
-    const size_t nameLength = std::strlen(name);
-    if (static_cast<int64_t>(directoryLength) > LongestTargetDirectory(name)) return MemberNameProblem::TooLong;
-    std::memcpy(targetPath, directory, directoryLength);
-    std::memcpy(targetPath + directoryLength, name, nameLength + 1);
-    return MemberNameProblem::None;
-}
-
 WriteOutcome StageMember(StageSession& s, const StageRequest& request, WriteResult* result) {
     RunContext& run = *s.run;
     Platform& os = *run.os;
@@ -273,6 +257,85 @@ WriteOutcome StageMember(StageSession& s, const StageRequest& request, WriteResu
     if (created && result->outcome != WriteOutcome::Done) os.Remove(request.staged);
     FreeGlobalBlock(os, &block);
     return result->outcome;
+}
+
+// No folder on the way to a target is a link or junction. The way starts at
+// the product directory, which is checked itself: a folder made directly
+// under a drive's root lets its users rename it and put a junction in its
+// place. The folders above it were chosen by the administrator who installed
+// the product, and the system directory a shared file goes into is the
+// system's own: a link there is the system's business, so only what lies
+// below them is checked.
+bool CheckWays(Platform& os, const char* productDir, PlannedWrite* writes, uint32_t count, WriteResult* why) {
+    const bool productKnown = productDir[0] != '\0';
+    for (uint32_t k = 0; k < count; ++k) {
+        PlannedWrite& w = writes[k];
+        const EntryDecision& d = *w.decision;
+        const bool inProduct = productKnown && StartsWithNoCase(d.directory, productDir);
+        CopyText(w.trusted, sizeof w.trusted, inProduct ? productDir : d.directory);
+        if (inProduct) {
+            // The folder that holds the product directory.
+            size_t n = std::strlen(w.trusted);
+            while (n > 0 && w.trusted[n - 1] == '\\') --n;
+            while (n > 0 && w.trusted[n - 1] != '\\') --n;
+            if (n > 0) w.trusted[n] = '\0';
+        }
+        char where[kMaxPath];
+        const WayProblem problem = CheckWay(os, inProduct ? productDir : d.directory, inProduct, d.target, where);
+        if (problem != WayProblem::None) {
+            SetFailure(why, IDS_LINK_REFUSED, where);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Anything at a name the update creates (a file, a link, dangling or not) is
+// not ours to open or clear. Checked once an earlier journal, which may
+// still name some, is settled.
+bool CheckNamesVacant(Platform& os, const PlannedWrite* writes, uint32_t count, WriteResult* why) {
+    for (uint32_t k = 0; k < count; ++k) {
+        char where[kMaxPath];
+        if (CheckVacant(os, writes[k].staged, where) != WayProblem::None ||
+            CheckVacant(os, writes[k].backup, where) != WayProblem::None) {
+            SetFailure(why, IDS_LINK_REFUSED, where);
+            return false;
+        }
+    }
+    return true;
+}
+
+void StageEntry(StageSession& session, StampedBlockSave* save, const uint8_t* digest, EntryDecision& d,
+                PlannedWrite* w, WriteResult* why) {
+    RunContext& run = *session.run;
+    why->outcome = WriteOutcome::Done;
+    if (d.carried) {
+        // The installed copy is read before anything could change it.
+        switch (ReadCarriedBlocks(*run.os, d.target, save)) {
+        case CarryOutcome::Done: break;
+        case CarryOutcome::NoMemory:
+            SetFailure(why, IDS_NO_MEMORY, d.target);
+            d.outcome = EntryOutcome::Failed;
+            d.step = false;
+            return;
+        default:
+            d.outcome = EntryOutcome::CarriedNotInstalled;  // it went away since the plan
+            return;
+        }
+    }
+    run.transferView->ShowFileName(run.progressPage, d.name);
+    StageRequest request{d.entry,     d.directory, d.name, d.target, w->staged, w->trusted, d.installed,
+                         digest,      d.carried ? save : nullptr};
+    StageMember(session, request, why);
+    if (why->outcome == WriteOutcome::Kept) {
+        d.outcome = EntryOutcome::KeptByIgnore;
+        return;
+    }
+    if (why->outcome != WriteOutcome::Done) {
+        d.outcome = EntryOutcome::Failed;
+        return;
+    }
+    w->isStaged = true;
 }
 
 }  // namespace zv
