@@ -264,24 +264,19 @@ int RunVerify(int argc, char** argv) {
         // The digest of exactly what the decoder writes, when the package
         // holds one to compare it with.
         const uint8_t* expectedDigest = zv::MemberDigest(integrity, i);
-        zv::Sha256Context hash;
-        zv::Sha256Status hashed = zv::Sha256Status::Ok;
-        if (expectedDigest != nullptr) hashed = zv::Sha256Begin(&hash);
+        zv::MemberDigestCheck digestCheck;
+        zv::BeginMemberDigestCheck(&digestCheck, expectedDigest);
         const MemberWriter writer = [&](const uint8_t* bytes, uint32_t count) {
             expanded += count;
             bar.Show(expanded, name);
-            if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) {
-                hashed = zv::Sha256Update(&hash, bytes, count);
-            }
+            zv::TakeMemberBytes(&digestCheck, bytes, count);
             return !haveSource || sourceMissing || comparison.Take(bytes, count);
         };
         bar.Show(expanded, name);
         const ExpandResult result = expander.Expand(entry, writer);
-        uint8_t digest[zv::SHA256_DIGEST_SIZE] = {};
-        if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) hashed = zv::Sha256Finish(&hash, digest);
-        zv::Sha256Abandon(&hash);
-        const bool digestDiffers = expectedDigest != nullptr && hashed == zv::Sha256Status::Ok &&
-                                   std::memcmp(digest, expectedDigest, zv::SHA256_DIGEST_SIZE) != 0;
+        zv::EndMemberDigestCheck(&digestCheck);
+        const zv::Sha256Status hashed = digestCheck.status;
+        const bool digestDiffers = digestCheck.differs;
 
         std::string problem;
         const uint32_t sizeKB = zv::EntrySizeKB(entry);

@@ -5,6 +5,7 @@
 #include "detect/product_files.h"
 #include "package/member_name.h"
 #include "platform/bytes.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace zv {
@@ -129,22 +130,15 @@ FileCheck HashFile(Platform& os, const char* path, FileRecord* record) {
     auto* buffer = static_cast<uint8_t*>(AllocGlobalBlock(os, kHashBlockSize, &block));
     FileCheck result = FileCheck::NoMemory;
     if (buffer != nullptr) {
-        Sha256Context hash;
-        Sha256Status status = Sha256Begin(&hash);
-        uint64_t size = 0;
-        int32_t got = 0;
-        while (status == Sha256Status::Ok && (got = os.Read(file, buffer, kHashBlockSize)) > 0) {
-            size += static_cast<uint32_t>(got);
-            status = Sha256Update(&hash, buffer, static_cast<size_t>(got));
-        }
-        if (status == Sha256Status::Ok && got == 0 && size <= UINT32_MAX) {
-            status = Sha256Finish(&hash, record->digest);
-            record->size = static_cast<uint32_t>(size);
-            result = status == Sha256Status::Ok ? FileCheck::Matches : FileCheck::Unreadable;
+        uint8_t digest[SHA256_DIGEST_SIZE];
+        const FileDigest read = DigestOpenFile(os, file, buffer, kHashBlockSize, digest);
+        if (read.ok() && read.size <= UINT32_MAX) {
+            std::memcpy(record->digest, digest, SHA256_DIGEST_SIZE);
+            record->size = static_cast<uint32_t>(read.size);
+            result = FileCheck::Matches;
         } else {
-            result = status == Sha256Status::NoMemory ? FileCheck::NoMemory : FileCheck::Unreadable;
+            result = read.status == Sha256Status::NoMemory ? FileCheck::NoMemory : FileCheck::Unreadable;
         }
-        Sha256Abandon(&hash);
     }
     FreeGlobalBlock(os, &block);
     os.Close(file);
