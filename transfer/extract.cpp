@@ -187,8 +187,7 @@ void SetFailure(WriteResult* result, unsigned messageId, const char* subject) {
 }
 
 int32_t LongestTargetDirectory(const char* name) {
-    const char* last = std::strrchr(name, '\\');
-    const int32_t fileStart = last == nullptr ? 0 : static_cast<int32_t>(last + 1 - name);
+    const int32_t fileStart = static_cast<int32_t>(LastPathPart(name) - name);
     const int32_t nameLength = static_cast<int32_t>(std::strlen(name));
     const int32_t room = static_cast<int32_t>(MEMBER_NAME_MAX);
     // The target's directory also holds its new copy and backup while the

@@ -59,12 +59,6 @@ bool IsNamePattern(const char* name, const char* prefix) {
     return EqualNoCase(name + 8, ".tmp");
 }
 
-// The start of the last part of a path.
-const char* BaseName(const char* path) {
-    const char* last = std::strrchr(path, '\\');
-    return last == nullptr ? path : last + 1;
-}
-
 // Whether `path` starts with a drive's root, "X:\".
 bool HasDriveRoot(const char* path) {
     const unsigned c = FoldAz(static_cast<unsigned char>(path[0]));
@@ -109,13 +103,6 @@ bool EqualPrefixNoCase(const char* a, const char* b, size_t length) {
 bool SameDirectory(const char* a, const char* b) {
     const size_t lengthA = DirectoryLength(a, std::strlen(a));
     return lengthA == DirectoryLength(b, std::strlen(b)) && EqualPrefixNoCase(a, b, lengthA);
-}
-
-bool Exists(Platform& os, const char* path) {
-    const FileHandle file = os.Open(path, OpenMode::Read);
-    if (file == kNoFile) return false;
-    os.Close(file);
-    return true;
 }
 
 // What a file on the disk is against a record of it.
@@ -172,7 +159,7 @@ void NoteNotOurs(RecoveryReport* report, const char* path) {
 
 // Removes `path` when it is there; false only when it is there and stays.
 bool RemoveIfPresent(Platform& os, const char* path, RecoveryReport* report, uint32_t* counter) {
-    if (!Exists(os, path)) return true;
+    if (!FileExists(os, path)) return true;
     if (os.Remove(path)) {
         ++*counter;
         return true;
@@ -285,7 +272,7 @@ uint32_t Verdict(FileCheck check, uint32_t ours, uint32_t notOurs, const char* p
 // What becomes of a file at the staged name: removed when it is the new copy
 // (or, before anything was recorded, by its name alone).
 uint32_t StagedVerdict(Platform& os, const JournalEntry& entry, const char* staged, char* unreadablePath) {
-    if (!entry.recorded) return Exists(os, staged) ? SETTLE_REMOVE_STAGED : 0;
+    if (!entry.recorded) return FileExists(os, staged) ? SETTLE_REMOVE_STAGED : 0;
     return Verdict(CheckFile(os, staged, entry.fresh), SETTLE_REMOVE_STAGED, SETTLE_STAGED_NOT_OURS, staged,
                    unreadablePath);
 }
@@ -293,8 +280,8 @@ uint32_t StagedVerdict(Platform& os, const JournalEntry& entry, const char* stag
 // Undoing the commit of an entry whose installed copy was moved aside.
 uint32_t DecideRestore(Platform& os, const JournalEntry& entry, const char* staged, const char* backup,
                        char* unreadablePath) {
-    const bool stagedThere = Exists(os, staged);
-    if (!Exists(os, backup)) {
+    const bool stagedThere = FileExists(os, staged);
+    if (!FileExists(os, backup)) {
         // No backup: the installed copy was never moved aside (or is back),
         // unless the new copy was moved in, and then the backup was lost: the
         // installed copy cannot come back.
@@ -314,7 +301,7 @@ uint32_t DecideRestore(Platform& os, const JournalEntry& entry, const char* stag
         }
         // The new copy is still staged, so the target must be empty: a file
         // there is not one the commit put there, and stays.
-        if (Exists(os, entry.target)) actions = SETTLE_TARGET_NOT_OURS;
+        if (FileExists(os, entry.target)) actions = SETTLE_TARGET_NOT_OURS;
     }
     if (stagedThere) actions |= StagedVerdict(os, entry, staged, unreadablePath);
     return actions;
@@ -539,7 +526,7 @@ bool IsSoundTargetPath(const char* path) {
     // escapes every rule of names, and a relative or drive-relative one
     // depends on the working directory.
     if (std::strlen(path) > MEMBER_NAME_MAX || !HasDriveRoot(path) || !SoundParts(path + 3)) return false;
-    const char* base = BaseName(path);
+    const char* base = LastPathPart(path);
     for (int i = 0; MEMBER_RESERVED_PREFIX[i] != '\0'; ++i) {
         if (FoldAz(static_cast<unsigned char>(base[i])) != static_cast<unsigned char>(MEMBER_RESERVED_PREFIX[i])) {
             return true;
@@ -569,7 +556,7 @@ bool IsJournalTarget(Platform& os, const char* productDir, const char* target) {
         return true;
     }
     // A runtime library goes where the shared-file lookup puts it.
-    const char* base = BaseName(target);
+    const char* base = LastPathPart(target);
     if (!EqualNoCase(base, kRuntime16Name) && !EqualNoCase(base, kRuntime32Name)) return false;
     char windowsDir[kMaxPath] = {};
     char appDir[kMaxPath] = {};
@@ -862,7 +849,7 @@ uint32_t DecideSettlement(Platform& os, const Journal& journal, const JournalEnt
         if (entry.existed) return DecideRestore(os, entry, staged, backup, unreadablePath);
         // The new copy left its staged name only by being moved onto the
         // target, where there was no installed copy.
-        if (Exists(os, staged)) return StagedVerdict(os, entry, staged, unreadablePath);
+        if (FileExists(os, staged)) return StagedVerdict(os, entry, staged, unreadablePath);
         return Verdict(CheckFile(os, entry.target, entry.fresh), SETTLE_NEW_BACK | SETTLE_REMOVE_STAGED,
                        SETTLE_TARGET_NOT_OURS, entry.target, unreadablePath);
     }

@@ -6,6 +6,7 @@
 #include "detect/product_files.h"
 #include "detect/product_version.h"
 #include "package/paths.h"
+#include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
@@ -26,13 +27,6 @@ bool StartsWithNoCase(const char* text, const char* prefix) {
     return true;
 }
 
-bool IsInstalled(Platform& os, const char* path) {
-    FileHandle file = os.Open(path, OpenMode::Read);
-    if (file == kNoFile) return false;
-    os.Close(file);
-    return true;
-}
-
 // True when an installed copy at `path` is newer than the entry, which then is
 // not written. An installed copy without version information never is.
 bool InstalledIsNewer(Platform& os, const char* path, PackageEntry entry) {
@@ -45,8 +39,7 @@ bool InstalledIsNewer(Platform& os, const char* path, PackageEntry entry) {
 // user's file keeps the case of its letters.
 void KeepStoredName(Platform& os, EntryDecision* d) {
     char stored[kMaxPath];
-    char* last = std::strrchr(d->target, '\\');
-    last = last == nullptr ? d->target : last + 1;
+    char* last = d->target + (LastPathPart(d->target) - d->target);
     if (os.StoredName(d->target, stored, sizeof stored) && std::strlen(stored) == std::strlen(last) &&
         EqualNoCase(stored, last)) {
         std::memcpy(last, stored, std::strlen(stored));
@@ -94,7 +87,7 @@ void DecideShared(Platform& os, const InstalledProduct& product, EntryDecision* 
     // The copy in use is the one the lookup found, which may lie elsewhere
     // than where the new one goes.
     if (d->outcome == EntryOutcome::InUse) CopyText(d->inUse, sizeof d->inUse, foundFits ? foundPath : d->target);
-    if (d->outcome != EntryOutcome::BadName) d->installed = IsInstalled(os, d->target);
+    if (d->outcome != EntryOutcome::BadName) d->installed = FileExists(os, d->target);
     if (d->installed) KeepStoredName(os, d);
 }
 
@@ -104,7 +97,7 @@ void DecideProductFile(Platform& os, const InstalledProduct& product, EntryDecis
     d->outcome = EntryOutcome::Write;
     SetTarget(product.installDir, d);
     if (d->outcome == EntryOutcome::BadName) return;
-    d->installed = IsInstalled(os, d->target);
+    d->installed = FileExists(os, d->target);
     if (d->installed) KeepStoredName(os, d);
     if ((EntryFlags(d->entry) & ENTRY_UPDATE_ONLY) != 0) {
         if (!d->installed) {
