@@ -14,11 +14,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 // True when the `length` bytes at `text` equal the lower-case `word`, A to Z
 // without regard to case.
 bool EqualsWord(const char* text, size_t length, const char* word) {
-    if (std::strlen(word) != length) return false;
-    for (size_t k = 0; k < length; ++k) {
-        if (FoldAz(static_cast<unsigned char>(text[k])) != static_cast<unsigned char>(word[k])) return false;
-    }
-    return true;
+    return std::strlen(word) == length && EqualPrefixNoCase(text, word, length);
 }
 
 // A Windows device name opens the device whatever extension follows it and

@@ -49,9 +49,7 @@ constexpr uint32_t kHashBlockSize = 32000;
 
 bool IsNamePattern(const char* name, const char* prefix) {
     if (std::strlen(name) != TRANSACTION_NAME_LENGTH) return false;
-    for (int i = 0; i < 4; ++i) {
-        if (FoldAz(static_cast<unsigned char>(name[i])) != static_cast<unsigned char>(prefix[i])) return false;
-    }
+    if (!EqualPrefixNoCase(name, prefix, 4)) return false;
     for (int i = 4; i < 8; ++i) {
         const unsigned c = FoldAz(static_cast<unsigned char>(name[i]));
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
@@ -88,15 +86,6 @@ bool SoundParts(const char* p) {
 size_t DirectoryLength(const char* directory, size_t length) {
     if (length > 3 && directory[length - 1] == '\\') --length;
     return length;
-}
-
-// Whether the first `length` characters of `a` and `b` are equal but for the
-// case of A to Z.
-bool EqualPrefixNoCase(const char* a, const char* b, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (FoldAz(static_cast<unsigned char>(a[i])) != FoldAz(static_cast<unsigned char>(b[i]))) return false;
-    }
-    return true;
 }
 
 // Whether two directories are the same, with or without a trailing "\".
@@ -526,13 +515,7 @@ bool IsSoundTargetPath(const char* path) {
     // escapes every rule of names, and a relative or drive-relative one
     // depends on the working directory.
     if (std::strlen(path) > MEMBER_NAME_MAX || !HasDriveRoot(path) || !SoundParts(path + 3)) return false;
-    const char* base = LastPathPart(path);
-    for (int i = 0; MEMBER_RESERVED_PREFIX[i] != '\0'; ++i) {
-        if (FoldAz(static_cast<unsigned char>(base[i])) != static_cast<unsigned char>(MEMBER_RESERVED_PREFIX[i])) {
-            return true;
-        }
-    }
-    return false;
+    return !StartsWithNoCase(LastPathPart(path), MEMBER_RESERVED_PREFIX);
 }
 
 bool IsSoundProductDir(const char* path) {

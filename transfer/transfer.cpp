@@ -19,14 +19,6 @@
 namespace zv {
 namespace {
 
-// Whether `text` begins with `prefix`, without regard to the case of A to Z.
-bool StartsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix != '\0'; ++text, ++prefix) {
-        if (FoldAz(static_cast<unsigned char>(*text)) != FoldAz(static_cast<unsigned char>(*prefix))) return false;
-    }
-    return true;
-}
-
 // True when an installed copy at `path` is newer than the entry, which then is
 // not written. An installed copy without version information never is.
 bool InstalledIsNewer(Platform& os, const char* path, PackageEntry entry) {
