@@ -71,14 +71,12 @@ bool SoundParts(const char* p) {
     for (;; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
         if (c == '\\' || c == '\0') {
-            const size_t partLength = static_cast<size_t>(p - part);
-            if (partLength == 0) return false;
-            if (part[0] == '.' && (partLength == 1 || (partLength == 2 && part[1] == '.'))) return false;
+            if (CheckPathPart(part, static_cast<size_t>(p - part)) != MemberNameProblem::None) return false;
             if (c == '\0') return true;
             part = p + 1;
             continue;
         }
-        if (c < 0x20 || c == 0x7F || std::strchr("<>\"/|?*:", c) != nullptr) return false;
+        if (c == ':') return false;
     }
 }
 
