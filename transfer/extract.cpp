@@ -193,7 +193,7 @@ int32_t LongestTargetDirectory(const char* name) {
     // The target's directory also holds its new copy and backup while the
     // update runs.
     const int32_t forTarget = room - nameLength;
-    const int32_t forWorkFiles = room - fileStart - static_cast<int32_t>(TRANSACTION_NAME_LENGTH);
+    const int32_t forWorkFiles = static_cast<int32_t>(TRANSACTION_DIRECTORY_MAX) - fileStart;
     return forTarget < forWorkFiles ? forTarget : forWorkFiles;
 }
 

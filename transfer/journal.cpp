@@ -492,7 +492,7 @@ bool ComposeTransactionPaths(const char* target, uint32_t index, char* staged, c
     const char* last = std::strrchr(target, '\\');
     if (last == nullptr || index > 0xFFFF) return false;
     const size_t directoryLength = static_cast<size_t>(last + 1 - target);
-    if (directoryLength + TRANSACTION_NAME_LENGTH > MEMBER_NAME_MAX) return false;
+    if (directoryLength > TRANSACTION_DIRECTORY_MAX) return false;
     static const char kDigits[] = "0123456789ABCDEF";
     char name[TRANSACTION_NAME_LENGTH + 1] = "----0000.tmp";
     std::memcpy(name, STAGED_NAME_PREFIX, 4);

@@ -85,6 +85,7 @@
 
 #include <cstdint>
 
+#include "package/member_name.h"
 #include "platform/platform.h"
 #include "platform/sha256.h"
 
@@ -110,6 +111,10 @@ constexpr uint32_t JOURNAL_MAX_ENTRIES = 0x10000;
 constexpr char STAGED_NAME_PREFIX[] = "~zvn";
 constexpr char BACKUP_NAME_PREFIX[] = "~zvo";
 constexpr uint32_t TRANSACTION_NAME_LENGTH = 12;
+// The longest directory (its closing "\" counted) that still has room for
+// those names within MEMBER_NAME_MAX characters: the one rule of their room,
+// for composing them and for the plan's refusal of a target too deep for them.
+constexpr uint32_t TRANSACTION_DIRECTORY_MAX = MEMBER_NAME_MAX - TRANSACTION_NAME_LENGTH;
 
 enum class JournalState : uint8_t {
     Staging = 1,     // new copies are being written; nothing installed changed
