@@ -42,6 +42,10 @@ uint32_t PackageRecordLength(uint32_t nameLength, bool hasVersion, uint32_t piec
 uint16_t EntryRecordLength(PackageEntry e) { return LoadU16LE(e.record); }
 uint16_t EntryFlags(PackageEntry e) { return LoadU16LE(e.record + 2); }
 uint16_t EntrySizeKB(PackageEntry e) { return LoadU16LE(e.record + 4); }
+uint32_t EntrySizeLimit(PackageEntry e) {
+    const uint32_t kb = EntrySizeKB(e);
+    return kb == 0xFFFF ? UINT32_MAX : kb * 1024u;
+}
 const char* EntryName(PackageEntry e) { return reinterpret_cast<const char*>(e.record + 6); }
 bool EntryHasVersion(PackageEntry e) { return (EntryFlags(e) & ENTRY_HAS_VERSION) != 0; }
 

@@ -24,6 +24,10 @@ struct PackageEntry {
 uint16_t EntryRecordLength(PackageEntry entry);
 uint16_t EntryFlags(PackageEntry entry);
 uint16_t EntrySizeKB(PackageEntry entry);
+// The most bytes the member may expand to: its size in KB times 1024, or no
+// bound (UINT32_MAX) when the field holds its largest value, 65535, which
+// stands for any larger size too.
+uint32_t EntrySizeLimit(PackageEntry entry);
 const char* EntryName(PackageEntry entry);
 bool EntryHasVersion(PackageEntry entry);
 // The member's own version; only meaningful when EntryHasVersion.

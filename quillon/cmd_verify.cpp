@@ -280,7 +280,7 @@ int RunVerify(int argc, char** argv) {
 
         std::string problem;
         const uint32_t sizeKB = zv::EntrySizeKB(entry);
-        if (!result.done() && sizeKB != 0xFFFF && result.declaredSize > sizeKB * 1024u) {
+        if (!result.done() && result.declaredSize > zv::EntrySizeLimit(entry)) {
             problem = "cannot be expanded: its stream declares " + std::to_string(result.declaredSize) +
                       " bytes, more than the " + std::to_string(sizeKB) + " KB of its record";
         } else if (result.outcome == zv::DecodeOutcome::ReadFailed || result.outcome == zv::DecodeOutcome::Damaged) {

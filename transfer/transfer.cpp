@@ -110,11 +110,7 @@ void DecideProductFile(Platform& os, const InstalledProduct& product, EntryDecis
 
 // The pass that handles an entry: 1 for shared files, 2 for the others, 0
 // for ignored ones.
-uint32_t PassOf(PackageEntry entry) {
-    const uint16_t flags = EntryFlags(entry);
-    if ((flags & ENTRY_IGNORED) != 0) return 0;
-    return (flags & ENTRY_SHARED) != 0 ? 1 : 2;
-}
+uint32_t PassOf(PackageEntry entry) { return EntryPass(EntryFlags(entry)); }
 
 // One member to put in place, beside the decision that wants it and its
 // entry in the journal.
