@@ -189,14 +189,9 @@ int RunExtract(int argc, char** argv) {
             std::printf("  BAD   %-32s not written: %s\n", shown.c_str(), why.c_str());
         };
         // A name from a package is outside input: the updater's own check.
-        const zv::MemberNameProblem nameProblem = zv::CheckMemberName(name.c_str());
-        if (nameProblem != zv::MemberNameProblem::None) {
-            refuse(std::string("name refused: ") + zv::MemberNameProblemName(nameProblem));
-            continue;
-        }
-        if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == i) {
-            refuse(std::string("name refused: ") + zv::MemberNameProblemName(table.check.nameProblem) + " (entry " +
-                   std::to_string(table.check.earlierIndex + 1) + ")");
+        const std::string refusedName = RefusedNameReason(table, i, name.c_str());
+        if (!refusedName.empty()) {
+            refuse("name refused: " + refusedName);
             continue;
         }
         std::string why;

@@ -236,14 +236,8 @@ int RunVerify(int argc, char** argv) {
         const char* rawName = zv::EntryName(entry);
         const std::string name = ShownMemberName(rawName, language);
         // The name first: a refused one is never joined to DIR.
-        std::string refused;
-        const zv::MemberNameProblem nameProblem = zv::CheckMemberName(rawName);
-        if (nameProblem != zv::MemberNameProblem::None) {
-            refused = zv::MemberNameProblemName(nameProblem);
-        } else if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == i) {
-            refused = std::string(zv::MemberNameProblemName(table.check.nameProblem)) + " (entry " +
-                      std::to_string(table.check.earlierIndex + 1) + ")";
-        } else if (zv::LongestTargetDirectory(rawName) < zv::SHORTEST_TARGET_DIRECTORY) {
+        std::string refused = RefusedNameReason(table, i, rawName);
+        if (refused.empty() && zv::LongestTargetDirectory(rawName) < zv::SHORTEST_TARGET_DIRECTORY) {
             // The transfer's own rule: no target directory, not even a
             // drive's root, leaves room for this name.
             refused = std::string(zv::MemberNameProblemName(zv::MemberNameProblem::TooLong)) +
