@@ -55,7 +55,7 @@ bool TableRecordsEnd(const uint8_t* bytes, uint32_t size, uint32_t entryCount, u
         if (size - offset < 2) return false;
         const uint32_t length = LoadU16LE(bytes + offset);
         if (length < PACKAGE_ENTRY_FIXED_SIZE || length > size - offset) return false;
-        offset += length;
+        offset = NextRecordOffset(bytes, offset);
     }
     *end = offset;
     return true;

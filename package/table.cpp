@@ -66,6 +66,8 @@ PackageEntry NextPackageEntry(PackageEntry e) {
     return PackageEntry{e.record + EntryRecordLength(e)};
 }
 
+uint32_t NextRecordOffset(const uint8_t* region, uint32_t offset) { return offset + LoadU16LE(region + offset); }
+
 PackagePiece ReadPackagePiece(const uint8_t* p) {
     PackagePiece piece{LoadU16LE(p), 0, 0};
     if (piece.volume != 0) {
@@ -127,7 +129,7 @@ TableCheck CheckPackageTable(const uint8_t* bytes, uint32_t size, uint32_t entry
             check.offset = offset;
             return check;
         }
-        offset += LoadU16LE(bytes + offset);
+        offset = NextRecordOffset(bytes, offset);
     }
     return check;
 }
@@ -142,7 +144,7 @@ TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, uint16_t c
     uint32_t offset = 0;
     for (uint32_t i = 0; i < entryCount; ++i) {
         names[i] = reinterpret_cast<const char*>(bytes + offset + PACKAGE_ENTRY_FIXED_SIZE);
-        offset += LoadU16LE(bytes + offset);
+        offset = NextRecordOffset(bytes, offset);
     }
     const MemberNamesCheck found = CheckMemberNames(names, entryCount, codePage, order);
     TableCheck check;
@@ -152,7 +154,7 @@ TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, uint16_t c
     check.nameProblem = found.problem;
     check.earlierIndex = found.earlier;
     offset = 0;
-    for (uint32_t i = 0; i < found.index; ++i) offset += LoadU16LE(bytes + offset);
+    for (uint32_t i = 0; i < found.index; ++i) offset = NextRecordOffset(bytes, offset);
     check.offset = offset;
     return check;
 }

@@ -36,6 +36,11 @@ ProductVersion EntryVersion(PackageEntry entry);
 const uint8_t* EntryPieces(PackageEntry entry);
 // The record that begins recordLength bytes after `entry`.
 PackageEntry NextPackageEntry(PackageEntry entry);
+// The same step over a region's offsets: its records lie one after another,
+// each beginning with its own length (u16), so the record after the one at
+// `offset` begins at offset + that length. Every walk over a region's
+// records (its check, the names' check, the integrity block's search) takes it.
+uint32_t NextRecordOffset(const uint8_t* region, uint32_t offset);
 // Decodes the descriptor at `piece`. For the terminating descriptor only the
 // volume (0) is read; length is then reported as 0.
 PackagePiece ReadPackagePiece(const uint8_t* piece);
