@@ -66,7 +66,6 @@ bool ComposeInstallDir(const InstalledProduct& product, char* installDir) {
         composed[n++] = ':';
     }
     std::strcpy(composed + n, product.dir);
-    if (!EndsWith(product.dir, '\\') && !EndsWith(product.dir, '/')) std::strcat(composed, "\\");
     if (!EndsWith(composed, '\\')) std::strcat(composed, "\\");
     if (std::strlen(composed) + std::strlen(kLongestProbedName) > kMaxPath - 1) return false;
     std::strcpy(installDir, composed);
