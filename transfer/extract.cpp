@@ -60,8 +60,10 @@ WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandl
     RunContext& run = *s.run;
     FileOutput output(run, file, request.target, buffer);
     BeginMemberRead(&s.reader, request.entry);
-    // Whatever stopped the expansion has been told already: a read error or a
-    // damaged member by the reader, a write by the output's question.
+    // What stopped the expansion has mostly been told already: a read failure
+    // and a damaged member by the reader (both as a read error), a write
+    // failure by the output's question. A member whose pieces end before its
+    // 4-byte size (NoSize) is told nothing; the transfer ends as if cancelled.
     if (DecodeMember(s.decoder, &s.reader, &output) != DecodeOutcome::Done) return WriteOutcome::Cancelled;
     while (!run.os->Flush(file)) {
         if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, request.target) != ANSWER_RETRY) {
