@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace zv {
@@ -76,9 +77,7 @@ VersionStatus ReadFileVersion(Platform& os, const char* path, const char* expect
                               FileVersionRecord* record) {
     *record = FileVersionRecord{};
     record->status = Missing;
-    FileHandle file = os.Open(path, OpenMode::Read);
-    if (file == kNoFile) return record->status;
-    os.Close(file);
+    if (!FileExists(os, path)) return record->status;
 
     record->status = NoVersionInfo;
     BlockHandle handle = 0;

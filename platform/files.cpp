@@ -16,6 +16,21 @@ const char* LastPathPart(const char* path) {
     return last == nullptr ? path : last + 1;
 }
 
+WholeFileRead LoadWholeFile(Platform& os, FileHandle file, uint32_t minLength, uint32_t maxLength,
+                            BlockHandle* handle, uint8_t** bytes, uint32_t* length) {
+    *bytes = nullptr;
+    const int32_t end = os.Seek(file, 0, SeekOrigin::End);
+    if (end < 0) return WholeFileRead::Failed;
+    if (static_cast<uint32_t>(end) > maxLength) return WholeFileRead::TooLarge;
+    if (os.Seek(file, 0, SeekOrigin::Begin) != 0) return WholeFileRead::Failed;
+    *length = static_cast<uint32_t>(end);
+    if (*length < minLength) return WholeFileRead::Done;
+    *bytes = static_cast<uint8_t*>(AllocGlobalBlock(os, *length == 0 ? 1 : *length, handle));
+    if (*bytes == nullptr) return WholeFileRead::NoMemory;
+    if (os.Read(file, *bytes, *length) != end) return WholeFileRead::Failed;
+    return WholeFileRead::Done;
+}
+
 FileDigest DigestOpenFile(Platform& os, FileHandle file, uint8_t* buffer, uint32_t bufferSize,
                           uint8_t digest[SHA256_DIGEST_SIZE]) {
     FileDigest result;

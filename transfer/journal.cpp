@@ -702,16 +702,13 @@ JournalResult ReadJournal(Platform& os, Journal* journal) {
     if (file == kNoFile) return JournalResult::Missing;
     JournalResult result = JournalResult::Unreadable;
     BlockHandle block = 0;
-    const int32_t size = os.Seek(file, 0, SeekOrigin::End);
-    if (size >= 0 && static_cast<uint32_t>(size) > kMaxJournalSize) {
-        result = JournalResult::Damaged;
-    } else if (size >= 0 && os.Seek(file, 0, SeekOrigin::Begin) == 0) {
-        auto* bytes = static_cast<uint8_t*>(AllocGlobalBlock(os, size == 0 ? 1 : static_cast<uint32_t>(size), &block));
-        if (bytes == nullptr) {
-            result = JournalResult::NoMemory;
-        } else if (os.Read(file, bytes, static_cast<uint32_t>(size)) == size) {
-            result = ParseJournal(os, bytes, static_cast<uint32_t>(size), journal);
-        }
+    uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    switch (LoadWholeFile(os, file, 0, kMaxJournalSize, &block, &bytes, &size)) {
+    case WholeFileRead::Done: result = ParseJournal(os, bytes, size, journal); break;
+    case WholeFileRead::TooLarge: result = JournalResult::Damaged; break;
+    case WholeFileRead::NoMemory: result = JournalResult::NoMemory; break;
+    case WholeFileRead::Failed: break;
     }
     FreeGlobalBlock(os, &block);
     os.Close(file);
