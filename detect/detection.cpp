@@ -6,6 +6,7 @@
 #include "detect/product_version.h"
 #include "detect/stamped_blocks.h"
 #include "package/paths.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "string_ids.h"
 
@@ -65,7 +66,6 @@ bool ComposeInstallDir(const InstalledProduct& product, char* installDir) {
         composed[n++] = ':';
     }
     std::strcpy(composed + n, product.dir);
-    if (!EndsWith(product.dir, '\\') && !EndsWith(product.dir, '/')) std::strcat(composed, "\\");
     if (!EndsWith(composed, '\\')) std::strcat(composed, "\\");
     if (std::strlen(composed) + std::strlen(kLongestProbedName) > kMaxPath - 1) return false;
     std::strcpy(installDir, composed);
@@ -116,11 +116,7 @@ void FindRuntimeLibraries(Platform& os, InstalledProduct* product) {
             char path[kMaxPath];
             CopyText(path, sizeof path, currentDir);
             bool fits = AppendBackslash(path, sizeof path) && AppendText(path, sizeof path, library.name);
-            FileHandle file = fits ? os.Open(path, OpenMode::Read) : kNoFile;
-            if (file != kNoFile) {
-                os.Close(file);
-                product->runtime |= library.found;
-            }
+            if (fits && FileExists(os, path)) product->runtime |= library.found;
         }
         // A variant counts only together with its runtime library.
         if (!(product->runtime & library.found)) product->variants &= ~library.variantFlags;

@@ -1,6 +1,9 @@
 #include "detect/file_version.h"
 
+#include <cstring>
+
 #include "platform/bytes.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace zv {
@@ -18,13 +21,9 @@ constexpr uint32_t kFileVersionEnd = 16;
 // True when the text answered for the internal name (which ends at its zero
 // or after `length` bytes, whichever comes first) equals `expected`.
 bool NameEquals(const char* text, uint32_t length, const char* expected) {
-    uint32_t i = 0;
-    for (; i < length && text[i] != '\0'; ++i) {
-        if (FoldAz(static_cast<unsigned char>(text[i])) != FoldAz(static_cast<unsigned char>(expected[i]))) {
-            return false;
-        }
-    }
-    return expected[i] == '\0';
+    uint32_t textLength = 0;
+    while (textLength < length && text[textLength] != '\0') ++textLength;
+    return std::strlen(expected) == textLength && EqualPrefixNoCase(text, expected, textLength);
 }
 
 // The file's version block, read into a block of its own (freed through
@@ -78,9 +77,7 @@ VersionStatus ReadFileVersion(Platform& os, const char* path, const char* expect
                               FileVersionRecord* record) {
     *record = FileVersionRecord{};
     record->status = Missing;
-    FileHandle file = os.Open(path, OpenMode::Read);
-    if (file == kNoFile) return record->status;
-    os.Close(file);
+    if (!FileExists(os, path)) return record->status;
 
     record->status = NoVersionInfo;
     BlockHandle handle = 0;

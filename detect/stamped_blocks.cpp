@@ -1,8 +1,10 @@
 #include "detect/stamped_blocks.h"
 
+#include <cstdint>
 #include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/files.h"
 
 namespace zv {
 
@@ -29,16 +31,11 @@ static_assert(sizeof(StampedBlockSave{}.shortBlock) == 12 && sizeof(StampedBlock
               "the save area holds one array per carried block");
 
 ImageRead ReadFileImage(Platform& os, FileHandle file, FileImage* image) {
-    int32_t end = os.Seek(file, 0, SeekOrigin::End);
-    if (end == kFileError || os.Seek(file, 0, SeekOrigin::Begin) != 0) return ImageRead::Failed;
-    image->length = static_cast<uint32_t>(end);
-    if (image->length < MARKER_HEADER_SIZE) return ImageRead::Done;
-    image->bytes = static_cast<uint8_t*>(AllocGlobalBlock(os, image->length, &image->handle));
-    if (image->bytes == nullptr) return ImageRead::NoMemory;
-    if (os.Read(file, image->bytes, image->length) != static_cast<int32_t>(image->length)) {
-        return ImageRead::Failed;
+    switch (LoadWholeFile(os, file, MARKER_HEADER_SIZE, UINT32_MAX, &image->handle, &image->bytes, &image->length)) {
+    case WholeFileRead::Done: return ImageRead::Done;
+    case WholeFileRead::NoMemory: return ImageRead::NoMemory;
+    default: return ImageRead::Failed;
     }
-    return ImageRead::Done;
 }
 
 void FreeFileImage(Platform& os, FileImage* image) {

@@ -1,7 +1,10 @@
-// Writes seed inputs for the fuzz targets: well-formed streams, packages and
-// journals that the fuzzers then damage. Usage: make_seeds DIR (writes
-// DIR/lzhuf_decoder, DIR/volume_reader, DIR/package and DIR/journal, which
-// must exist).
+// Writes the generated seeds of four fuzz targets: well-formed LZHUF streams
+// (lzhuf_decoder), packages cut over volumes (volume_reader, package) and
+// journals in every state beside the files a kill leaves (journal), each
+// input with the decision bytes its target reads (some of them failing the
+// platform's calls). Usage: make_seeds DIR (writes into DIR/lzhuf_decoder,
+// DIR/volume_reader, DIR/package and DIR/journal, which must exist). The
+// other targets' seeds in fuzz/corpus are written by hand.
 #include <algorithm>
 #include <cstdio>
 #include <random>

@@ -60,10 +60,18 @@ constexpr uint16_t ENTRY_SHARED = 0x06;       // either bit: a shared file (pass
 constexpr uint16_t ENTRY_UPDATE_ONLY = 0x10;  // written only over an installed copy
 constexpr uint16_t ENTRY_HAS_VERSION = 0x16;  // any bit: the record has a version
 
+// The updater's pass that handles an entry of these flags: 1 for shared
+// files, 2 for the others, 0 for ignored ones (never read). The packer lays
+// the members out in this order, so that the updater reads them front to back.
+constexpr uint32_t EntryPass(uint16_t flags) {
+    return (flags & ENTRY_IGNORED) != 0 ? 0 : (flags & ENTRY_SHARED) != 0 ? 1 : 2;
+}
+
 // A record of the file table:
 //   0  u16  recordLength (the whole record, this field included)
 //   2  u16  flags
-//   4  u16  sizeKB (expanded size in KB, rounded up; the updater never reads it)
+//   4  u16  sizeKB (expanded size in KB, rounded up; 65535 for any larger size):
+//           the bound of the member's expansion and of the room it needs
 //   6  name, zero-terminated
 //   +1 u8   reserved, 0
 //   +8      version (two u32), only when flags & ENTRY_HAS_VERSION

@@ -1,6 +1,7 @@
 #include "package/integrity.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "package/format.h"
 #include "package/table.h"
@@ -53,7 +54,7 @@ bool TableRecordsEnd(const uint8_t* bytes, uint32_t size, uint32_t entryCount, u
         if (size - offset < 2) return false;
         const uint32_t length = LoadU16LE(bytes + offset);
         if (length < PACKAGE_ENTRY_FIXED_SIZE || length > size - offset) return false;
-        offset += length;
+        offset = NextRecordOffset(bytes, offset);
     }
     *end = offset;
     return true;
@@ -118,6 +119,28 @@ const uint8_t* MemberDigest(const PackageIntegrity& integrity, uint32_t index) {
         return nullptr;
     }
     return integrity.digests + static_cast<size_t>(index) * INTEGRITY_DIGEST_SIZE;
+}
+
+void BeginMemberDigestCheck(MemberDigestCheck* check, const uint8_t* expected) {
+    check->expected = expected;
+    check->status = expected != nullptr ? Sha256Begin(&check->hash) : Sha256Status::Ok;
+    check->differs = false;
+}
+
+void TakeMemberBytes(MemberDigestCheck* check, const uint8_t* bytes, uint32_t count) {
+    if (check->expected != nullptr && check->status == Sha256Status::Ok) {
+        check->status = Sha256Update(&check->hash, bytes, count);
+    }
+}
+
+void EndMemberDigestCheck(MemberDigestCheck* check) {
+    uint8_t digest[SHA256_DIGEST_SIZE] = {};
+    if (check->expected != nullptr && check->status == Sha256Status::Ok) {
+        check->status = Sha256Finish(&check->hash, digest);
+    }
+    Sha256Abandon(&check->hash);
+    check->differs = check->expected != nullptr && check->status == Sha256Status::Ok &&
+                     std::memcmp(digest, check->expected, SHA256_DIGEST_SIZE) != 0;
 }
 
 const char* PackageTrustName(PackageTrust trust) {

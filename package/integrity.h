@@ -38,6 +38,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "platform/sha256.h"
 
 namespace zv {
 
@@ -104,6 +105,21 @@ IntegrityStatus ReadPackageIntegrity(const PackageTable& table, PackageIntegrity
 // The SHA-256 of member `index` (table order), or nullptr when the block is
 // not Present or the index is out of range.
 const uint8_t* MemberDigest(const PackageIntegrity& integrity, uint32_t index);
+
+// The check of a member's bytes, as they are expanded, against its digest
+// (MemberDigest): Begin, Take for each piece the decoder writes, then End.
+// With no digest to compare (nullptr) nothing is hashed and nothing can
+// fail. A failure of the hashing stops it and stays in `status`; End
+// releases the context whatever happened.
+struct MemberDigestCheck {
+    const uint8_t* expected = nullptr;
+    Sha256Context hash;
+    Sha256Status status = Sha256Status::Ok;
+    bool differs = false;  // after End: hashed, and not the expected digest
+};
+void BeginMemberDigestCheck(MemberDigestCheck* check, const uint8_t* expected);
+void TakeMemberBytes(MemberDigestCheck* check, const uint8_t* bytes, uint32_t count);
+void EndMemberDigestCheck(MemberDigestCheck* check);
 
 // --- A signed package ---------------------------------------------------------
 // The signature of volume 1 covers the table and so this block, but not the

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/bytes.h"
 
 namespace zv {
 
@@ -313,8 +314,7 @@ const char* StreamStatusName(StreamStatus status) {
 
 bool LzhufStreamSize(const uint8_t* in, uint32_t inSize, uint32_t* size) {
     if (inSize < 4) return false;
-    *size = static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
-            static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+    *size = LoadU32LE(in);
     return true;
 }
 

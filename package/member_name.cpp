@@ -14,11 +14,7 @@ bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 // True when the `length` bytes at `text` equal the lower-case `word`, A to Z
 // without regard to case.
 bool EqualsWord(const char* text, size_t length, const char* word) {
-    if (std::strlen(word) != length) return false;
-    for (size_t k = 0; k < length; ++k) {
-        if (FoldAz(static_cast<unsigned char>(text[k])) != static_cast<unsigned char>(word[k])) return false;
-    }
-    return true;
+    return std::strlen(word) == length && EqualPrefixNoCase(text, word, length);
 }
 
 // A Windows device name opens the device whatever extension follows it and
@@ -45,7 +41,20 @@ bool IsReserved(const char* part, size_t length) {
     return length >= prefix && EqualsWord(part, prefix, MEMBER_RESERVED_PREFIX);
 }
 
+// A member name's part: the rules of every path part, then those of a name
+// the updater creates.
 MemberNameProblem CheckPart(const char* part, size_t length) {
+    const MemberNameProblem problem = CheckPathPart(part, length);
+    if (problem != MemberNameProblem::None) return problem;
+    if (part[length - 1] == '.' || part[length - 1] == ' ') return MemberNameProblem::TrailingDotOrBlank;
+    if (IsDeviceName(part, length)) return MemberNameProblem::DeviceName;
+    if (IsReserved(part, length)) return MemberNameProblem::Reserved;
+    return MemberNameProblem::None;
+}
+
+}  // namespace
+
+MemberNameProblem CheckPathPart(const char* part, size_t length) {
     if (length == 0) return MemberNameProblem::EmptyPart;
     if ((length == 1 && part[0] == '.') || (length == 2 && part[0] == '.' && part[1] == '.')) {
         return MemberNameProblem::DotPart;
@@ -57,13 +66,8 @@ MemberNameProblem CheckPart(const char* part, size_t length) {
     for (size_t k = 0; k < length; ++k) {
         if (std::strchr("<>\"/|?*", part[k]) != nullptr) return MemberNameProblem::ForbiddenCharacter;
     }
-    if (part[length - 1] == '.' || part[length - 1] == ' ') return MemberNameProblem::TrailingDotOrBlank;
-    if (IsDeviceName(part, length)) return MemberNameProblem::DeviceName;
-    if (IsReserved(part, length)) return MemberNameProblem::Reserved;
     return MemberNameProblem::None;
 }
-
-}  // namespace
 
 const char* MemberNameProblemName(MemberNameProblem problem) {
     switch (problem) {

@@ -10,6 +10,7 @@
 // without regard to the case of the letters A to Z, as everywhere else.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zv {
@@ -40,6 +41,12 @@ enum class MemberNameProblem : uint8_t {
 
 // A short phrase for messages ("it has a . or .. part").
 const char* MemberNameProblemName(MemberNameProblem problem);
+
+// The rules every part of a Windows path obeys, in a member's name and in
+// any path the journal records: not empty, not "." or "..", no control
+// character, none of < > " / | ? *. Gives EmptyPart, DotPart,
+// ControlCharacter, ForbiddenCharacter or None.
+MemberNameProblem CheckPathPart(const char* part, size_t length);
 
 // Checks one name (zero-terminated). Never looks past its terminator.
 MemberNameProblem CheckMemberName(const char* name);

@@ -41,6 +41,10 @@ uint32_t PackageRecordLength(uint32_t nameLength, bool hasVersion, uint32_t piec
 uint16_t EntryRecordLength(PackageEntry e) { return LoadU16LE(e.record); }
 uint16_t EntryFlags(PackageEntry e) { return LoadU16LE(e.record + 2); }
 uint16_t EntrySizeKB(PackageEntry e) { return LoadU16LE(e.record + 4); }
+uint32_t EntrySizeLimit(PackageEntry e) {
+    const uint32_t kb = EntrySizeKB(e);
+    return kb == 0xFFFF ? UINT32_MAX : kb * 1024u;
+}
 const char* EntryName(PackageEntry e) { return reinterpret_cast<const char*>(e.record + 6); }
 bool EntryHasVersion(PackageEntry e) { return (EntryFlags(e) & ENTRY_HAS_VERSION) != 0; }
 
@@ -60,6 +64,8 @@ const uint8_t* EntryPieces(PackageEntry e) {
 PackageEntry NextPackageEntry(PackageEntry e) {
     return PackageEntry{e.record + EntryRecordLength(e)};
 }
+
+uint32_t NextRecordOffset(const uint8_t* region, uint32_t offset) { return offset + LoadU16LE(region + offset); }
 
 PackagePiece ReadPackagePiece(const uint8_t* p) {
     PackagePiece piece{LoadU16LE(p), 0, 0};
@@ -122,7 +128,7 @@ TableCheck CheckPackageTable(const uint8_t* bytes, uint32_t size, uint32_t entry
             check.offset = offset;
             return check;
         }
-        offset += LoadU16LE(bytes + offset);
+        offset = NextRecordOffset(bytes, offset);
     }
     return check;
 }
@@ -137,7 +143,7 @@ TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, uint16_t c
     uint32_t offset = 0;
     for (uint32_t i = 0; i < entryCount; ++i) {
         names[i] = reinterpret_cast<const char*>(bytes + offset + PACKAGE_ENTRY_FIXED_SIZE);
-        offset += LoadU16LE(bytes + offset);
+        offset = NextRecordOffset(bytes, offset);
     }
     const MemberNamesCheck found = CheckMemberNames(names, entryCount, codePage, order);
     TableCheck check;
@@ -147,7 +153,7 @@ TableCheck CheckTableNames(const uint8_t* bytes, uint32_t entryCount, uint16_t c
     check.nameProblem = found.problem;
     check.earlierIndex = found.earlier;
     offset = 0;
-    for (uint32_t i = 0; i < found.index; ++i) offset += LoadU16LE(bytes + offset);
+    for (uint32_t i = 0; i < found.index; ++i) offset = NextRecordOffset(bytes, offset);
     check.offset = offset;
     return check;
 }

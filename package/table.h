@@ -24,6 +24,10 @@ struct PackageEntry {
 uint16_t EntryRecordLength(PackageEntry entry);
 uint16_t EntryFlags(PackageEntry entry);
 uint16_t EntrySizeKB(PackageEntry entry);
+// The most bytes the member may expand to: its size in KB times 1024, or no
+// bound (UINT32_MAX) when the field holds its largest value, 65535, which
+// stands for any larger size too.
+uint32_t EntrySizeLimit(PackageEntry entry);
 const char* EntryName(PackageEntry entry);
 bool EntryHasVersion(PackageEntry entry);
 // The member's own version; only meaningful when EntryHasVersion.
@@ -32,6 +36,11 @@ ProductVersion EntryVersion(PackageEntry entry);
 const uint8_t* EntryPieces(PackageEntry entry);
 // The record that begins recordLength bytes after `entry`.
 PackageEntry NextPackageEntry(PackageEntry entry);
+// The same step over a region's offsets: its records lie one after another,
+// each beginning with its own length (u16), so the record after the one at
+// `offset` begins at offset + that length. Every walk over a region's
+// records (its check, the names' check, the integrity block's search) takes it.
+uint32_t NextRecordOffset(const uint8_t* region, uint32_t offset);
 // Decodes the descriptor at `piece`. For the terminating descriptor only the
 // volume (0) is read; length is then reported as 0.
 PackagePiece ReadPackagePiece(const uint8_t* piece);

@@ -175,8 +175,7 @@ void CloseVolumeReader(VolumeReader* reader) {
 
 void BeginMemberRead(VolumeReader* reader, PackageEntry entry) {
     reader->entry = entry;
-    const uint32_t kb = EntrySizeKB(entry);
-    reader->sizeLimit = kb == 0xFFFF ? UINT32_MAX : kb * 1024u;
+    reader->sizeLimit = EntrySizeLimit(entry);
     reader->pieceCursor = EntryPieces(entry);
     reader->pieceLeft = 0;
     reader->readPos = reader->buffer;

@@ -13,13 +13,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 // True when the `length` bytes at `text` equal the zero-terminated `name`
 // without regard to case.
 bool NameEquals(const char* text, size_t length, const char* name) {
-    size_t i = 0;
-    for (; i < length; ++i) {
-        if (name[i] == '\0' || FoldAz(static_cast<unsigned char>(text[i])) != FoldAz(static_cast<unsigned char>(name[i]))) {
-            return false;
-        }
-    }
-    return name[i] == '\0';
+    return std::strlen(name) == length && EqualPrefixNoCase(text, name, length);
 }
 
 // [begin, end) without blanks at either side.

@@ -23,9 +23,11 @@ int ShowTitledMessage(RunContext& run, WindowRef owner, unsigned id, unsigned st
 // String `id` unformatted, the default caption, OK and the exclamation icon.
 int ShowWarning(RunContext& run, WindowRef owner, unsigned id);
 
-// For ids 33, 34, 35, 39, 71 and 120 the string is a format whose "%s" receives
-// `subject`, the file the message is about, shown with OK and the exclamation
-// icon; any other id is ShowWarning, and `subject` is not read.
+// For ids 33, 34, 35, 39, 71, 76 and 120 (a file missing, a read or write
+// error, a file in use, a damaged member, a link refused, a damaged journal)
+// the string is a format whose "%s" receives `subject`, the file the message
+// is about, shown with OK and the exclamation icon; any other id is
+// ShowWarning, and `subject` is not read.
 void ReportError(RunContext& run, WindowRef owner, unsigned id, const char* subject);
 
 // String `id` formatted with `text`, Retry and Cancel, exclamation icon.

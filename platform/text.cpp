@@ -1,6 +1,8 @@
 // The parts of text handling that are the same on every platform.
 #include "platform/text.h"
 
+#include <cstring>
+
 #include "platform/string_table.h"
 
 namespace zv {
@@ -46,6 +48,18 @@ int CompareNoCase(const char* a, const char* b) {
         int cb = static_cast<int>(FoldAz(static_cast<unsigned char>(*b)));
         if (ca != cb || ca == 0) return ca - cb;
     }
+}
+
+bool EqualPrefixNoCase(const char* a, const char* b, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        if (FoldAz(static_cast<unsigned char>(a[i])) != FoldAz(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
+bool StartsWithNoCase(const char* text, const char* prefix) {
+    // The text's zero differs from any character of a longer prefix.
+    return EqualPrefixNoCase(text, prefix, std::strlen(prefix));
 }
 
 }  // namespace zv

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -44,5 +45,12 @@ inline std::string LowerAz(std::string text) {
 // Compares two texts without regard to the case of the letters A to Z only.
 int CompareNoCase(const char* a, const char* b);
 inline bool EqualNoCase(const char* a, const char* b) { return CompareNoCase(a, b) == 0; }
+
+// Whether the first `length` characters of `a` and `b` are equal but for the
+// case of A to Z. Both must hold that many, or differ before the shorter
+// one's zero (the comparison stops at the first difference).
+bool EqualPrefixNoCase(const char* a, const char* b, size_t length);
+// Whether `text` begins with `prefix`, without regard to the case of A to Z.
+bool StartsWithNoCase(const char* text, const char* prefix);
 
 }  // namespace zv

@@ -65,8 +65,8 @@ def main():
 
     header = ["// Generated from resources/strings.txt; do not edit.",
               "#pragma once", "", "namespace zv {", "",
-              "// Ids of the string table. A failing operation returns the id of the",
-              "// message that describes its failure, so these double as result codes.",
+              "// Ids of the string table, by the names of resources/strings.txt: the",
+              "// messages, pages and reports that show a text name it by its id.",
               "enum StringId : unsigned {"]
     header += [f"    {name} = {ident}," for ident, name, _ in entries]
     header += ["};", "", "}  // namespace zv", ""]

@@ -172,10 +172,13 @@ ExitCode RunFrame(HINSTANCE instance, PackageTable* table) {
     return code;
 }
 
-// A signed updater goes on only when its signature holds over its file and
-// its package's integrity data binds every member to it; an unsigned one
-// goes on as it always did. Checked before anything could change the
-// installation; false after the message that says why not.
+// A signed updater is refused when its signature is broken over its file, or
+// when its package carries no integrity data that binds every member to it;
+// it goes on when the system cannot check the signature but the data is
+// there, or when the table cannot be read here (the transfer's own reading
+// says why). An unsigned one goes on as it always did. Checked before
+// anything could change the installation; false after the message that says
+// why not.
 bool PackageTrusted() {
     RunContext& run = g_Shell.run;
     char path[kMaxPath] = {};

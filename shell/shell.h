@@ -118,7 +118,7 @@ INT_PTR CALLBACK NotInstalledPageProc(HWND page, UINT message, WPARAM wParam, LP
 INT_PTR CALLBACK TransferPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK HaltDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Records the percentage and redraws the bar of the transfer page at once.
-void SetProgressPercent(int percent);
+void SetProgressPercent(unsigned percent);
 // Draws the percentage and the bar; with no device context it takes the
 // page's own for the drawing.
 void DrawProgressBar(HWND page, HDC dc);

@@ -85,12 +85,11 @@ void DrawProgressBar(HWND page, HDC dc) {
     if (own != nullptr) ReleaseDC(page, own);
 }
 
-void SetProgressPercent(int percent) {
+void SetProgressPercent(unsigned percent) {
     // The bar is only ever drawn inside its frame.
-    if (percent < 0) percent = 0;
     if (percent > 100) percent = 100;
-    g_Shell.progressPercent = percent;
-    Trace("percent %d", percent);
+    g_Shell.progressPercent = static_cast<int>(percent);
+    Trace("percent %d", g_Shell.progressPercent);
     if (g_Shell.progressPage != nullptr) DrawProgressBar(g_Shell.progressPage, nullptr);
 }
 
@@ -192,12 +191,12 @@ public:
     }
 
     void SetProgressPercent(unsigned percent) override {
-        zv::SetProgressPercent(percent > 100 ? 100 : static_cast<int>(percent));
+        zv::SetProgressPercent(percent);
     }
 
-    // The page's file field, item 101.
+    // The page's file field.
     void ShowFileName(WindowRef page, const char* name) override {
-        g_Shell.run.ui->SetItemText(page, 101, 0, name);
+        g_Shell.run.ui->SetItemText(page, IDC_FILE_NAME, 0, name);
     }
 
     void ClearPageResult() override { g_Shell.pageResult = PageResult::None; }

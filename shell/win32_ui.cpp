@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "resource.h"
 #include "shell/shell.h"
 #include "shell/trace.h"
 #include "transfer/run_options.h"
@@ -98,7 +99,7 @@ public:
         if (percent != last_) Trace("percent %u", percent);
         last_ = percent;
     }
-    void ShowFileName(WindowRef page, const char* name) override { g_Shell.run.ui->SetItemText(page, 101, 0, name); }
+    void ShowFileName(WindowRef page, const char* name) override { g_Shell.run.ui->SetItemText(page, IDC_FILE_NAME, 0, name); }
     void ClearPageResult() override {}
     int PumpMessages(WindowRef) override { return 0; }
 

@@ -6,18 +6,12 @@
 #include "detect/product_files.h"
 #include "detect/product_version.h"
 #include "package/paths.h"
+#include "platform/files.h"
 #include "platform/text.h"
 #include "transfer/journal.h"
 
 namespace zv {
 namespace {
-
-bool IsInstalled(Platform& os, const char* path) {
-    FileHandle file = os.Open(path, OpenMode::Read);
-    if (file == kNoFile) return false;
-    os.Close(file);
-    return true;
-}
 
 // True when an installed copy at `path` is newer than the entry, which then is
 // not written. An installed copy without version information never is.
@@ -31,8 +25,7 @@ bool InstalledIsNewer(Platform& os, const char* path, PackageEntry entry) {
 // user's file keeps the case of its letters.
 void KeepStoredName(Platform& os, EntryDecision* d) {
     char stored[kMaxPath];
-    char* last = std::strrchr(d->target, '\\');
-    last = last == nullptr ? d->target : last + 1;
+    char* last = d->target + (LastPathPart(d->target) - d->target);
     if (os.StoredName(d->target, stored, sizeof stored) && std::strlen(stored) == std::strlen(last) &&
         EqualNoCase(stored, last)) {
         std::memcpy(last, stored, std::strlen(stored));
@@ -80,7 +73,7 @@ void DecideShared(Platform& os, const InstalledProduct& product, EntryDecision* 
     // The copy in use is the one the lookup found, which may lie elsewhere
     // than where the new one goes.
     if (d->outcome == EntryOutcome::InUse) CopyText(d->inUse, sizeof d->inUse, foundFits ? foundPath : d->target);
-    if (d->outcome != EntryOutcome::BadName) d->installed = IsInstalled(os, d->target);
+    if (d->outcome != EntryOutcome::BadName) d->installed = FileExists(os, d->target);
     if (d->installed) KeepStoredName(os, d);
 }
 
@@ -90,7 +83,7 @@ void DecideProductFile(Platform& os, const InstalledProduct& product, EntryDecis
     d->outcome = EntryOutcome::Write;
     SetTarget(product.installDir, d);
     if (d->outcome == EntryOutcome::BadName) return;
-    d->installed = IsInstalled(os, d->target);
+    d->installed = FileExists(os, d->target);
     if (d->installed) KeepStoredName(os, d);
     if ((EntryFlags(d->entry) & ENTRY_UPDATE_ONLY) != 0) {
         if (!d->installed) {
@@ -111,11 +104,7 @@ void DecideProductFile(Platform& os, const InstalledProduct& product, EntryDecis
 
 }  // namespace
 
-uint32_t PassOf(PackageEntry entry) {
-    const uint16_t flags = EntryFlags(entry);
-    if ((flags & ENTRY_IGNORED) != 0) return 0;
-    return (flags & ENTRY_SHARED) != 0 ? 1 : 2;
-}
+uint32_t PassOf(PackageEntry entry) { return EntryPass(EntryFlags(entry)); }
 
 const char* EntryOutcomeName(EntryOutcome outcome) {
     switch (outcome) {
@@ -156,8 +145,7 @@ void DecideEntry(Platform& os, const InstalledProduct& product, uint32_t pass, u
 }
 
 int32_t LongestTargetDirectory(const char* name) {
-    const char* last = std::strrchr(name, '\\');
-    const int32_t fileStart = last == nullptr ? 0 : static_cast<int32_t>(last + 1 - name);
+    const int32_t fileStart = static_cast<int32_t>(LastPathPart(name) - name);
     const int32_t nameLength = static_cast<int32_t>(std::strlen(name));
     const int32_t room = static_cast<int32_t>(MEMBER_NAME_MAX);
     // The target's directory also holds its new copy and backup while the

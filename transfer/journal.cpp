@@ -5,6 +5,7 @@
 #include "detect/product_files.h"
 #include "package/member_name.h"
 #include "platform/bytes.h"
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace zv {
@@ -48,20 +49,12 @@ constexpr uint32_t kHashBlockSize = 32000;
 
 bool IsNamePattern(const char* name, const char* prefix) {
     if (std::strlen(name) != TRANSACTION_NAME_LENGTH) return false;
-    for (int i = 0; i < 4; ++i) {
-        if (FoldAz(static_cast<unsigned char>(name[i])) != static_cast<unsigned char>(prefix[i])) return false;
-    }
+    if (!EqualPrefixNoCase(name, prefix, 4)) return false;
     for (int i = 4; i < 8; ++i) {
         const unsigned c = FoldAz(static_cast<unsigned char>(name[i]));
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
     }
     return EqualNoCase(name + 8, ".tmp");
-}
-
-// The start of the last part of a path.
-const char* BaseName(const char* path) {
-    const char* last = std::strrchr(path, '\\');
-    return last == nullptr ? path : last + 1;
 }
 
 // Whether `path` starts with a drive's root, "X:\".
@@ -78,14 +71,12 @@ bool SoundParts(const char* p) {
     for (;; ++p) {
         const unsigned char c = static_cast<unsigned char>(*p);
         if (c == '\\' || c == '\0') {
-            const size_t partLength = static_cast<size_t>(p - part);
-            if (partLength == 0) return false;
-            if (part[0] == '.' && (partLength == 1 || (partLength == 2 && part[1] == '.'))) return false;
+            if (CheckPathPart(part, static_cast<size_t>(p - part)) != MemberNameProblem::None) return false;
             if (c == '\0') return true;
             part = p + 1;
             continue;
         }
-        if (c < 0x20 || c == 0x7F || std::strchr("<>\"/|?*:", c) != nullptr) return false;
+        if (c == ':') return false;
     }
 }
 
@@ -93,15 +84,6 @@ bool SoundParts(const char* p) {
 size_t DirectoryLength(const char* directory, size_t length) {
     if (length > 3 && directory[length - 1] == '\\') --length;
     return length;
-}
-
-// Whether the first `length` characters of `a` and `b` are equal but for the
-// case of A to Z.
-bool EqualPrefixNoCase(const char* a, const char* b, size_t length) {
-    for (size_t i = 0; i < length; ++i) {
-        if (FoldAz(static_cast<unsigned char>(a[i])) != FoldAz(static_cast<unsigned char>(b[i]))) return false;
-    }
-    return true;
 }
 
 // Whether two directories are the same, with or without a trailing "\".
@@ -268,13 +250,7 @@ bool IsSoundTargetPath(const char* path) {
     // escapes every rule of names, and a relative or drive-relative one
     // depends on the working directory.
     if (std::strlen(path) > MEMBER_NAME_MAX || !HasDriveRoot(path) || !SoundParts(path + 3)) return false;
-    const char* base = BaseName(path);
-    for (int i = 0; MEMBER_RESERVED_PREFIX[i] != '\0'; ++i) {
-        if (FoldAz(static_cast<unsigned char>(base[i])) != static_cast<unsigned char>(MEMBER_RESERVED_PREFIX[i])) {
-            return true;
-        }
-    }
-    return false;
+    return !StartsWithNoCase(LastPathPart(path), MEMBER_RESERVED_PREFIX);
 }
 
 bool IsSoundProductDir(const char* path) {
@@ -298,7 +274,7 @@ bool IsJournalTarget(Platform& os, const char* productDir, const char* target) {
         return true;
     }
     // A runtime library goes where the shared-file lookup puts it.
-    const char* base = BaseName(target);
+    const char* base = LastPathPart(target);
     if (!EqualNoCase(base, kRuntime16Name) && !EqualNoCase(base, kRuntime32Name)) return false;
     char windowsDir[kMaxPath] = {};
     char appDir[kMaxPath] = {};
@@ -463,16 +439,13 @@ JournalResult ReadJournal(Platform& os, Journal* journal) {
     if (file == kNoFile) return JournalResult::Missing;
     JournalResult result = JournalResult::Unreadable;
     BlockHandle block = 0;
-    const int32_t size = os.Seek(file, 0, SeekOrigin::End);
-    if (size >= 0 && static_cast<uint32_t>(size) > kMaxJournalSize) {
-        result = JournalResult::Damaged;
-    } else if (size >= 0 && os.Seek(file, 0, SeekOrigin::Begin) == 0) {
-        auto* bytes = static_cast<uint8_t*>(AllocGlobalBlock(os, size == 0 ? 1 : static_cast<uint32_t>(size), &block));
-        if (bytes == nullptr) {
-            result = JournalResult::NoMemory;
-        } else if (os.Read(file, bytes, static_cast<uint32_t>(size)) == size) {
-            result = ParseJournal(os, bytes, static_cast<uint32_t>(size), journal);
-        }
+    uint8_t* bytes = nullptr;
+    uint32_t size = 0;
+    switch (LoadWholeFile(os, file, 0, kMaxJournalSize, &block, &bytes, &size)) {
+    case WholeFileRead::Done: result = ParseJournal(os, bytes, size, journal); break;
+    case WholeFileRead::TooLarge: result = JournalResult::Damaged; break;
+    case WholeFileRead::NoMemory: result = JournalResult::NoMemory; break;
+    case WholeFileRead::Failed: break;
     }
     FreeGlobalBlock(os, &block);
     os.Close(file);
@@ -569,22 +542,15 @@ FileCheck HashFile(Platform& os, const char* path, FileRecord* record) {
     auto* buffer = static_cast<uint8_t*>(AllocGlobalBlock(os, kHashBlockSize, &block));
     FileCheck result = FileCheck::NoMemory;
     if (buffer != nullptr) {
-        Sha256Context hash;
-        Sha256Status status = Sha256Begin(&hash);
-        uint64_t size = 0;
-        int32_t got = 0;
-        while (status == Sha256Status::Ok && (got = os.Read(file, buffer, kHashBlockSize)) > 0) {
-            size += static_cast<uint32_t>(got);
-            status = Sha256Update(&hash, buffer, static_cast<size_t>(got));
-        }
-        if (status == Sha256Status::Ok && got == 0 && size <= UINT32_MAX) {
-            status = Sha256Finish(&hash, record->digest);
-            record->size = static_cast<uint32_t>(size);
-            result = status == Sha256Status::Ok ? FileCheck::Matches : FileCheck::Unreadable;
+        uint8_t digest[SHA256_DIGEST_SIZE];
+        const FileDigest read = DigestOpenFile(os, file, buffer, kHashBlockSize, digest);
+        if (read.ok() && read.size <= UINT32_MAX) {
+            std::memcpy(record->digest, digest, SHA256_DIGEST_SIZE);
+            record->size = static_cast<uint32_t>(read.size);
+            result = FileCheck::Matches;
         } else {
-            result = status == Sha256Status::NoMemory ? FileCheck::NoMemory : FileCheck::Unreadable;
+            result = read.status == Sha256Status::NoMemory ? FileCheck::NoMemory : FileCheck::Unreadable;
         }
-        Sha256Abandon(&hash);
     }
     FreeGlobalBlock(os, &block);
     os.Close(file);

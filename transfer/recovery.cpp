@@ -2,18 +2,11 @@
 
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/text.h"
 
 namespace zv {
 namespace {
-
-bool Exists(Platform& os, const char* path) {
-    const FileHandle file = os.Open(path, OpenMode::Read);
-    if (file == kNoFile) return false;
-    os.Close(file);
-    return true;
-}
-
 
 void NoteFailure(RecoveryReport* report, const char* path) {
     if (report->failed++ == 0) CopyText(report->failedPath, sizeof report->failedPath, path);
@@ -25,7 +18,7 @@ void NoteNotOurs(RecoveryReport* report, const char* path) {
 
 // Removes `path` when it is there; false only when it is there and stays.
 bool RemoveIfPresent(Platform& os, const char* path, RecoveryReport* report, uint32_t* counter) {
-    if (!Exists(os, path)) return true;
+    if (!FileExists(os, path)) return true;
     if (os.Remove(path)) {
         ++*counter;
         return true;
@@ -52,7 +45,7 @@ uint32_t Verdict(FileCheck check, uint32_t ours, uint32_t notOurs, const char* p
 // What becomes of a file at the staged name: removed when it is the new copy
 // (or, before anything was recorded, by its name alone).
 uint32_t StagedVerdict(Platform& os, const JournalEntry& entry, const char* staged, char* unreadablePath) {
-    if (!entry.recorded) return Exists(os, staged) ? SETTLE_REMOVE_STAGED : 0;
+    if (!entry.recorded) return FileExists(os, staged) ? SETTLE_REMOVE_STAGED : 0;
     return Verdict(CheckFile(os, staged, entry.fresh), SETTLE_REMOVE_STAGED, SETTLE_STAGED_NOT_OURS, staged,
                    unreadablePath);
 }
@@ -60,8 +53,8 @@ uint32_t StagedVerdict(Platform& os, const JournalEntry& entry, const char* stag
 // Undoing the commit of an entry whose installed copy was moved aside.
 uint32_t DecideRestore(Platform& os, const JournalEntry& entry, const char* staged, const char* backup,
                        char* unreadablePath) {
-    const bool stagedThere = Exists(os, staged);
-    if (!Exists(os, backup)) {
+    const bool stagedThere = FileExists(os, staged);
+    if (!FileExists(os, backup)) {
         // No backup: the installed copy was never moved aside (or is back),
         // unless the new copy was moved in, and then the backup was lost: the
         // installed copy cannot come back.
@@ -81,7 +74,7 @@ uint32_t DecideRestore(Platform& os, const JournalEntry& entry, const char* stag
         }
         // The new copy is still staged, so the target must be empty: a file
         // there is not one the commit put there, and stays.
-        if (Exists(os, entry.target)) actions = SETTLE_TARGET_NOT_OURS;
+        if (FileExists(os, entry.target)) actions = SETTLE_TARGET_NOT_OURS;
     }
     if (stagedThere) actions |= StagedVerdict(os, entry, staged, unreadablePath);
     return actions;
@@ -250,7 +243,7 @@ uint32_t DecideSettlement(Platform& os, const Journal& journal, const JournalEnt
         if (entry.existed) return DecideRestore(os, entry, staged, backup, unreadablePath);
         // The new copy left its staged name only by being moved onto the
         // target, where there was no installed copy.
-        if (Exists(os, staged)) return StagedVerdict(os, entry, staged, unreadablePath);
+        if (FileExists(os, staged)) return StagedVerdict(os, entry, staged, unreadablePath);
         return Verdict(CheckFile(os, entry.target, entry.fresh), SETTLE_NEW_BACK | SETTLE_REMOVE_STAGED,
                        SETTLE_TARGET_NOT_OURS, entry.target, unreadablePath);
     }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/sha256.h"
 #include "platform/text.h"
@@ -14,14 +15,6 @@ namespace zv {
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Whether `text` begins with `prefix`, without regard to the case of A to Z.
-bool StartsWithNoCase(const char* text, const char* prefix) {
-    for (; *prefix != '\0'; ++text, ++prefix) {
-        if (FoldAz(static_cast<unsigned char>(*text)) != FoldAz(static_cast<unsigned char>(*prefix))) return false;
-    }
-    return true;
-}
 
 // Creates the directories that `name` names below `directory`, one prefix at
 // a time. True when the last creation attempted succeeded, false when none
@@ -98,20 +91,13 @@ WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, FileH
         SetFailure(result, IDS_READ_ERROR, request.target);
         return result->outcome;
     }
-    Sha256Context hash;
-    Sha256Status status = Sha256Begin(&hash);
-    int32_t got = 0;
-    while (status == Sha256Status::Ok && (got = os.Read(file, buffer, OUTPUT_BUFFER_SIZE)) > 0) {
-        status = Sha256Update(&hash, buffer, static_cast<size_t>(got));
-    }
     uint8_t digest[SHA256_DIGEST_SIZE];
-    if (status == Sha256Status::Ok && got == 0) status = Sha256Finish(&hash, digest);
-    Sha256Abandon(&hash);
-    if (got < 0) {
+    const FileDigest read = DigestOpenFile(os, file, buffer, OUTPUT_BUFFER_SIZE, digest);
+    if (read.readFailed) {
         SetFailure(result, IDS_READ_ERROR, request.target);
-    } else if (status == Sha256Status::NoMemory) {
+    } else if (read.status == Sha256Status::NoMemory) {
         SetFailure(result, IDS_NO_MEMORY, request.target);
-    } else if (status != Sha256Status::Ok) {
+    } else if (read.status != Sha256Status::Ok) {
         SetFailure(result, IDS_CANNOT_HASH, request.target);
     } else if (std::memcmp(digest, request.digest, SHA256_DIGEST_SIZE) != 0) {
         SetFailure(result, IDS_MEMBER_DAMAGED, request.name);

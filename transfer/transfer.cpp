@@ -1,6 +1,7 @@
 #include "transfer/transfer.h"
 
 #include "package/paths.h"
+#include "platform/files.h"
 #include "platform/messages.h"
 #include "platform/sha256.h"
 #include "string_ids.h"

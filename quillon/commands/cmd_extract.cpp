@@ -188,14 +188,9 @@ int RunExtract(int argc, char** argv) {
             std::printf("  BAD   %-32s not written: %s\n", shown.c_str(), why.c_str());
         };
         // A name from a package is outside input: the updater's own check.
-        const zv::MemberNameProblem nameProblem = zv::CheckMemberName(name.c_str());
-        if (nameProblem != zv::MemberNameProblem::None) {
-            refuse(std::string("name refused: ") + zv::MemberNameProblemName(nameProblem));
-            continue;
-        }
-        if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == i) {
-            refuse(std::string("name refused: ") + zv::MemberNameProblemName(table.check.nameProblem) + " (entry " +
-                   std::to_string(table.check.earlierIndex + 1) + ")");
+        const std::string refusedName = RefusedNameReason(table, i, name.c_str());
+        if (!refusedName.empty()) {
+            refuse("name refused: " + refusedName);
             continue;
         }
         std::string why;
@@ -226,30 +221,26 @@ int RunExtract(int argc, char** argv) {
         }
         const fs::path own = ownPath;
         RemoveOnInterrupt(ownPath);
-        const uint8_t* expectedDigest = zv::MemberDigest(integrity, i);
-        zv::Sha256Context hash;
-        zv::Sha256Status hashed = expectedDigest != nullptr ? zv::Sha256Begin(&hash) : zv::Sha256Status::Ok;
+        zv::MemberDigestCheck digestCheck;
+        zv::BeginMemberDigestCheck(&digestCheck, zv::MemberDigest(integrity, i));
         const MemberWriter writer = [&](const uint8_t* bytes, uint32_t count) {
             expanded += count;
             bar.Show(expanded, shown);
-            if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) {
-                hashed = zv::Sha256Update(&hash, bytes, count);
-            }
+            zv::TakeMemberBytes(&digestCheck, bytes, count);
             return std::fwrite(bytes, 1, count, out) == count;
         };
         bar.Show(expanded, shown);
         const ExpandResult result = expander.Expand(entry, writer);
         const bool closed = std::fclose(out) == 0;
         bar.Clear();
-        uint8_t digest[zv::SHA256_DIGEST_SIZE] = {};
-        if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) hashed = zv::Sha256Finish(&hash, digest);
-        zv::Sha256Abandon(&hash);
+        zv::EndMemberDigestCheck(&digestCheck);
+        const zv::Sha256Status hashed = digestCheck.status;
         std::string problem = WhyNotExpanded(os, result, own.string());
         if (!problem.empty()) {
             problem = "not written: " + problem;
         } else if (hashed != zv::Sha256Status::Ok) {
             problem = std::string("not written: its SHA-256 cannot be taken: ") + zv::Sha256StatusName(hashed);
-        } else if (expectedDigest != nullptr && std::memcmp(digest, expectedDigest, zv::SHA256_DIGEST_SIZE) != 0) {
+        } else if (digestCheck.differs) {
             problem = "not written: damaged: its expanded bytes do not have the SHA-256 that the package's "
                       "integrity data holds for it";
         } else if (!closed) {

@@ -235,14 +235,8 @@ int RunVerify(int argc, char** argv) {
         const char* rawName = zv::EntryName(entry);
         const std::string name = ShownMemberName(rawName, language);
         // The name first: a refused one is never joined to DIR.
-        std::string refused;
-        const zv::MemberNameProblem nameProblem = zv::CheckMemberName(rawName);
-        if (nameProblem != zv::MemberNameProblem::None) {
-            refused = zv::MemberNameProblemName(nameProblem);
-        } else if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == i) {
-            refused = std::string(zv::MemberNameProblemName(table.check.nameProblem)) + " (entry " +
-                      std::to_string(table.check.earlierIndex + 1) + ")";
-        } else if (zv::LongestTargetDirectory(rawName) < zv::SHORTEST_TARGET_DIRECTORY) {
+        std::string refused = RefusedNameReason(table, i, rawName);
+        if (refused.empty() && zv::LongestTargetDirectory(rawName) < zv::SHORTEST_TARGET_DIRECTORY) {
             // The transfer's own rule: no target directory, not even a
             // drive's root, leaves room for this name.
             refused = std::string(zv::MemberNameProblemName(zv::MemberNameProblem::TooLong)) +
@@ -263,28 +257,23 @@ int RunVerify(int argc, char** argv) {
         // The digest of exactly what the decoder writes, when the package
         // holds one to compare it with.
         const uint8_t* expectedDigest = zv::MemberDigest(integrity, i);
-        zv::Sha256Context hash;
-        zv::Sha256Status hashed = zv::Sha256Status::Ok;
-        if (expectedDigest != nullptr) hashed = zv::Sha256Begin(&hash);
+        zv::MemberDigestCheck digestCheck;
+        zv::BeginMemberDigestCheck(&digestCheck, expectedDigest);
         const MemberWriter writer = [&](const uint8_t* bytes, uint32_t count) {
             expanded += count;
             bar.Show(expanded, name);
-            if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) {
-                hashed = zv::Sha256Update(&hash, bytes, count);
-            }
+            zv::TakeMemberBytes(&digestCheck, bytes, count);
             return !haveSource || sourceMissing || comparison.Take(bytes, count);
         };
         bar.Show(expanded, name);
         const ExpandResult result = expander.Expand(entry, writer);
-        uint8_t digest[zv::SHA256_DIGEST_SIZE] = {};
-        if (expectedDigest != nullptr && hashed == zv::Sha256Status::Ok) hashed = zv::Sha256Finish(&hash, digest);
-        zv::Sha256Abandon(&hash);
-        const bool digestDiffers = expectedDigest != nullptr && hashed == zv::Sha256Status::Ok &&
-                                   std::memcmp(digest, expectedDigest, zv::SHA256_DIGEST_SIZE) != 0;
+        zv::EndMemberDigestCheck(&digestCheck);
+        const zv::Sha256Status hashed = digestCheck.status;
+        const bool digestDiffers = digestCheck.differs;
 
         std::string problem;
         const uint32_t sizeKB = zv::EntrySizeKB(entry);
-        if (!result.done() && sizeKB != 0xFFFF && result.declaredSize > sizeKB * 1024u) {
+        if (!result.done() && result.declaredSize > zv::EntrySizeLimit(entry)) {
             problem = "cannot be expanded: its stream declares " + std::to_string(result.declaredSize) +
                       " bytes, more than the " + std::to_string(sizeKB) + " KB of its record";
         } else if (result.outcome == zv::DecodeOutcome::ReadFailed || result.outcome == zv::DecodeOutcome::Damaged) {

@@ -96,10 +96,12 @@ bool PackMembers(std::vector<PackedMember>* members, unsigned jobs,
         }
     }
     if (threads.empty()) {
-        std::lock_guard<std::mutex> hold(work.lock);
-        ++work.running;
+        {
+            std::lock_guard<std::mutex> hold(work.lock);
+            ++work.running;
+        }
+        Worker(&work);
     }
-    if (threads.empty()) Worker(&work);
     {
         std::unique_lock<std::mutex> hold(work.lock);
         while (work.running != 0) {

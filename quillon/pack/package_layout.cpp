@@ -13,13 +13,10 @@ uint16_t TableSizeKB(uint64_t bytes) {
 
 std::vector<size_t> ReadingOrder(const std::vector<uint16_t>& flags) {
     std::vector<size_t> order;
-    auto group = [&flags](size_t i) {
-        if (flags[i] & zv::ENTRY_IGNORED) return 2;
-        return (flags[i] & zv::ENTRY_SHARED) ? 0 : 1;
-    };
-    for (int g = 0; g < 3; ++g) {
+    // The updater's passes in turn, then the ignored entries (pass 0).
+    for (const uint32_t pass : {1u, 2u, 0u}) {
         for (size_t i = 0; i < flags.size(); ++i) {
-            if (group(i) == g) order.push_back(i);
+            if (zv::EntryPass(flags[i]) == pass) order.push_back(i);
         }
     }
     return order;

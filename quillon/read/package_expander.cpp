@@ -34,7 +34,6 @@ private:
 // The one expansion both paths share: the member `reader` has been started on.
 ExpandResult ExpandInto(zv::LzhufDecoder* decoder, zv::VolumeReader* reader, const MemberWriter& writer) {
     WriterSink sink(writer);
-    decoder->expandedSize = 0;
     ExpandResult result;
     result.outcome = zv::DecodeMember(decoder, reader, &sink);
     result.declaredSize = decoder->expandedSize;

@@ -89,6 +89,16 @@ std::string TableNameProblem(const zv::PackageTable& table) {
     return text + "; the updater refuses this package as damaged";
 }
 
+std::string RefusedNameReason(const zv::PackageTable& table, unsigned index, const char* name) {
+    const zv::MemberNameProblem problem = zv::CheckMemberName(name);
+    if (problem != zv::MemberNameProblem::None) return zv::MemberNameProblemName(problem);
+    if (table.status == zv::TableStatus::NamesRefused && table.check.entryIndex == index) {
+        return std::string(zv::MemberNameProblemName(table.check.nameProblem)) + " (entry " +
+               std::to_string(table.check.earlierIndex + 1) + ")";
+    }
+    return std::string();
+}
+
 uint64_t TableExpandedSize(const zv::PackageTable& table) {
     uint64_t total = 0;
     zv::PackageEntry entry = zv::FirstPackageEntry(table);

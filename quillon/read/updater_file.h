@@ -54,6 +54,13 @@ const char* IntegrityWord(const zv::PackageIntegrity& integrity);
 // for the user (names with control characters escaped); empty otherwise.
 std::string TableNameProblem(const zv::PackageTable& table);
 
+// Why the updater refuses the name `name` of entry `index` (from 0) of
+// `table`: the member name check's phrase, or, for the entry the table's
+// check refused (a duplicate), its phrase and the earlier entry
+// ("... (entry 3)"). Empty when the name is taken. Verify and extract report
+// a refused name with it and never join such a name to a directory.
+std::string RefusedNameReason(const zv::PackageTable& table, unsigned index, const char* name);
+
 // The expanded bytes of every member, as the table's sizes in KB tell them:
 // the total of a progress bar.
 uint64_t TableExpandedSize(const zv::PackageTable& table);
