@@ -102,25 +102,26 @@ inline void DropBits(BitReader* in, unsigned n) {
 constexpr int kFailed = -1;
 
 // Decodes a symbol with the tree and counts it; kFailed on a failed read, with
-// the tree unchanged.
-inline int DecodeSymbol(LzhufDecoder* d, VolumeReader* r) {
-    BitReader* in = &d->input;
-    const uint16_t* son = d->tree.son;
+// the tree unchanged. The bit reader is the caller's local copy, so that it
+// stays in registers for the whole loop.
+inline int DecodeSymbol(LzhufTree* tree, BitReader* in, VolumeReader* r) {
+    const uint16_t* const son = tree->son;
     if (in->count < 32) TopUpBits(in, r);  // codes longer than 24 bits are rare
 
     // Walk down with the bits at hand. The rule would have taken no byte if
     // more than 8 bits were left before each bit read: count - (used - 1) > 8.
+    // Indexes are machine words here, which spares a widening on every step.
     BitWord bits = in->bits;
-    unsigned n = son[R];
-    unsigned used = 0;
-    while (n < T) {
-        n = son[n + static_cast<unsigned>(bits >> (BIT_WORD_BITS - 1))];
-        bits <<= 1;
+    size_t n = son[R];
+    size_t used = 0;
+    do {
+        n = son[n + static_cast<size_t>(bits >> (BIT_WORD_BITS - 1))];
+        bits += bits;
         ++used;
-    }
-    if (used + 8 <= in->count) {
+    } while (n < T);
+    if (in->count >= used + 8) {
         in->bits = bits;
-        in->count -= used;
+        in->count -= static_cast<unsigned>(used);
     } else {
         n = son[R];
         while (n < T) {
@@ -129,16 +130,15 @@ inline int DecodeSymbol(LzhufDecoder* d, VolumeReader* r) {
             DropBits(in, 1);
         }
     }
-    const unsigned symbol = n - T;
-    UpdateTree(&d->tree, symbol);
+    const unsigned symbol = static_cast<unsigned>(n) - T;
+    UpdateTree(tree, symbol);
     return static_cast<int>(symbol);
 }
 
 // Decodes a match position (the distance back minus one, 0..4095): eight
 // bits i, then d_len[i] - 2 more; the upper 6 bits are d_code[i], the lower 6
 // the last 6 bits read. kFailed on a failed read.
-inline int DecodePosition(LzhufDecoder* d, VolumeReader* r) {
-    BitReader* in = &d->input;
+inline int DecodePosition(BitReader* in, VolumeReader* r) {
     // With 22 bits at hand no read of the at most 14 can need a byte.
     if (in->count < 22) TopUpBits(in, r);
     if (in->count >= 22) {
@@ -235,22 +235,27 @@ DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
     uint32_t left = size;         // bytes still to come; it cannot wrap as a count could
     bool readOk = true;
     bool taken = true;
+    BitReader in = d->input;      // in registers while the loop runs; stored back at the end
+    LzhufTree* const tree = &d->tree;
 
     while (left != 0) {
         const uint32_t due = sink->Room();
         uint8_t* const limit = due < static_cast<uint32_t>(end - sent) ? sent + due : end;
-        while (left != 0 && out < limit) {
-            const int symbol = DecodeSymbol(d, r);
-            if (symbol == kFailed) {
-                readOk = false;
-                break;
-            }
+        // Symbols are decoded while the block has room and the size is not
+        // reached; a match that crosses either is copied whole.
+        uint8_t* const roundStart = out;
+        uint8_t* const stop = left < static_cast<uint32_t>(limit - out) ? out + left : limit;
+        while (out < stop) {
+            const int symbol = DecodeSymbol(tree, &in, r);
             if (symbol < 256) {
+                if (symbol == kFailed) {
+                    readOk = false;
+                    break;
+                }
                 *out++ = static_cast<uint8_t>(symbol);
-                --left;
                 continue;
             }
-            const int back = DecodePosition(d, r);
+            const int back = DecodePosition(&in, r);
             if (back == kFailed) {
                 readOk = false;
                 break;
@@ -258,8 +263,9 @@ DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
             const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
             CopyMatch(out, static_cast<uint32_t>(back) + 1, length);
             out += length;
-            left = length < left ? left - length : 0;  // a match is copied whole, even past the size
         }
+        const uint32_t made = static_cast<uint32_t>(out - roundStart);
+        left = made < left ? left - made : 0;  // a match is copied whole, even past the size
         if (out != sent) taken = sink->Take(sent, static_cast<uint32_t>(out - sent));
         sent = out;
         if (!readOk || !taken) break;
@@ -269,6 +275,7 @@ DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
             out = sent = start;
         }
     }
+    d->input = in;
     const uint32_t produced = slid + static_cast<uint32_t>(out - start);
     d->writePos = (WINDOW_START + produced) & WINDOW_MASK;
     d->expandedCount = size - left;

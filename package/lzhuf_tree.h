@@ -11,6 +11,7 @@
 // coded data; its last byte is filled up with bits of no meaning.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zv {
@@ -138,10 +139,11 @@ inline void UpdateTree(LzhufTree* tree, unsigned symbol) {
 
     if (freq[lzhuf::R] == lzhuf::MAX_FREQ) RebuildTree(tree);
 
-    unsigned n = prnt[symbol + lzhuf::T];
+    // Indexes are machine words, which spares a widening on every step.
+    size_t n = prnt[symbol + lzhuf::T];
     do {
         const unsigned k = ++freq[n];
-        if (k > freq[n + 1]) n = ExchangeNode(tree, n, k);
+        if (k > freq[n + 1]) n = ExchangeNode(tree, static_cast<unsigned>(n), k);
         n = prnt[n];
     } while (n != 0);  // the root's parent
 }
