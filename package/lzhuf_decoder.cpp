@@ -87,6 +87,24 @@ inline bool NeedBits(BitReader* in, VolumeReader* r) {
     return true;
 }
 
+// The index of the lowest set bit of a word that is not 0.
+inline unsigned LowestSetBit(BitWord w) {
+#if defined(__GNUC__)
+    if constexpr (sizeof(BitWord) == 8) {
+        return static_cast<unsigned>(__builtin_ctzll(static_cast<unsigned long long>(w)));
+    } else {
+        return static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(w)));
+    }
+#else
+    unsigned at = 0;
+    while ((w & 1) == 0) {
+        w >>= 1;
+        ++at;
+    }
+    return at;
+#endif
+}
+
 // The next n bits (1..24) as a number, first bit most significant.
 inline unsigned PeekBits(const BitReader& in, unsigned n) {
     return static_cast<unsigned>(in.bits >> (BIT_WORD_BITS - n));
@@ -108,20 +126,24 @@ inline int DecodeSymbol(LzhufTree* tree, BitReader* in, VolumeReader* r) {
     const uint16_t* const son = tree->son;
     if (in->count < 32) TopUpBits(in, r);  // codes longer than 24 bits are rare
 
-    // Walk down with the bits at hand. The rule would have taken no byte if
-    // more than 8 bits were left before each bit read: count - (used - 1) > 8.
-    // Indexes are machine words here, which spares a widening on every step.
-    BitWord bits = in->bits;
+    // Walk down with the bits at hand. A marker bit just below the valid ones
+    // (there is always room for it) counts the bits used without a counter
+    // in the loop: it moves up one place per step, and when it has left the
+    // word the walk used more bits than there were. The rule would have taken
+    // no byte if more than 8 bits were left before each bit read:
+    // count - (used - 1) > 8. Indexes are machine words here, which spares a
+    // widening on every step.
+    const unsigned markerAt = BIT_WORD_BITS - 1 - in->count;
+    BitWord bits = in->bits | BitWord(1) << markerAt;
     size_t n = son[R];
-    size_t used = 0;
     do {
         n = son[n + static_cast<size_t>(bits >> (BIT_WORD_BITS - 1))];
         bits += bits;
-        ++used;
     } while (n < T);
+    const unsigned used = bits != 0 ? LowestSetBit(bits) - markerAt : BIT_WORD_BITS;
     if (in->count >= used + 8) {
-        in->bits = bits;
-        in->count -= static_cast<unsigned>(used);
+        in->bits = bits & (bits - 1);  // without the marker
+        in->count -= used;
     } else {
         n = son[R];
         while (n < T) {

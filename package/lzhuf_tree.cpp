@@ -109,7 +109,8 @@ unsigned ExchangeNode(LzhufTree* tree, unsigned n, unsigned k) {
     uint16_t* const prnt = tree->prnt;
 
     const unsigned l = LastBelow(freq, n, k);
-    freq[n] = freq[l];
+    // Nodes n + 1 to l all count k - 1, as node n did before.
+    freq[n] = static_cast<uint16_t>(k - 1);
     freq[l] = static_cast<uint16_t>(k);
 
     // The children of an internal node, or the symbol of a leaf, get their
