@@ -119,20 +119,20 @@ inline void DropBits(BitReader* in, unsigned n) {
 
 constexpr int kFailed = -1;
 
-// Decodes a symbol with the tree and counts it; kFailed on a failed read, with
-// the tree unchanged. The bit reader is the caller's local copy, so that it
-// stays in registers for the whole loop.
-inline int DecodeSymbol(LzhufTree* tree, BitReader* in, VolumeReader* r) {
-    const uint16_t* const son = tree->son;
+// Decodes a symbol with the tree, which the caller then counts with
+// UpdateTree; kFailed on a failed read. The bit reader is the caller's local
+// copy, so that it stays in registers for the whole loop.
+inline int DecodeSymbol(const LzhufTree& tree, BitReader* in, VolumeReader* r) {
+    const uint16_t* const son = tree.son;
     if (in->count < 32) TopUpBits(in, r);  // codes longer than 24 bits are rare
 
     // Walk down with the bits at hand. A marker bit just below the valid ones
-    // (there is always room for it) counts the bits used without a counter
-    // in the loop: it moves up one place per step, and when it has left the
-    // word the walk used more bits than there were. The rule would have taken
-    // no byte if more than 8 bits were left before each bit read:
-    // count - (used - 1) > 8. Indexes are machine words here, which spares a
-    // widening on every step.
+    // (there is room for it: at most BIT_WORD_BITS - 1 bits are held) counts
+    // the bits used without a counter in the loop: it moves up one place per
+    // step, and when it has left the word the walk used more bits than there
+    // were. The rule would have taken no byte if more than 8 bits were left
+    // before each bit read: count - (used - 1) > 8. Indexes are machine words
+    // here, which spares a widening on every step.
     const unsigned markerAt = BIT_WORD_BITS - 1 - in->count;
     BitWord bits = in->bits | BitWord(1) << markerAt;
     size_t n = son[R];
@@ -152,9 +152,7 @@ inline int DecodeSymbol(LzhufTree* tree, BitReader* in, VolumeReader* r) {
             DropBits(in, 1);
         }
     }
-    const unsigned symbol = static_cast<unsigned>(n) - T;
-    UpdateTree(tree, symbol);
-    return static_cast<int>(symbol);
+    return static_cast<int>(n - T);  // the caller counts it (UpdateTree)
 }
 
 // Decodes a match position (the distance back minus one, 0..4095): eight
@@ -268,23 +266,26 @@ DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
         uint8_t* const roundStart = out;
         uint8_t* const stop = left < static_cast<uint32_t>(limit - out) ? out + left : limit;
         while (out < stop) {
-            const int symbol = DecodeSymbol(tree, &in, r);
+            const int symbol = DecodeSymbol(*tree, &in, r);
             if (symbol < 256) {
                 if (symbol == kFailed) {
                     readOk = false;
                     break;
                 }
                 *out++ = static_cast<uint8_t>(symbol);
-                continue;
+            } else {
+                const int back = DecodePosition(&in, r);
+                if (back == kFailed) {
+                    readOk = false;
+                    break;
+                }
+                const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
+                CopyMatch(out, static_cast<uint32_t>(back) + 1, length);
+                out += length;
             }
-            const int back = DecodePosition(&in, r);
-            if (back == kFailed) {
-                readOk = false;
-                break;
-            }
-            const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
-            CopyMatch(out, static_cast<uint32_t>(back) + 1, length);
-            out += length;
+            // Counted once its bytes are out, when little else is still needed:
+            // the position's bits are not coded with the tree.
+            UpdateTree(tree, static_cast<unsigned>(symbol));
         }
         const uint32_t made = static_cast<uint32_t>(out - roundStart);
         left = made < left ? left - made : 0;  // a match is copied whole, even past the size
