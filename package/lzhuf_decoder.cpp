@@ -88,6 +88,24 @@ inline bool NeedBits(BitReader* in, VolumeReader* r) {
     return true;
 }
 
+// The index of the lowest set bit of a word that is not 0.
+inline unsigned LowestSetBit(BitWord w) {
+#if defined(__GNUC__)
+    if constexpr (sizeof(BitWord) == 8) {
+        return static_cast<unsigned>(__builtin_ctzll(static_cast<unsigned long long>(w)));
+    } else {
+        return static_cast<unsigned>(__builtin_ctz(static_cast<unsigned>(w)));
+    }
+#else
+    unsigned at = 0;
+    while ((w & 1) == 0) {
+        w >>= 1;
+        ++at;
+    }
+    return at;
+#endif
+}
+
 // The next n bits (1..24) as a number, first bit most significant.
 inline unsigned PeekBits(const BitReader& in, unsigned n) {
     return static_cast<unsigned>(in.bits >> (BIT_WORD_BITS - n));
@@ -102,25 +120,30 @@ inline void DropBits(BitReader* in, unsigned n) {
 
 constexpr int kFailed = -1;
 
-// Decodes a symbol with the tree and counts it; kFailed on a failed read, with
-// the tree unchanged.
-inline int DecodeSymbol(LzhufDecoder* d, VolumeReader* r) {
-    BitReader* in = &d->input;
-    const uint16_t* son = d->tree.son;
+// Decodes a symbol with the tree, which the caller then counts with
+// UpdateTree; kFailed on a failed read. The bit reader is the caller's local
+// copy, so that it stays in registers for the whole loop.
+inline int DecodeSymbol(const LzhufTree& tree, BitReader* in, VolumeReader* r) {
+    const uint16_t* const son = tree.son;
     if (in->count < 32) TopUpBits(in, r);  // codes longer than 24 bits are rare
 
-    // Walk down with the bits at hand. The rule would have taken no byte if
-    // more than 8 bits were left before each bit read: count - (used - 1) > 8.
-    BitWord bits = in->bits;
-    unsigned n = son[R];
-    unsigned used = 0;
-    while (n < T) {
-        n = son[n + static_cast<unsigned>(bits >> (BIT_WORD_BITS - 1))];
-        bits <<= 1;
-        ++used;
-    }
-    if (used + 8 <= in->count) {
-        in->bits = bits;
+    // Walk down with the bits at hand. A marker bit just below the valid ones
+    // (there is room for it: at most BIT_WORD_BITS - 1 bits are held) counts
+    // the bits used without a counter in the loop: it moves up one place per
+    // step, and when it has left the word the walk used more bits than there
+    // were. The rule would have taken no byte if more than 8 bits were left
+    // before each bit read: count - (used - 1) > 8. Indexes are machine words
+    // here, which spares a widening on every step.
+    const unsigned markerAt = BIT_WORD_BITS - 1 - in->count;
+    BitWord bits = in->bits | BitWord(1) << markerAt;
+    size_t n = son[R];
+    do {
+        n = son[n + static_cast<size_t>(bits >> (BIT_WORD_BITS - 1))];
+        bits += bits;
+    } while (n < T);
+    const unsigned used = bits != 0 ? LowestSetBit(bits) - markerAt : BIT_WORD_BITS;
+    if (in->count >= used + 8) {
+        in->bits = bits & (bits - 1);  // without the marker
         in->count -= used;
     } else {
         n = son[R];
@@ -130,16 +153,13 @@ inline int DecodeSymbol(LzhufDecoder* d, VolumeReader* r) {
             DropBits(in, 1);
         }
     }
-    const unsigned symbol = n - T;
-    UpdateTree(&d->tree, symbol);
-    return static_cast<int>(symbol);
+    return static_cast<int>(n - T);  // the caller counts it (UpdateTree)
 }
 
 // Decodes a match position (the distance back minus one, 0..4095): eight
 // bits i, then d_len[i] - 2 more; the upper 6 bits are d_code[i], the lower 6
 // the last 6 bits read. kFailed on a failed read.
-inline int DecodePosition(LzhufDecoder* d, VolumeReader* r) {
-    BitReader* in = &d->input;
+inline int DecodePosition(BitReader* in, VolumeReader* r) {
     // With 22 bits at hand no read of the at most 14 can need a byte.
     if (in->count < 22) TopUpBits(in, r);
     if (in->count >= 22) {
@@ -239,31 +259,40 @@ DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
     uint32_t left = size;         // bytes still to come; it cannot wrap as a count could
     bool readOk = true;
     bool taken = true;
+    BitReader in = d->input;      // in registers while the loop runs; stored back at the end
+    LzhufTree* const tree = &d->tree;
 
     while (left != 0) {
         const uint32_t due = sink->Room();
         uint8_t* const limit = due < static_cast<uint32_t>(end - sent) ? sent + due : end;
-        while (left != 0 && out < limit) {
-            const int symbol = DecodeSymbol(d, r);
-            if (symbol == kFailed) {
-                readOk = false;
-                break;
-            }
+        // Symbols are decoded while the block has room and the size is not
+        // reached; a match that crosses either is copied whole.
+        uint8_t* const roundStart = out;
+        uint8_t* const stop = left < static_cast<uint32_t>(limit - out) ? out + left : limit;
+        while (out < stop) {
+            const int symbol = DecodeSymbol(*tree, &in, r);
             if (symbol < 256) {
+                if (symbol == kFailed) {
+                    readOk = false;
+                    break;
+                }
                 *out++ = static_cast<uint8_t>(symbol);
-                --left;
-                continue;
+            } else {
+                const int back = DecodePosition(&in, r);
+                if (back == kFailed) {
+                    readOk = false;
+                    break;
+                }
+                const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
+                CopyMatch(out, static_cast<uint32_t>(back) + 1, length);
+                out += length;
             }
-            const int back = DecodePosition(d, r);
-            if (back == kFailed) {
-                readOk = false;
-                break;
-            }
-            const uint32_t length = MatchLength(static_cast<unsigned>(symbol));
-            CopyMatch(out, static_cast<uint32_t>(back) + 1, length);
-            out += length;
-            left = length < left ? left - length : 0;  // a match is copied whole, even past the size
+            // Counted once its bytes are out, when little else is still needed:
+            // the position's bits are not coded with the tree.
+            UpdateTree(tree, static_cast<unsigned>(symbol));
         }
+        const uint32_t made = static_cast<uint32_t>(out - roundStart);
+        left = made < left ? left - made : 0;  // a match is copied whole, even past the size
         if (out != sent) taken = sink->Take(sent, static_cast<uint32_t>(out - sent));
         sent = out;
         if (!readOk || !taken) break;
@@ -273,6 +302,7 @@ DecodeOutcome Expand(LzhufDecoder* d, VolumeReader* r, MemberSink* sink) {
             out = sent = start;
         }
     }
+    d->input = in;
     const uint32_t produced = slid + static_cast<uint32_t>(out - start);
     d->writePos = (WINDOW_START + produced) & WINDOW_MASK;
     d->expandedCount = size - left;

@@ -1,5 +1,6 @@
 #include "package/lzhuf_tree.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace zv {
@@ -46,9 +47,9 @@ void RebuildTree(LzhufTree* tree) {
     unsigned i = 0;
     for (j = N_CHAR; j < T; ++j, i += 2) {
         const uint16_t f = static_cast<uint16_t>(freq[i] + freq[i + 1]);
-        unsigned k = j - 1;
-        while (freq[k] > f) --k;
-        ++k;
+        // The first of freq[0..j-1] above f: they are in order, so a binary
+        // search finds it.
+        const unsigned k = static_cast<unsigned>(std::upper_bound(freq, freq + j, f) - freq);
         std::memmove(&freq[k + 1], &freq[k], (j - k) * sizeof(freq[0]));
         std::memmove(&son[k + 1], &son[k], (j - k) * sizeof(son[0]));
         freq[k] = f;
@@ -77,9 +78,13 @@ inline unsigned LastBelow(const uint16_t* freq, unsigned n, unsigned k) {
     unsigned l = n + 2;
     if (l + 3 <= T) {
         constexpr uint64_t kTops = 0x8000800080008000u;
-        const uint64_t lanes = static_cast<uint64_t>(freq[l]) | static_cast<uint64_t>(freq[l + 1]) << 16 |
-                               static_cast<uint64_t>(freq[l + 2]) << 32 |
-                               static_cast<uint64_t>(freq[l + 3]) << 48;
+        uint64_t lanes;
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+        std::memcpy(&lanes, &freq[l], sizeof lanes);  // the same four lanes, in one load
+#else
+        lanes = static_cast<uint64_t>(freq[l]) | static_cast<uint64_t>(freq[l + 1]) << 16 |
+                static_cast<uint64_t>(freq[l + 2]) << 32 | static_cast<uint64_t>(freq[l + 3]) << 48;
+#endif
         const uint64_t atLeast = (((lanes | kTops) - k * 0x0001000100010001u) | lanes) & kTops;
         if (atLeast != 0) {
 #if defined(__GNUC__)
@@ -104,7 +109,8 @@ unsigned ExchangeNode(LzhufTree* tree, unsigned n, unsigned k) {
     uint16_t* const prnt = tree->prnt;
 
     const unsigned l = LastBelow(freq, n, k);
-    freq[n] = freq[l];
+    // Nodes n + 1 to l all count k - 1, as node n did before.
+    freq[n] = static_cast<uint16_t>(k - 1);
     freq[l] = static_cast<uint16_t>(k);
 
     // The children of an internal node, or the symbol of a leaf, get their

@@ -11,6 +11,7 @@
 // coded data; its last byte is filled up with bits of no meaning.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zv {
@@ -138,12 +139,17 @@ inline void UpdateTree(LzhufTree* tree, unsigned symbol) {
 
     if (freq[lzhuf::R] == lzhuf::MAX_FREQ) RebuildTree(tree);
 
-    unsigned n = prnt[symbol + lzhuf::T];
+    // Indexes are machine words, which spares a widening on every step. The
+    // root, always the last node on the way, is counted apart, without the
+    // test for an exchange: it counts more than any other node, so it never
+    // moves, and an exchange lower down never reaches it.
+    size_t n = prnt[symbol + lzhuf::T];
     do {
         const unsigned k = ++freq[n];
-        if (k > freq[n + 1]) n = ExchangeNode(tree, n, k);
+        if (k > freq[n + 1]) n = ExchangeNode(tree, static_cast<unsigned>(n), k);
         n = prnt[n];
-    } while (n != 0);  // the root's parent
+    } while (n != lzhuf::R);
+    ++freq[lzhuf::R];
 }
 
 // The current code of `symbol`: its bits right-aligned in *bits, first bit
