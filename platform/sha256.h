@@ -7,6 +7,12 @@
 // On any failure the context is released (nothing more to call) and the
 // status says what failed. Sha256Abandon releases a context that is not to
 // be finished; it is safe on a released or never begun one.
+//
+// Contexts may be begun and used on several threads at once, each context on
+// one thread at a time. What the library needs for every context (on Windows
+// the cryptographic provider) is had once, at the first Sha256Begin, and kept
+// for the run; Sha256EndRun releases it when the program ends, once no
+// context is open (a later Sha256Begin would have it anew).
 #pragma once
 
 #include <cstddef>
@@ -34,6 +40,7 @@ Sha256Status Sha256Begin(Sha256Context* context);
 Sha256Status Sha256Update(Sha256Context* context, const void* bytes, size_t size);
 Sha256Status Sha256Finish(Sha256Context* context, uint8_t digest[SHA256_DIGEST_SIZE]);
 void Sha256Abandon(Sha256Context* context);
+void Sha256EndRun();
 
 // The digest of `size` bytes in one call.
 Sha256Status Sha256Bytes(const void* bytes, size_t size, uint8_t digest[SHA256_DIGEST_SIZE]);

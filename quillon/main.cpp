@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/sha256.h"
 #include "quillon/base/cli.h"
 
 namespace {
@@ -32,7 +33,11 @@ int main(int argc, char** argv) {
         return quillon::EXIT_OK;
     }
     for (const quillon::Command& c : quillon::Commands()) {
-        if (std::strcmp(argv[1], c.name) == 0) return c.run(argc - 1, argv + 1);
+        if (std::strcmp(argv[1], c.name) != 0) continue;
+        const int code = c.run(argc - 1, argv + 1);
+        // The hashing provider that the command's digests shared goes with it.
+        zv::Sha256EndRun();
+        return code;
     }
     return quillon::Fail(quillon::EXIT_USAGE, "unknown command '%s' (see quillon --help)", argv[1]);
 }

@@ -7,6 +7,7 @@
 #include "package/table.h"
 #include "platform/messages.h"
 #include "platform/own_signature.h"
+#include "platform/sha256.h"
 #include "platform/text.h"
 #include "resource.h"
 #include "shell/package_header.h"
@@ -352,6 +353,8 @@ int RunUpdater(HINSTANCE instance) {
     if (logged) Trace("log %s", logOpen ? TraceLogPath() : "not opened");
 
     const ExitCode code = RunWithOptions(instance, options, parsed);
+    // Every file is checked by now; the hashing provider kept for the run goes.
+    Sha256EndRun();
     Trace("exit %d %s: %s", static_cast<int>(code), ExitCodeName(code), ExitCodeMeaning(code));
     CloseTraceLog();
     return static_cast<int>(code);

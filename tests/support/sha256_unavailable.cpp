@@ -1,5 +1,5 @@
 // A system without SHA-256: the library's provider cannot be had. Linked in
-// place of the platform's SHA-256 (its Begin, Update, Finish and Abandon), so
+// place of the platform's SHA-256 (its Begin, Update, Finish, Abandon and EndRun), so
 // that the tests built with it see what the updater does when it cannot hash.
 #include "platform/sha256.h"
 
@@ -15,5 +15,7 @@ Sha256Status Sha256Update(Sha256Context*, const void*, size_t) { return Sha256St
 Sha256Status Sha256Finish(Sha256Context*, uint8_t*) { return Sha256Status::NotBegun; }
 
 void Sha256Abandon(Sha256Context* context) { context->state = nullptr; }
+
+void Sha256EndRun() {}
 
 }  // namespace zv
