@@ -35,7 +35,7 @@
 
 #include "package/table.h"
 #include "platform/posix_platform.h"
-#include "quillon/commands.h"
+#include "quillon/commands/commands.h"
 #include "tests/support/fixture_package.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/scripted_ui.h"
