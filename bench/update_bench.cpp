@@ -14,8 +14,11 @@
 // times and the ratios update/unzip and update/copy are printed; with
 // --rounds N each is taken N times, in turn, and the median is shown.
 //
-//   update_bench [--size-mb MB] [--files N] [--rounds N] [--dir DIR]
+//   update_bench [--size-mb MB] [--files N] [--rounds N] [--dir DIR] [--product-only]
 //
+// With --product-only it only writes the product (DIR/source), its
+// description (DIR/product.txt) and a blank updater (DIR/zvupdate.exe), for
+// measuring quillon build on the same files.
 // Too large for the test suite, it is run by hand. Without zip or unzip on
 // the PATH the unzip comparison is skipped, and the bench says so.
 #include <fcntl.h>
@@ -53,15 +56,18 @@ struct Options {
     unsigned files = 1500;
     unsigned rounds = 1;
     std::string dir;  // empty: a fresh folder in $TMPDIR, removed at the end
+    bool productOnly = false;
 };
 
 void Usage(std::FILE* out) {
-    std::fputs("usage: update_bench [--size-mb MB] [--files N] [--rounds N] [--dir DIR]\n"
+    std::fputs("usage: update_bench [--size-mb MB] [--files N] [--rounds N] [--dir DIR] [--product-only]\n"
                "  --size-mb MB  the product's size (default 200)\n"
                "  --files N     its number of files (default 1500)\n"
                "  --rounds N    times each of the three is taken; the median is shown (default 1)\n"
                "  --dir DIR     work in DIR (an empty or new folder; kept afterwards) rather than\n"
-               "                a fresh folder in $TMPDIR\n",
+               "                a fresh folder in $TMPDIR\n"
+               "  --product-only  only write the product, its description and a blank updater\n"
+               "                into DIR, then stop\n",
                out);
 }
 
@@ -71,6 +77,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         if (a == "--help" || a == "-h") {
             Usage(stdout);
             std::exit(0);
+        }
+        if (a == "--product-only") {
+            o->productOnly = true;
+            continue;
         }
         if (i + 1 >= argc) return false;
         const char* v = argv[++i];
@@ -316,7 +326,7 @@ double Median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     Options o;
-    if (!ParseOptions(argc, argv, &o)) {
+    if (!ParseOptions(argc, argv, &o) || (o.productOnly && o.dir.empty())) {
         Usage(stderr);
         return 2;
     }
@@ -343,6 +353,7 @@ int main(int argc, char** argv) {
     fs::create_directories(machine.root + "/UPDATE");
     const std::vector<uint8_t> updater = zvtest::BlankUpdaterImage(4096, machine.headerAt);
     WriteFile(work + "/zvupdate.exe", updater.data(), updater.size());
+    if (o.productOnly) return 0;
     std::string args[] = {"build", work + "/product.txt", "--updater", work + "/zvupdate.exe", "--output",
                           machine.root + "/UPDATE/SETUP.EXE"};
     char* buildArgv[6];

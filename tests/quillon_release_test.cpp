@@ -347,6 +347,32 @@ TEST(QuillonRelease, AnInterruptedExtractLeavesNoPartOfAMember) {
     EXPECT_TRUE(left.empty()) << left.front() << " is left behind";
 }
 
+// Ended while packing, after some members are packed and kept in the
+// scratch file beside the output: nothing is left in the output's folder,
+// neither that file nor a volume. The build is ended once the scratch file
+// is open and holds bytes (seen through /proc, where it stays visible after
+// its name is gone); a build that left it under its name would fail here too.
+TEST(QuillonRelease, AnInterruptedBuildLeavesNoTemporaryFile) {
+    if (!std::filesystem::exists("/proc/self/fd")) GTEST_SKIP() << "no /proc to watch the build's open files";
+    Tree t;
+    std::string description = "version 1.2.1.31\nlanguage 0x0409\n";
+    for (unsigned i = 0; i < 6; ++i) {
+        const std::string name = "m" + std::to_string(i) + ".bin";
+        WriteFileBytes(t.dir / ("src/" + name), Noise(i == 0 ? 4000000 : 2000000, 30 + i));
+        description += "file src/" + name + " " + name + "\n";
+    }
+    WriteFileText(t.description, description);
+
+    const ToolRun run = zvtest::RunTool(
+        zvtest::QuillonPath() + " build " + t.Common() + " --jobs 1 >/dev/null 2>&1 & pid=$!; n=0; "
+        "until (for f in /proc/$pid/fd/*; do case \"$(readlink $f)\" in *quillon-tmp*) "
+        "[ \"$(stat -L -c %s $f 2>/dev/null)\" -gt 0 ] 2>/dev/null && exit 0;; esac; done; exit 1); "
+        "do [ $n -ge 3000 ] && break; n=$((n+1)); sleep 0.01; done; kill -TERM $pid; wait $pid; echo \"status $?\"");
+    ASSERT_NE(run.out.find("status 143"), std::string::npos) << "the build was not interrupted: " << run.out;
+    const std::vector<std::string> left = t.OutFiles();
+    EXPECT_TRUE(left.empty()) << left.front() << " is left behind";
+}
+
 // A normal build tree: sources under other names and folders than the
 // members'. --description finds each member's source as the build did.
 TEST(QuillonRelease, VerifyWithTheDescriptionComparesEachMemberWithItsSource) {

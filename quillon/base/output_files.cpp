@@ -36,6 +36,18 @@ int OpenExclusive(const char* path) {
 #endif
 }
 
+// Opens `path` for writing and reading only when no file of that name
+// exists, as a file that does not outlive its descriptor (Windows: deleted
+// on close; elsewhere the caller removes the name at once).
+int OpenScratch(const char* path) {
+#ifdef _WIN32
+    return ::_open(path, _O_RDWR | _O_CREAT | _O_EXCL | _O_BINARY | _O_TEMPORARY | _O_SHORT_LIVED,
+                   _S_IREAD | _S_IWRITE);
+#else
+    return ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+#endif
+}
+
 }  // namespace
 
 std::FILE* CreateTemporaryFile(const std::string& finalPath, std::string* temporaryPath, std::string* error) {
@@ -65,6 +77,37 @@ std::FILE* CreateTemporaryFile(const std::string& finalPath, std::string* tempor
             return nullptr;
         }
         *temporaryPath = path;
+        return file;
+    }
+    *error = "no free temporary name";
+    return nullptr;
+}
+
+std::FILE* CreateScratchFile(const std::string& besidePath, std::string* error) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string path = besidePath + "." + std::to_string(ProcessId()) + "-scratch" +
+                                 std::to_string(++counter) + ".quillon-tmp";
+        const int fd = OpenScratch(path.c_str());
+        if (fd < 0) {
+            if (errno == EEXIST) continue;  // left by a process that had our id before
+            *error = std::strerror(errno);
+            return nullptr;
+        }
+#ifdef _WIN32
+        std::FILE* file = ::_fdopen(fd, "w+b");
+        if (file == nullptr) {
+            *error = std::strerror(errno);
+            ::_close(fd);
+        }
+#else
+        ::unlink(path.c_str());
+        std::FILE* file = ::fdopen(fd, "w+b");
+        if (file == nullptr) {
+            *error = std::strerror(errno);
+            ::close(fd);
+        }
+#endif
         return file;
     }
     *error = "no free temporary name";

@@ -15,6 +15,14 @@ namespace quillon {
 // with the reason in *error.
 std::FILE* CreateTemporaryFile(const std::string& finalPath, std::string* temporaryPath, std::string* error);
 
+// Creates a file for writing and reading back next to `besidePath` (named as
+// CreateTemporaryFile names its files) that no exit of the process can leave
+// behind: on POSIX systems its name is removed as soon as it is open; on
+// Windows the system deletes it when it is closed, which it is when the
+// process ends in any way. Returns the open file, or nullptr with the reason
+// in *error.
+std::FILE* CreateScratchFile(const std::string& besidePath, std::string* error);
+
 // Holds the lock of one output: while it is held, no other quillon build
 // puts its files in place of that output or of its volumes. The lock is a
 // file named like the output with ".quillon-lock" appended; it is removed

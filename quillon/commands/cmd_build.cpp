@@ -295,6 +295,8 @@ struct Build {
     PackageDescription description;
     std::vector<uint8_t> image;
     std::vector<PackedMember> packed;
+    // The packed streams, until they are written.
+    MemberSpool spool;
     // Room kept on volume 1 for the signature added after writing.
     uint64_t signatureReserve = 0;
 
@@ -305,7 +307,7 @@ struct Build {
     std::vector<size_t> order;
     std::vector<zv::EntryDescription> entries;
     std::vector<std::string> shownNames;
-    std::vector<const std::vector<uint8_t>*> streams;
+    std::vector<SpooledStream> streams;
     PackageLayout layout;
     std::vector<uint8_t> table;
 
@@ -321,15 +323,15 @@ void PrintSummary(const Build& b) {
     for (size_t i = 0; i < b.entries.size(); ++i) {
         const PackedMember& m = b.packed[b.order[i]];
         in += m.sourceSize;
-        out += m.stream.size();
+        out += m.stream.size;
         std::string pieces;
         for (const zv::PackagePiece& p : b.entries[i].pieces) {
             if (!pieces.empty()) pieces += ' ';
             pieces += std::to_string(p.volume) + ":" + std::to_string(p.offset) + "+" + std::to_string(p.length);
         }
-        std::printf("  %-32s %10" PRIu64 " %10zu %6.3f  %s\n", b.shownNames[i].c_str(), m.sourceSize,
-                    m.stream.size(),
-                    m.sourceSize ? static_cast<double>(m.stream.size()) / static_cast<double>(m.sourceSize) : 1.0,
+        std::printf("  %-32s %10" PRIu64 " %10" PRIu64 " %6.3f  %s\n", b.shownNames[i].c_str(), m.sourceSize,
+                    m.stream.size,
+                    m.sourceSize ? static_cast<double>(m.stream.size) / static_cast<double>(m.sourceSize) : 1.0,
                     pieces.c_str());
     }
     const double seconds = b.seconds;
@@ -439,8 +441,13 @@ bool PackBuild(Build* b) {
     uint64_t total = 0;
     for (const PackedMember& p : b->packed) total += p.sourceSize;
     const std::vector<MemberDescription>& members = b->description.members;
+    std::string error;
+    if (!b->spool.Open(b->args.output, &error)) {
+        b->problems.Add(error);
+        return false;
+    }
     ProgressBar bar("packing", total);
-    const bool ok = PackMembers(&b->packed, b->args.jobs, [&bar, &members](uint64_t done, size_t member) {
+    const bool ok = PackMembers(&b->packed, b->args.jobs, &b->spool, [&bar, &members](uint64_t done, size_t member) {
         bar.Show(done, member < members.size() ? members[member].name : std::string());
     });
     bar.Clear();
@@ -478,8 +485,8 @@ int LayOutBuild(Build* b) {
         e.version = m.version;
         b->entries.push_back(e);
         b->shownNames.push_back(m.name);
-        streamSizes.push_back(static_cast<uint32_t>(p.stream.size()));
-        b->streams.push_back(&p.stream);
+        streamSizes.push_back(static_cast<uint32_t>(p.stream.size));
+        b->streams.push_back(p.stream);
     }
     std::string error;
     if (!LayOutPackage(b->image.size(), streamSizes, b->args.volumeSize, &b->entries, &b->layout, &error,
@@ -540,7 +547,8 @@ int WriteBuild(Build* b) {
         };
     }
     std::string error;
-    if (!WritePackage(args.output, b->image, b->table, b->entries, b->streams, b->layout, &report, &error)) {
+    if (!WritePackage(args.output, b->image, b->table, b->entries, b->streams, &b->spool, b->layout, &report,
+                      &error)) {
         return Fail(EXIT_FAILED, "%s; nothing written", error.c_str());
     }
     PrintSummary(*b);

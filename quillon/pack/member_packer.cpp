@@ -18,6 +18,7 @@ namespace {
 
 struct SharedWork {
     std::vector<PackedMember>* members;
+    MemberSpool* spool;
     std::vector<size_t> order;       // largest first
     std::atomic<size_t> next{0};     // index into order of the next member to take
     std::atomic<uint64_t> done{0};   // source bytes packed
@@ -46,9 +47,14 @@ void PackOne(SharedWork* work, size_t index) {
     LzhufEncoderOptions options;
     options.threads = index == work->pipelined ? 2 : 1;
     options.progress = &work->done;
-    if (!EncodeLzhuf(data.data(), data.size(), &m->stream, options)) {
+    std::vector<uint8_t> stream;
+    if (!EncodeLzhuf(data.data(), data.size(), &stream, options)) {
         m->error = "larger than a member can be (4 GB - 1 bytes)";
+        return;
     }
+    // The source's bytes are no longer needed while the stream is kept.
+    std::vector<uint8_t>().swap(data);
+    work->spool->Append(stream, &m->stream, &m->error);
 }
 
 void Worker(SharedWork* work) {
@@ -65,10 +71,11 @@ void Worker(SharedWork* work) {
 
 }  // namespace
 
-bool PackMembers(std::vector<PackedMember>* members, unsigned jobs,
+bool PackMembers(std::vector<PackedMember>* members, unsigned jobs, MemberSpool* spool,
                  const std::function<void(uint64_t done, size_t member)>& progress) {
     SharedWork work;
     work.members = members;
+    work.spool = spool;
     for (size_t i = 0; i < members->size(); ++i) work.order.push_back(i);
     std::stable_sort(work.order.begin(), work.order.end(), [members](size_t a, size_t b) {
         return (*members)[a].sourceSize > (*members)[b].sourceSize;

@@ -1,5 +1,6 @@
 #include "quillon/pack/package_writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -130,7 +131,7 @@ private:
 
 bool WritePackage(const std::string& outputPath, const std::vector<uint8_t>& stampedImage,
                   const std::vector<uint8_t>& table, const std::vector<zv::EntryDescription>& entries,
-                  const std::vector<const std::vector<uint8_t>*>& streams, const PackageLayout& layout,
+                  const std::vector<SpooledStream>& streams, MemberSpool* spool, const PackageLayout& layout,
                   PackageWriteReport* report, std::string* error) {
     error->clear();
     VolumeFiles volumes(outputPath, error);
@@ -139,17 +140,29 @@ bool WritePackage(const std::string& outputPath, const std::vector<uint8_t>& sta
         return false;
     }
     if (volumes.position() != layout.dataOffset) return volumes.Failed("internal error: the data offset is off");
+    // The streams are copied through one buffer of this size.
+    constexpr size_t kCopyChunk = size_t{1} << 20;
+    std::vector<uint8_t> buffer;
     for (size_t i = 0; i < entries.size(); ++i) {
         uint64_t from = 0;
         for (const zv::PackagePiece& piece : entries[i].pieces) {
             if (piece.volume != volumes.volume() && !volumes.Begin(piece.volume)) return false;
-            if (volumes.position() != piece.offset || from + piece.length > streams[i]->size()) {
+            if (volumes.position() != piece.offset || from + piece.length > streams[i].size) {
                 return volumes.Failed("internal error: a piece of '" + entries[i].name + "' is out of place");
             }
-            if (!volumes.Write(streams[i]->data() + from, piece.length)) return false;
-            from += piece.length;
+            for (uint64_t left = piece.length; left != 0;) {
+                const size_t chunk = static_cast<size_t>(std::min<uint64_t>(left, kCopyChunk));
+                buffer.resize(std::max(buffer.size(), chunk));
+                std::string why;
+                if (!spool->Read(streams[i].offset + from, buffer.data(), chunk, &why)) {
+                    return volumes.Failed("'" + entries[i].name + "': " + why);
+                }
+                if (!volumes.Write(buffer.data(), chunk)) return false;
+                from += chunk;
+                left -= chunk;
+            }
         }
-        if (from != streams[i]->size()) {
+        if (from != streams[i].size) {
             return volumes.Failed("internal error: the pieces of '" + entries[i].name + "' miss bytes");
         }
     }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "package/table_writer.h"
+#include "quillon/pack/member_spool.h"
 #include "quillon/pack/package_layout.h"
 
 namespace quillon {
@@ -27,7 +28,7 @@ struct PackageWriteReport {
 // Writes volume 1 at `outputPath` (the stamped image, the table region, then
 // member data) and the continuation volumes beside it, named as the updater
 // looks for them, from the streams of `entries` (table order, pieces filled
-// by LayOutPackage). Every file is written under a temporary name of this
+// by LayOutPackage), copied from where `streams` says they lie in `spool`. Every file is written under a temporary name of this
 // process first and only renamed into place when all of them are complete,
 // under the output's lock (OutputLock), so that of two builds into one output
 // each puts its whole package in place, one after the other. Volumes beyond
@@ -35,7 +36,7 @@ struct PackageWriteReport {
 // the reason in *error; no output file is then left behind (nor changed).
 bool WritePackage(const std::string& outputPath, const std::vector<uint8_t>& stampedImage,
                   const std::vector<uint8_t>& table, const std::vector<zv::EntryDescription>& entries,
-                  const std::vector<const std::vector<uint8_t>*>& streams, const PackageLayout& layout,
+                  const std::vector<SpooledStream>& streams, MemberSpool* spool, const PackageLayout& layout,
                   PackageWriteReport* report, std::string* error);
 
 }  // namespace quillon
