@@ -20,10 +20,36 @@ bool FileOutput::Take(const uint8_t* bytes, uint32_t count) {
     return true;
 }
 
+void FileOutput::HashWritten() {
+    Sha256Abandon(&hash_);
+    hashing_ = true;
+    hashStatus_ = Sha256Begin(&hash_);
+}
+
+Sha256Status FileOutput::FinishHash(uint8_t digest[SHA256_DIGEST_SIZE]) {
+    if (!hashing_ || hashStatus_ != Sha256Status::Ok) return hashStatus_;
+    hashStatus_ = Sha256Finish(&hash_, digest);
+    // Finished: nothing more is hashed, and a second call is NotBegun.
+    hashing_ = false;
+    const Sha256Status finished = hashStatus_;
+    hashStatus_ = Sha256Status::NotBegun;
+    return finished;
+}
+
+void FileOutput::Accepted(const uint8_t* bytes, uint32_t count) {
+    written_ += count;
+    // A hashing failure releases the context; its status is kept for
+    // FinishHash and nothing more is hashed.
+    if (hashing_ && hashStatus_ == Sha256Status::Ok && count != 0) {
+        hashStatus_ = Sha256Update(&hash_, bytes, count);
+    }
+}
+
 bool FileOutput::Flush() {
     if (cancelled_) return false;
     while (held_ != 0) {
         const int32_t written = run_.os->Write(file_, buffer_, held_);
+        if (written >= 0) Accepted(buffer_, static_cast<uint32_t>(written) < held_ ? static_cast<uint32_t>(written) : held_);
         if (written == static_cast<int32_t>(held_)) {
             held_ = 0;
             break;
