@@ -13,7 +13,10 @@
 //   2. The new copies are written (their names from ComposeTransactionPaths).
 //   3. RecordJournalFiles, then MarkCommitting: the size and SHA-256 of every
 //      new copy, and of every installed copy about to be moved aside, go
-//      into the journal with the state Committing.
+//      into the journal with the state Committing. A new copy's are the ones
+//      its stage step took from the bytes it wrote, when it has them (the
+//      copy was made new through a handle that let nobody else write it, and
+//      found to hold exactly those bytes); otherwise it is read back.
 //   4. CommitEntry (transfer/commit.h) for every entry, in journal order: an
 //      installed copy is moved to its backup name, then the new copy onto
 //      the target.
