@@ -851,6 +851,56 @@ TEST_F(TransferFaultTest, AFlippedBitInAMemberIsRefusedBeforeAnythingChanges) {
     zvtest::WriteFileBytes(Host("UPDATE/SETUP.EXE"), sound);
 }
 
+// The new copies are checked from their bytes as they are written, not read
+// back: with every read of the plain new copies failing, an update with
+// digests still installs without a question, and the journal records them
+// without reading them either. A write that reports more bytes than reached
+// the file is still found: the copy is damage, told by name, before anything
+// installed changes.
+TEST_F(TransferFaultTest, NewCopiesAreCheckedAsWrittenAndAWriteThatLiesIsFound) {
+    for (const bool digests : {true, false}) {
+        SCOPED_TRACE(digests ? "with digests" : "without digests");
+        FreePackageTable(posix, &table);
+        Package({plmr32, act32, readme}, TableStatus::Loaded, digests);
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        ui.messages.clear();
+        os.Clear();
+        // ~zvn0000 is PLMR32.DLL's new copy, ~zvn0002 readme.txt's (the
+        // carried zvact32.exe is read for its blocks, as it must be).
+        os.Add(Fault{FaultOp::Read, "~zvn0000", 0, -1});
+        os.Add(Fault{FaultOp::Read, "~zvn0002", 0, -1});
+        ASSERT_EQ(Run(), 0) << ::testing::PrintToString(MessageIds());
+        EXPECT_EQ(MessageIds(), std::vector<unsigned>{});
+        EXPECT_EQ(os.Struck(0), 0) << "PLMR32.DLL's new copy was read back";
+        EXPECT_EQ(os.Struck(1), 0) << "readme.txt's new copy was read back";
+        EXPECT_EQ(Read("WINDOWS/SYSTEM/PLMR32.DLL"), plmr32.content);
+        EXPECT_EQ(Read("ZARVEL/readme.txt"), readme.content);
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+
+        if (!digests) continue;
+
+        // The second of readme.txt's writes reports 32000 bytes, of which
+        // 1000 reached the file.
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        ui.messages.clear();
+        ui.ClearScript();
+        ui.Script({ANSWER_CANCEL});  // a question the damage should not ask
+        os.Clear();
+        Fault lie{FaultOp::Write, "~zvn0002", 1, 1, 1000};
+        lie.silent = true;
+        os.Add(lie);
+        EXPECT_EQ(Run(), static_cast<int32_t>(IDS_MEMBER_DAMAGED));
+        EXPECT_EQ(os.Struck(0), 1);
+        for (const auto& [relative, old] : before) EXPECT_EQ(Read(relative), old) << relative;
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+        EXPECT_EQ(os.OpenFiles(), 0u);
+        ASSERT_EQ(MessageIds(), std::vector<unsigned>{IDS_MEMBER_DAMAGED});
+        EXPECT_EQ(ui.messages[0].text,
+                  "readme.txt: the update package is damaged. Zarvel has been left as it was. Please get a new "
+                  "copy of this updater.");
+    }
+}
+
 // Free space is asked of each file system the targets are on, a folder where
 // another one is mounted included, not of one directory per drive letter.
 TEST_F(TransferTest, FreeSpaceIsAskedOfEveryVolumeTheTargetsAreOn) {

@@ -113,6 +113,20 @@ void KeepStagedOnly(CommitPlan& commit) {
     commit.journal.count = kept;
 }
 
+// The new copies' records as the stage step took them while writing.
+class StagedCopies : public WrittenCopies {
+public:
+    explicit StagedCopies(const CommitPlan& commit) : commit_(commit) {}
+    bool Written(uint32_t entry, FileRecord* record) const override {
+        if (entry >= commit_.count || !commit_.writes[entry].written.known) return false;
+        *record = commit_.writes[entry].written.record;
+        return true;
+    }
+
+private:
+    const CommitPlan& commit_;
+};
+
 }  // namespace
 
 const char* CommitStepName(CommitStep step) {
@@ -198,7 +212,8 @@ bool CommitWrites(RunContext& run, CommitPlan& commit, WriteResult* why) {
     // program, most likely: the user is asked to close it.
     char unreadable[kMaxPath];
     JournalResult recorded;
-    while ((recorded = RecordJournalFiles(os, commit.journal, unreadable)) == JournalResult::CannotRecord) {
+    const StagedCopies written(commit);
+    while ((recorded = RecordJournalFiles(os, commit.journal, unreadable, &written)) == JournalResult::CannotRecord) {
         if (AskFileInUse(run, run.progressPage, unreadable, unreadable) != ANSWER_RETRY) {
             why->outcome = WriteOutcome::Cancelled;
             return false;

@@ -495,7 +495,7 @@ JournalResult BeginTransaction(Platform& os, Journal& journal) {
     return WriteJournal(os, journal);
 }
 
-JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath) {
+JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath, const WrittenCopies* written) {
     if (failedPath != nullptr) failedPath[0] = '\0';
     char staged[kMaxPath];
     char backup[kMaxPath];
@@ -505,7 +505,9 @@ JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPat
         if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return JournalResult::Invalid;
         JournalEntry recorded = entry;
         std::memset(&recorded.installed, 0, sizeof recorded.installed);
-        FileCheck check = HashFile(os, staged, &recorded.fresh);
+        FileCheck check = written != nullptr && written->Written(i, &recorded.fresh)
+                              ? FileCheck::Matches
+                              : HashFile(os, staged, &recorded.fresh);
         const char* path = staged;
         if (check == FileCheck::Matches && entry.existed) {
             check = HashFile(os, entry.target, &recorded.installed);

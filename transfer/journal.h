@@ -13,7 +13,10 @@
 //   2. The new copies are written (their names from ComposeTransactionPaths).
 //   3. RecordJournalFiles, then MarkCommitting: the size and SHA-256 of every
 //      new copy, and of every installed copy about to be moved aside, go
-//      into the journal with the state Committing.
+//      into the journal with the state Committing. A new copy's are the ones
+//      its stage step took from the bytes it wrote, when it has them (the
+//      copy was made new through a handle that let nobody else write it, and
+//      found to hold exactly those bytes); otherwise it is read back.
 //   4. CommitEntry (transfer/commit.h) for every entry, in journal order: an
 //      installed copy is moved to its backup name, then the new copy onto
 //      the target.
@@ -213,11 +216,26 @@ JournalResult WriteJournal(Platform& os, const Journal& journal);
 // marks rewrite it in the next state (on failure the journal, on the disk and
 // in memory, stays in the state it had).
 JournalResult BeginTransaction(Platform& os, Journal& journal);
-// Records the size and SHA-256 of every entry's new copy and, when it
-// existed, of its installed copy, in memory: Ok, CannotRecord (`failedPath`,
+// The new copies whose size and SHA-256 the caller took from their bytes as
+// they were written through the one handle that created them (nobody else
+// could write them meanwhile): those need not be read back to be recorded.
+class WrittenCopies {
+public:
+    // The record of the new copy of journal.entries[entry]; false when it
+    // is not known (the copy is read back).
+    virtual bool Written(uint32_t entry, FileRecord* record) const = 0;
+
+protected:
+    ~WrittenCopies() = default;
+};
+
+// Records the size and SHA-256 of every entry's new copy (from `written`
+// where it knows them, otherwise read from the disk) and, when it existed,
+// of its installed copy, in memory: Ok, CannotRecord (`failedPath`,
 // kMaxPath characters or null, names the file) or NoMemory. Entries already
 // recorded are left as they are.
-JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath);
+JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath,
+                                 const WrittenCopies* written = nullptr);
 // Records what is not recorded yet (RecordJournalFiles), then writes the state
 // Committing.
 JournalResult MarkCommitting(Platform& os, Journal& journal);

@@ -6,6 +6,7 @@
 
 #include "package/lzhuf_decoder.h"
 #include "platform/run_context.h"
+#include "platform/sha256.h"
 
 namespace zv {
 
@@ -17,11 +18,28 @@ constexpr uint32_t OUTPUT_BUFFER_SIZE = 32000;
 // full!" (41), Retry or Cancel, owned by run.progressPage; a short write keeps
 // only what is still to be written, so that Retry writes the rest once.
 // Cancel fails the Take (or Finish) that met it, and every later one.
+//
+// With HashWritten the output also takes the SHA-256 of what it writes: of
+// exactly the bytes each write reports the system accepted, in the order
+// they went into the file, so that a written copy need not be read back to
+// be checked. A failure of the hashing does not stop the writing (its
+// questions stay what they are); FinishHash tells it.
 class FileOutput : public MemberSink {
 public:
     // `buffer` holds OUTPUT_BUFFER_SIZE bytes and stays the caller's.
     FileOutput(RunContext& run, FileHandle file, const char* shownPath, uint8_t* buffer)
         : run_(run), file_(file), shownPath_(shownPath), buffer_(buffer) {}
+    ~FileOutput() override { Sha256Abandon(&hash_); }
+    FileOutput(const FileOutput&) = delete;
+    FileOutput& operator=(const FileOutput&) = delete;
+
+    // Hashes every byte written from here on; called before the first Take.
+    void HashWritten();
+    // Once everything is written: the SHA-256 of the bytes written since
+    // HashWritten, or why there is none (NotBegun without HashWritten).
+    Sha256Status FinishHash(uint8_t digest[SHA256_DIGEST_SIZE]);
+    // The bytes the system reported written, in all.
+    uint64_t written() const { return written_; }
 
     uint32_t Room() const override { return OUTPUT_BUFFER_SIZE - held_; }
     bool Take(const uint8_t* bytes, uint32_t count) override;
@@ -38,6 +56,13 @@ private:
     uint8_t* buffer_;
     uint32_t held_ = 0;
     bool cancelled_ = false;
+    uint64_t written_ = 0;
+    bool hashing_ = false;
+    Sha256Status hashStatus_ = Sha256Status::NotBegun;
+    Sha256Context hash_;
+
+    // `count` bytes from `bytes` went into the file.
+    void Accepted(const uint8_t* bytes, uint32_t count);
 };
 
 }  // namespace zv

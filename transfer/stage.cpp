@@ -56,10 +56,22 @@ WriteOutcome CreateStagedCopy(StageSession& s, const StageRequest& request, File
     }
 }
 
-// Expands the member into the open new copy and makes it durable.
-WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandle file, uint8_t* buffer) {
+// What went into a new copy as it was written.
+struct WrittenBytes {
+    uint64_t size = 0;                              // the bytes the system reported written
+    Sha256Status status = Sha256Status::NotBegun;  // the hashing's outcome
+    uint8_t digest[SHA256_DIGEST_SIZE] = {};       // their SHA-256, when status is Ok
+};
+
+// Expands the member into the open new copy and makes it durable, hashing
+// the bytes as they are written; *written is filled once it is flushed.
+WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandle file, uint8_t* buffer,
+                         WrittenBytes* written) {
     RunContext& run = *s.run;
     FileOutput output(run, file, request.target, buffer);
+    // Hashed for the digest's check, or for the journal's record of the
+    // copy, which the carried blocks would change.
+    if (request.digest != nullptr || request.carried == nullptr) output.HashWritten();
     BeginMemberRead(&s.reader, request.entry);
     const DecodeOutcome decoded = DecodeMember(s.decoder, &s.reader, &output);
     if (decoded != DecodeOutcome::Done) {
@@ -77,13 +89,31 @@ WriteOutcome WriteMember(StageSession& s, const StageRequest& request, FileHandl
             return WriteOutcome::Cancelled;
         }
     }
+    // The digest is of the bytes the system took; it is trusted from here,
+    // once they are on the disk.
+    written->size = output.written();
+    written->status = output.FinishHash(written->digest);
     return WriteOutcome::Done;
 }
 
+// The largest new copy whose size a seek can tell.
+constexpr uint64_t kLargestSizedCopy = INT32_MAX;
+
+// Whether the new copy holds exactly the bytes the system reported written:
+// a write reported whole of which not everything reached the file leaves it
+// shorter. Nothing else can write it (its handle shares no writing), so with
+// its size right its bytes are the ones hashed. The file is left positioned
+// at its end. False, with *seekFailed, when its size cannot be told.
+bool HoldsWhatWasWritten(Platform& os, FileHandle file, const WrittenBytes& written, bool* seekFailed) {
+    const int32_t end = os.Seek(file, 0, SeekOrigin::End);
+    *seekFailed = end < 0;
+    return end >= 0 && static_cast<uint64_t>(end) == written.size;
+}
+
 // Reads the new copy back through its handle and compares the SHA-256 of its
-// bytes with the member's digest. What is checked is what is on the disk. A
-// member that cannot be checked (the system's SHA-256 fails) is never taken
-// as written.
+// bytes with the member's digest: for a copy too large for its size to be
+// told by a seek. A member that cannot be checked (the system's SHA-256
+// fails) is never taken as written.
 WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, FileHandle file, uint8_t* buffer,
                              WriteResult* result) {
     Platform& os = *s.run->os;
@@ -103,6 +133,41 @@ WriteOutcome CheckStagedCopy(StageSession& s, const StageRequest& request, FileH
         SetFailure(result, IDS_MEMBER_DAMAGED, request.name);
     }
     return result->outcome;
+}
+
+// Compares the SHA-256 of the bytes written into the new copy with the
+// member's digest, once the copy is found to hold all of them and nothing
+// more. A member that cannot be checked (the system's SHA-256 fails) is
+// never taken as written.
+WriteOutcome CheckWrittenCopy(StageSession& s, const StageRequest& request, FileHandle file, uint8_t* buffer,
+                              const WrittenBytes& written, WriteResult* result) {
+    if (written.size > kLargestSizedCopy) return CheckStagedCopy(s, request, file, buffer, result);
+    bool seekFailed = false;
+    const bool holds = HoldsWhatWasWritten(*s.run->os, file, written, &seekFailed);
+    if (seekFailed) {
+        SetFailure(result, IDS_READ_ERROR, request.target);
+    } else if (written.status == Sha256Status::NoMemory) {
+        SetFailure(result, IDS_NO_MEMORY, request.target);
+    } else if (written.status != Sha256Status::Ok) {
+        SetFailure(result, IDS_CANNOT_HASH, request.target);
+    } else if (!holds || std::memcmp(written.digest, request.digest, SHA256_DIGEST_SIZE) != 0) {
+        SetFailure(result, IDS_MEMBER_DAMAGED, request.name);
+    }
+    return result->outcome;
+}
+
+// The new copy's record as it was written, when its hashing succeeded and
+// it holds exactly those bytes; otherwise it stays unknown.
+void RecordWritten(Platform& os, FileHandle file, const WrittenBytes& written, WrittenRecord* record) {
+    record->known = false;
+    bool seekFailed = false;
+    if (written.status != Sha256Status::Ok || written.size > kLargestSizedCopy ||
+        !HoldsWhatWasWritten(os, file, written, &seekFailed)) {
+        return;
+    }
+    record->record.size = static_cast<uint32_t>(written.size);
+    std::memcpy(record->record.digest, written.digest, SHA256_DIGEST_SIZE);
+    record->known = true;
 }
 
 // Carries the installed copy's stamped blocks into the new copy.
@@ -229,12 +294,17 @@ WriteOutcome StageMember(StageSession& s, const StageRequest& request, WriteResu
         if (!os.IsFileAt(file, request.staged, request.trusted)) {
             SetFailure(result, IDS_LINK_REFUSED, request.staged);
         } else {
-            result->outcome = WriteMember(s, request, file, buffer);
+            WrittenBytes written;
+            result->outcome = WriteMember(s, request, file, buffer, &written);
             if (result->outcome == WriteOutcome::Done && request.digest != nullptr) {
-                CheckStagedCopy(s, request, file, buffer, result);
+                CheckWrittenCopy(s, request, file, buffer, written, result);
             }
             if (result->outcome == WriteOutcome::Done && request.carried != nullptr) {
                 CarryBlocks(s, request, file, result);
+            } else if (result->outcome == WriteOutcome::Done && request.written != nullptr) {
+                // The journal's record of the copy, unless the carried blocks
+                // changed its bytes since (then it is read back there).
+                RecordWritten(os, file, written, request.written);
             }
         }
         os.Close(file);
@@ -311,7 +381,7 @@ void StageEntry(StageSession& session, StampedBlockSave* save, const uint8_t* di
     }
     run.transferView->ShowFileName(run.progressPage, d.name);
     StageRequest request{d.entry,     d.directory, d.name, d.target, w->staged, w->trusted, d.installed,
-                         digest,      d.carried ? save : nullptr};
+                         digest,      d.carried ? save : nullptr, &w->written};
     StageMember(session, request, why);
     if (why->outcome == WriteOutcome::Kept) {
         d.outcome = EntryOutcome::KeptByIgnore;

@@ -11,6 +11,7 @@
 #include "platform/run_context.h"
 #include "transfer/carry.h"
 #include "transfer/decide.h"
+#include "transfer/journal.h"
 
 namespace zv {
 
@@ -59,6 +60,13 @@ WayProblem CheckWay(Platform& os, const char* base, bool baseItself, const char*
 // the path), or None.
 WayProblem CheckVacant(Platform& os, const char* path, char* where);
 
+// A new copy's size and SHA-256, taken from its bytes as they were written,
+// when they are known and are still what the file holds.
+struct WrittenRecord {
+    bool known = false;
+    FileRecord record = {};
+};
+
 // One member to put in place, beside the decision that wants it and its
 // entry in the journal.
 struct PlannedWrite {
@@ -68,6 +76,7 @@ struct PlannedWrite {
     char trusted[kMaxPath]; // the folder whose links are the system's own: above the
                             // product directory, or the system directory
     bool isStaged;          // the new copy is complete
+    WrittenRecord written;  // the new copy as it was written, for the journal
 };
 
 // No folder on the way to a target is a link or junction, and no target
@@ -98,6 +107,7 @@ struct StageRequest {
     bool installed;           // a copy is installed at the target
     const uint8_t* digest;    // the SHA-256 of its expanded bytes, or nullptr when the package has none
     const StampedBlockSave* carried;  // the installed copy's stamped blocks, or nullptr when none are carried
+    WrittenRecord* written = nullptr;  // gets the staged copy's record, when known (null: not wanted)
 };
 
 // Expands the member into the new copy `staged` and makes it durable; the
@@ -109,7 +119,10 @@ struct StageRequest {
 // something at the name, or a new file that is not at `staged` (a folder on
 // the way became a link), is Failed with IDS_LINK_REFUSED about the staged
 // path. A new copy whose bytes do not match the digest is damage: Failed
-// with IDS_MEMBER_DAMAGED about the member's name. Then the carried blocks go
+// with IDS_MEMBER_DAMAGED about the member's name. The bytes are hashed as
+// they are written (no read back), and the digest is trusted only once the
+// copy is flushed and holds exactly as many bytes as were written; a copy
+// that holds another number is damage too. Then the carried blocks go
 // in. A member the reader cannot read is Unreadable, told here when the
 // reader recorded it without asking (TellReadFailure); Cancel at any
 // question, the reader's included, is Cancelled. On any outcome but Done the

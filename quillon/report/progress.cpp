@@ -17,8 +17,25 @@
 
 namespace quillon {
 
-bool StderrIsTerminal() { return ZV_ISATTY(ZV_FILENO(stderr)) != 0; }
-bool StdinIsTerminal() { return ZV_ISATTY(ZV_FILENO(stdin)) != 0; }
+namespace {
+
+bool IsTerminal(FILE* stream) {
+    const int fd = ZV_FILENO(stream);
+    if (ZV_ISATTY(fd) == 0) return false;
+#ifdef _WIN32
+    // The C library calls every character device a terminal, NUL included;
+    // only a console is one.
+    DWORD mode = 0;
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+    if (handle == INVALID_HANDLE_VALUE || !::GetConsoleMode(handle, &mode)) return false;
+#endif
+    return true;
+}
+
+}  // namespace
+
+bool StderrIsTerminal() { return IsTerminal(stderr); }
+bool StdinIsTerminal() { return IsTerminal(stdin); }
 
 int TerminalColumns() {
 #ifdef _WIN32
@@ -92,10 +109,12 @@ void ProgressBar::Show(uint64_t done, const std::string& item) {
     if (perMille == shown_ && item == shownItem_) return;
     shown_ = perMille;
     shownItem_ = item;
-    // The width is asked each time: the window may be resized meanwhile.
-    const std::string line = ProgressLine(label_, perMille, item, TerminalColumns());
+    // The width is asked once for each line drawn: the window may be resized
+    // meanwhile.
+    const int columns = TerminalColumns();
+    const std::string line = ProgressLine(label_, perMille, item, columns);
     // Blanks over the rest of a longer line drawn before, within the width.
-    const size_t room = static_cast<size_t>(TerminalColumns() > 1 ? TerminalColumns() - 1 : 0);
+    const size_t room = static_cast<size_t>(columns > 1 ? columns - 1 : 0);
     size_t pad = length_ > line.size() ? length_ - line.size() : 0;
     if (line.size() + pad > room) pad = room > line.size() ? room - line.size() : 0;
     std::fprintf(stderr, "\r%s%*s", line.c_str(), static_cast<int>(pad), "");

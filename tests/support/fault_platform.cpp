@@ -72,7 +72,8 @@ int32_t FaultPlatform::Write(zv::FileHandle file, const void* buffer, uint32_t c
     if (const Fault* f = Strike(FaultOp::Write, PathOf(file))) {
         if (f->shortCount < 0) return zv::kFileError;
         uint32_t n = static_cast<uint32_t>(f->shortCount) < count ? static_cast<uint32_t>(f->shortCount) : count;
-        return inner_.Write(file, buffer, n);
+        const int32_t written = inner_.Write(file, buffer, n);
+        return f->silent && written >= 0 ? static_cast<int32_t>(count) : written;
     }
     return inner_.Write(file, buffer, count);
 }

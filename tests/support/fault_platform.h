@@ -32,6 +32,9 @@ struct Fault {
     uint32_t allocSize = 0;
     // Move: fail as a file that another program holds, not plainly.
     bool inUse = false;
+    // Write with shortCount: report every byte asked as written, though only
+    // shortCount went into the file (a write that lies about its count).
+    bool silent = false;
 };
 
 class FaultPlatform : public zv::ForwardingPlatform {
