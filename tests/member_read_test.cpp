@@ -383,6 +383,21 @@ const std::vector<uint8_t>& TextStream() {
     return stream;
 }
 
+// Starts the reader afresh on the case's member, broken as it says, with no
+// message shown yet.
+void Arrange(MemberReadTest& t, const BrokenMember& member) {
+    CloseVolumeReader(&t.reader);
+    t.entries.clear();
+    t.volumes.clear();
+    t.os.Clear();
+    t.ui.ClearScript();
+    t.SetUp();
+    member.build(t);
+    t.Start();
+    member.act(t);
+    t.ui.messages.clear();
+}
+
 void OnVolumeOne(MemberReadTest& t) { t.AddMember("zvact.exe", BigStream()); }
 void OnVolumesOneAndTwo(MemberReadTest& t) { t.AddMember("zvact.exe", TextStream(), {{1, 1000}, {2, 0}}); }
 
@@ -476,16 +491,7 @@ TEST_F(MemberReadTest, EachFailureIsRecordedWithWhatItIsAbout) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.member.what);
-        CloseVolumeReader(&reader);
-        entries.clear();
-        volumes.clear();
-        os.Clear();
-        ui.ClearScript();
-        SetUp();
-        c.member.build(*this);
-        Start();
-        c.member.act(*this);
-        ui.messages.clear();
+        Arrange(*this, c.member);
         EXPECT_EQ(Extract(0), c.outcome);
         const ReadFailure& f = reader.failure;
         EXPECT_EQ(f.kind, c.kind) << ReadFailureKindName(f.kind);
@@ -559,16 +565,7 @@ TEST_F(MemberReadTest, StagingTellsAnUnreadableMemberApartFromACancel) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.member.what);
-        CloseVolumeReader(&reader);
-        entries.clear();
-        volumes.clear();
-        os.Clear();
-        ui.ClearScript();
-        SetUp();
-        c.member.build(*this);
-        Start();
-        c.member.act(*this);
-        ui.messages.clear();
+        Arrange(*this, c.member);
         StageSession session;
         session.run = &run;
         session.decoder = decoder.get();
