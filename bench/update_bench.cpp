@@ -14,7 +14,7 @@
 // times and the ratios update/unzip and update/copy are printed; with
 // --rounds N each is taken N times, in turn, and the median is shown.
 //
-//   update_bench [--size-mb MB] [--files N] [--rounds N] [--dir DIR] [--product-only]
+//   update_bench [--size-mb MB] [--files N] [--rounds N] [--workers N] [--dir DIR] [--product-only]
 //
 // With --product-only it only writes the product (DIR/source), its
 // description (DIR/product.txt) and a blank updater (DIR/zvupdate.exe), for
@@ -44,6 +44,7 @@
 #include "tests/support/scripted_ui.h"
 #include "tests/support/scripted_view.h"
 #include "tests/support/temp_dir.h"
+#include "transfer/stage_ahead.h"
 #include "transfer/transfer.h"
 
 namespace {
@@ -57,13 +58,17 @@ struct Options {
     unsigned rounds = 1;
     std::string dir;  // empty: a fresh folder in $TMPDIR, removed at the end
     bool productOnly = false;
+    int workers = -1;  // -1: as many as the updater takes on this machine
 };
 
 void Usage(std::FILE* out) {
-    std::fputs("usage: update_bench [--size-mb MB] [--files N] [--rounds N] [--dir DIR] [--product-only]\n"
+    std::fputs("usage: update_bench [--size-mb MB] [--files N] [--rounds N] [--workers N] [--dir DIR]\n"
+               "                    [--product-only]\n"
                "  --size-mb MB  the product's size (default 200)\n"
                "  --files N     its number of files (default 1500)\n"
                "  --rounds N    times each of the three is taken; the median is shown (default 1)\n"
+               "  --workers N   threads that expand members during the update (default: what the\n"
+               "                updater takes on this machine; 0: every member on the update's own thread)\n"
                "  --dir DIR     work in DIR (an empty or new folder; kept afterwards) rather than\n"
                "                a fresh folder in $TMPDIR\n"
                "  --product-only  only write the product, its description and a blank updater\n"
@@ -87,6 +92,10 @@ bool ParseOptions(int argc, char** argv, Options* o) {
         char* end = nullptr;
         const unsigned long n = std::strtoul(v, &end, 10);
         const bool number = *v != '\0' && *end == '\0' && n > 0;
+        if (a == "--workers" && *v != '\0' && *end == '\0') {
+            o->workers = static_cast<int>(std::min<unsigned long>(n, 64));
+            continue;
+        }
         if (a == "--size-mb" && number) {
             o->sizeMB = n;
         } else if (a == "--files" && number) {
@@ -245,6 +254,7 @@ double Seconds(Clock::time_point start) {
 struct Machine {
     std::string root;
     size_t headerAt;
+    unsigned workers;
 
     double Update(const std::vector<ProductFile>& files) {
         InstallOld(files, root + "/ZARVEL");
@@ -255,6 +265,7 @@ struct Machine {
         run.os = &os;
         run.ui = &ui;
         run.transferView = &view;
+        run.stageWorkers = workers;
         std::strcpy(run.programPath, "C:\\UPDATE\\SETUP.EXE");
         std::strcpy(run.programDir, "C:\\UPDATE\\");
         const std::vector<uint8_t> image = ReadFile(root + "/UPDATE/SETUP.EXE");
@@ -349,7 +360,8 @@ int main(int argc, char** argv) {
     std::printf("product: %zu files, %.1f MB, made in %.1f s\n", files.size(), total / 1e6, Seconds(start));
 
     // Packed by quillon, into the image of an updater, as a release is.
-    Machine machine{work + "/machine", 1000};
+    const unsigned workers = o.workers < 0 ? zv::StageWorkerCount() : static_cast<unsigned>(o.workers);
+    Machine machine{work + "/machine", 1000, workers};
     fs::create_directories(machine.root + "/UPDATE");
     const std::vector<uint8_t> updater = zvtest::BlankUpdaterImage(4096, machine.headerAt);
     WriteFile(work + "/zvupdate.exe", updater.data(), updater.size());
@@ -399,8 +411,8 @@ int main(int argc, char** argv) {
     }
 
     const double u = Median(update), c = Median(copy);
-    std::printf("\n%s of %u round%s, %zu files, %.1f MB:\n", o.rounds > 1 ? "median" : "time", o.rounds,
-                o.rounds > 1 ? "s" : "", files.size(), total / 1e6);
+    std::printf("\n%s of %u round%s, %zu files, %.1f MB, %u expanding thread%s:\n", o.rounds > 1 ? "median" : "time",
+                o.rounds, o.rounds > 1 ? "s" : "", files.size(), total / 1e6, workers, workers == 1 ? "" : "s");
     std::printf("  update                       %8.2f s  %6.1f MB/s\n", u, total / 1e6 / u);
     if (zipping) {
         const double z = Median(unzip);

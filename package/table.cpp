@@ -78,6 +78,15 @@ PackagePiece ReadPackagePiece(const uint8_t* p) {
 
 bool IsLastPiece(const PackagePiece& piece) { return piece.volume == 0 || piece.length == 0; }
 
+uint64_t EntryPackedSize(PackageEntry entry) {
+    uint64_t size = 0;
+    for (const uint8_t* p = EntryPieces(entry);; p += PACKAGE_PIECE_SIZE) {
+        const PackagePiece piece = ReadPackagePiece(p);
+        if (IsLastPiece(piece)) return size;
+        size += piece.length;
+    }
+}
+
 const char* TableDamageName(TableDamage damage) {
     switch (damage) {
     case TableDamage::None: return "none";

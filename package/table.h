@@ -46,6 +46,8 @@ uint32_t NextRecordOffset(const uint8_t* region, uint32_t offset);
 PackagePiece ReadPackagePiece(const uint8_t* piece);
 // True when `piece` ends the list (volume 0 or length 0).
 bool IsLastPiece(const PackagePiece& piece);
+// The member's compressed bytes in all: the lengths of its pieces, summed.
+uint64_t EntryPackedSize(PackageEntry entry);
 
 // What is wrong with a damaged table; each has a name for messages.
 enum class TableDamage : uint8_t {

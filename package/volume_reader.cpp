@@ -264,4 +264,23 @@ int32_t RefillPackageBuffer(VolumeReader* r) {
     return *r->readPos++;
 }
 
+bool ReadMemberBytes(VolumeReader* reader, uint8_t* out, uint64_t capacity, uint64_t* size) {
+    *size = 0;
+    for (;;) {
+        if (reader->bytesLeft == 0) {
+            const int32_t first = RefillPackageBuffer(reader);
+            if (first == END_OF_DATA) return true;
+            if (first == READ_FAILED) return false;
+            // The block's first byte was handed out: take it back.
+            --reader->readPos;
+            ++reader->bytesLeft;
+        }
+        if (reader->bytesLeft > capacity - *size) return false;
+        std::memcpy(out + *size, reader->readPos, reader->bytesLeft);
+        *size += reader->bytesLeft;
+        reader->readPos += reader->bytesLeft;
+        reader->bytesLeft = 0;
+    }
+}
+
 }  // namespace zv

@@ -143,6 +143,13 @@ void BeginMemoryRead(VolumeReader* reader, const uint8_t* bytes, uint32_t size);
 // END_OF_DATA or READ_FAILED. Called through ReadPackageByte.
 int32_t RefillPackageBuffer(VolumeReader* reader);
 
+// Reads the whole of the member's compressed bytes (its pieces, in order)
+// into `out`, which holds `capacity` bytes, asking the reader's questions as
+// decoding would; *size gets the bytes read. False when they cannot all be
+// read (the failure recorded as ReadPackageByte records it) or do not fit.
+// The member must have been begun with BeginMemberRead.
+bool ReadMemberBytes(VolumeReader* reader, uint8_t* out, uint64_t capacity, uint64_t* size);
+
 // The next byte of the member's compressed stream (0..255), END_OF_DATA once
 // the pieces are used up (again at every further call), or READ_FAILED with
 // the failure recorded. A piece whose bytes are not all in its volume's file

@@ -21,6 +21,10 @@ struct RunContext {
     char programPath[kMaxPath] = {};
     char programDir[kMaxPath] = {};
 
+    // Threads that expand members while the stage step reads and asks; 0
+    // (or 1 processor) and every member is expanded on the step's own thread.
+    unsigned stageWorkers = 0;
+
     WindowRef backdropWindow = kNoWindow;
     WindowRef progressPage = kNoWindow;
 };

@@ -17,6 +17,7 @@
 #include "string_ids.h"
 #include "transfer/package_messages.h"
 #include "transfer/run_options.h"
+#include "transfer/stage_ahead.h"
 #include "transfer/startup.h"
 #include "transfer/transfer.h"
 
@@ -330,6 +331,7 @@ int RunUpdater(HINSTANCE instance) {
     g_Shell.run.os = &HostPlatform();
     g_Shell.run.ui = &Win32UserInterface();
     g_Shell.run.transferView = &Win32TransferView();
+    g_Shell.run.stageWorkers = StageWorkerCount();
 
     RunOptions options;
     const CommandLineResult parsed = ParseCommandLine(GetCommandLineA(), &options);

@@ -1316,3 +1316,244 @@ TEST_F(TransferLinkTest, AFolderOnTheWayThatCannotBeToldIsRefused) {
     EXPECT_EQ(Tree("ZARVEL"), installation);
     EXPECT_EQ(Read("WINDOWS/SYSTEM/PLMR32.DLL"), before["WINDOWS/SYSTEM/PLMR32.DLL"]);
 }
+
+namespace {
+
+// Runs with the members expanded on worker threads against the same run on
+// the stage step's own thread. What the user sees (every message with its
+// answer, the file names and progress steps around it), what the observer is
+// told, the result and the files left must be the same.
+class TransferWorkersTest : public TransferTest {
+public:
+    struct Scenario {
+        const char* what;
+        std::function<void(TransferWorkersTest&)> arrange;  // installs, packages, scripts the answers
+        int32_t result;
+        std::vector<unsigned> messages;  // the string ids shown, in order
+    };
+
+    // One run, told as lines: the events in the order they came, then every
+    // file under the machine's folders with its size and first bytes' sum.
+    std::vector<std::string> Observe(const Scenario& s, unsigned workers) {
+        std::filesystem::remove_all(dir / "ZARVEL");
+        std::filesystem::remove_all(dir / "WINDOWS");
+        zvtest::MakeDirs(dir / "ZARVEL");
+        zvtest::MakeDirs(dir / "WINDOWS/SYSTEM");
+        FreePackageTable(posix, &table);
+        before.clear();
+        ui = zvtest::ScriptedUi();
+        view = zvtest::ScriptedView();
+        os.Clear();
+        s.arrange(*this);
+        std::vector<std::string> lines;
+        ui.onShow = [&](const zvtest::RecordedMessage& m) {
+            lines.push_back("message " + std::to_string(m.stringId) + " " + m.text + " after " +
+                            std::to_string(view.names.size()) + " names and " + std::to_string(view.percents.size()) +
+                            " steps");
+        };
+        struct Reports : TransferObserver {
+            std::vector<std::string>* lines;
+            void EntryDone(const EntryReport& r) override {
+                lines->push_back("entry " + std::string(r.decision.name) + " " +
+                                 EntryOutcomeName(r.decision.outcome) + " " + std::to_string(r.percent) + "% " +
+                                 std::to_string(TransferResultNumber(r.result)));
+            }
+            void StageBegins(TransferStage stage) override {
+                lines->push_back(std::string("stage ") + TransferStageName(stage));
+            }
+        } reports;
+        reports.lines = &lines;
+        run.stageWorkers = workers;
+        const int32_t result = TransferResultNumber(RunTransfer(run, table, &product, &reports));
+        run.stageWorkers = 0;
+        lines.push_back("result " + std::to_string(result));
+        for (size_t k = 0; k < view.names.size(); ++k) lines.push_back("name " + view.names[k]);
+        for (unsigned p : view.percents) lines.push_back("step " + std::to_string(p));
+        for (const auto& item : std::filesystem::recursive_directory_iterator(dir.path())) {
+            if (!item.is_regular_file() || item.path().filename() == "SETUP.EXE") continue;
+            const std::vector<uint8_t> bytes = zvtest::ReadFileBytes(item.path().string());
+            uint8_t digest[SHA256_DIGEST_SIZE] = {};
+            EXPECT_EQ(Sha256Bytes(bytes.data(), bytes.size(), digest), Sha256Status::Ok);
+            lines.push_back("file " + std::filesystem::relative(item.path(), dir.path()).string() + " " +
+                            std::to_string(bytes.size()) + " " + std::to_string(LoadU32LE(digest)));
+        }
+        std::sort(lines.end() - static_cast<long>(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
+                      return l.rfind("file ", 0) == 0;
+                  })),
+                  lines.end());
+        EXPECT_EQ(os.OpenFiles(), 0u);
+        EXPECT_EQ(os.liveBlocks, 0);
+        return lines;
+    }
+
+    // Many members of all sizes, some into folders still to be made, one
+    // whose stamped blocks are carried, with every member's digest.
+    std::vector<Member> members;
+    void MakeMembers() {
+        members.clear();
+        members.push_back({"plmr32.dll", 0x16, Bytes(40, 30000), MakeVersion(1, 2, 1, 28)});
+        for (uint32_t k = 0; k < 24; ++k) {
+            const size_t size = k % 5 == 0 ? 0 : (k * 7919u) % 90000u;
+            const std::string folder = k % 3 == 0 ? "new\\deeper\\" : k % 3 == 1 ? "" : "new\\";
+            members.push_back({folder + "file" + std::to_string(k) + ".txt", 0, Bytes(100 + k, size)});
+            if (k == 9) {
+                members.push_back({"zvact32.exe", ENTRY_UPDATE_ONLY, CarriedFile(22, 50000, 0x90, 0x0000),
+                                   MakeVersion(1, 2, 1, 31)});
+            }
+        }
+    }
+    void InstallSome() {
+        Install("WINDOWS/SYSTEM/PLMR32.DLL", Bytes(1, 3000));
+        Install("ZARVEL/zvact32.exe", CarriedFile(2, 5000, 0x40, 0x1234));
+        for (uint32_t k = 1; k < 24; k += 3) Install("ZARVEL/file" + std::to_string(k) + ".txt", Bytes(k, 200));
+    }
+};
+
+}  // namespace
+
+TEST_F(TransferWorkersTest, WorkersChangeNothingTheUserSeesOrTheRunLeaves) {
+    const Scenario scenarios[] = {
+        {"every member written",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.Package(t.members, TableStatus::Loaded, true);
+         },
+         0, {}},
+        {"a member whose bytes are not its digest's, told in its turn",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.members[14].stream = zvtest::EncodeLzhufForTest(t.members[14].content);
+             t.members[14].content.push_back('!');  // the digest is of other bytes
+             t.Package(t.members, TableStatus::Loaded, true);
+         },
+         IDS_MEMBER_DAMAGED, {IDS_MEMBER_DAMAGED}},
+        {"a member whose stream is cut short",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.members[18].stream = zvtest::EncodeLzhufForTest(t.members[18].content);
+             t.members[18].stream.resize(t.members[18].stream.size() / 2);
+             t.Package(t.members, TableStatus::Loaded, true);
+         },
+         ANSWER_CANCEL, {IDS_READ_ERROR}},
+        {"a write-protected file in the middle: Ignore, the rest goes on",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.Package(t.members, TableStatus::Loaded, true);
+             zvtest::SetReadOnly(t.Host("ZARVEL/file13.txt"), true);
+             t.ui.Script({ANSWER_IGNORE});
+         },
+         0, {IDS_WRITE_PROTECTED}},
+        {"a write-protected file in the middle: Abort, and the later new copies go",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.Package(t.members, TableStatus::Loaded, true);
+             zvtest::SetReadOnly(t.Host("ZARVEL/file10.txt"), true);
+             t.ui.Script({ANSWER_ABORT});
+         },
+         -1, {IDS_WRITE_PROTECTED}},
+        {"every write of one new copy fails: Retry, then Cancel",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.Package(t.members, TableStatus::Loaded, true);
+             t.os.Add(Fault{FaultOp::Write, "~zvn0008", 0, -1});
+             t.ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
+         },
+         ANSWER_CANCEL, {IDS_WRITE_ERROR, IDS_WRITE_ERROR}},
+        {"one new copy's flush fails every time: Retry, then Cancel",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.Package(t.members, TableStatus::Loaded, true);
+             t.os.Add(Fault{FaultOp::Flush, "~zvn0014", 0, -1});
+             t.ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
+         },
+         ANSWER_CANCEL, {IDS_WRITE_ERROR, IDS_WRITE_ERROR}},
+        {"the package's file ends inside a member: Cancel",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.Package(t.members, TableStatus::Loaded, true);
+             const PackageEntry last = [&] {
+                 PackageEntry e = FirstPackageEntry(t.table);
+                 for (int k = 0; k < 20; ++k) e = NextPackageEntry(e);
+                 return e;
+             }();
+             std::vector<uint8_t> image = t.Read("UPDATE/SETUP.EXE");
+             image.resize(ReadPackagePiece(EntryPieces(last)).offset + 3);
+             zvtest::WriteFileBytes(t.Host("UPDATE/SETUP.EXE"), image);
+             t.ui.Script({ANSWER_CANCEL});
+         },
+         ANSWER_CANCEL, {IDS_READ_ERROR}},
+        {"the package cannot be read from the middle on: Retry, then Cancel",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             // The n-th read of the package fails: with no member staged out of
+             // turn (no carried blocks), the reads come in the same order.
+             t.members.erase(t.members.begin() + 11);
+             t.Package(t.members, TableStatus::Loaded, true);
+             t.os.Add(Fault{FaultOp::Read, "SETUP.EXE", 12, -1});
+             t.ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
+         },
+         ANSWER_CANCEL, {IDS_READ_ERROR, IDS_READ_ERROR}},
+        {"stopped in the middle",
+         [](TransferWorkersTest& t) {
+             t.MakeMembers();
+             t.InstallSome();
+             t.Package(t.members, TableStatus::Loaded, true);
+             t.view.stopAtPoll = 12;
+         },
+         -1, {}},
+    };
+    for (const Scenario& s : scenarios) {
+        SCOPED_TRACE(s.what);
+        const std::vector<std::string> alone = Observe(s, 0);
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+        EXPECT_EQ(MessageIds(), s.messages) << [&] {
+            std::string all;
+            for (const std::string& l : alone) all += l + "\n";
+            return all;
+        }();
+        EXPECT_NE(std::find(alone.begin(), alone.end(), "result " + std::to_string(s.result)), alone.end());
+        for (unsigned workers : {1u, 4u}) {
+            SCOPED_TRACE(workers);
+            const std::vector<std::string> seen = Observe(s, workers);
+            EXPECT_EQ(seen, alone) << [&] {
+                std::string diff;
+                for (size_t k = 0; k < std::max(seen.size(), alone.size()); ++k) {
+                    const std::string a = k < alone.size() ? alone[k] : "-", b = k < seen.size() ? seen[k] : "-";
+                    if (a != b) diff += a + " | " + b + "\n";
+                }
+                return diff;
+            }();
+            EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+        }
+    }
+}
+
+// A failure a worker meets is not asked about by the worker: the stage step
+// stages that member again itself, and asks only when the failure comes
+// again. One that does not (a write that failed once) leaves no question.
+TEST_F(TransferWorkersTest, AFailureThatDoesNotComeAgainIsNotAskedAbout) {
+    MakeMembers();
+    InstallSome();
+    Package(members, TableStatus::Loaded, true);
+    os.Add(Fault{FaultOp::Write, "~zvn0008", 0, 1});
+    run.stageWorkers = 4;
+    EXPECT_EQ(TransferResultNumber(Run()), 0);
+    EXPECT_EQ(os.Struck(0), 1);
+    EXPECT_EQ(MessageIds(), std::vector<unsigned>{});
+    EXPECT_EQ(Read("ZARVEL/file7.txt"), packaged["file7.txt"]) << "the member the failed write was for";
+    for (const auto& [name, content] : packaged) {
+        if (name.find('\\') == std::string::npos && name != "plmr32.dll" && name != "zvact32.exe") {
+            EXPECT_EQ(Read("ZARVEL/" + name), content) << name;
+        }
+    }
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}

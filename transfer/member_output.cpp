@@ -58,6 +58,10 @@ bool FileOutput::Flush() {
             held_ = 0;
             break;
         }
+        if (askNothing_) {
+            cancelled_ = true;
+            return false;
+        }
         unsigned question = IDS_WRITE_ERROR;
         if (result >= 0) {
             // Keep only what is still to be written, so that a retry does not

@@ -35,6 +35,9 @@ public:
 
     // Hashes every byte written from here on; called before the first Take.
     void HashWritten();
+    // Asks nothing: a write that fails or falls short fails the output at
+    // once, as Cancel would (for a worker, which has no one to ask).
+    void AskNothing() { askNothing_ = true; }
     // Once everything is written: the SHA-256 of the bytes written since
     // HashWritten, or why there is none (NotBegun without HashWritten).
     Sha256Status FinishHash(uint8_t digest[SHA256_DIGEST_SIZE]);
@@ -56,6 +59,7 @@ private:
     uint8_t* buffer_;
     uint32_t held_ = 0;
     bool cancelled_ = false;
+    bool askNothing_ = false;
     uint64_t written_ = 0;
     bool hashing_ = false;
     Sha256Status hashStatus_ = Sha256Status::NotBegun;

@@ -10,6 +10,7 @@
 #include "transfer/journal.h"
 #include "transfer/member_output.h"
 #include "transfer/package_messages.h"
+#include "transfer/stage_ahead.h"
 
 namespace zv {
 namespace {
@@ -315,6 +316,48 @@ WriteOutcome StageMember(StageSession& s, const StageRequest& request, WriteResu
     return result->outcome;
 }
 
+bool StageMemberQuietly(RunContext& run, const StageRequest& request, const uint8_t* bytes, uint32_t size,
+                        LzhufDecoder* decoder, uint8_t* buffer) {
+    Platform& os = *run.os;
+    if (request.carried != nullptr) return false;
+    if (request.installed) {
+        const FileHandle check = os.Open(request.target, OpenMode::ReadWrite);
+        if (check == kNoFile) return false;
+        os.Close(check);
+    }
+    bool taken = false;
+    FileHandle file = os.CreateNew(request.staged, &taken);
+    if (file == kNoFile && !taken) {
+        CreateMissingDirectories(os, request.directory, request.name);
+        file = os.CreateNew(request.staged, &taken);
+    }
+    if (file == kNoFile) return false;
+    bool staged = false;
+    if (os.IsFileAt(file, request.staged, request.trusted)) {
+        StageSession session;
+        session.run = &run;
+        BeginMemoryRead(&session.reader, bytes, size);
+        session.reader.sizeLimit = EntrySizeLimit(request.entry);
+        FileOutput output(run, file, request.target, buffer);
+        output.AskNothing();
+        output.HashWritten();
+        if (DecodeMember(decoder, &session.reader, &output) == DecodeOutcome::Done && os.Flush(file)) {
+            WrittenBytes written;
+            written.size = output.written();
+            written.status = output.FinishHash(written.digest);
+            WriteResult result;
+            if (request.digest == nullptr ||
+                CheckWrittenCopy(session, request, file, buffer, written, &result) == WriteOutcome::Done) {
+                if (request.written != nullptr) RecordWritten(os, file, written, request.written);
+                staged = true;
+            }
+        }
+    }
+    os.Close(file);
+    if (!staged) os.Remove(request.staged);
+    return staged;
+}
+
 // No folder on the way to a target is a link or junction. The way starts at
 // the product directory, which is checked itself: a folder made directly
 // under a drive's root lets its users rename it and put a junction in its
@@ -380,6 +423,10 @@ void StageEntry(StageSession& session, StampedBlockSave* save, const uint8_t* di
         }
     }
     run.transferView->ShowFileName(run.progressPage, d.name);
+    if (session.ahead != nullptr && TakeStagedAhead(session.ahead, w)) {
+        w->isStaged = true;
+        return;
+    }
     StageRequest request{d.entry,     d.directory, d.name, d.target, w->staged, w->trusted, d.installed,
                          digest,      d.carried ? save : nullptr, &w->written};
     StageMember(session, request, why);

@@ -89,11 +89,15 @@ bool CheckWays(Platform& os, const char* productDir, PlannedWrite* writes, uint3
 // *why Failed (IDS_LINK_REFUSED about the name), when anything is there.
 bool CheckNamesVacant(Platform& os, const PlannedWrite* writes, uint32_t count, WriteResult* why);
 
-// The reader and decoder of one transfer, shared by every member it stages.
+struct StageAhead;
+
+// The reader and decoder of one transfer, shared by every member it stages,
+// and the workers that expand members ahead of it, if any.
 struct StageSession {
     RunContext* run = nullptr;
     VolumeReader reader;
     LzhufDecoder* decoder = nullptr;
+    StageAhead* ahead = nullptr;
 };
 
 // One member to stage.
@@ -128,6 +132,18 @@ struct StageRequest {
 // question, the reader's included, is Cancelled. On any outcome but Done the
 // new copy made here is gone; whatever was at the name before is left alone.
 WriteOutcome StageMember(StageSession& session, const StageRequest& request, WriteResult* result);
+
+// Stages the member from its compressed bytes held in memory (`size` bytes
+// at `bytes`), asking nothing and telling nothing: for a worker thread, with
+// its own `decoder` and OUTPUT_BUFFER_SIZE-byte `buffer`; it uses run.os
+// only. True when the new copy is complete, flushed and matches the digest,
+// with request.written filled. False, with no new copy left and nothing else
+// changed but the folders it made, at the first thing that goes otherwise
+// than well: anything StageMember would ask about, tell or refuse, a member
+// whose stamped blocks are carried, or a failure of any kind. StageMember
+// then stages the member again, and meets what there is to ask or tell.
+bool StageMemberQuietly(RunContext& run, const StageRequest& request, const uint8_t* bytes, uint32_t size,
+                        LzhufDecoder* decoder, uint8_t* buffer);
 
 // Stages the member that the decision `d` writes into w->staged: reads the
 // installed copy's stamped blocks first when they are carried (into *save),

@@ -10,6 +10,7 @@
 #include "transfer/package_messages.h"
 #include "transfer/space.h"
 #include "transfer/stage.h"
+#include "transfer/stage_ahead.h"
 
 namespace zv {
 namespace {
@@ -202,6 +203,19 @@ struct Transfer {
     }
 
     void Stage(StageSession& session) {
+        StageAhead ahead;
+        if (run.stageWorkers != 0 &&
+            StartStageAhead(&ahead, run, &session.reader, commit.writes, commit.count, integrity, run.stageWorkers)) {
+            session.ahead = &ahead;
+        }
+        StageEntries(session);
+        if (session.ahead != nullptr) {
+            StopStageAhead(&ahead);
+            session.ahead = nullptr;
+        }
+    }
+
+    void StageEntries(StageSession& session) {
         StampedBlockSave save;
         uint32_t next = 0;  // the walk meets the writes in the order they were listed
         WalkPlan(plan, [&](uint32_t pass, EntryDecision& d) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <csignal>
+#include <mutex>
 
 namespace zvtest {
 
@@ -35,6 +36,7 @@ std::string FaultPlatform::PathOf(zv::FileHandle file) const {
 }
 
 zv::FileHandle FaultPlatform::Open(const char* path, zv::OpenMode mode) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (Strike(FaultOp::Open, path)) return zv::kNoFile;
     zv::FileHandle file = inner_.Open(path, mode);
     if (file != zv::kNoFile) paths_[file] = path;
@@ -42,6 +44,7 @@ zv::FileHandle FaultPlatform::Open(const char* path, zv::OpenMode mode) {
 }
 
 zv::FileHandle FaultPlatform::Create(const char* path) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (Strike(FaultOp::Create, path)) return zv::kNoFile;
     zv::FileHandle file = inner_.Create(path);
@@ -50,6 +53,7 @@ zv::FileHandle FaultPlatform::Create(const char* path) {
 }
 
 zv::FileHandle FaultPlatform::CreateNew(const char* path, bool* taken) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     *taken = false;
     Change();
     if (Strike(FaultOp::Create, path)) return zv::kNoFile;
@@ -59,6 +63,7 @@ zv::FileHandle FaultPlatform::CreateNew(const char* path, bool* taken) {
 }
 
 int32_t FaultPlatform::Read(zv::FileHandle file, void* buffer, uint32_t count) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (const Fault* f = Strike(FaultOp::Read, PathOf(file))) {
         if (f->shortCount < 0) return zv::kFileError;
         uint32_t n = static_cast<uint32_t>(f->shortCount) < count ? static_cast<uint32_t>(f->shortCount) : count;
@@ -68,6 +73,7 @@ int32_t FaultPlatform::Read(zv::FileHandle file, void* buffer, uint32_t count) {
 }
 
 int32_t FaultPlatform::Write(zv::FileHandle file, const void* buffer, uint32_t count) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (const Fault* f = Strike(FaultOp::Write, PathOf(file))) {
         if (f->shortCount < 0) return zv::kFileError;
@@ -79,28 +85,33 @@ int32_t FaultPlatform::Write(zv::FileHandle file, const void* buffer, uint32_t c
 }
 
 int32_t FaultPlatform::Seek(zv::FileHandle file, int32_t offset, zv::SeekOrigin origin) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (Strike(FaultOp::Seek, PathOf(file))) return zv::kFileError;
     return inner_.Seek(file, offset, origin);
 }
 
 void FaultPlatform::Close(zv::FileHandle file) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     paths_.erase(file);
     inner_.Close(file);
 }
 
 bool FaultPlatform::Flush(zv::FileHandle file) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (Strike(FaultOp::Flush, PathOf(file))) return false;
     return inner_.Flush(file);
 }
 
 bool FaultPlatform::Remove(const char* path) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (Strike(FaultOp::Remove, path)) return false;
     return inner_.Remove(path);
 }
 
 bool FaultPlatform::Replace(const char* from, const char* to) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (Strike(FaultOp::Replace, to)) return false;
     return inner_.Replace(from, to);
@@ -108,6 +119,7 @@ bool FaultPlatform::Replace(const char* from, const char* to) {
 
 // A Move fault matches the path of either file.
 zv::MoveResult FaultPlatform::Move(const char* from, const char* to) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     const Fault* f = Strike(FaultOp::Move, std::string(from) + "|" + to);
     if (f != nullptr) return f->inUse ? zv::MoveResult::InUse : zv::MoveResult::Failed;
@@ -129,6 +141,7 @@ bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
 }  // namespace
 
 bool FaultPlatform::VolumeOf(const char* directory, char* root, uint32_t size) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     const PretendVolume* found = nullptr;
     for (const PretendVolume& v : volumes) {
         if (StartsWithNoCase(directory, v.root) && (found == nullptr || v.root.size() > found->root.size())) found = &v;
@@ -151,6 +164,7 @@ bool FaultPlatform::VolumeOf(const char* directory, char* root, uint32_t size) {
 }
 
 bool FaultPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     freeSpaceAsked.push_back(directory);
     if (Strike(FaultOp::FreeSpace, directory)) return false;
     for (const PretendVolume& v : volumes) {
@@ -173,27 +187,32 @@ bool FaultPlatform::FreeSpace(const char* directory, uint64_t* bytes) {
 }
 
 zv::PathKind FaultPlatform::Examine(const char* path) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (Strike(FaultOp::Examine, path)) return zv::PathKind::Unknown;
     return inner_.Examine(path);
 }
 
 bool FaultPlatform::IsFileAt(zv::FileHandle file, const char* path, const char* trusted) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (Strike(FaultOp::IsFileAt, path)) return false;
     return inner_.IsFileAt(file, path, trusted);
 }
 
 bool FaultPlatform::EnterDirectory(const char* path) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (Strike(FaultOp::EnterDirectory, path)) return false;
     return inner_.EnterDirectory(path);
 }
 
 bool FaultPlatform::MakeDirectory(const char* path) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (Strike(FaultOp::MakeDirectory, path)) return false;
     return inner_.MakeDirectory(path);
 }
 
 zv::BlockHandle FaultPlatform::AllocBlock(uint32_t size) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (Strike(FaultOp::AllocBlock, std::string(), size)) return 0;
     zv::BlockHandle block = inner_.AllocBlock(size);
     if (block != 0) ++liveBlocks;
@@ -201,22 +220,26 @@ zv::BlockHandle FaultPlatform::AllocBlock(uint32_t size) {
 }
 
 void* FaultPlatform::LockBlock(zv::BlockHandle block) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (Strike(FaultOp::LockBlock, std::string())) return nullptr;
     return inner_.LockBlock(block);
 }
 
 void FaultPlatform::FreeBlock(zv::BlockHandle block) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (block != 0) --liveBlocks;
     inner_.FreeBlock(block);
 }
 
 zv::Platform::SignatureState FaultPlatform::OwnSignature(uint32_t* systemResult) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     if (!scriptSignature) return inner_.OwnSignature(systemResult);
     *systemResult = signatureResult;
     return signature;
 }
 
 zv::HolderLookup FaultPlatform::FileHolders(const char* path, char* names, uint32_t size) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
     holdersAsked.push_back(path);
     if (!scriptHolders) return inner_.FileHolders(path, names, size);
     if (size > 0) names[0] = '\0';

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,9 @@ private:
 
     std::vector<Armed> faults_;
     std::map<zv::FileHandle, std::string> paths_;
+    // Every call is taken whole under it: the transfer's workers call from
+    // threads of their own.
+    std::recursive_mutex mutex_;
 };
 
 }  // namespace zvtest

@@ -1,0 +1,59 @@
+// Worker threads and the one lock with a wake-up that they share, over the
+// system's own primitives (CreateThread and condition variables on Windows,
+// pthreads elsewhere). Nothing here throws or ends the program: a thread
+// that cannot be started is reported by StartWorker, and the caller does the
+// work itself.
+#pragma once
+
+#include <cstdint>
+
+namespace zv {
+
+// The processors the system runs this process on (at least 1).
+unsigned ProcessorCount();
+
+struct WorkerThread {
+    void* handle = nullptr;  // the system's thread; nullptr when none runs
+};
+
+// Starts `run(arg)` on a thread of its own; false, with nothing started, when
+// the system refuses one.
+bool StartWorker(WorkerThread* worker, void (*run)(void* arg), void* arg);
+
+// Waits until the worker's function has returned, then releases the thread.
+// Nothing is done for a worker that was never started.
+void JoinWorker(WorkerThread* worker);
+
+// A lock, and a wake-up for the threads that wait under it.
+class WorkLock {
+public:
+    WorkLock();
+    ~WorkLock();
+    WorkLock(const WorkLock&) = delete;
+    WorkLock& operator=(const WorkLock&) = delete;
+
+    void Lock();
+    void Unlock();
+    // Releases the lock, sleeps until WakeAll (or, rarely, for no reason:
+    // callers wait in a loop over their condition), takes the lock again.
+    void Wait();
+    void WakeAll();
+
+private:
+    // Room for the system's lock and condition variable, aligned for either.
+    alignas(16) unsigned char storage_[128];
+};
+
+// Holds a WorkLock for the life of a scope.
+class HeldLock {
+public:
+    explicit HeldLock(WorkLock& lock) : lock_(lock) { lock_.Lock(); }
+    ~HeldLock() { lock_.Unlock(); }
+    HeldLock(const HeldLock&) = delete;
+    HeldLock& operator=(const HeldLock&) = delete;
+
+private:
+    WorkLock& lock_;
+};
+
+}  // namespace zv
