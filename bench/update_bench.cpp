@@ -249,6 +249,20 @@ double Seconds(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// When each stage of the transfer began, for the time each took.
+struct StageClock : zv::TransferObserver {
+    Clock::time_point began[4] = {};
+    bool seen[4] = {};
+    void EntryDone(const zv::EntryReport&) override {}
+    void StageBegins(zv::TransferStage stage) override {
+        const unsigned k = static_cast<unsigned>(stage);
+        if (k < 4) {
+            began[k] = Clock::now();
+            seen[k] = true;
+        }
+    }
+};
+
 // The installation is C:\ZARVEL of a machine laid out under `machine`, the
 // package C:\UPDATE\SETUP.EXE.
 struct Machine {
@@ -280,9 +294,20 @@ struct Machine {
         zv::InstalledProduct product;
         std::strcpy(product.installDir, "C:\\ZARVEL\\");
         // Judged by what it leaves: no message, and every file in place.
-        zv::RunTransfer(run, table, &product);
+        StageClock stages;
+        zv::RunTransfer(run, table, &product, &stages);
         zv::FreePackageTable(os, &table);
-        const double seconds = Seconds(start);
+        const Clock::time_point end = Clock::now();
+        const double seconds = std::chrono::duration<double>(end - start).count();
+        using zv::TransferStage;
+        if (stages.seen[0] && stages.seen[1] && stages.seen[2]) {
+            auto between = [](Clock::time_point a, Clock::time_point b) {
+                return std::chrono::duration<double>(b - a).count();
+            };
+            std::printf("  (update: plan %.2f s, stage %.2f s, commit %.2f s, finish %.2f s)\n",
+                        between(start, stages.began[0]), between(stages.began[0], stages.began[1]),
+                        between(stages.began[1], stages.began[2]), between(stages.began[2], end));
+        }
         if (!ui.messages.empty()) Die("the update showed a message: " + ui.messages.front().text);
         CheckInstalled(files, root + "/ZARVEL", "the update");
         return seconds;

@@ -6,9 +6,9 @@
 // (2 bytes, little-endian, up to 1024), 32 decision bytes, the table, then up
 // to four volume files, each a 2-byte length (up to 4096) and its bytes. A
 // table that does not pass CheckPackageTable is not walked, as in the updater.
-// Each member is either decoded into a target file or read byte by byte to
-// its end; either way the failure the reader records must agree with what it
-// returned. fuzz/make_seeds.cpp writes inputs of this form.
+// Each member is decoded into a target file, read whole into memory, or read
+// byte by byte to its end; each way the failure the reader records must
+// agree with what it returned. fuzz/make_seeds.cpp writes inputs of this form.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -17,6 +17,7 @@
 #include "fuzz/fuzz_input.h"
 #include "fuzz/memory_platform.h"
 #include "package/lzhuf_decoder.h"
+#include "package/table.h"
 #include "package/volume_reader.h"
 #include "platform/run_context.h"
 #include "transfer/member_output.h"
@@ -76,6 +77,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(zv::TellReadFailure(run, reader.failure) ==
                   (reader.failure.kind != zv::ReadFailureKind::None && !zv::ReadFailureAsked(reader.failure.kind)));
             os.Close(file);
+        } else if ((decisions[k % decisions.size()] & 0x40) != 0) {
+            // Its bytes whole, as the stage reads a member ahead for a worker:
+            // all of its pieces, or a recorded failure (or too little room).
+            const uint64_t packed = zv::EntryPackedSize(entry);
+            std::vector<uint8_t> bytes(static_cast<size_t>(std::min<uint64_t>(packed, 1u << 16)));
+            uint64_t got = 0;
+            const bool read = zv::ReadMemberBytes(&reader, bytes.data(), bytes.size(), &got);
+            Check(got <= bytes.size());
+            if (read) {
+                Check(got == packed && reader.failure.kind == zv::ReadFailureKind::None);
+            } else {
+                Check(reader.failure.kind != zv::ReadFailureKind::None || packed > bytes.size());
+            }
         } else {
             // Every byte to the end; past it END_OF_DATA must stay.
             int32_t c;

@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <process.h>
 
 #include <new>
 
@@ -20,7 +21,7 @@ struct Start {
     void* arg;
 };
 
-DWORD WINAPI RunStart(LPVOID start) {
+unsigned __stdcall RunStart(void* start) {
     const Start s = *static_cast<Start*>(start);
     delete static_cast<Start*>(start);
     s.run(s.arg);
@@ -39,13 +40,15 @@ bool StartWorker(WorkerThread* worker, void (*run)(void* arg), void* arg) {
     worker->handle = nullptr;
     Start* start = new (std::nothrow) Start{run, arg};
     if (start == nullptr) return false;
-    // A small stack: a worker holds its buffers on the heap.
-    HANDLE thread = CreateThread(nullptr, 256 * 1024, RunStart, start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread == nullptr) {
+    // Started through the C runtime, whose functions the worker calls; a
+    // small stack, as a worker holds its buffers on the heap.
+    const uintptr_t thread =
+        _beginthreadex(nullptr, 256 * 1024, RunStart, start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread == 0) {
         delete start;
         return false;
     }
-    worker->handle = thread;
+    worker->handle = reinterpret_cast<void*>(thread);
     return true;
 }
 

@@ -125,7 +125,7 @@ void ReadAhead(StageAhead& a, uint32_t taking) {
 unsigned StageWorkerCount() {
     const unsigned processors = ProcessorCount();
     if (processors < 2) return 0;
-    return processors < kMostStageWorkers ? processors : kMostStageWorkers;
+    return processors < kMostStageWorkers / 2 ? 2 * processors : kMostStageWorkers;
 }
 
 bool StartStageAhead(StageAhead* ahead, RunContext& run, VolumeReader* reader, PlannedWrite* writes,

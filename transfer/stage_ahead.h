@@ -16,7 +16,7 @@
 // staged that one itself.
 //
 // Memory stays bounded: at most kAheadBytes of compressed bytes are held at
-// once, and each worker has one decoder and one output buffer.
+// once, and each worker has one decoder and one output buffer (about 50 KB).
 #pragma once
 
 #include <cstdint>
@@ -35,7 +35,7 @@ constexpr uint64_t kAheadBytes = 32u << 20;
 // Members handed out and not yet taken, at most.
 constexpr uint32_t kAheadMembers = 32;
 // Workers, at most.
-constexpr unsigned kMostStageWorkers = 8;
+constexpr unsigned kMostStageWorkers = 16;
 
 struct AheadWorker;
 
@@ -68,8 +68,9 @@ struct StageAhead {
 };
 
 // The workers a run uses on this machine: none on one processor (every
-// member is expanded as it is reached), otherwise one per processor, at most
-// kMostStageWorkers.
+// member is expanded as it is reached), otherwise two per processor, at most
+// kMostStageWorkers: a worker waits for the disk as each new copy is
+// flushed, and the other keeps the processor busy meanwhile.
 unsigned StageWorkerCount();
 
 // Starts up to `workers` (at most kMostStageWorkers) workers for the stage
