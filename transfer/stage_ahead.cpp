@@ -157,10 +157,11 @@ bool TakeStagedAhead(StageAhead* ahead, const PlannedWrite* write) {
     const uint32_t k = IndexOf(a, write);
     ReadAhead(a, k);
     AheadJob& job = a.jobs[k % kAheadMembers];
-    if (job.write != write || job.state == AheadJob::State::Empty) return false;
+    if (job.write != write) return false;  // never handed out (only this thread sets it)
     bool staged = false;
     {
         HeldLock held(a.lock);
+        if (job.state == AheadJob::State::Empty) return false;
         while (job.state == AheadJob::State::Queued || job.state == AheadJob::State::Running) a.lock.Wait();
         staged = job.state == AheadJob::State::Staged;
         job.state = AheadJob::State::Empty;
