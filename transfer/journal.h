@@ -212,6 +212,20 @@ bool IsJournalOf(const Journal& journal, const char* productDir);
 // one or the new one.
 JournalResult WriteJournal(Platform& os, const Journal& journal);
 
+// Which folders SyncJournalFolders makes durable.
+enum class JournalFolders : uint8_t {
+    Targets,     // the folders of the targets, which hold their staged copies and backups too
+    AndParents,  // those, and every folder between one of them and the product directory:
+                 // the stage step creates the folders a new file needs
+};
+
+// Makes durable (Platform::SyncDirectory), once each, the folders that hold
+// the journal's entries, told apart without regard to case, as Windows does.
+// True when every one is; false at the first that is not, named in
+// `failedFolder` (kMaxPath characters, or null). Without memory to sort the
+// folders, each entry's is made durable unless it is the one before's.
+bool SyncJournalFolders(Platform& os, const Journal& journal, JournalFolders which, char* failedFolder);
+
 // Steps of the transaction. Begin writes the journal in state Staging; the
 // marks rewrite it in the next state (on failure the journal, on the disk and
 // in memory, stays in the state it had).
