@@ -20,6 +20,7 @@
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "platform/sha256.h"
+#include "platform/text.h"
 #include "string_ids.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
@@ -363,6 +364,17 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
          ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
         {"a file in the commit is held by another program, Cancel", {moveInUse}, {ANSWER_CANCEL}, ANSWER_CANCEL,
          {IDS_FILE_IN_USE}, none},
+        // The product folder made durable: first after the staging (skip 0),
+        // then after the commit's moves (skip 1). A folder that cannot be is
+        // asked about as a move that fails; Cancel rolls the commit back.
+        {"the staged copies' folder cannot be made durable, Retry", {{FaultOp::SyncDirectory, "ZARVEL", 0, 1}},
+         {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR}, all},
+        {"the staged copies' folder cannot be made durable, Cancel", {{FaultOp::SyncDirectory, "ZARVEL", 0, 1}},
+         {ANSWER_CANCEL}, ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
+        {"the moves' folder cannot be made durable, Retry", {{FaultOp::SyncDirectory, "ZARVEL", 1, 1}},
+         {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR}, all},
+        {"the moves' folder cannot be made durable, Cancel", {{FaultOp::SyncDirectory, "SYSTEM", 1, 1}},
+         {ANSWER_CANCEL}, ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
         {"package read error, Cancel", {{FaultOp::Read, pkg, 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
          {IDS_READ_ERROR}, none},
         {"package read error, Retry", {{FaultOp::Read, pkg, 1, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR}, all},
@@ -1127,6 +1139,109 @@ TEST_F(TransferFaultTest, AKillAtAnyPointIsSettledByTheNextStart) {
     RecordProperty("kill_points", k);
     EXPECT_GT(asItWas, 10) << "the kill points cover the writes of every member and the commit";
     EXPECT_GT(finishedByTheNextStart, 0) << "kills while the backups are removed are finished";
+}
+
+namespace {
+
+// The folder of a path in the change log, in lower case, without its last "\".
+std::string LoggedFolder(const std::string& path) { return LowerAz(path.substr(0, path.find_last_of('\\'))); }
+
+// Whether a logged change is one of the journal's own file (the journal is
+// put in place by Replace, which is durable by itself).
+bool IsJournalChange(const std::string& line) { return line.find("~zvupd.") != std::string::npos; }
+
+// Checks the change log of a run: between two writes (or the removal) of the
+// journal, every folder in which a file was created, moved or removed is
+// made durable exactly once, after the last such change in it and before
+// the journal's next state; no folder is made durable twice (unless
+// `retried`: a failed sync asked about and tried again starts over).
+void ExpectFoldersDurableOncePerState(const std::vector<std::string>& log, bool retried) {
+    size_t segmentStart = 0;
+    int journalStates = 0;
+    for (size_t i = 0; i <= log.size(); ++i) {
+        const bool journalWritten = i < log.size() && IsJournalChange(log[i]) &&
+                                    (log[i].rfind("replace ", 0) == 0 || log[i].rfind("remove ", 0) == 0);
+        if (i < log.size() && !journalWritten) continue;
+        // The changes since the last journal state, and the folders made durable.
+        std::map<std::string, size_t> lastChange;  // folder: index of its last change
+        std::map<std::string, std::vector<size_t>> syncs;
+        for (size_t k = segmentStart; k < i; ++k) {
+            const std::string& line = log[k];
+            if (line.rfind("sync ", 0) == 0) {
+                std::string folder = LowerAz(line.substr(5));
+                syncs[folder].push_back(k);
+                continue;
+            }
+            if (IsJournalChange(line)) continue;
+            const size_t arrow = line.find(" > ");
+            const std::string path = arrow != std::string::npos ? line.substr(arrow + 3) : line.substr(line.find(' ') + 1);
+            if (line.rfind("mkdir ", 0) == 0) continue;
+            lastChange[LoggedFolder(path)] = k;
+        }
+        for (const auto& [folder, at] : syncs) {
+            if (retried) {
+                EXPECT_LE(at.size(), 2u) << folder << " made durable more than twice before line " << i;
+            } else {
+                EXPECT_EQ(at.size(), 1u) << folder << " made durable more than once before line " << i;
+            }
+        }
+        // Before the journal's first state nothing was created yet, and
+        // after its removal nothing is left to make durable.
+        if (journalStates > 0 && i < log.size()) {
+            for (const auto& [folder, at] : lastChange) {
+                ASSERT_EQ(syncs.count(folder), 1u) << folder << " changed at line " << at
+                                                   << " is not made durable before line " << i;
+                EXPECT_GT(syncs[folder].front(), at) << folder << " made durable before its last change";
+            }
+        }
+        if (i < log.size()) ++journalStates;
+        segmentStart = i + 1;
+    }
+    EXPECT_GE(journalStates, 2) << "the journal was written and removed";
+}
+
+struct OrderCase {
+    const char* what;
+    std::vector<Fault> faults;
+    std::vector<int> answers;
+    int32_t result;
+    size_t syncs;  // folders made durable in all (two folders, once per state)
+    bool retried = false;
+};
+
+}  // namespace
+
+TEST_F(TransferFaultTest, EachFolderIsMadeDurableOnceBeforeTheJournalsNextState) {
+    // Two folders: the system directory (PLMR32.DLL) and the product folder
+    // (two files). Each is made durable once after the staging, once after
+    // the commit's moves and once after the backups are removed, or, in a
+    // roll back, once after the moves are undone and once after the new
+    // copies are removed.
+    const OrderCase cases[] = {
+        {"completed", {}, {}, 0, 6},
+        {"a move of the commit fails, Cancel", {{FaultOp::Move, "readme", 1, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL, 6},
+        {"staging fails, Cancel", {{FaultOp::Write, "ZARVEL\\~zvn0002", 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL, 2},
+        {"a folder cannot be made durable, Retry", {{FaultOp::SyncDirectory, "ZARVEL", 1, 1}}, {ANSWER_RETRY}, 0, 7, true},
+    };
+    for (const OrderCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        ui.messages.clear();
+        os.Clear();
+        for (const Fault& f : c.faults) os.Add(f);
+        ui.ClearScript();
+        for (int a : c.answers) ui.Script({a});
+        os.changeLog.clear();
+        os.recordChanges = true;
+        InstalledProduct fresh = product;
+        EXPECT_EQ(RunTransfer(run, table, &fresh), c.result);
+        os.recordChanges = false;
+        ExpectFoldersDurableOncePerState(os.changeLog, c.retried);
+        const size_t syncs = static_cast<size_t>(std::count_if(os.changeLog.begin(), os.changeLog.end(),
+                                                  [](const std::string& line) { return line.rfind("sync ", 0) == 0; }));
+        EXPECT_EQ(syncs, c.syncs);
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    }
 }
 
 namespace {
