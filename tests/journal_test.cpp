@@ -1127,9 +1127,10 @@ TEST_F(JournalTest, AFailedRestoreKeepsTheJournalForTheNextStart) {
         const char* what;
         Fault fault;
     } cases[] = {
-        {"a backup that cannot go back", Fault{FaultOp::Replace, "PLMR32.DLL"}},
-        {"a new copy that cannot go back to its staged name", Fault{FaultOp::Replace, "~zvn0003"}},
-        {"the new data file that cannot go back to its staged name", Fault{FaultOp::Replace, "~zvn0007"}},
+        // A Move fault matches "from|to".
+        {"a backup that cannot go back", Fault{FaultOp::Move, "~zvo0000.tmp|"}},
+        {"a new copy that cannot go back to its staged name", Fault{FaultOp::Move, "|C:\\ZARVEL\\~zvn0003"}},
+        {"the new data file that cannot go back to its staged name", Fault{FaultOp::Move, "~zvn0007"}},
         {"the journal that cannot say Staging", Fault{FaultOp::Replace, "~zvupd.jnl"}},
         {"a new copy that cannot be removed", Fault{FaultOp::Remove, "~zvn"}},
         {"the journal that cannot be removed", Fault{FaultOp::Remove, "~zvupd.jnl"}},

@@ -322,6 +322,15 @@ public:
         Install("ZARVEL/readme.txt", Bytes(3, 100));
         Package({plmr32, act32, readme});
     }
+
+    struct KillCase {
+        const char* what;
+        bool powerCut;                 // the kill loses what was not made durable
+        const char* spares = "";       // a folder whose changes the power cut keeps
+        bool cancelLastMove = false;   // the commit's last move fails and is cancelled
+        bool prefixes = false;         // the cut also keeps each run of the oldest changes
+    };
+    void KillAtEveryChange(const KillCase& c);
 };
 
 struct FaultCase {
@@ -580,7 +589,7 @@ TEST_F(TransferFaultTest, ASharedFileOtherThanTheRuntimeLibrariesIsNotJournaled)
 // changed: the last page must not say that Zarvel was left as it was.
 TEST_F(TransferFaultTest, ARollBackThatCannotPutEverythingBackIsNotLeftAsItWas) {
     os.Add(Fault{FaultOp::Move, "readme", 1, 1});            // the last move of the commit
-    os.Add(Fault{FaultOp::Replace, "ZARVEL\\zvact32.exe", 0, -1});  // its old copy cannot go back
+    os.Add(Fault{FaultOp::Move, "tmp|C:\\ZARVEL\\zvact32.exe", 0, -1});  // its old copy cannot go back
     ui.Script({ANSWER_CANCEL});
     InstalledProduct fresh = product;
     bool left = true;
@@ -1081,64 +1090,110 @@ TEST_F(TransferTest, NothingEligibleShowsNoPage) {
     EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/a.txt")));
 }
 
-TEST_F(TransferFaultTest, AKillAtAnyPointIsSettledByTheNextStart) {
-    // The child is killed (SIGKILL) right before its k-th change to the disk,
-    // for every k until a run gets through. What the next start does first
-    // (RecoverInstallation) then leaves the installation wholly as it was or,
-    // once every new copy was in place, wholly new, and none of the updater's
-    // own files anywhere.
+// The child is killed (SIGKILL) right before its k-th change to the disk,
+// for every k until a run gets through. What the next start does first
+// (RecoverInstallation) then leaves the installation wholly as it was or,
+// once every new copy was in place, wholly new, and none of the updater's
+// own files anywhere. With `powerCut`, the kill also loses every change
+// whose folder was not made durable since, as a power cut would. With
+// `cancelLastMove` the run rolls back, and ends with the installation as it
+// was.
+void TransferFaultTest::KillAtEveryChange(const KillCase& c) {
+    SCOPED_TRACE(c.what);
     const std::vector<uint8_t> carriedResult = CarriedResult(22, 50000, 0x40, act32.content);
     int k = 1, asItWas = 0, finishedByTheNextStart = 0;
-    for (;; ++k) {
+    for (bool ended = false; !ended; ++k) {
         ASSERT_LT(k, 500) << "the transfer never completed";
-        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
-        std::fflush(nullptr);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            os.killAtChange = k;
-            InstalledProduct fresh = product;
-            TransferResult result = RunTransfer(run, table, &fresh);
-            ::_exit(result == 0 ? 0 : 3);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        const bool completed = WIFEXITED(status);
-        if (completed) {
-            EXPECT_EQ(WEXITSTATUS(status), 0);
-        } else {
-            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "k=" << k;
-            RecoveryReport report;
-            const RecoveryOutcome settled = RecoverInstallation(posix, "C:\\ZARVEL\\", &report);
-            EXPECT_NE(settled, RecoveryOutcome::Incomplete) << "k=" << k;
-            EXPECT_NE(settled, RecoveryOutcome::Damaged) << "k=" << k;
-        }
-        bool allOld = true, allNew = true;
-        for (const auto& [relative, old] : before) {
-            std::vector<uint8_t> now = Read(relative);
-            std::string name = relative.substr(relative.rfind('/') + 1);
-            const bool isNew = name == "zvact32.exe" ? now == carriedResult
-                                                     : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
-            allOld = allOld && now == old;
-            allNew = allNew && isNew;
-        }
-        EXPECT_TRUE(allOld || allNew) << "a mixed installation after a kill at change " << k;
-        EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "after a kill at change " << k;
-        if (completed) {
-            EXPECT_TRUE(allNew);
-            break;
-        }
-        if (allOld) ++asItWas;
-        if (allNew) ++finishedByTheNextStart;
-        if (k % 7 == 0) {
-            // What a killed run leaves behind does not stand in the way of the next.
-            InstalledProduct fresh = product;
-            EXPECT_EQ(RunTransfer(run, table, &fresh), 0) << "after a kill at change " << k;
+        // With `prefixes`, the power cut keeps the oldest `keep` changes not
+        // yet durable and loses the rest, for every `keep` until it keeps all.
+        for (int keep = 0;; ++keep) {
+            for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+            std::fflush(nullptr);
+            pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                os.killAtChange = k;
+                os.powerCut = c.powerCut;
+                os.powerCutSpares = c.spares;
+                os.powerCutKeeps = keep;
+                if (c.cancelLastMove) {
+                    os.Add(Fault{FaultOp::Move, "readme", 1, 1});
+                    ui.Script({ANSWER_CANCEL});
+                }
+                InstalledProduct fresh = product;
+                TransferResult result = RunTransfer(run, table, &fresh);
+                if (result != (c.cancelLastMove ? ANSWER_CANCEL : 0)) ::_exit(3);
+                // The power may fail after the run, too.
+                if (c.powerCut) os.CutPowerAndExit(true);
+                ::_exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            const bool cut = code >= zvtest::FaultPlatform::kPowerCutExit &&
+                             code <= zvtest::FaultPlatform::kPowerCutExit + 3;
+            const bool completed = WIFEXITED(status) && !cut;
+            const bool keptAll = cut && (code - zvtest::FaultPlatform::kPowerCutExit) & 1;
+            ended = completed || (cut && (code - zvtest::FaultPlatform::kPowerCutExit) & 2);
+            if (completed) {
+                EXPECT_EQ(code, 0);
+            } else {
+                ASSERT_TRUE(cut || (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) << "k=" << k;
+                RecoveryReport report;
+                const RecoveryOutcome settled = RecoverInstallation(posix, "C:\\ZARVEL\\", &report);
+                EXPECT_NE(settled, RecoveryOutcome::Incomplete) << "k=" << k << " keep=" << keep;
+                EXPECT_NE(settled, RecoveryOutcome::Damaged) << "k=" << k << " keep=" << keep;
+                EXPECT_NE(settled, RecoveryOutcome::BackupLost) << "k=" << k << " keep=" << keep;
+            }
+            bool allOld = true, allNew = true;
+            for (const auto& [relative, old] : before) {
+                std::vector<uint8_t> now = Read(relative);
+                std::string name = relative.substr(relative.rfind('/') + 1);
+                const bool isNew = name == "zvact32.exe" ? now == carriedResult
+                                                         : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
+                allOld = allOld && now == old;
+                allNew = allNew && isNew;
+            }
+            EXPECT_TRUE(allOld || allNew) << "a mixed installation after a kill at change " << k << " keep=" << keep;
+            EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "after a kill at change " << k << " keep=" << keep;
+            if (ended && keep == 0) {
+                EXPECT_TRUE(c.cancelLastMove ? allOld : allNew);
+            }
+            if (ended && !cut) break;
+            if (keep == 0 && allOld) ++asItWas;
+            if (keep == 0 && allNew) ++finishedByTheNextStart;
+            if (k % 7 == 0 && keep == 0) {
+                // What a killed run leaves behind does not stand in the way of the next.
+                InstalledProduct fresh = product;
+                EXPECT_EQ(RunTransfer(run, table, &fresh), 0) << "after a kill at change " << k;
+            }
+            if (!c.prefixes || keptAll) break;
         }
     }
-    RecordProperty("kill_points", k);
+    if (!c.powerCut && !c.cancelLastMove) RecordProperty("kill_points", k);
     EXPECT_GT(asItWas, 10) << "the kill points cover the writes of every member and the commit";
-    EXPECT_GT(finishedByTheNextStart, 0) << "kills while the backups are removed are finished";
+    if (!c.cancelLastMove) {
+        EXPECT_GT(finishedByTheNextStart, 0) << "kills while the backups are removed are finished";
+    }
+}
+
+TEST_F(TransferFaultTest, AKillAtAnyPointIsSettledByTheNextStart) { KillAtEveryChange({"kill", false}); }
+
+TEST_F(TransferFaultTest, APowerCutAtAnyPointIsSettledByTheNextStart) {
+    // The journal lives in the Windows folder, the files in the system and
+    // product folders: a disk may keep the journal's last change and lose
+    // theirs, or lose everything since each folder was last made durable.
+    const KillCase cases[] = {
+        {"everything not durable lost", true},
+        {"the journal's folder kept", true, "C:\\WINDOWS"},
+        {"a roll back cut short", true, "", true},
+        {"a roll back cut short, the journal's folder kept", true, "C:\\WINDOWS", true},
+        // The disk may have written some of what its cache held: the oldest
+        // changes of a folder kept, the later ones lost.
+        {"the oldest changes kept", true, "", false, true},
+        {"a roll back cut short, the oldest changes kept", true, "", true, true},
+    };
+    for (const KillCase& c : cases) KillAtEveryChange(c);
 }
 
 namespace {
@@ -1219,7 +1274,7 @@ TEST_F(TransferFaultTest, EachFolderIsMadeDurableOnceBeforeTheJournalsNextState)
     // copies are removed.
     const OrderCase cases[] = {
         {"completed", {}, {}, 0, 6},
-        {"a move of the commit fails, Cancel", {{FaultOp::Move, "readme", 1, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL, 6},
+        {"a move of the commit fails, Cancel", {{FaultOp::Move, "readme", 1, 1}}, {ANSWER_CANCEL}, ANSWER_CANCEL, 6},
         {"staging fails, Cancel", {{FaultOp::Write, "ZARVEL\\~zvn0002", 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL, 2},
         {"a folder cannot be made durable, Retry", {{FaultOp::SyncDirectory, "ZARVEL", 1, 1}}, {ANSWER_RETRY}, 0, 7, true},
     };

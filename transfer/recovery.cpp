@@ -121,6 +121,7 @@ void RemoveLeftovers(Platform& os, const Journal& journal, RecoveryReport* repor
 // then the backup back onto the target. An entry undone is on the disk as it
 // was before its commit began, which these same rules leave alone (the
 // argument in the header). The new copies are left at their staged names.
+// The moves are made durable together afterwards (Settle).
 void UndoCommit(Platform& os, const Journal& journal, RecoveryReport* report) {
     char staged[kMaxPath];
     char backup[kMaxPath];
@@ -134,14 +135,14 @@ void UndoCommit(Platform& os, const Journal& journal, RecoveryReport* report) {
         if (actions & SETTLE_BACKUP_NOT_OURS) NoteNotOurs(report, backup);
         if (actions & SETTLE_LOST) ++report->lost;
         if (actions & SETTLE_NEW_BACK) {
-            if (!os.Replace(entry.target, staged)) {
+            if (os.Move(entry.target, staged) != MoveResult::Done) {
                 NoteFailure(report, entry.target);
                 continue;
             }
             if (!entry.existed) ++report->newRemoved;
         }
         if (actions & SETTLE_RESTORE) {
-            if (os.Replace(backup, entry.target)) {
+            if (os.Move(backup, entry.target) == MoveResult::Done) {
                 ++report->restored;
             } else {
                 NoteFailure(report, entry.target);

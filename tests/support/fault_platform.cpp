@@ -6,12 +6,15 @@
 #include <cstring>
 
 #include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
 
 namespace zvtest {
 
 void FaultPlatform::Change() {
     if (killAtChange != 0 && ++changes >= killAtChange) {
-        if (powerCut) CutPower();
+        if (powerCut) CutPowerAndExit(false);
         std::raise(SIGKILL);
     }
 }
@@ -69,8 +72,17 @@ void FaultPlatform::Restore(const std::string& path, const std::vector<uint8_t>&
     inner_.Close(file);
 }
 
-void FaultPlatform::CutPower() {
-    for (size_t k = pending_.size(); k-- > 0;) {
+void FaultPlatform::CutPowerAndExit(bool ended) {
+    const bool keptAll = CutPower();
+    std::fflush(nullptr);
+    ::_exit(kPowerCutExit + (keptAll ? 1 : 0) + (ended ? 2 : 0));
+}
+
+bool FaultPlatform::CutPower() {
+    if (!powerCutSpares.empty()) Synced(powerCutSpares);
+    const size_t kept = static_cast<size_t>(powerCutKeeps < 0 ? 0 : powerCutKeeps);
+    const bool keptAll = kept >= pending_.size();
+    for (size_t k = pending_.size(); k-- > kept;) {
         const Pending& p = pending_[k];
         switch (p.kind) {
         case Pending::Created:
@@ -86,6 +98,7 @@ void FaultPlatform::CutPower() {
         }
     }
     pending_.clear();
+    return keptAll;
 }
 
 const Fault* FaultPlatform::Strike(FaultOp op, const std::string& path, uint32_t size) {

@@ -59,6 +59,17 @@ public:
     // stay as written (a new copy is flushed before it is moved); created
     // directories stay.
     bool powerCut = false;
+    // A folder (in Windows form) whose changes the power cut spares: the
+    // disk may keep the changes of one folder and lose another's.
+    std::string powerCutSpares;
+    // How many of the oldest changes not yet durable the power cut keeps
+    // (as a disk that wrote some of its cache would); the later ones are lost.
+    int powerCutKeeps = 0;
+    // With powerCut, the process ends with this exit code (not SIGKILL),
+    // plus 1 when the cut kept every change, plus 2 when it came after the
+    // run ended (CutPowerAndExit(true)).
+    static constexpr int kPowerCutExit = 90;
+    [[noreturn]] void CutPowerAndExit(bool ended);
     // Every change carried out, in order, when set: "create P", "remove P",
     // "move F > T", "replace F > T", "mkdir P", "sync D" (paths as given).
     bool recordChanges = false;
@@ -142,7 +153,7 @@ private:
     void Synced(const std::string& directory);
     bool Snapshot(const std::string& path, std::vector<uint8_t>* bytes);
     void Restore(const std::string& path, const std::vector<uint8_t>& bytes);
-    void CutPower();
+    bool CutPower();  // true when it kept every change
     std::vector<Pending> pending_;
 
     // The fault that strikes this call, or nullptr.
