@@ -1369,11 +1369,32 @@ TEST(JournalFolders, AFolderThatCannotBeMadeDurableIsNamed) {
     char failed[kMaxPath] = {};
     EXPECT_FALSE(SyncJournalFolders(os, journal, JournalFolders::Targets, failed));
     EXPECT_STREQ(failed, "C:\\ZARVEL\\HELP");
-    // A folder that is not there cannot be made durable either.
+    // A folder that is not there has nothing to make durable; one that is
+    // there and cannot be made durable is named.
+    os.Clear();
+    os.Add(Fault{FaultOp::SyncDirectory, "ZARVEL", 0, -1});
     std::strcpy(journal.entries[0].target, "C:\\ZARVEL\\GONE\\A.HLP");
-    EXPECT_FALSE(SyncJournalFolders(posix, journal, JournalFolders::Targets, failed));
-    EXPECT_STREQ(failed, "C:\\ZARVEL\\GONE");
+    EXPECT_FALSE(SyncJournalFolders(os, journal, JournalFolders::Targets, failed));
+    EXPECT_STREQ(failed, "C:\\ZARVEL");
+    std::strcpy(journal.entries[1].target, "C:\\ZARVEL\\GONE\\B.EXE");
+    EXPECT_TRUE(SyncJournalFolders(os, journal, JournalFolders::Targets, failed));
+    EXPECT_EQ(os.Struck(0), 2) << "the missing folder was tried, once";
     FreeJournal(posix, &journal);
+}
+
+// A staging cut short before a new copy's folder was created: the roll back
+// finds nothing there to remove or make durable, and ends.
+TEST_F(JournalTest, ARollBackBeforeAFolderWasCreatedEnds) {
+    std::filesystem::remove_all(dir / "ZARVEL/DATA");
+    before = Snapshot(dir.path());
+    Plan(os);
+    ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+    ASSERT_TRUE(Stage(os, Staged(kMembers[0]), kMembers[0].fresh));
+    RecoveryReport report;
+    EXPECT_EQ(RollBack(os, journal, &report), RecoveryOutcome::Discarded) << report.failedPath;
+    EXPECT_EQ(report.stagedRemoved, 1u);
+    EXPECT_FALSE(zvtest::FileExists(JournalHostPath()));
+    EXPECT_EQ(Snapshot(dir.path()), before);
 }
 
 // Settling reports a folder that cannot be made durable as a failure and

@@ -603,7 +603,9 @@ bool SyncFolder(Platform& os, const Journal& journal, const FolderOf& folder, ch
     if (folder.length >= kMaxPath) return false;
     std::memcpy(path, FolderText(journal, folder), folder.length);
     path[folder.length] = '\0';
-    if (os.SyncDirectory(path)) return true;
+    // A folder that is not there holds nothing to make durable: one that a
+    // staging cut short never created.
+    if (os.SyncDirectory(path) || os.Examine(path) == PathKind::Missing) return true;
     if (failedFolder != nullptr) CopyText(failedFolder, kMaxPath, path);
     return false;
 }

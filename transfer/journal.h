@@ -257,7 +257,9 @@ enum class JournalFolders : uint8_t {
 
 // Makes durable (Platform::SyncDirectory), once each, the folders that hold
 // the journal's entries, told apart without regard to case, as Windows does.
-// True when every one is; false at the first that is not, named in
+// A folder that is not there (one a staging cut short did not create yet)
+// has nothing to make durable. True when every one is; false at the first
+// that is not, named in
 // `failedFolder` (kMaxPath characters, or null). Without memory to sort the
 // folders, each entry's is made durable unless it is the one before's.
 bool SyncJournalFolders(Platform& os, const Journal& journal, JournalFolders which, char* failedFolder);
