@@ -25,6 +25,7 @@ public:
     bool Remove(const char* path) override { return inner_.Remove(path); }
     bool Replace(const char* from, const char* to) override { return inner_.Replace(from, to); }
     MoveResult Move(const char* from, const char* to) override { return inner_.Move(from, to); }
+    bool SyncDirectory(const char* directory) override { return inner_.SyncDirectory(directory); }
     bool StoredName(const char* path, char* name, uint32_t size) override { return inner_.StoredName(path, name, size); }
     bool FreeSpace(const char* directory, uint64_t* bytes) override { return inner_.FreeSpace(directory, bytes); }
     bool VolumeOf(const char* directory, char* root, uint32_t size) override {

@@ -113,10 +113,23 @@ public:
     // Puts the file `from` in place of `to` (which may exist) in one step and
     // makes the change durable; false on failure, leaving both as they were.
     virtual bool Replace(const char* from, const char* to) = 0;
-    // Replace, telling a file that another program holds apart from other
-    // failures. A platform that cannot tell them apart never says InUse.
+    // Puts `from` in place of `to` in one step, as Replace does, but does not
+    // wait for the change to reach the disk: it is durable once
+    // SyncDirectory has made the directory that holds both durable. A power
+    // cut before that may lose it, and the moves after it in that directory,
+    // but never leaves half a move. Tells a file that another program holds
+    // apart from other failures; a platform that cannot tell them apart
+    // never says InUse.
     virtual MoveResult Move(const char* from, const char* to) {
         return Replace(from, to) ? MoveResult::Done : MoveResult::Failed;
+    }
+    // Makes the entries of `directory` durable: every file created, moved or
+    // removed there so far is found as it is now after a power cut. False on
+    // failure. A platform whose every change is durable when it is made
+    // (the default Move is Replace) has nothing to do.
+    virtual bool SyncDirectory(const char* directory) {
+        (void)directory;
+        return true;
     }
     // Free bytes available to the caller on the volume holding `directory`.
     virtual bool FreeSpace(const char* directory, uint64_t* bytes) = 0;

@@ -231,19 +231,45 @@ bool PosixPlatform::Remove(const char* path) {
     return !host.empty() && ::unlink(host.c_str()) == 0;
 }
 
-bool PosixPlatform::Replace(const char* from, const char* to) {
-    std::string source = HostPath(from);
-    std::string target = HostPath(to);
+namespace {
+
+// The directory part of a host path ("/" for a file in the root).
+std::string HostDirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return slash == std::string::npos || slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+// Renames one file over another, as Windows would: a read-only target stays.
+bool RenameOver(const std::string& source, const std::string& target) {
     if (source.empty() || target.empty() || IsReadOnlyFile(target)) return false;
-    if (::rename(source.c_str(), target.c_str()) != 0) return false;
+    return ::rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool FsyncDirectory(const std::string& directory) {
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+}  // namespace
+
+bool PosixPlatform::Replace(const char* from, const char* to) {
+    const std::string target = HostPath(to);
+    if (!RenameOver(HostPath(from), target)) return false;
     // Make the new directory entry durable too.
-    std::string dir = target.substr(0, target.find_last_of('/'));
-    int fd = ::open(dir.empty() ? "/" : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
-    }
+    FsyncDirectory(HostDirectoryOf(target));
     return true;
+}
+
+MoveResult PosixPlatform::Move(const char* from, const char* to) {
+    return RenameOver(HostPath(from), HostPath(to)) ? MoveResult::Done : MoveResult::Failed;
+}
+
+bool PosixPlatform::SyncDirectory(const char* directory) {
+    const std::string host = HostPath(directory);
+    return !host.empty() && FsyncDirectory(host);
 }
 
 bool PosixPlatform::FreeSpace(const char* directory, uint64_t* bytes) {

@@ -180,6 +180,21 @@ void AddHolderName(char* names, uint32_t size, const char* name) {
     names[used] = '\0';
 }
 
+// The directory part of a path ("C:\\DIR" of "C:\\DIR\\FILE", "C:\\" of
+// "C:\\FILE"); false when it has none or it does not fit.
+bool DirectoryOf(const char* path, char* out, DWORD size) {
+    const char* last = nullptr;
+    for (const char* p = path; *p != '\0'; p = CharNextA(p)) {
+        if (*p == '\\' || *p == '/') last = p;
+    }
+    if (last == nullptr) return false;
+    DWORD length = static_cast<DWORD>(last - path);
+    if (length == 0 || path[length - 1] == ':') ++length;  // a root keeps its backslash
+    if (length >= size) return false;
+    lstrcpynA(out, path, static_cast<int>(length) + 1);
+    return true;
+}
+
 class Win32Platform : public Platform {
 public:
     FileHandle Open(const char* path, OpenMode mode) override {
@@ -244,7 +259,30 @@ public:
     bool Remove(const char* path) override { return DeleteFileA(path) != 0; }
 
     bool Replace(const char* from, const char* to) override {
-        return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+        // MOVEFILE_WRITE_THROUGH waits only for a move done as a copy (to
+        // another volume); a rename within one is made durable by flushing
+        // its directory, as SyncDirectory does.
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) return false;
+        char directory[MAX_PATH];
+        if (DirectoryOf(to, directory, sizeof directory)) SyncDirectory(directory);
+        return true;
+    }
+
+    bool SyncDirectory(const char* directory) override {
+        // A folder's handle (backup semantics) with write access, which a
+        // flush requires; flushing it writes the folder's entries.
+        HANDLE folder = CreateFileA(directory, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (folder == INVALID_HANDLE_VALUE) return false;
+        bool flushed = FlushFileBuffers(folder) != 0;
+        // A file system that has no flush of a folder keeps renames as
+        // durable as it makes them by itself: nothing more can be asked.
+        if (!flushed) {
+            const DWORD error = GetLastError();
+            flushed = error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED;
+        }
+        CloseHandle(folder);
+        return flushed;
     }
 
     bool StoredName(const char* path, char* name, uint32_t size) override {
@@ -258,7 +296,7 @@ public:
     }
 
     MoveResult Move(const char* from, const char* to) override {
-        if (Replace(from, to)) return MoveResult::Done;
+        if (MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0) return MoveResult::Done;
         const DWORD error = GetLastError();
         return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ? MoveResult::InUse
                                                                                   : MoveResult::Failed;

@@ -50,6 +50,8 @@ public:
     bool Flush(FileHandle file) override;
     bool Remove(const char* path) override;
     bool Replace(const char* from, const char* to) override;
+    MoveResult Move(const char* from, const char* to) override;
+    bool SyncDirectory(const char* directory) override;
     bool FreeSpace(const char* directory, uint64_t* bytes) override;
     // The mount point of the directory's file system, as a host path in the
     // form "\mnt\data\" (which HostPath reads as a host path).

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "platform/bytes.h"
 #include "platform/sha256.h"
 #include "platform/posix_platform.h"
+#include "platform/text.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/temp_dir.h"
@@ -129,10 +131,12 @@ protected:
         for (const Member& m : kMembers) {
             if (!Stage(p, Staged(m), m.fresh)) return false;
         }
+        if (!SyncJournalFolders(p, journal, JournalFolders::AndParents, nullptr)) return false;
         if (MarkCommitting(p, journal) != JournalResult::Ok) return false;
         for (uint32_t i = 0; i < kMemberCount; ++i) {
             if (CommitEntry(p, journal.entries[i]) != CommitStep::Done) return false;
         }
+        if (!SyncJournalFolders(p, journal, JournalFolders::Targets, nullptr)) return false;
         if (MarkCommitted(p, journal) != JournalResult::Ok) return false;
         return FinishTransaction(p, journal, nullptr) == RecoveryOutcome::RolledForward;
     }
@@ -1127,9 +1131,10 @@ TEST_F(JournalTest, AFailedRestoreKeepsTheJournalForTheNextStart) {
         const char* what;
         Fault fault;
     } cases[] = {
-        {"a backup that cannot go back", Fault{FaultOp::Replace, "PLMR32.DLL"}},
-        {"a new copy that cannot go back to its staged name", Fault{FaultOp::Replace, "~zvn0003"}},
-        {"the new data file that cannot go back to its staged name", Fault{FaultOp::Replace, "~zvn0007"}},
+        // A Move fault matches "from|to".
+        {"a backup that cannot go back", Fault{FaultOp::Move, "~zvo0000.tmp|"}},
+        {"a new copy that cannot go back to its staged name", Fault{FaultOp::Move, "|C:\\ZARVEL\\~zvn0003"}},
+        {"the new data file that cannot go back to its staged name", Fault{FaultOp::Move, "~zvn0007"}},
         {"the journal that cannot say Staging", Fault{FaultOp::Replace, "~zvupd.jnl"}},
         {"a new copy that cannot be removed", Fault{FaultOp::Remove, "~zvn"}},
         {"the journal that cannot be removed", Fault{FaultOp::Remove, "~zvupd.jnl"}},
@@ -1283,6 +1288,151 @@ TEST_F(JournalTest, RollBackOfAStagingThatFailedRemovesTheNewCopies) {
     EXPECT_EQ(RollBack(os, journal, &report), RecoveryOutcome::Discarded);
     EXPECT_EQ(report.stagedRemoved, 2u);
     EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+// The folders a journal's entries are in, each made durable once whatever
+// the case of its letters; with AndParents also those between a target's
+// folder and the product directory (never above it).
+TEST(JournalFolders, EachFolderOnceAndTheProductsFoldersAboveOnRequest) {
+    const struct {
+        const char* what;
+        const char* productDir;
+        std::vector<const char*> targets;
+        JournalFolders which;
+        std::set<std::string> synced;  // in lower case
+    } cases[] = {
+        {"two files in one folder, spelt differently", "C:\\ZARVEL",
+         {"C:\\ZARVEL\\A.EXE", "C:\\zarvel\\b.dll", "C:\\ZARVEL\\C.HLP"}, JournalFolders::Targets,
+         {"c:\\zarvel"}},
+        {"a subfolder and the system directory", "C:\\ZARVEL\\",
+         {"C:\\ZARVEL\\HELP\\SUB\\X.HLP", "C:\\WINDOWS\\SYSTEM\\PLMR32.DLL", "C:\\ZARVEL\\help\\sub\\Y.HLP"},
+         JournalFolders::Targets, {"c:\\zarvel\\help\\sub", "c:\\windows\\system"}},
+        {"the folders above a subfolder, up to the product's", "C:\\ZARVEL\\",
+         {"C:\\ZARVEL\\HELP\\SUB\\X.HLP", "C:\\WINDOWS\\SYSTEM\\PLMR32.DLL", "C:\\ZARVEL\\help\\Y.HLP"},
+         JournalFolders::AndParents,
+         {"c:\\zarvel\\help\\sub", "c:\\zarvel\\help", "c:\\zarvel", "c:\\windows\\system"}},
+        {"a product folder whose name begins another's", "C:\\ZARVEL",
+         {"C:\\ZARVELX\\A.EXE"}, JournalFolders::AndParents, {"c:\\zarvelx"}},
+        {"a product in a drive's root", "C:\\", {"C:\\A\\B.TXT", "C:\\C.TXT"}, JournalFolders::AndParents,
+         {"c:\\a", "c:\\"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        zvtest::TempDir dir;
+        PosixPlatform posix(zvtest::MachineLayout(dir.path()));
+        for (const char* folder : {"ZARVEL/HELP/SUB", "ZARVELX", "A"}) zvtest::MakeDirs(dir / folder);
+        for (const bool withMemory : {true, false}) {
+            SCOPED_TRACE(withMemory ? "with memory to sort" : "without");
+            zvtest::FaultPlatform os(posix);
+            if (!withMemory) os.Add(Fault{FaultOp::AllocBlock, "", 0, -1});
+            Journal journal;
+            ASSERT_TRUE(AllocJournal(posix, &journal, c.productDir, static_cast<uint32_t>(c.targets.size())));
+            for (size_t i = 0; i < c.targets.size(); ++i) {
+                std::strcpy(journal.entries[i].target, c.targets[i]);
+                journal.entries[i].index = static_cast<uint16_t>(i);
+            }
+            os.recordChanges = true;
+            char failed[kMaxPath] = "untouched";
+            EXPECT_TRUE(SyncJournalFolders(os, journal, c.which, failed));
+            EXPECT_STREQ(failed, "");
+            std::multiset<std::string> synced;
+            for (const std::string& line : os.changeLog) {
+                ASSERT_EQ(line.rfind("sync ", 0), 0u) << line;
+                synced.insert(zv::LowerAz(line.substr(5)));
+            }
+            EXPECT_EQ(std::set<std::string>(synced.begin(), synced.end()), c.synced);
+            // Sorted, each folder once; without memory, at most once per
+            // entry and folder, and never twice in a row.
+            if (withMemory) {
+                EXPECT_EQ(synced.size(), c.synced.size());
+            } else {
+                for (size_t k = 1; k < os.changeLog.size(); ++k) {
+                    EXPECT_NE(zv::LowerAz(os.changeLog[k]), zv::LowerAz(os.changeLog[k - 1]));
+                }
+            }
+            FreeJournal(posix, &journal);
+        }
+    }
+}
+
+TEST(JournalFolders, AFolderThatCannotBeMadeDurableIsNamed) {
+    zvtest::TempDir dir;
+    PosixPlatform posix(zvtest::MachineLayout(dir.path()));
+    zvtest::MakeDirs(dir / "ZARVEL/HELP");
+    zvtest::FaultPlatform os(posix);
+    os.Add(Fault{FaultOp::SyncDirectory, "HELP"});
+    Journal journal;
+    ASSERT_TRUE(AllocJournal(posix, &journal, "C:\\ZARVEL", 2));
+    std::strcpy(journal.entries[0].target, "C:\\ZARVEL\\HELP\\A.HLP");
+    std::strcpy(journal.entries[1].target, "C:\\ZARVEL\\B.EXE");
+    journal.entries[1].index = 1;
+    char failed[kMaxPath] = {};
+    EXPECT_FALSE(SyncJournalFolders(os, journal, JournalFolders::Targets, failed));
+    EXPECT_STREQ(failed, "C:\\ZARVEL\\HELP");
+    // A folder that is not there has nothing to make durable; one that is
+    // there and cannot be made durable is named.
+    os.Clear();
+    os.Add(Fault{FaultOp::SyncDirectory, "ZARVEL", 0, -1});
+    std::strcpy(journal.entries[0].target, "C:\\ZARVEL\\GONE\\A.HLP");
+    EXPECT_FALSE(SyncJournalFolders(os, journal, JournalFolders::Targets, failed));
+    EXPECT_STREQ(failed, "C:\\ZARVEL");
+    std::strcpy(journal.entries[1].target, "C:\\ZARVEL\\GONE\\B.EXE");
+    EXPECT_TRUE(SyncJournalFolders(os, journal, JournalFolders::Targets, failed));
+    EXPECT_EQ(os.Struck(0), 2) << "the missing folder was tried, once";
+    FreeJournal(posix, &journal);
+}
+
+// A staging cut short before a new copy's folder was created: the roll back
+// finds nothing there to remove or make durable, and ends.
+TEST_F(JournalTest, ARollBackBeforeAFolderWasCreatedEnds) {
+    std::filesystem::remove_all(dir / "ZARVEL/DATA");
+    before = Snapshot(dir.path());
+    Plan(os);
+    ASSERT_EQ(BeginTransaction(os, journal), JournalResult::Ok);
+    ASSERT_TRUE(Stage(os, Staged(kMembers[0]), kMembers[0].fresh));
+    RecoveryReport report;
+    EXPECT_EQ(RollBack(os, journal, &report), RecoveryOutcome::Discarded) << report.failedPath;
+    EXPECT_EQ(report.stagedRemoved, 1u);
+    EXPECT_FALSE(zvtest::FileExists(JournalHostPath()));
+    EXPECT_EQ(Snapshot(dir.path()), before);
+}
+
+// Settling reports a folder that cannot be made durable as a failure and
+// keeps the journal, before it says the next state or goes.
+TEST_F(JournalTest, AFolderThatCannotBeMadeDurableKeepsTheJournal) {
+    const struct {
+        const char* what;
+        bool committed;  // the commit was complete: the backups are removed
+    } cases[] = {
+        {"undoing a commit stopped between two moves", false},
+        {"finishing a complete commit", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Install();
+        StageAll();
+        for (uint32_t i = 0; i < kMemberCount; ++i) ASSERT_EQ(CommitEntry(os, journal.entries[i]), CommitStep::Done);
+        if (c.committed) {
+            ASSERT_EQ(MarkCommitted(os, journal), JournalResult::Ok);
+        }
+        FreeJournal(os, &journal);
+        zvtest::FaultPlatform faulty(os);
+        faulty.Add(Fault{FaultOp::SyncDirectory, "SYSTEM"});
+        RecoveryReport report;
+        const RecoveryOutcome settled = RecoverInstallation(faulty, kProductDir, &report);
+        EXPECT_EQ(settled, c.committed ? RecoveryOutcome::LeftOver : RecoveryOutcome::Incomplete);
+        EXPECT_EQ(faulty.Struck(0), 1);
+        EXPECT_STREQ(report.failedPath, "C:\\WINDOWS\\SYSTEM");
+        Journal left;
+        ASSERT_EQ(ReadJournal(os, &left), JournalResult::Ok);
+        EXPECT_EQ(left.state, c.committed ? JournalState::Committed : JournalState::Committing)
+            << "the journal does not say a state the disk may not keep";
+        FreeJournal(os, &left);
+        // The next start finishes the job.
+        EXPECT_EQ(RecoverInstallation(os, kProductDir, nullptr),
+                  c.committed ? RecoveryOutcome::RolledForward : RecoveryOutcome::RolledBack);
+        EXPECT_EQ(Snapshot(dir.path()), c.committed ? after : before);
+    }
 }
 
 }  // namespace

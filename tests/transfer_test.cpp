@@ -20,6 +20,7 @@
 #include "platform/bytes.h"
 #include "platform/posix_platform.h"
 #include "platform/sha256.h"
+#include "platform/text.h"
 #include "string_ids.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
@@ -321,6 +322,15 @@ public:
         Install("ZARVEL/readme.txt", Bytes(3, 100));
         Package({plmr32, act32, readme});
     }
+
+    struct KillCase {
+        const char* what;
+        bool powerCut;                 // the kill loses what was not made durable
+        const char* spares = "";       // a folder whose changes the power cut keeps
+        bool cancelLastMove = false;   // the commit's last move fails and is cancelled
+        bool prefixes = false;         // the cut also keeps each run of the oldest changes
+    };
+    void KillAtEveryChange(const KillCase& c);
 };
 
 struct FaultCase {
@@ -363,6 +373,17 @@ TEST_F(TransferFaultTest, EveryFaultLeavesWholeFilesAndTheQuestionsOfItsKind) {
          ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
         {"a file in the commit is held by another program, Cancel", {moveInUse}, {ANSWER_CANCEL}, ANSWER_CANCEL,
          {IDS_FILE_IN_USE}, none},
+        // The product folder made durable: first after the staging (skip 0),
+        // then after the commit's moves (skip 1). A folder that cannot be is
+        // asked about as a move that fails; Cancel rolls the commit back.
+        {"the staged copies' folder cannot be made durable, Retry", {{FaultOp::SyncDirectory, "ZARVEL", 0, 1}},
+         {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR}, all},
+        {"the staged copies' folder cannot be made durable, Cancel", {{FaultOp::SyncDirectory, "ZARVEL", 0, 1}},
+         {ANSWER_CANCEL}, ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
+        {"the moves' folder cannot be made durable, Retry", {{FaultOp::SyncDirectory, "ZARVEL", 1, 1}},
+         {ANSWER_RETRY}, 0, {IDS_WRITE_ERROR}, all},
+        {"the moves' folder cannot be made durable, Cancel", {{FaultOp::SyncDirectory, "SYSTEM", 1, 1}},
+         {ANSWER_CANCEL}, ANSWER_CANCEL, {IDS_WRITE_ERROR}, none},
         {"package read error, Cancel", {{FaultOp::Read, pkg, 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL,
          {IDS_READ_ERROR}, none},
         {"package read error, Retry", {{FaultOp::Read, pkg, 1, 1}}, {ANSWER_RETRY}, 0, {IDS_READ_ERROR}, all},
@@ -568,7 +589,7 @@ TEST_F(TransferFaultTest, ASharedFileOtherThanTheRuntimeLibrariesIsNotJournaled)
 // changed: the last page must not say that Zarvel was left as it was.
 TEST_F(TransferFaultTest, ARollBackThatCannotPutEverythingBackIsNotLeftAsItWas) {
     os.Add(Fault{FaultOp::Move, "readme", 1, 1});            // the last move of the commit
-    os.Add(Fault{FaultOp::Replace, "ZARVEL\\zvact32.exe", 0, -1});  // its old copy cannot go back
+    os.Add(Fault{FaultOp::Move, "tmp|C:\\ZARVEL\\zvact32.exe", 0, -1});  // its old copy cannot go back
     ui.Script({ANSWER_CANCEL});
     InstalledProduct fresh = product;
     bool left = true;
@@ -1069,64 +1090,213 @@ TEST_F(TransferTest, NothingEligibleShowsNoPage) {
     EXPECT_FALSE(zvtest::FileExists(Host("ZARVEL/a.txt")));
 }
 
-TEST_F(TransferFaultTest, AKillAtAnyPointIsSettledByTheNextStart) {
-    // The child is killed (SIGKILL) right before its k-th change to the disk,
-    // for every k until a run gets through. What the next start does first
-    // (RecoverInstallation) then leaves the installation wholly as it was or,
-    // once every new copy was in place, wholly new, and none of the updater's
-    // own files anywhere.
+// The child is killed (SIGKILL) right before its k-th change to the disk,
+// for every k until a run gets through. What the next start does first
+// (RecoverInstallation) then leaves the installation wholly as it was or,
+// once every new copy was in place, wholly new, and none of the updater's
+// own files anywhere. With `powerCut`, the kill also loses every change
+// whose folder was not made durable since, as a power cut would. With
+// `cancelLastMove` the run rolls back, and ends with the installation as it
+// was.
+void TransferFaultTest::KillAtEveryChange(const KillCase& c) {
+    SCOPED_TRACE(c.what);
     const std::vector<uint8_t> carriedResult = CarriedResult(22, 50000, 0x40, act32.content);
     int k = 1, asItWas = 0, finishedByTheNextStart = 0;
-    for (;; ++k) {
+    for (bool ended = false; !ended; ++k) {
         ASSERT_LT(k, 500) << "the transfer never completed";
-        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
-        std::fflush(nullptr);
-        pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            os.killAtChange = k;
-            InstalledProduct fresh = product;
-            TransferResult result = RunTransfer(run, table, &fresh);
-            ::_exit(result == 0 ? 0 : 3);
-        }
-        int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        const bool completed = WIFEXITED(status);
-        if (completed) {
-            EXPECT_EQ(WEXITSTATUS(status), 0);
-        } else {
-            ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "k=" << k;
-            RecoveryReport report;
-            const RecoveryOutcome settled = RecoverInstallation(posix, "C:\\ZARVEL\\", &report);
-            EXPECT_NE(settled, RecoveryOutcome::Incomplete) << "k=" << k;
-            EXPECT_NE(settled, RecoveryOutcome::Damaged) << "k=" << k;
-        }
-        bool allOld = true, allNew = true;
-        for (const auto& [relative, old] : before) {
-            std::vector<uint8_t> now = Read(relative);
-            std::string name = relative.substr(relative.rfind('/') + 1);
-            const bool isNew = name == "zvact32.exe" ? now == carriedResult
-                                                     : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
-            allOld = allOld && now == old;
-            allNew = allNew && isNew;
-        }
-        EXPECT_TRUE(allOld || allNew) << "a mixed installation after a kill at change " << k;
-        EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "after a kill at change " << k;
-        if (completed) {
-            EXPECT_TRUE(allNew);
-            break;
-        }
-        if (allOld) ++asItWas;
-        if (allNew) ++finishedByTheNextStart;
-        if (k % 7 == 0) {
-            // What a killed run leaves behind does not stand in the way of the next.
-            InstalledProduct fresh = product;
-            EXPECT_EQ(RunTransfer(run, table, &fresh), 0) << "after a kill at change " << k;
+        // With `prefixes`, the power cut keeps the oldest `keep` changes not
+        // yet durable and loses the rest, for every `keep` until it keeps all.
+        for (int keep = 0;; ++keep) {
+            for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+            std::fflush(nullptr);
+            pid_t child = ::fork();
+            ASSERT_GE(child, 0);
+            if (child == 0) {
+                os.killAtChange = k;
+                os.powerCut = c.powerCut;
+                os.powerCutSpares = c.spares;
+                os.powerCutKeeps = keep;
+                if (c.cancelLastMove) {
+                    os.Add(Fault{FaultOp::Move, "readme", 1, 1});
+                    ui.Script({ANSWER_CANCEL});
+                }
+                InstalledProduct fresh = product;
+                TransferResult result = RunTransfer(run, table, &fresh);
+                if (result != (c.cancelLastMove ? ANSWER_CANCEL : 0)) ::_exit(3);
+                // The power may fail after the run, too.
+                if (c.powerCut) os.CutPowerAndExit(true);
+                ::_exit(0);
+            }
+            int status = 0;
+            ASSERT_EQ(::waitpid(child, &status, 0), child);
+            const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            const bool cut = code >= zvtest::FaultPlatform::kPowerCutExit &&
+                             code <= zvtest::FaultPlatform::kPowerCutExit + 3;
+            const bool completed = WIFEXITED(status) && !cut;
+            const bool keptAll = cut && (code - zvtest::FaultPlatform::kPowerCutExit) & 1;
+            ended = completed || (cut && (code - zvtest::FaultPlatform::kPowerCutExit) & 2);
+            if (completed) {
+                EXPECT_EQ(code, 0);
+            } else {
+                ASSERT_TRUE(cut || (WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)) << "k=" << k;
+                RecoveryReport report;
+                const RecoveryOutcome settled = RecoverInstallation(posix, "C:\\ZARVEL\\", &report);
+                EXPECT_NE(settled, RecoveryOutcome::Incomplete) << "k=" << k << " keep=" << keep;
+                EXPECT_NE(settled, RecoveryOutcome::Damaged) << "k=" << k << " keep=" << keep;
+                EXPECT_NE(settled, RecoveryOutcome::BackupLost) << "k=" << k << " keep=" << keep;
+            }
+            bool allOld = true, allNew = true;
+            for (const auto& [relative, old] : before) {
+                std::vector<uint8_t> now = Read(relative);
+                std::string name = relative.substr(relative.rfind('/') + 1);
+                const bool isNew = name == "zvact32.exe" ? now == carriedResult
+                                                         : now == packaged[name == "PLMR32.DLL" ? "plmr32.dll" : name];
+                allOld = allOld && now == old;
+                allNew = allNew && isNew;
+            }
+            EXPECT_TRUE(allOld || allNew) << "a mixed installation after a kill at change " << k << " keep=" << keep;
+            EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "after a kill at change " << k << " keep=" << keep;
+            if (ended && keep == 0) {
+                EXPECT_TRUE(c.cancelLastMove ? allOld : allNew);
+            }
+            if (ended && !cut) break;
+            if (keep == 0 && allOld) ++asItWas;
+            if (keep == 0 && allNew) ++finishedByTheNextStart;
+            if (k % 7 == 0 && keep == 0) {
+                // What a killed run leaves behind does not stand in the way of the next.
+                InstalledProduct fresh = product;
+                EXPECT_EQ(RunTransfer(run, table, &fresh), 0) << "after a kill at change " << k;
+            }
+            if (!c.prefixes || keptAll) break;
         }
     }
-    RecordProperty("kill_points", k);
+    if (!c.powerCut && !c.cancelLastMove) RecordProperty("kill_points", k);
     EXPECT_GT(asItWas, 10) << "the kill points cover the writes of every member and the commit";
-    EXPECT_GT(finishedByTheNextStart, 0) << "kills while the backups are removed are finished";
+    if (!c.cancelLastMove) {
+        EXPECT_GT(finishedByTheNextStart, 0) << "kills while the backups are removed are finished";
+    }
+}
+
+TEST_F(TransferFaultTest, AKillAtAnyPointIsSettledByTheNextStart) { KillAtEveryChange({"kill", false}); }
+
+TEST_F(TransferFaultTest, APowerCutAtAnyPointIsSettledByTheNextStart) {
+    // The journal lives in the Windows folder, the files in the system and
+    // product folders: a disk may keep the journal's last change and lose
+    // theirs, or lose everything since each folder was last made durable.
+    const KillCase cases[] = {
+        {"everything not durable lost", true},
+        {"the journal's folder kept", true, "C:\\WINDOWS"},
+        {"a roll back cut short", true, "", true},
+        {"a roll back cut short, the journal's folder kept", true, "C:\\WINDOWS", true},
+        // The disk may have written some of what its cache held: the oldest
+        // changes of a folder kept, the later ones lost.
+        {"the oldest changes kept", true, "", false, true},
+        {"a roll back cut short, the oldest changes kept", true, "", true, true},
+    };
+    for (const KillCase& c : cases) KillAtEveryChange(c);
+}
+
+namespace {
+
+// The folder of a path in the change log, in lower case, without its last "\".
+std::string LoggedFolder(const std::string& path) { return LowerAz(path.substr(0, path.find_last_of('\\'))); }
+
+// Whether a logged change is one of the journal's own file (the journal is
+// put in place by Replace, which is durable by itself).
+bool IsJournalChange(const std::string& line) { return line.find("~zvupd.") != std::string::npos; }
+
+// Checks the change log of a run: between two writes (or the removal) of the
+// journal, every folder in which a file was created, moved or removed is
+// made durable exactly once, after the last such change in it and before
+// the journal's next state; no folder is made durable twice (unless
+// `retried`: a failed sync asked about and tried again starts over).
+void ExpectFoldersDurableOncePerState(const std::vector<std::string>& log, bool retried) {
+    size_t segmentStart = 0;
+    int journalStates = 0;
+    for (size_t i = 0; i <= log.size(); ++i) {
+        const bool journalWritten = i < log.size() && IsJournalChange(log[i]) &&
+                                    (log[i].rfind("replace ", 0) == 0 || log[i].rfind("remove ", 0) == 0);
+        if (i < log.size() && !journalWritten) continue;
+        // The changes since the last journal state, and the folders made durable.
+        std::map<std::string, size_t> lastChange;  // folder: index of its last change
+        std::map<std::string, std::vector<size_t>> syncs;
+        for (size_t k = segmentStart; k < i; ++k) {
+            const std::string& line = log[k];
+            if (line.rfind("sync ", 0) == 0) {
+                std::string folder = LowerAz(line.substr(5));
+                syncs[folder].push_back(k);
+                continue;
+            }
+            if (IsJournalChange(line)) continue;
+            const size_t arrow = line.find(" > ");
+            const std::string path = arrow != std::string::npos ? line.substr(arrow + 3) : line.substr(line.find(' ') + 1);
+            if (line.rfind("mkdir ", 0) == 0) continue;
+            lastChange[LoggedFolder(path)] = k;
+        }
+        for (const auto& [folder, at] : syncs) {
+            if (retried) {
+                EXPECT_LE(at.size(), 2u) << folder << " made durable more than twice before line " << i;
+            } else {
+                EXPECT_EQ(at.size(), 1u) << folder << " made durable more than once before line " << i;
+            }
+        }
+        // Before the journal's first state nothing was created yet, and
+        // after its removal nothing is left to make durable.
+        if (journalStates > 0 && i < log.size()) {
+            for (const auto& [folder, at] : lastChange) {
+                ASSERT_EQ(syncs.count(folder), 1u) << folder << " changed at line " << at
+                                                   << " is not made durable before line " << i;
+                EXPECT_GT(syncs[folder].front(), at) << folder << " made durable before its last change";
+            }
+        }
+        if (i < log.size()) ++journalStates;
+        segmentStart = i + 1;
+    }
+    EXPECT_GE(journalStates, 2) << "the journal was written and removed";
+}
+
+struct OrderCase {
+    const char* what;
+    std::vector<Fault> faults;
+    std::vector<int> answers;
+    int32_t result;
+    size_t syncs;  // folders made durable in all (two folders, once per state)
+    bool retried = false;
+};
+
+}  // namespace
+
+TEST_F(TransferFaultTest, EachFolderIsMadeDurableOnceBeforeTheJournalsNextState) {
+    // Two folders: the system directory (PLMR32.DLL) and the product folder
+    // (two files). Each is made durable once after the staging, once after
+    // the commit's moves and once after the backups are removed, or, in a
+    // roll back, once after the moves are undone and once after the new
+    // copies are removed.
+    const OrderCase cases[] = {
+        {"completed", {}, {}, 0, 6},
+        {"a move of the commit fails, Cancel", {{FaultOp::Move, "readme", 1, 1}}, {ANSWER_CANCEL}, ANSWER_CANCEL, 6},
+        {"staging fails, Cancel", {{FaultOp::Write, "ZARVEL\\~zvn0002", 0, -1}}, {ANSWER_CANCEL}, ANSWER_CANCEL, 2},
+        {"a folder cannot be made durable, Retry", {{FaultOp::SyncDirectory, "ZARVEL", 1, 1}}, {ANSWER_RETRY}, 0, 7, true},
+    };
+    for (const OrderCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& [relative, bytes] : before) zvtest::WriteFileBytes(Host(relative), bytes);
+        ui.messages.clear();
+        os.Clear();
+        for (const Fault& f : c.faults) os.Add(f);
+        ui.ClearScript();
+        for (int a : c.answers) ui.Script({a});
+        os.changeLog.clear();
+        os.recordChanges = true;
+        InstalledProduct fresh = product;
+        EXPECT_EQ(RunTransfer(run, table, &fresh), c.result);
+        os.recordChanges = false;
+        ExpectFoldersDurableOncePerState(os.changeLog, c.retried);
+        const size_t syncs = static_cast<size_t>(std::count_if(os.changeLog.begin(), os.changeLog.end(),
+                                                  [](const std::string& line) { return line.rfind("sync ", 0) == 0; }));
+        EXPECT_EQ(syncs, c.syncs);
+        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+    }
 }
 
 namespace {

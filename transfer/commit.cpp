@@ -20,6 +20,20 @@ bool MoveAsking(Platform& os, const char* from, const char* to, const JournalEnt
     }
 }
 
+// Makes the folders of the journal's files durable (SyncJournalFolders),
+// asking while one cannot be (message 35 on that folder), as a failing move
+// is asked about. False when the user cancels.
+bool FoldersDurable(RunContext& run, const Journal& journal, JournalFolders which, WriteResult* why) {
+    char folder[kMaxPath];
+    while (!SyncJournalFolders(*run.os, journal, which, folder)) {
+        if (AskRetryCancel(run, run.progressPage, IDS_WRITE_ERROR, folder) != ANSWER_RETRY) {
+            why->outcome = WriteOutcome::Cancelled;
+            return false;
+        }
+    }
+    return true;
+}
+
 // The questions of the updater's commit, about the target: the page's file
 // field shows the member the question is about.
 class AskingCommit : public CommitQuestions {
@@ -219,7 +233,23 @@ bool CommitWrites(RunContext& run, CommitPlan& commit, WriteResult* why) {
             return false;
         }
     }
-    if (!Journaled(os, recorded, why) || !Journaled(os, MarkCommitting(os, commit.journal), why)) return false;
+    if (!Journaled(os, recorded, why)) return false;
+    // The new copies were created (and their folders, where missing) under
+    // the journal in state Staging, and each copy's bytes were flushed. The
+    // state Committing tells the next start that every one of them was whole
+    // at its staged name before the first move (a staged name found empty
+    // then means its copy was moved in), so their names must be durable
+    // first: a power cut must not find the journal Committing with a new
+    // copy gone.
+    if (!FoldersDurable(run, commit.journal, JournalFolders::AndParents, why) ||
+        !Journaled(os, MarkCommitting(os, commit.journal), why)) {
+        return false;
+    }
+    // The moves are not made durable one by one. A power cut now may lose
+    // the last ones of a folder, never half of one and never a later one
+    // without the earlier ones (the file system keeps a folder's changes in
+    // order): each entry is then found before its first move, after it, or
+    // after both, which are the states the next start undoes from Committing.
     for (uint32_t k = 0; k < commit.count; ++k) {
         AskingCommit questions(run, commit.writes[k].decision->name);
         if (CommitEntry(os, commit.journal.entries[k], &questions) != CommitStep::Done) {
@@ -227,6 +257,11 @@ bool CommitWrites(RunContext& run, CommitPlan& commit, WriteResult* why) {
             return false;
         }
     }
+    // Committed tells the next start that every new copy is in place and
+    // only backups remain to be removed: every move must be durable before
+    // it says so. A folder that cannot be made durable is asked about; a
+    // Cancel rolls the commit back, as a move that fails does.
+    if (!FoldersDurable(run, commit.journal, JournalFolders::Targets, why)) return false;
     return Journaled(os, MarkCommitted(os, commit.journal), why);
 }
 

@@ -1,5 +1,6 @@
 #include "transfer/journal.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "detect/product_files.h"
@@ -533,6 +534,119 @@ JournalResult MarkCommitting(Platform& os, Journal& journal) {
 
 JournalResult MarkCommitted(Platform& os, Journal& journal) {
     return ChangeState(os, journal, JournalState::Committing, JournalState::Committed);
+}
+
+namespace {
+
+// One folder to make durable: the first `length` characters of an entry's
+// target (a folder's path without its trailing "\", a drive's root with it).
+struct FolderOf {
+    uint32_t entry;
+    uint32_t length;
+};
+
+// The length of the folder whose closing backslash is at `slash` in `path`.
+uint32_t FolderLength(const char* path, uint32_t slash) { return slash == 2 && path[1] == ':' ? 3 : slash; }
+
+// Calls `take(entry, length)` for each folder of the journal's entries that
+// `which` asks for, nearest the file first; stops when it returns false.
+template <typename Take>
+bool ForEachFolder(const Journal& journal, JournalFolders which, Take take) {
+    const uint32_t productLength = static_cast<uint32_t>(
+        DirectoryLength(journal.productDir, std::strlen(journal.productDir)));
+    for (uint32_t i = 0; i < journal.count; ++i) {
+        const char* target = journal.entries[i].target;
+        const uint32_t length = static_cast<uint32_t>(std::strlen(target));
+        uint32_t slash = length;
+        while (slash > 0 && target[slash - 1] != '\\') --slash;
+        if (slash < 3) continue;  // no folder: refused before anything is written
+        --slash;
+        if (!take(i, FolderLength(target, slash))) return false;
+        // The folders below the product directory that lead to this one.
+        const bool inside = which == JournalFolders::AndParents && productLength < FolderLength(target, slash) &&
+                            EqualPrefixNoCase(target, journal.productDir, productLength) &&
+                            (target[productLength] == '\\' || target[productLength - 1] == '\\');
+        if (!inside) continue;
+        while (slash-- > 0) {
+            if (target[slash] != '\\') continue;
+            const uint32_t folder = FolderLength(target, slash);
+            if (folder < productLength) break;
+            if (!take(i, folder)) return false;
+        }
+    }
+    return true;
+}
+
+const char* FolderText(const Journal& journal, const FolderOf& folder) {
+    return journal.entries[folder.entry].target;
+}
+
+bool SameFolder(const Journal& journal, const FolderOf& a, const FolderOf& b) {
+    return a.length == b.length && EqualPrefixNoCase(FolderText(journal, a), FolderText(journal, b), a.length);
+}
+
+// Orders folders by their text, without regard to case.
+bool FolderBefore(const Journal& journal, const FolderOf& a, const FolderOf& b) {
+    const char* textA = FolderText(journal, a);
+    const char* textB = FolderText(journal, b);
+    const uint32_t shorter = a.length < b.length ? a.length : b.length;
+    for (uint32_t k = 0; k < shorter; ++k) {
+        const unsigned ca = FoldAz(static_cast<unsigned char>(textA[k]));
+        const unsigned cb = FoldAz(static_cast<unsigned char>(textB[k]));
+        if (ca != cb) return ca < cb;
+    }
+    return a.length < b.length;
+}
+
+bool SyncFolder(Platform& os, const Journal& journal, const FolderOf& folder, char* failedFolder) {
+    char path[kMaxPath];
+    if (folder.length >= kMaxPath) return false;
+    std::memcpy(path, FolderText(journal, folder), folder.length);
+    path[folder.length] = '\0';
+    // A folder that is not there holds nothing to make durable: one that a
+    // staging cut short never created.
+    if (os.SyncDirectory(path) || os.Examine(path) == PathKind::Missing) return true;
+    if (failedFolder != nullptr) CopyText(failedFolder, kMaxPath, path);
+    return false;
+}
+
+}  // namespace
+
+bool SyncJournalFolders(Platform& os, const Journal& journal, JournalFolders which, char* failedFolder) {
+    if (failedFolder != nullptr) failedFolder[0] = '\0';
+    uint32_t count = 0;
+    ForEachFolder(journal, which, [&](uint32_t, uint32_t) {
+        ++count;
+        return true;
+    });
+    if (count == 0) return true;
+    BlockHandle block = 0;
+    auto* folders = static_cast<FolderOf*>(
+        AllocGlobalBlock(os, count * static_cast<uint32_t>(sizeof(FolderOf)), &block));
+    if (folders == nullptr) {
+        // Every folder still, some more than once.
+        FolderOf previous{0, 0};
+        return ForEachFolder(journal, which, [&](uint32_t entry, uint32_t length) {
+            const FolderOf folder{entry, length};
+            if (previous.length != 0 && SameFolder(journal, previous, folder)) return true;
+            previous = folder;
+            return SyncFolder(os, journal, folder, failedFolder);
+        });
+    }
+    uint32_t n = 0;
+    ForEachFolder(journal, which, [&](uint32_t entry, uint32_t length) {
+        folders[n++] = FolderOf{entry, length};
+        return true;
+    });
+    std::sort(folders, folders + n,
+              [&](const FolderOf& a, const FolderOf& b) { return FolderBefore(journal, a, b); });
+    bool synced = true;
+    for (uint32_t k = 0; k < n && synced; ++k) {
+        if (k > 0 && SameFolder(journal, folders[k - 1], folders[k])) continue;
+        synced = SyncFolder(os, journal, folders[k], failedFolder);
+    }
+    FreeGlobalBlock(os, &block);
+    return synced;
 }
 
 // Reads the file at `path` whole and gives its size and SHA-256 in *record.

@@ -10,21 +10,57 @@
 //
 //   1. BeginTransaction: the journal is written in state Staging, before the
 //      first new copy is created, so every new copy on the disk is listed.
-//   2. The new copies are written (their names from ComposeTransactionPaths).
-//   3. RecordJournalFiles, then MarkCommitting: the size and SHA-256 of every
-//      new copy, and of every installed copy about to be moved aside, go
-//      into the journal with the state Committing. A new copy's are the ones
-//      its stage step took from the bytes it wrote, when it has them (the
-//      copy was made new through a handle that let nobody else write it, and
-//      found to hold exactly those bytes); otherwise it is read back.
+//   2. The new copies are written (their names from ComposeTransactionPaths)
+//      and each is flushed; missing folders are created on the way.
+//   3. RecordJournalFiles; SyncJournalFolders (AndParents); MarkCommitting:
+//      the size and SHA-256 of every new copy, and of every installed copy
+//      about to be moved aside, go into the journal with the state
+//      Committing, once the names of the new copies (and of the folders
+//      created for them) are durable. A new copy's are the ones its stage
+//      step took from the bytes it wrote, when it has them (the copy was
+//      made new through a handle that let nobody else write it, and found
+//      to hold exactly those bytes); otherwise it is read back.
 //   4. CommitEntry (transfer/commit.h) for every entry, in journal order: an
 //      installed copy is moved to its backup name, then the new copy onto
-//      the target.
-//   5. MarkCommitted.
-//   6. FinishTransaction: the backups are removed, then the journal.
+//      the target. The moves are not made durable one by one.
+//   5. SyncJournalFolders (Targets); MarkCommitted.
+//   6. FinishTransaction: the backups are removed, their folders made
+//      durable, then the journal removed.
 //
 // A failure in 2 or 4 is undone with RollBack; a kill anywhere is settled by
 // RecoverInstallation at the next start (transfer/recovery.h).
+//
+// Durability. The journal itself is always durable: it is written whole under
+// a temporary name, flushed, and put in place with Platform::Replace, which
+// makes the rename durable before it returns. The files beside the targets
+// are created, moved (Platform::Move) and removed without waiting for the
+// disk. A power cut may lose such changes made since their folder was last
+// made durable (SyncDirectory): each one whole or not at all, and, within
+// one folder, the later ones with the earlier ones (the file system keeps a
+// folder's changes in order; a new copy's bytes are flushed before it is
+// moved). So the journal never records a state before the changes that
+// state relies on are durable in every folder the journal names:
+//
+// - Staging relies on nothing: whatever of the new copies survived, at
+//   their staged names, is removed by its name.
+// - Committing relies on every new copy being whole at its staged name
+//   before the first move (step 3 makes them durable). The moves since may
+//   be lost from any one on in a folder; since an entry's two moves are in
+//   one folder and the second is made after the first, each entry is found
+//   before its moves, after the first or after both, which settling undoes
+//   (the argument in transfer/recovery.h).
+// - Committed relies on every move having happened (step 5 makes them
+//   durable first); the backups' removals since may be lost, and the next
+//   start removes what came back.
+// - Settling rewrites a Committing journal as Staging only once its moves
+//   back are durable, and removes the journal only once the removals of the
+//   staged copies and backups are: otherwise a power cut could bring back
+//   the new copies on their targets under a journal that no longer undoes
+//   them, or a file at a name the next update needs free, listed nowhere.
+//   The journal's removal may itself be lost: the journal found again then
+//   has nothing left to do but go.
+// A kill that is not a power cut loses no change the system accepted: it is
+// the case where nothing is lost.
 //
 // Safety. The updater runs with administrator rights, and the product
 // directory is often writable by every user of the machine, so:
@@ -211,6 +247,22 @@ bool IsJournalOf(const Journal& journal, const char* productDir);
 // and puts it in place, so the journal on the disk is always whole, the old
 // one or the new one.
 JournalResult WriteJournal(Platform& os, const Journal& journal);
+
+// Which folders SyncJournalFolders makes durable.
+enum class JournalFolders : uint8_t {
+    Targets,     // the folders of the targets, which hold their staged copies and backups too
+    AndParents,  // those, and every folder between one of them and the product directory:
+                 // the stage step creates the folders a new file needs
+};
+
+// Makes durable (Platform::SyncDirectory), once each, the folders that hold
+// the journal's entries, told apart without regard to case, as Windows does.
+// A folder that is not there (one a staging cut short did not create yet)
+// has nothing to make durable. True when every one is; false at the first
+// that is not, named in
+// `failedFolder` (kMaxPath characters, or null). Without memory to sort the
+// folders, each entry's is made durable unless it is the one before's.
+bool SyncJournalFolders(Platform& os, const Journal& journal, JournalFolders which, char* failedFolder);
 
 // Steps of the transaction. Begin writes the journal in state Staging; the
 // marks rewrite it in the next state (on failure the journal, on the disk and

@@ -121,6 +121,7 @@ void RemoveLeftovers(Platform& os, const Journal& journal, RecoveryReport* repor
 // then the backup back onto the target. An entry undone is on the disk as it
 // was before its commit began, which these same rules leave alone (the
 // argument in the header). The new copies are left at their staged names.
+// The moves are made durable together afterwards (Settle).
 void UndoCommit(Platform& os, const Journal& journal, RecoveryReport* report) {
     char staged[kMaxPath];
     char backup[kMaxPath];
@@ -134,20 +135,29 @@ void UndoCommit(Platform& os, const Journal& journal, RecoveryReport* report) {
         if (actions & SETTLE_BACKUP_NOT_OURS) NoteNotOurs(report, backup);
         if (actions & SETTLE_LOST) ++report->lost;
         if (actions & SETTLE_NEW_BACK) {
-            if (!os.Replace(entry.target, staged)) {
+            if (os.Move(entry.target, staged) != MoveResult::Done) {
                 NoteFailure(report, entry.target);
                 continue;
             }
             if (!entry.existed) ++report->newRemoved;
         }
         if (actions & SETTLE_RESTORE) {
-            if (os.Replace(backup, entry.target)) {
+            if (os.Move(backup, entry.target) == MoveResult::Done) {
                 ++report->restored;
             } else {
                 NoteFailure(report, entry.target);
             }
         }
     }
+}
+
+// Makes the folders of the journal's files durable; false, counting the
+// folder that cannot be as a failure, when one is not.
+bool FoldersDurable(Platform& os, const Journal& journal, RecoveryReport* report) {
+    char folder[kMaxPath];
+    if (SyncJournalFolders(os, journal, JournalFolders::Targets, folder)) return true;
+    NoteFailure(report, folder);
+    return false;
 }
 
 // Removes the journal and any temporary one; false when one stays.
@@ -178,7 +188,12 @@ RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report) {
         if (report->failed != 0) return RecoveryOutcome::Incomplete;
         // Nothing installed is changed any more. The journal says so before
         // the new copies go: a kill while they are removed must not read a
-        // missing new copy as one moved onto its target.
+        // missing new copy as one moved onto its target. The moves back are
+        // made durable first, even when none was made here (a run killed
+        // after making them, before they were durable, leaves nothing to
+        // do): a journal in state Staging over a commit that a power cut
+        // brought back would leave new copies on their targets for good.
+        if (!FoldersDurable(os, journal, report)) return RecoveryOutcome::Incomplete;
         journal.state = JournalState::Staging;
         if (WriteJournal(os, journal) != JournalResult::Ok) {
             journal.state = JournalState::Committing;
@@ -197,6 +212,10 @@ RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report) {
     const RecoveryOutcome stays =
         journal.state == JournalState::Committed ? RecoveryOutcome::LeftOver : RecoveryOutcome::Incomplete;
     if (report->failed != 0) return stays;
+    // The removals are made durable before the journal goes: without it a
+    // power cut could bring back a staged copy or a backup, which nothing
+    // would list any more, at a name the next update needs free.
+    if (!FoldersDurable(os, journal, report)) return stays;
     if (!RemoveJournalFiles(os, report)) return stays;
     return report->notOurs != 0 ? RecoveryOutcome::NotOurs : done;
 }

@@ -13,8 +13,9 @@
 //               staged name (every new copy was whole before step 3, and only
 //               step 4 moves one), and then it goes back to its staged name.
 //               An entry undone is on the disk as before its commit began.
-//               Then the journal is rewritten in state Staging (nothing
-//               installed is changed any more) and settled as such.
+//               Once the moves back are durable, the journal is rewritten
+//               in state Staging (nothing installed is changed any more) and
+//               settled as such.
 //   Committed   the backups left are removed; the new installation stays.
 //               A backup that cannot be removed (Windows renames a running
 //               program's file but does not delete it) keeps the journal,
@@ -28,8 +29,17 @@
 // present and the new copy staged (the backup goes back); after the move of
 // the new copy, the staged name is empty (the new copy goes back to it, then
 // the backup to the target). Undoing walks the same states backwards, so a
-// kill while undoing leaves one of them too. Every move is one Replace, which
-// happens whole or not at all, and entries do not share files. A backup
+// kill while undoing leaves one of them too. Every move is one rename, which
+// happens whole or not at all, and entries do not share files.
+//
+// The same holds after a power cut, which may also lose the moves made since
+// their folder was last made durable: an entry's moves are in one folder,
+// and what such a cut leaves of them is the ones made first (journal.h), so
+// it only takes an entry back to an earlier one of those states, committing
+// or undoing. The journal's own changes are durable when written, and each
+// state is written only once the moves it relies on are durable: Committed
+// after every move of the commit, Staging (from Committing) after every move
+// back, and the journal's removal after the removals. A backup
 // missing while the staged name is empty can only have been removed by
 // someone else: that installed copy is lost, and recovery says so. No sound
 // state has a file at the target while the new copy is staged and the backup

@@ -6,12 +6,100 @@
 #include <cstring>
 
 #include <csignal>
+#include <cstdio>
 #include <mutex>
+
+#include <unistd.h>
 
 namespace zvtest {
 
 void FaultPlatform::Change() {
-    if (killAtChange != 0 && ++changes >= killAtChange) std::raise(SIGKILL);
+    if (killAtChange != 0 && ++changes >= killAtChange) {
+        if (powerCut) CutPowerAndExit(false);
+        std::raise(SIGKILL);
+    }
+}
+
+namespace {
+
+// The directory part of a path in Windows form, without its last "\".
+std::string DirectoryOf(const std::string& path) {
+    const size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : zv::LowerAz(path.substr(0, slash));
+}
+
+std::string Trimmed(std::string directory) {
+    while (directory.size() > 3 && (directory.back() == '\\' || directory.back() == '/')) directory.pop_back();
+    if (directory.size() == 3 && directory[1] == ':') directory.pop_back();  // "c:\" as DirectoryOf gives it
+    return zv::LowerAz(directory);
+}
+
+}  // namespace
+
+void FaultPlatform::Record(const std::string& line) {
+    if (recordChanges) changeLog.push_back(line);
+}
+
+void FaultPlatform::Note(Pending pending) {
+    if (powerCut) pending_.push_back(std::move(pending));
+}
+
+void FaultPlatform::Synced(const std::string& directory) {
+    const std::string synced = Trimmed(directory);
+    std::vector<Pending> left;
+    for (Pending& p : pending_) {
+        const bool durable = DirectoryOf(p.path) == synced && (p.kind != Pending::Moved || DirectoryOf(p.from) == synced);
+        if (!durable) left.push_back(std::move(p));
+    }
+    pending_.swap(left);
+}
+
+bool FaultPlatform::Snapshot(const std::string& path, std::vector<uint8_t>* bytes) {
+    bytes->clear();
+    const zv::FileHandle file = inner_.Open(path.c_str(), zv::OpenMode::Read);
+    if (file == zv::kNoFile) return false;
+    uint8_t buffer[4096];
+    int32_t n;
+    while ((n = inner_.Read(file, buffer, sizeof buffer)) > 0) bytes->insert(bytes->end(), buffer, buffer + n);
+    inner_.Close(file);
+    return true;
+}
+
+void FaultPlatform::Restore(const std::string& path, const std::vector<uint8_t>& bytes) {
+    inner_.Remove(path.c_str());
+    const zv::FileHandle file = inner_.Create(path.c_str());
+    if (file == zv::kNoFile) return;
+    inner_.Write(file, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    inner_.Close(file);
+}
+
+void FaultPlatform::CutPowerAndExit(bool ended) {
+    const bool keptAll = CutPower();
+    std::fflush(nullptr);
+    ::_exit(kPowerCutExit + (keptAll ? 1 : 0) + (ended ? 2 : 0));
+}
+
+bool FaultPlatform::CutPower() {
+    if (!powerCutSpares.empty()) Synced(powerCutSpares);
+    const size_t kept = static_cast<size_t>(powerCutKeeps < 0 ? 0 : powerCutKeeps);
+    const bool keptAll = kept >= pending_.size();
+    for (size_t k = pending_.size(); k-- > kept;) {
+        const Pending& p = pending_[k];
+        switch (p.kind) {
+        case Pending::Created:
+            inner_.Remove(p.path.c_str());
+            break;
+        case Pending::Moved:
+            inner_.Move(p.path.c_str(), p.from.c_str());
+            if (p.displaced) Restore(p.path, p.bytes);
+            break;
+        case Pending::Removed:
+            Restore(p.path, p.bytes);
+            break;
+        }
+    }
+    pending_.clear();
+    return keptAll;
 }
 
 const Fault* FaultPlatform::Strike(FaultOp op, const std::string& path, uint32_t size) {
@@ -48,7 +136,11 @@ zv::FileHandle FaultPlatform::Create(const char* path) {
     Change();
     if (Strike(FaultOp::Create, path)) return zv::kNoFile;
     zv::FileHandle file = inner_.Create(path);
-    if (file != zv::kNoFile) paths_[file] = path;
+    if (file != zv::kNoFile) {
+        paths_[file] = path;
+        Record(std::string("create ") + path);
+        Note(Pending{Pending::Created, path, {}, false, {}});
+    }
     return file;
 }
 
@@ -58,7 +150,11 @@ zv::FileHandle FaultPlatform::CreateNew(const char* path, bool* taken) {
     Change();
     if (Strike(FaultOp::Create, path)) return zv::kNoFile;
     zv::FileHandle file = inner_.CreateNew(path, taken);
-    if (file != zv::kNoFile) paths_[file] = path;
+    if (file != zv::kNoFile) {
+        paths_[file] = path;
+        Record(std::string("create ") + path);
+        Note(Pending{Pending::Created, path, {}, false, {}});
+    }
     return file;
 }
 
@@ -107,14 +203,23 @@ bool FaultPlatform::Remove(const char* path) {
     const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (Strike(FaultOp::Remove, path)) return false;
-    return inner_.Remove(path);
+    Pending removed{Pending::Removed, path, {}, false, {}};
+    if (powerCut) Snapshot(path, &removed.bytes);
+    if (!inner_.Remove(path)) return false;
+    Record(std::string("remove ") + path);
+    Note(std::move(removed));
+    return true;
 }
 
 bool FaultPlatform::Replace(const char* from, const char* to) {
     const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (Strike(FaultOp::Replace, to)) return false;
-    return inner_.Replace(from, to);
+    if (!inner_.Replace(from, to)) return false;
+    Record(std::string("replace ") + from + " > " + to);
+    // Durable with every change in its directory before it.
+    Synced(DirectoryOf(to));
+    return true;
 }
 
 // A Move fault matches the path of either file.
@@ -123,7 +228,23 @@ zv::MoveResult FaultPlatform::Move(const char* from, const char* to) {
     Change();
     const Fault* f = Strike(FaultOp::Move, std::string(from) + "|" + to);
     if (f != nullptr) return f->inUse ? zv::MoveResult::InUse : zv::MoveResult::Failed;
-    return inner_.Replace(from, to) ? zv::MoveResult::Done : zv::MoveResult::Failed;
+    Pending moved{Pending::Moved, to, from, false, {}};
+    if (powerCut) moved.displaced = Snapshot(to, &moved.bytes);
+    const zv::MoveResult result = inner_.Move(from, to);
+    if (result != zv::MoveResult::Done) return result;
+    Record(std::string("move ") + from + " > " + to);
+    Note(std::move(moved));
+    return result;
+}
+
+bool FaultPlatform::SyncDirectory(const char* directory) {
+    const std::lock_guard<std::recursive_mutex> hold(mutex_);
+    Change();
+    if (Strike(FaultOp::SyncDirectory, directory)) return false;
+    if (!inner_.SyncDirectory(directory)) return false;
+    Record(std::string("sync ") + directory);
+    Synced(directory);
+    return true;
 }
 
 namespace {
@@ -208,7 +329,9 @@ bool FaultPlatform::MakeDirectory(const char* path) {
     const std::lock_guard<std::recursive_mutex> hold(mutex_);
     Change();
     if (Strike(FaultOp::MakeDirectory, path)) return false;
-    return inner_.MakeDirectory(path);
+    if (!inner_.MakeDirectory(path)) return false;
+    Record(std::string("mkdir ") + path);
+    return true;
 }
 
 zv::BlockHandle FaultPlatform::AllocBlock(uint32_t size) {

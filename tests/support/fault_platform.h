@@ -17,6 +17,7 @@ enum class FaultOp {
     EnterDirectory, MakeDirectory, AllocBlock, LockBlock,
     Examine,   // answers Unknown
     IsFileAt,  // answers false: the handle is not where it was meant to be
+    SyncDirectory,
 };
 
 struct Fault {
@@ -47,10 +48,33 @@ public:
     // How many calls each fault failed so far.
     int Struck(size_t index) const { return faults_[index].struck; }
     // Ends the process with SIGKILL at the n-th call (from 1) that changes
-    // the disk (Create, Write, Flush, Remove, Replace, Move, MakeDirectory), before
-    // it is carried out; 0: never. For crash tests in a child process.
+    // the disk (Create, Write, Flush, Remove, Replace, Move, MakeDirectory,
+    // SyncDirectory), before it is carried out; 0: never. For crash tests in
+    // a child process.
     int killAtChange = 0;
     int changes = 0;
+    // With the kill, a power cut: first every creation, move and removal of
+    // a file whose directory was not made durable since (by SyncDirectory,
+    // or by a Replace into it, which is durable) is undone, last first, as
+    // a disk that lost what its cache held would show it. File contents
+    // stay as written (a new copy is flushed before it is moved); created
+    // directories stay.
+    bool powerCut = false;
+    // A folder (in Windows form) whose changes the power cut spares: the
+    // disk may keep the changes of one folder and lose another's.
+    std::string powerCutSpares;
+    // How many of the oldest changes not yet durable the power cut keeps
+    // (as a disk that wrote some of its cache would); the later ones are lost.
+    int powerCutKeeps = 0;
+    // With powerCut, the process ends with this exit code (not SIGKILL),
+    // plus 1 when the cut kept every change, plus 2 when it came after the
+    // run ended (CutPowerAndExit(true)).
+    static constexpr int kPowerCutExit = 90;
+    [[noreturn]] void CutPowerAndExit(bool ended);
+    // Every change carried out, in order, when set: "create P", "remove P",
+    // "move F > T", "replace F > T", "mkdir P", "sync D" (paths as given).
+    bool recordChanges = false;
+    std::vector<std::string> changeLog;
     // Free space reported by FreeSpace when set (>= 0).
     int64_t freeSpaceOverride = -1;
     // Free space reported for a directory on drive 'A' + d when set (>= 0),
@@ -97,6 +121,7 @@ public:
     bool Remove(const char* path) override;
     bool Replace(const char* from, const char* to) override;
     zv::MoveResult Move(const char* from, const char* to) override;
+    bool SyncDirectory(const char* directory) override;
     bool FreeSpace(const char* directory, uint64_t* bytes) override;
     bool VolumeOf(const char* directory, char* root, uint32_t size) override;
     zv::PathKind Examine(const char* path) override;
@@ -116,6 +141,22 @@ private:
         int timesLeft;
         int struck = 0;
     };
+    // A change not yet durable, and how to take it back.
+    struct Pending {
+        enum Kind { Created, Moved, Removed } kind;
+        std::string path;   // Created, Removed: the file; Moved: where it went
+        std::string from;   // Moved: where it came from
+        bool displaced = false;  // Moved: a file was at `path` before, holding `bytes`
+        std::vector<uint8_t> bytes;  // Removed: the file's bytes
+    };
+    void Record(const std::string& line);
+    void Note(Pending pending);
+    void Synced(const std::string& directory);
+    bool Snapshot(const std::string& path, std::vector<uint8_t>* bytes);
+    void Restore(const std::string& path, const std::vector<uint8_t>& bytes);
+    bool CutPower();  // true when it kept every change
+    std::vector<Pending> pending_;
+
     // The fault that strikes this call, or nullptr.
     const Fault* Strike(FaultOp op, const std::string& path, uint32_t size = 0);
     void Change();
