@@ -1497,7 +1497,8 @@ class TransferWorkersTest : public TransferTest {
 public:
     struct Scenario {
         const char* what;
-        std::function<void(TransferWorkersTest&)> arrange;  // installs, packages, scripts the answers
+        std::function<void(TransferWorkersTest&)> change;   // changes the members before they are packaged
+        std::function<void(TransferWorkersTest&)> arrange;  // then the machine and the answers
         int32_t result;
         std::vector<unsigned> messages;  // the string ids shown, in order
     };
@@ -1514,7 +1515,11 @@ public:
         ui = zvtest::ScriptedUi();
         view = zvtest::ScriptedView();
         os.Clear();
-        s.arrange(*this);
+        MakeMembers();
+        InstallSome();
+        if (s.change) s.change(*this);
+        Package(members, TableStatus::Loaded, true);
+        if (s.arrange) s.arrange(*this);
         std::vector<std::string> lines;
         ui.onShow = [&](const zvtest::RecordedMessage& m) {
             lines.push_back("message " + std::to_string(m.stringId) + " " + m.text + " after " +
@@ -1583,103 +1588,63 @@ public:
 
 TEST_F(TransferWorkersTest, WorkersChangeNothingTheUserSeesOrTheRunLeaves) {
     const Scenario scenarios[] = {
-        {"every member written",
-         [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
-             t.Package(t.members, TableStatus::Loaded, true);
-         },
-         0, {}},
+        {"every member written", nullptr, nullptr, 0, {}},
         {"a member whose bytes are not its digest's, told in its turn",
          [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
              t.members[14].stream = zvtest::EncodeLzhufForTest(t.members[14].content);
              t.members[14].content.push_back('!');  // the digest is of other bytes
-             t.Package(t.members, TableStatus::Loaded, true);
          },
-         IDS_MEMBER_DAMAGED, {IDS_MEMBER_DAMAGED}},
+         nullptr, IDS_MEMBER_DAMAGED, {IDS_MEMBER_DAMAGED}},
         {"a member whose stream is cut short",
          [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
              t.members[18].stream = zvtest::EncodeLzhufForTest(t.members[18].content);
              t.members[18].stream.resize(t.members[18].stream.size() / 2);
-             t.Package(t.members, TableStatus::Loaded, true);
          },
-         ANSWER_CANCEL, {IDS_READ_ERROR}},
-        {"a write-protected file in the middle: Ignore, the rest goes on",
+         nullptr, ANSWER_CANCEL, {IDS_READ_ERROR}},
+        {"a write-protected file in the middle: Ignore, the rest goes on", nullptr,
          [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
-             t.Package(t.members, TableStatus::Loaded, true);
              zvtest::SetReadOnly(t.Host("ZARVEL/file13.txt"), true);
              t.ui.Script({ANSWER_IGNORE});
          },
          0, {IDS_WRITE_PROTECTED}},
-        {"a write-protected file in the middle: Abort, and the later new copies go",
+        {"a write-protected file in the middle: Abort, and the later new copies go", nullptr,
          [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
-             t.Package(t.members, TableStatus::Loaded, true);
              zvtest::SetReadOnly(t.Host("ZARVEL/file10.txt"), true);
              t.ui.Script({ANSWER_ABORT});
          },
          -1, {IDS_WRITE_PROTECTED}},
-        {"every write of one new copy fails: Retry, then Cancel",
+        {"every write of one new copy fails: Retry, then Cancel", nullptr,
          [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
-             t.Package(t.members, TableStatus::Loaded, true);
              t.os.Add(Fault{FaultOp::Write, "~zvn0008", 0, -1});
              t.ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
          },
          ANSWER_CANCEL, {IDS_WRITE_ERROR, IDS_WRITE_ERROR}},
-        {"one new copy's flush fails every time: Retry, then Cancel",
+        {"one new copy's flush fails every time: Retry, then Cancel", nullptr,
          [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
-             t.Package(t.members, TableStatus::Loaded, true);
              t.os.Add(Fault{FaultOp::Flush, "~zvn0014", 0, -1});
              t.ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
          },
          ANSWER_CANCEL, {IDS_WRITE_ERROR, IDS_WRITE_ERROR}},
-        {"the package's file ends inside a member: Cancel",
+        {"the package's file ends inside a member: Cancel", nullptr,
          [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
-             t.Package(t.members, TableStatus::Loaded, true);
-             const PackageEntry last = [&] {
-                 PackageEntry e = FirstPackageEntry(t.table);
-                 for (int k = 0; k < 20; ++k) e = NextPackageEntry(e);
-                 return e;
-             }();
+             PackageEntry cut = FirstPackageEntry(t.table);
+             for (int k = 0; k < 20; ++k) cut = NextPackageEntry(cut);
              std::vector<uint8_t> image = t.Read("UPDATE/SETUP.EXE");
-             image.resize(ReadPackagePiece(EntryPieces(last)).offset + 3);
+             image.resize(ReadPackagePiece(EntryPieces(cut)).offset + 3);
              zvtest::WriteFileBytes(t.Host("UPDATE/SETUP.EXE"), image);
              t.ui.Script({ANSWER_CANCEL});
          },
          ANSWER_CANCEL, {IDS_READ_ERROR}},
+        // The n-th read of the package fails: with no member staged out of
+        // turn (no carried blocks), the reads come in the same order.
         {"the package cannot be read from the middle on: Retry, then Cancel",
+         [](TransferWorkersTest& t) { t.members.erase(t.members.begin() + 11); },
          [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
-             // The n-th read of the package fails: with no member staged out of
-             // turn (no carried blocks), the reads come in the same order.
-             t.members.erase(t.members.begin() + 11);
-             t.Package(t.members, TableStatus::Loaded, true);
              t.os.Add(Fault{FaultOp::Read, "SETUP.EXE", 12, -1});
              t.ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
          },
          ANSWER_CANCEL, {IDS_READ_ERROR, IDS_READ_ERROR}},
-        {"stopped in the middle",
-         [](TransferWorkersTest& t) {
-             t.MakeMembers();
-             t.InstallSome();
-             t.Package(t.members, TableStatus::Loaded, true);
-             t.view.stopAtPoll = 12;
-         },
-         -1, {}},
+        {"stopped in the middle", nullptr, [](TransferWorkersTest& t) { t.view.stopAtPoll = 12; }, -1, {}},
     };
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.what);
