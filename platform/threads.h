@@ -13,11 +13,14 @@ namespace zv {
 unsigned ProcessorCount();
 
 struct WorkerThread {
-    void* handle = nullptr;  // the system's thread; nullptr when none runs
+    bool started = false;
+    void* handle = nullptr;  // the system's thread, while started
+    void (*run)(void* arg) = nullptr;
+    void* arg = nullptr;
 };
 
 // Starts `run(arg)` on a thread of its own; false, with nothing started, when
-// the system refuses one.
+// the system refuses one. The worker stays the caller's until JoinWorker.
 bool StartWorker(WorkerThread* worker, void (*run)(void* arg), void* arg);
 
 // Waits until the worker's function has returned, then releases the thread.

@@ -17,15 +17,9 @@ static_assert(sizeof(PosixLock) <= 128, "the lock's storage is too small");
 
 PosixLock& Of(unsigned char* storage) { return *reinterpret_cast<PosixLock*>(storage); }
 
-struct Start {
-    void (*run)(void*);
-    void* arg;
-};
-
-void* RunStart(void* start) {
-    const Start s = *static_cast<Start*>(start);
-    delete static_cast<Start*>(start);
-    s.run(s.arg);
+void* RunWorker(void* worker) {
+    const WorkerThread& w = *static_cast<WorkerThread*>(worker);
+    w.run(w.arg);
     return nullptr;
 }
 
@@ -37,25 +31,21 @@ unsigned ProcessorCount() {
 }
 
 bool StartWorker(WorkerThread* worker, void (*run)(void* arg), void* arg) {
-    worker->handle = nullptr;
-    Start* start = new (std::nothrow) Start{run, arg};
-    if (start == nullptr) return false;
+    worker->run = run;
+    worker->arg = arg;
     pthread_t thread;
-    if (::pthread_create(&thread, nullptr, RunStart, start) != 0) {
-        delete start;
-        return false;
-    }
+    worker->started = ::pthread_create(&thread, nullptr, RunWorker, worker) == 0;
     static_assert(sizeof(pthread_t) <= sizeof(void*), "a thread id fits a pointer");
-    std::memcpy(&worker->handle, &thread, sizeof thread);
-    return true;
+    if (worker->started) std::memcpy(&worker->handle, &thread, sizeof thread);
+    return worker->started;
 }
 
 void JoinWorker(WorkerThread* worker) {
-    if (worker->handle == nullptr) return;
+    if (!worker->started) return;
     pthread_t thread;
     std::memcpy(&thread, &worker->handle, sizeof thread);
     ::pthread_join(thread, nullptr);
-    worker->handle = nullptr;
+    worker->started = false;
 }
 
 WorkLock::WorkLock() {

@@ -16,15 +16,9 @@ static_assert(sizeof(Win32Lock) <= 128, "the lock's storage is too small");
 
 Win32Lock& Of(unsigned char* storage) { return *reinterpret_cast<Win32Lock*>(storage); }
 
-struct Start {
-    void (*run)(void*);
-    void* arg;
-};
-
-unsigned __stdcall RunStart(void* start) {
-    const Start s = *static_cast<Start*>(start);
-    delete static_cast<Start*>(start);
-    s.run(s.arg);
+unsigned __stdcall RunWorker(void* worker) {
+    const WorkerThread& w = *static_cast<WorkerThread*>(worker);
+    w.run(w.arg);
     return 0;
 }
 
@@ -37,26 +31,22 @@ unsigned ProcessorCount() {
 }
 
 bool StartWorker(WorkerThread* worker, void (*run)(void* arg), void* arg) {
-    worker->handle = nullptr;
-    Start* start = new (std::nothrow) Start{run, arg};
-    if (start == nullptr) return false;
+    worker->run = run;
+    worker->arg = arg;
     // Started through the C runtime, whose functions the worker calls; a
     // small stack, as a worker holds its buffers on the heap.
     const uintptr_t thread =
-        _beginthreadex(nullptr, 256 * 1024, RunStart, start, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread == 0) {
-        delete start;
-        return false;
-    }
+        _beginthreadex(nullptr, 256 * 1024, RunWorker, worker, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    worker->started = thread != 0;
     worker->handle = reinterpret_cast<void*>(thread);
-    return true;
+    return worker->started;
 }
 
 void JoinWorker(WorkerThread* worker) {
-    if (worker->handle == nullptr) return;
+    if (!worker->started) return;
     WaitForSingleObject(static_cast<HANDLE>(worker->handle), INFINITE);
     CloseHandle(static_cast<HANDLE>(worker->handle));
-    worker->handle = nullptr;
+    worker->started = false;
 }
 
 WorkLock::WorkLock() {

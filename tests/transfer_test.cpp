@@ -1544,18 +1544,17 @@ public:
         lines.push_back("result " + std::to_string(result));
         for (size_t k = 0; k < view.names.size(); ++k) lines.push_back("name " + view.names[k]);
         for (unsigned p : view.percents) lines.push_back("step " + std::to_string(p));
+        std::vector<std::string> files;  // in the order of their names, which the walk does not keep
         for (const auto& item : std::filesystem::recursive_directory_iterator(dir.path())) {
             if (!item.is_regular_file() || item.path().filename() == "SETUP.EXE") continue;
             const std::vector<uint8_t> bytes = zvtest::ReadFileBytes(item.path().string());
             uint8_t digest[SHA256_DIGEST_SIZE] = {};
             EXPECT_EQ(Sha256Bytes(bytes.data(), bytes.size(), digest), Sha256Status::Ok);
-            lines.push_back("file " + std::filesystem::relative(item.path(), dir.path()).string() + " " +
+            files.push_back("file " + std::filesystem::relative(item.path(), dir.path()).string() + " " +
                             std::to_string(bytes.size()) + " " + std::to_string(LoadU32LE(digest)));
         }
-        std::sort(lines.end() - static_cast<long>(std::count_if(lines.begin(), lines.end(), [](const std::string& l) {
-                      return l.rfind("file ", 0) == 0;
-                  })),
-                  lines.end());
+        std::sort(files.begin(), files.end());
+        lines.insert(lines.end(), files.begin(), files.end());
         EXPECT_EQ(os.OpenFiles(), 0u);
         EXPECT_EQ(os.liveBlocks, 0);
         return lines;

@@ -157,11 +157,10 @@ bool TakeStagedAhead(StageAhead* ahead, const PlannedWrite* write) {
     const uint32_t k = IndexOf(a, write);
     ReadAhead(a, k);
     AheadJob& job = a.jobs[k % kAheadMembers];
-    if (job.write != write) return false;  // never handed out (only this thread sets it)
+    if (job.write != write) return false;  // never handed out (only this thread sets it, with the job)
     bool staged = false;
     {
         HeldLock held(a.lock);
-        if (job.state == AheadJob::State::Empty) return false;
         while (job.state == AheadJob::State::Queued || job.state == AheadJob::State::Running) a.lock.Wait();
         staged = job.state == AheadJob::State::Staged;
         job.state = AheadJob::State::Empty;
@@ -187,10 +186,7 @@ void StopStageAhead(StageAhead* ahead) {
         a.workers[n] = nullptr;
     }
     a.workerCount = 0;
-    // What the workers staged and the step never took goes: the step did not
-    // stage it, and the journal's settling must find nothing of it.
     for (AheadJob& job : a.jobs) {
-        if (job.state == AheadJob::State::Staged) os.Remove(job.request.staged);
         job.state = AheadJob::State::Empty;
         job.write = nullptr;
         FreeGlobalBlock(os, &job.block);

@@ -86,9 +86,11 @@ bool StartStageAhead(StageAhead* ahead, RunContext& run, VolumeReader* reader, P
 // is to stage it itself. Reads further members ahead, as far as allowed.
 bool TakeStagedAhead(StageAhead* ahead, const PlannedWrite* write);
 
-// Stops the workers, waits for them and removes every new copy they made
-// that the step did not take, so that nothing is left the step did not
-// stage. Called once the stage has ended, however it ended.
+// Stops the workers, waits for them and frees what they held. Called once
+// the stage has ended, however it ended. A new copy a worker made and the
+// step never took is left only when the stage ended early: the roll back
+// that follows removes every staged name the journal lists, as it does the
+// step's own.
 void StopStageAhead(StageAhead* ahead);
 
 }  // namespace zv

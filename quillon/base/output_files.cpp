@@ -48,70 +48,65 @@ int OpenScratch(const char* path) {
 #endif
 }
 
+// Opens, with `open`, the first free name of `stem` followed by a number and
+// ".quillon-tmp"; the descriptor, with *path its name, or -1 with *error.
+int OpenFreeName(const std::string& stem, int (*open)(const char*), std::string* path, std::string* error) {
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        *path = stem + std::to_string(++counter) + ".quillon-tmp";
+        const int fd = open(path->c_str());
+        if (fd >= 0) return fd;
+        if (errno != EEXIST) {  // not one left by a process that had our id before
+            *error = std::strerror(errno);
+            return -1;
+        }
+    }
+    *error = "no free temporary name";
+    return -1;
+}
+
+// The stream over `fd`, or nullptr with *error and the descriptor closed.
+std::FILE* StreamOf(int fd, const char* mode, std::string* error) {
+#ifdef _WIN32
+    std::FILE* file = ::_fdopen(fd, mode);
+#else
+    std::FILE* file = ::fdopen(fd, mode);
+#endif
+    if (file == nullptr) {
+        *error = std::strerror(errno);
+#ifdef _WIN32
+        ::_close(fd);
+#else
+        ::close(fd);
+#endif
+    }
+    return file;
+}
+
 }  // namespace
 
 std::FILE* CreateTemporaryFile(const std::string& finalPath, std::string* temporaryPath, std::string* error) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path =
-            finalPath + "." + std::to_string(ProcessId()) + "-" + std::to_string(++counter) + ".quillon-tmp";
-        const int fd = OpenExclusive(path.c_str());
-        if (fd < 0) {
-            if (errno == EEXIST) continue;  // left by a process that had our id before
-            *error = std::strerror(errno);
-            return nullptr;
-        }
-#ifdef _WIN32
-        std::FILE* file = ::_fdopen(fd, "wb");
-#else
-        std::FILE* file = ::fdopen(fd, "wb");
-#endif
-        if (file == nullptr) {
-            *error = std::strerror(errno);
-#ifdef _WIN32
-            ::_close(fd);
-#else
-            ::close(fd);
-#endif
-            std::remove(path.c_str());
-            return nullptr;
-        }
-        *temporaryPath = path;
-        return file;
+    std::string path;
+    const int fd = OpenFreeName(finalPath + "." + std::to_string(ProcessId()) + "-", OpenExclusive, &path, error);
+    if (fd < 0) return nullptr;
+    std::FILE* file = StreamOf(fd, "wb", error);
+    if (file == nullptr) {
+        std::remove(path.c_str());
+        return nullptr;
     }
-    *error = "no free temporary name";
-    return nullptr;
+    *temporaryPath = path;
+    return file;
 }
 
 std::FILE* CreateScratchFile(const std::string& besidePath, std::string* error) {
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string path = besidePath + "." + std::to_string(ProcessId()) + "-scratch" +
-                                 std::to_string(++counter) + ".quillon-tmp";
-        const int fd = OpenScratch(path.c_str());
-        if (fd < 0) {
-            if (errno == EEXIST) continue;  // left by a process that had our id before
-            *error = std::strerror(errno);
-            return nullptr;
-        }
-#ifdef _WIN32
-        std::FILE* file = ::_fdopen(fd, "w+b");
-        if (file == nullptr) {
-            *error = std::strerror(errno);
-            ::_close(fd);
-        }
-#else
-        ::unlink(path.c_str());
-        std::FILE* file = ::fdopen(fd, "w+b");
-        if (file == nullptr) {
-            *error = std::strerror(errno);
-            ::close(fd);
-        }
+    std::string path;
+    const int fd =
+        OpenFreeName(besidePath + "." + std::to_string(ProcessId()) + "-scratch", OpenScratch, &path, error);
+    if (fd < 0) return nullptr;
+#ifndef _WIN32
+    ::unlink(path.c_str());  // Windows deletes it when it is closed
 #endif
-        return file;
-    }
-    *error = "no free temporary name";
-    return nullptr;
+    return StreamOf(fd, "w+b", error);
 }
 
 #ifdef _WIN32

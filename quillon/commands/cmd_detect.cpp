@@ -89,14 +89,10 @@ int RunDetect(int argc, char** argv) {
     zv::Platform& os = *machine;
     zv::PackageHeader header{};
     if (!o.updater.empty()) {
-        UpdaterFile file;
         std::string error;
-        if (OpenUpdaterFile(os, o.updater, &file, &error) != UpdaterOpen::Ok) {
-            CloseUpdaterFile(os, &file);
+        if (ReadUpdaterHeader(os, o.updater, &header, &error) != UpdaterOpen::Ok) {
             return Fail(EXIT_FAILED, "%s", error.c_str());
         }
-        header = file.header;
-        CloseUpdaterFile(os, &file);
     }
 
     zv::RunContext run;

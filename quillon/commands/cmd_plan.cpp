@@ -330,15 +330,12 @@ int RunPlan(int argc, char** argv) {
     zv::Platform& os = *machine;
     std::string error;
 
-    UpdaterFile file;
+    zv::PackageHeader header{};
     // A table that cannot be loaded is for detection to find, as the updater does.
-    const UpdaterOpen opened = OpenUpdaterFile(os, o.updater, &file, &error);
+    const UpdaterOpen opened = ReadUpdaterHeader(os, o.updater, &header, &error);
     if (opened != UpdaterOpen::Ok && opened != UpdaterOpen::TableFailed) {
-        CloseUpdaterFile(os, &file);
         return Fail(EXIT_FAILED, "%s", error.c_str());
     }
-    zv::PackageHeader header = file.header;
-    CloseUpdaterFile(os, &file);
 
     zv::RunContext run;
     run.os = &os;

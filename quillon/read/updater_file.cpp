@@ -77,6 +77,15 @@ const char* IntegrityWord(const zv::PackageIntegrity& integrity) {
 
 void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file) { zv::FreePackageTable(os, &file->table); }
 
+UpdaterOpen ReadUpdaterHeader(zv::Platform& os, const std::string& path, zv::PackageHeader* header,
+                              std::string* error) {
+    UpdaterFile file;
+    const UpdaterOpen opened = OpenUpdaterFile(os, path, &file, error);
+    *header = file.header;
+    CloseUpdaterFile(os, &file);
+    return opened;
+}
+
 std::string TableNameProblem(const zv::PackageTable& table) {
     if (table.status != zv::TableStatus::NamesRefused) return std::string();
     zv::PackageEntry entry = zv::FirstPackageEntry(table);

@@ -40,6 +40,12 @@ UpdaterOpen OpenUpdaterFile(zv::Platform& os, const std::string& path, UpdaterFi
                             std::string* error);
 void CloseUpdaterFile(zv::Platform& os, UpdaterFile* file);
 
+// Only the header of `path`, for the commands that leave the table to
+// detection, as the updater does: OpenUpdaterFile's outcome (with TableFailed
+// the header is still read), the file closed again.
+UpdaterOpen ReadUpdaterHeader(zv::Platform& os, const std::string& path, zv::PackageHeader* header,
+                              std::string* error);
+
 // Where a Damaged table is damaged, in words for the user: the entry or the
 // integrity block, its offset in the region, and what is wrong.
 std::string TableDamageText(const zv::PackageTable& table);
