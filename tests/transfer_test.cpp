@@ -1440,7 +1440,16 @@ TEST_F(TransferLinkTest, ALinkAboveTheProductDirectoryOrAtTheSystemDirectoryIsTh
 // A folder on the way that becomes a link after the checks (a race with the
 // update) is caught by the check of the new copy's handle: the file made
 // through it is removed, nothing else is written, and the update is undone.
-TEST_F(TransferLinkTest, AFolderTurnedIntoALinkWhileStagingIsCaughtByTheHandleCheck) {
+namespace {
+
+// The same attack with every member staged on the step's thread (0) and
+// with workers, which create the new copies themselves.
+class TransferLinkWorkersTest : public TransferLinkTest, public ::testing::WithParamInterface<unsigned> {};
+
+}  // namespace
+
+TEST_P(TransferLinkWorkersTest, AFolderTurnedIntoALinkWhileStagingIsCaughtByTheHandleCheck) {
+    run.stageWorkers = GetParam();
     namespace fs = std::filesystem;
     struct SwapHelp : TransferObserver {
         TransferLinkTest* test;
@@ -1464,6 +1473,8 @@ TEST_F(TransferLinkTest, AFolderTurnedIntoALinkWhileStagingIsCaughtByTheHandleCh
     EXPECT_EQ(Leftovers(), std::vector<std::string>{}) << "rolled back";
     EXPECT_EQ(os.OpenFiles(), 0u);
 }
+
+INSTANTIATE_TEST_SUITE_P(OneThreadAndWorkers, TransferLinkWorkersTest, ::testing::Values(0u, 4u));
 
 // Whatever the platform, a handle that is not where it was meant to be stops
 // the update before a byte goes into it, and the update is undone.
