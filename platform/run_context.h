@@ -21,8 +21,10 @@ struct RunContext {
     char programPath[kMaxPath] = {};
     char programDir[kMaxPath] = {};
 
-    // Threads that expand members while the stage step reads and asks; 0
-    // (or 1 processor) and every member is expanded on the step's own thread.
+    // Threads that expand members while the stage step reads and asks, and
+    // that hash files while the journal records them and while the commit's
+    // leftovers are removed; 0 (or 1 processor) and all of it is done on the
+    // update's own thread.
     unsigned stageWorkers = 0;
 
     WindowRef backdropWindow = kNoWindow;

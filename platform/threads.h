@@ -59,4 +59,13 @@ private:
     WorkLock& lock_;
 };
 
+// Calls work(arg, i) once for every i below `count`: on the calling thread
+// and on up to `helpers` worker threads (at most kMostHelpers), each taking
+// the next index as soon as it is free; returns when every call has
+// returned. The calls share nothing but `arg`, which they must use safely.
+// With no helpers, or none that the system gives, the calling thread makes
+// every call itself, in order.
+constexpr unsigned kMostHelpers = 16;
+void ForEachIndex(uint32_t count, unsigned helpers, void (*work)(void* arg, uint32_t index), void* arg);
+
 }  // namespace zv

@@ -166,6 +166,14 @@ public:
         return found;
     }
 
+    // The file names of Leftovers(), in order.
+    std::vector<std::string> LeftNames() {
+        std::vector<std::string> names;
+        for (const std::string& path : Leftovers()) names.push_back(std::filesystem::path(path).filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     std::vector<unsigned> MessageIds() const {
         std::vector<unsigned> ids;
         for (const auto& m : ui.messages) ids.push_back(m.stringId);
@@ -1512,7 +1520,13 @@ public:
         std::function<void(TransferWorkersTest&)> arrange;  // then the machine and the answers
         int32_t result;
         std::vector<unsigned> messages;  // the string ids shown, in order
+        std::vector<std::string> left = {};  // the update's own files it leaves, by name
+        std::string finished = {};           // how the end is told (Finished), when it comes
     };
+
+    static std::string Finished(RecoveryOutcome outcome, const char* leftPath) {
+        return std::string("finished ") + RecoveryOutcomeName(outcome) + " " + leftPath;
+    }
 
     // One run, told as lines: the events in the order they came, then every
     // file under the machine's folders with its size and first bytes' sum.
@@ -1546,6 +1560,9 @@ public:
             }
             void StageBegins(TransferStage stage) override {
                 lines->push_back(std::string("stage ") + TransferStageName(stage));
+            }
+            void Finished(RecoveryOutcome outcome, const char* leftPath) override {
+                lines->push_back(TransferWorkersTest::Finished(outcome, leftPath));
             }
         } reports;
         reports.lines = &lines;
@@ -1598,7 +1615,7 @@ public:
 
 TEST_F(TransferWorkersTest, WorkersChangeNothingTheUserSeesOrTheRunLeaves) {
     const Scenario scenarios[] = {
-        {"every member written", nullptr, nullptr, 0, {}},
+        {"every member written", nullptr, nullptr, 0, {}, {}, Finished(RecoveryOutcome::RolledForward, "")},
         {"a member whose bytes are not its digest's, told in its turn",
          [](TransferWorkersTest& t) {
              t.members[14].stream = zvtest::EncodeLzhufForTest(t.members[14].content);
@@ -1655,17 +1672,47 @@ TEST_F(TransferWorkersTest, WorkersChangeNothingTheUserSeesOrTheRunLeaves) {
          },
          ANSWER_CANCEL, {IDS_READ_ERROR, IDS_READ_ERROR}},
         {"stopped in the middle", nullptr, [](TransferWorkersTest& t) { t.view.stopAtPoll = 12; }, -1, {}},
+        // The installed copies are hashed for the journal, and the backups
+        // checked and removed at the end, on the workers too.
+        {"an installed copy that cannot be read once when the journal records it: Retry", nullptr,
+         [](TransferWorkersTest& t) {
+             t.os.Add(Fault{FaultOp::Read, "ZARVEL\\file13.txt", 0, 1});
+             t.ui.Script({ANSWER_RETRY});
+         },
+         0, {IDS_FILE_IN_USE}},
+        {"an installed copy that cannot be read at all: Retry, then Cancel, and every new copy goes", nullptr,
+         [](TransferWorkersTest& t) {
+             t.os.Add(Fault{FaultOp::Read, "ZARVEL\\file7.txt", 0, -1});
+             t.ui.Script({ANSWER_RETRY, ANSWER_CANCEL});
+         },
+         ANSWER_CANCEL, {IDS_FILE_IN_USE, IDS_FILE_IN_USE}},
+        {"two backups that stay at the end: the update stands, the first is named", nullptr,
+         [](TransferWorkersTest& t) {
+             t.os.Add(Fault{FaultOp::Remove, "~zvo0005", 0, -1});
+             t.os.Add(Fault{FaultOp::Remove, "~zvo000C", 0, -1});
+         },
+         0, {}, {"~zvo0005.tmp", "~zvo000C.tmp", "~zvupd.jnl"}, Finished(RecoveryOutcome::LeftOver, "C:\\ZARVEL\\file4.txt")},
+        {"a backup that cannot be read at the end is not removed unchecked", nullptr,
+         [](TransferWorkersTest& t) { t.os.Add(Fault{FaultOp::Read, "~zvo0012", 0, -1}); },
+         0, {}, {"~zvo0012.tmp", "~zvupd.jnl"}, Finished(RecoveryOutcome::LeftOver, "C:\\ZARVEL\\~zvo0012.tmp")},
     };
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.what);
         const std::vector<std::string> alone = Observe(s, 0);
-        EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+        EXPECT_EQ(LeftNames(), s.left);
         EXPECT_EQ(MessageIds(), s.messages) << [&] {
             std::string all;
             for (const std::string& l : alone) all += l + "\n";
             return all;
         }();
         EXPECT_NE(std::find(alone.begin(), alone.end(), "result " + std::to_string(s.result)), alone.end());
+        if (!s.finished.empty()) {
+            EXPECT_NE(std::find(alone.begin(), alone.end(), s.finished), alone.end()) << [&] {
+                std::string told;
+                for (const std::string& l : alone) told += l.rfind("finished", 0) == 0 ? l + "\n" : "";
+                return told;
+            }();
+        }
         for (unsigned workers : {1u, 4u}) {
             SCOPED_TRACE(workers);
             const std::vector<std::string> seen = Observe(s, workers);
@@ -1677,7 +1724,7 @@ TEST_F(TransferWorkersTest, WorkersChangeNothingTheUserSeesOrTheRunLeaves) {
                 }
                 return diff;
             }();
-            EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+            EXPECT_EQ(LeftNames(), s.left);
         }
     }
 }

@@ -227,7 +227,8 @@ bool CommitWrites(RunContext& run, CommitPlan& commit, WriteResult* why) {
     char unreadable[kMaxPath];
     JournalResult recorded;
     const StagedCopies written(commit);
-    while ((recorded = RecordJournalFiles(os, commit.journal, unreadable, &written)) == JournalResult::CannotRecord) {
+    while ((recorded = RecordJournalFiles(os, commit.journal, unreadable, &written, run.stageWorkers)) ==
+           JournalResult::CannotRecord) {
         if (AskFileInUse(run, run.progressPage, unreadable, unreadable) != ANSWER_RETRY) {
             why->outcome = WriteOutcome::Cancelled;
             return false;
@@ -265,14 +266,14 @@ bool CommitWrites(RunContext& run, CommitPlan& commit, WriteResult* why) {
     return Journaled(os, MarkCommitted(os, commit.journal), why);
 }
 
-bool FinishCommit(Platform& os, CommitPlan& commit, RecoveryOutcome* finished, RecoveryReport* report) {
+bool FinishCommit(RunContext& run, CommitPlan& commit, RecoveryOutcome* finished, RecoveryReport* report) {
     if (!commit.journalWritten) return false;
-    *finished = FinishTransaction(os, commit.journal, report);
+    *finished = FinishTransaction(*run.os, commit.journal, report, run.stageWorkers);
     return true;
 }
 
-void RollBackCommit(Platform& os, CommitPlan& commit) {
-    if (commit.journalWritten) commit.rolledBack = RollBack(os, commit.journal, nullptr);
+void RollBackCommit(RunContext& run, CommitPlan& commit) {
+    if (commit.journalWritten) commit.rolledBack = RollBack(*run.os, commit.journal, nullptr, run.stageWorkers);
 }
 
 bool CommitLeftAsItWas(const CommitPlan& commit) {

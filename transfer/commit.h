@@ -72,12 +72,12 @@ bool CommitWrites(RunContext& run, CommitPlan& commit, WriteResult* why);
 // After the commit: removes the backups and the journal (FinishTransaction).
 // A backup that cannot be removed is left to the next start, which finishes
 // the job. False when no journal was written (nothing was committed).
-bool FinishCommit(Platform& os, CommitPlan& commit, RecoveryOutcome* finished, RecoveryReport* report);
+bool FinishCommit(RunContext& run, CommitPlan& commit, RecoveryOutcome* finished, RecoveryReport* report);
 
 // After a failure: undoes whatever was done: every new copy removed, every
 // backup moved back, the journal removed. What cannot be undone now (a file
 // that cannot be moved back) stays in the journal for the next start.
-void RollBackCommit(Platform& os, CommitPlan& commit);
+void RollBackCommit(RunContext& run, CommitPlan& commit);
 
 // After a failure and its roll back: whether every installed file is as it
 // was. Nothing is moved before the journal is written, and a roll back that

@@ -8,6 +8,7 @@
 #include "platform/bytes.h"
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/threads.h"
 
 namespace zv {
 namespace {
@@ -496,33 +497,87 @@ JournalResult BeginTransaction(Platform& os, Journal& journal) {
     return WriteJournal(os, journal);
 }
 
-JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath, const WrittenCopies* written) {
-    if (failedPath != nullptr) failedPath[0] = '\0';
+namespace {
+
+// One entry's record, taken on any thread: what RecordJournalFiles puts into
+// the entry, or why it cannot.
+struct EntryRecord {
+    FileCheck check = FileCheck::Missing;
+    bool atTarget = false;  // the installed copy, not the new one, failed the check
+    FileRecord fresh = {};
+    FileRecord installed = {};
+};
+
+void RecordEntry(Platform& os, const Journal& journal, uint32_t i, const WrittenCopies* written, EntryRecord* out) {
+    const JournalEntry& entry = journal.entries[i];
     char staged[kMaxPath];
     char backup[kMaxPath];
-    for (uint32_t i = 0; i < journal.count; ++i) {
+    *out = EntryRecord();
+    if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return;
+    out->check = written != nullptr && written->Written(i, &out->fresh) ? FileCheck::Matches
+                                                                        : HashFile(os, staged, &out->fresh);
+    if (out->check == FileCheck::Matches && entry.existed) {
+        out->check = HashFile(os, entry.target, &out->installed);
+        out->atTarget = true;
+    }
+}
+
+struct SharedRecords {
+    Platform* os;
+    const Journal* journal;
+    const WrittenCopies* written;
+    EntryRecord* records;
+};
+
+void RecordEntryOf(void* arg, uint32_t i) {
+    const SharedRecords& s = *static_cast<SharedRecords*>(arg);
+    if (!s.journal->entries[i].recorded) RecordEntry(*s.os, *s.journal, i, s.written, &s.records[i]);
+}
+
+}  // namespace
+
+JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath, const WrittenCopies* written,
+                                 unsigned helpers) {
+    if (failedPath != nullptr) failedPath[0] = '\0';
+    // With helpers every entry is hashed at once, and the records are then
+    // taken in entry order up to the first that fails, as one thread takes
+    // them: the entries after it are hashed again when they are recorded.
+    BlockHandle block = 0;
+    EntryRecord* records = nullptr;
+    if (helpers != 0 && journal.count > 1) {
+        records = static_cast<EntryRecord*>(
+            AllocGlobalBlock(os, journal.count * static_cast<uint32_t>(sizeof(EntryRecord)), &block));
+        if (records != nullptr) {
+            SharedRecords shared{&os, &journal, written, records};
+            ForEachIndex(journal.count, helpers, RecordEntryOf, &shared);
+        }
+    }
+    JournalResult result = JournalResult::Ok;
+    for (uint32_t i = 0; i < journal.count && result == JournalResult::Ok; ++i) {
         JournalEntry& entry = journal.entries[i];
         if (entry.recorded) continue;
-        if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return JournalResult::Invalid;
-        JournalEntry recorded = entry;
-        std::memset(&recorded.installed, 0, sizeof recorded.installed);
-        FileCheck check = written != nullptr && written->Written(i, &recorded.fresh)
-                              ? FileCheck::Matches
-                              : HashFile(os, staged, &recorded.fresh);
-        const char* path = staged;
-        if (check == FileCheck::Matches && entry.existed) {
-            check = HashFile(os, entry.target, &recorded.installed);
-            path = entry.target;
+        char staged[kMaxPath];
+        char backup[kMaxPath];
+        if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) {
+            result = JournalResult::Invalid;
+            break;
         }
-        if (check == FileCheck::NoMemory) return JournalResult::NoMemory;
-        if (check != FileCheck::Matches) {
-            if (failedPath != nullptr) CopyText(failedPath, kMaxPath, path);
-            return JournalResult::CannotRecord;
+        EntryRecord one;
+        if (records == nullptr) RecordEntry(os, journal, i, written, &one);
+        const EntryRecord& r = records != nullptr ? records[i] : one;
+        if (r.check == FileCheck::NoMemory) {
+            result = JournalResult::NoMemory;
+        } else if (r.check != FileCheck::Matches) {
+            if (failedPath != nullptr) CopyText(failedPath, kMaxPath, r.atTarget ? entry.target : staged);
+            result = JournalResult::CannotRecord;
+        } else {
+            entry.fresh = r.fresh;
+            entry.installed = r.installed;
+            entry.recorded = true;
         }
-        recorded.recorded = true;
-        entry = recorded;
     }
-    return JournalResult::Ok;
+    FreeGlobalBlock(os, &block);
+    return result;
 }
 
 JournalResult MarkCommitting(Platform& os, Journal& journal) {

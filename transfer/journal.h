@@ -285,9 +285,11 @@ protected:
 // where it knows them, otherwise read from the disk) and, when it existed,
 // of its installed copy, in memory: Ok, CannotRecord (`failedPath`,
 // kMaxPath characters or null, names the file) or NoMemory. Entries already
-// recorded are left as they are.
+// recorded are left as they are. With `helpers`, up to that many threads
+// besides the caller's hash the files (the platform must allow calls from
+// several threads); what is recorded is the same as with none.
 JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath,
-                                 const WrittenCopies* written = nullptr);
+                                 const WrittenCopies* written = nullptr, unsigned helpers = 0);
 // Records what is not recorded yet (RecordJournalFiles), then writes the state
 // Committing.
 JournalResult MarkCommitting(Platform& os, Journal& journal);

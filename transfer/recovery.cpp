@@ -4,6 +4,7 @@
 
 #include "platform/files.h"
 #include "platform/text.h"
+#include "platform/threads.h"
 
 namespace zv {
 namespace {
@@ -92,28 +93,107 @@ uint32_t SettlementOrFailure(Platform& os, const Journal& journal, const Journal
     return SETTLE_UNREADABLE;
 }
 
-// Removes every file that settling decided to remove, counting what is left
-// alone. The moves of the commit must be undone already.
-void RemoveLeftovers(Platform& os, const Journal& journal, RecoveryReport* report) {
+// What became of one file that settling removes.
+enum class Removal : uint8_t { NotTried, Absent, Removed, Stays };
+
+Removal RemoveOwn(Platform& os, const char* path) {
+    if (!FileExists(os, path)) return Removal::Absent;
+    return os.Remove(path) ? Removal::Removed : Removal::Stays;
+}
+
+// Which of an entry's files could not be read.
+enum class Unreadable : uint8_t { None, Staged, Backup, Target };
+
+// One entry's removal of its leftovers: what was decided and what came of
+// it, kept so that it can be done on any thread and reported in entry order.
+struct Leftovers {
+    bool composed = false;
+    uint32_t actions = 0;
+    Unreadable unreadable = Unreadable::None;
+    Removal backup = Removal::NotTried;
+    Removal staged = Removal::NotTried;
+};
+
+// Decides an entry's settlement and removes what it says to remove; touches
+// nothing but the entry's own files, and reports nothing.
+void RemoveEntryLeftovers(Platform& os, const Journal& journal, const JournalEntry& entry, Leftovers* done) {
     char staged[kMaxPath];
     char backup[kMaxPath];
-    for (uint32_t i = 0; i < journal.count; ++i) {
-        const JournalEntry& entry = journal.entries[i];
-        if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) continue;
-        const uint32_t actions = SettlementOrFailure(os, journal, entry, report);
-        if (actions & SETTLE_UNREADABLE) continue;
-        if (actions & SETTLE_BACKUP_NOT_OURS) NoteNotOurs(report, backup);
-        if (actions & SETTLE_STAGED_NOT_OURS) NoteNotOurs(report, staged);
-        if (actions & SETTLE_REMOVE_BACKUP) {
-            const bool first = report->failed == 0;
-            if (!RemoveIfPresent(os, backup, report, &report->backupsRemoved) && first) {
-                // Held by a running program, which the user knows by the
-                // target's name rather than by the backup's.
-                CopyText(report->failedPath, sizeof report->failedPath, entry.target);
-            }
-        }
-        if (actions & SETTLE_REMOVE_STAGED) RemoveIfPresent(os, staged, report, &report->stagedRemoved);
+    char unreadable[kMaxPath] = {};
+    *done = Leftovers();
+    if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return;
+    done->composed = true;
+    done->actions = DecideSettlement(os, journal, entry, unreadable);
+    if (done->actions & SETTLE_UNREADABLE) {
+        done->unreadable = std::strcmp(unreadable, staged) == 0   ? Unreadable::Staged
+                           : std::strcmp(unreadable, backup) == 0 ? Unreadable::Backup
+                                                                  : Unreadable::Target;
+        return;
     }
+    if (done->actions & SETTLE_REMOVE_BACKUP) done->backup = RemoveOwn(os, backup);
+    if (done->actions & SETTLE_REMOVE_STAGED) done->staged = RemoveOwn(os, staged);
+}
+
+// Counts what RemoveEntryLeftovers did for an entry into the report.
+void ReportLeftovers(const JournalEntry& entry, const Leftovers& done, RecoveryReport* report) {
+    char staged[kMaxPath];
+    char backup[kMaxPath];
+    if (!done.composed || !ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return;
+    switch (done.unreadable) {
+    case Unreadable::None: break;
+    case Unreadable::Staged: NoteFailure(report, staged); return;
+    case Unreadable::Backup: NoteFailure(report, backup); return;
+    case Unreadable::Target: NoteFailure(report, entry.target); return;
+    }
+    if (done.actions & SETTLE_BACKUP_NOT_OURS) NoteNotOurs(report, backup);
+    if (done.actions & SETTLE_STAGED_NOT_OURS) NoteNotOurs(report, staged);
+    if (done.backup == Removal::Removed) ++report->backupsRemoved;
+    if (done.backup == Removal::Stays) {
+        const bool first = report->failed == 0;
+        NoteFailure(report, backup);
+        // Held by a running program, which the user knows by the target's
+        // name rather than by the backup's.
+        if (first) CopyText(report->failedPath, sizeof report->failedPath, entry.target);
+    }
+    if (done.staged == Removal::Removed) ++report->stagedRemoved;
+    if (done.staged == Removal::Stays) NoteFailure(report, staged);
+}
+
+struct SharedLeftovers {
+    Platform* os;
+    const Journal* journal;
+    Leftovers* done;
+};
+
+void RemoveLeftoversOf(void* arg, uint32_t i) {
+    const SharedLeftovers& s = *static_cast<SharedLeftovers*>(arg);
+    RemoveEntryLeftovers(*s.os, *s.journal, s.journal->entries[i], &s.done[i]);
+}
+
+// Removes every file that settling decided to remove, counting what is left
+// alone. The moves of the commit must be undone already. Each entry touches
+// only its own files, so with helpers the entries are checked and removed on
+// several threads at once (reading and hashing them is most of the work),
+// and reported in entry order afterwards, exactly as one thread reports them.
+void RemoveLeftovers(Platform& os, const Journal& journal, RecoveryReport* report, unsigned helpers) {
+    BlockHandle block = 0;
+    Leftovers* done = nullptr;
+    if (helpers != 0 && journal.count > 1) {
+        done = static_cast<Leftovers*>(
+            AllocGlobalBlock(os, journal.count * static_cast<uint32_t>(sizeof(Leftovers)), &block));
+    }
+    if (done == nullptr) {  // one thread, or no memory for the results: one entry at a time
+        for (uint32_t i = 0; i < journal.count; ++i) {
+            Leftovers one;
+            RemoveEntryLeftovers(os, journal, journal.entries[i], &one);
+            ReportLeftovers(journal.entries[i], one, report);
+        }
+        return;
+    }
+    SharedLeftovers shared{&os, &journal, done};
+    ForEachIndex(journal.count, helpers, RemoveLeftoversOf, &shared);
+    for (uint32_t i = 0; i < journal.count; ++i) ReportLeftovers(journal.entries[i], done[i], report);
+    FreeGlobalBlock(os, &block);
 }
 
 // Undoes the moves of the commit, last entry first, each in the reverse
@@ -175,7 +255,7 @@ bool RemoveJournalFiles(Platform& os, RecoveryReport* report) {
 // removes the journal. Touches nothing but the journal's files and the
 // entries' targets and composed names, and those only when they are the
 // update's own.
-RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report) {
+RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report, unsigned helpers) {
     report->found = true;
     report->state = journal.state;
     JournalPath(os, report->journalPath);
@@ -206,7 +286,7 @@ RecoveryOutcome Settle(Platform& os, Journal& journal, RecoveryReport* report) {
         done = RecoveryOutcome::RolledForward;
         break;
     }
-    RemoveLeftovers(os, journal, report);
+    RemoveLeftovers(os, journal, report, helpers);
     // Once committed, the installation is whole and new whatever stays: the
     // journal stays only to list what is left for removal.
     const RecoveryOutcome stays =
@@ -281,7 +361,7 @@ RecoveryOutcome RecoverInstallation(Platform& os, const char* productDir, Recove
     RecoveryOutcome outcome;
     switch (read) {
     case JournalResult::Ok:
-        outcome = Settle(os, journal, report);
+        outcome = Settle(os, journal, report, 0);
         break;
     case JournalResult::Missing: {
         // A journal being written when the update was cut short, before
@@ -308,21 +388,21 @@ RecoveryOutcome RecoverInstallation(Platform& os, const char* productDir, Recove
     return outcome;
 }
 
-RecoveryOutcome RollBack(Platform& os, Journal& journal, RecoveryReport* report) {
+RecoveryOutcome RollBack(Platform& os, Journal& journal, RecoveryReport* report, unsigned helpers) {
     RecoveryReport own;
     if (report == nullptr) report = &own;
     *report = RecoveryReport();
     if (ValidateJournal(os, journal) != JournalResult::Ok) return RecoveryOutcome::Damaged;
-    return Settle(os, journal, report);
+    return Settle(os, journal, report, helpers);
 }
 
-RecoveryOutcome FinishTransaction(Platform& os, Journal& journal, RecoveryReport* report) {
+RecoveryOutcome FinishTransaction(Platform& os, Journal& journal, RecoveryReport* report, unsigned helpers) {
     RecoveryReport own;
     if (report == nullptr) report = &own;
     *report = RecoveryReport();
     if (journal.state != JournalState::Committed) return RecoveryOutcome::NotCommitted;
     if (ValidateJournal(os, journal) != JournalResult::Ok) return RecoveryOutcome::Damaged;
-    return Settle(os, journal, report);
+    return Settle(os, journal, report, helpers);
 }
 
 }  // namespace zv

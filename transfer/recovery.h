@@ -117,10 +117,13 @@ RecoveryOutcome RecoverInstallation(Platform& os, const char* productDir, Recove
 // Undoes what the running transaction did so far, from the journal in memory,
 // and removes the journal: a failed staging or commit. In state Committed
 // there is nothing left to undo and it finishes the transaction instead.
-RecoveryOutcome RollBack(Platform& os, Journal& journal, RecoveryReport* report);
+// With `helpers`, up to that many threads besides the caller's check and
+// remove the leftover files (the platform must allow calls from several
+// threads); the outcome and the report are the same as with none.
+RecoveryOutcome RollBack(Platform& os, Journal& journal, RecoveryReport* report, unsigned helpers = 0);
 
 // Ends a committed transaction: removes the backups, then the journal
-// (LeftOver when one of them stays).
-RecoveryOutcome FinishTransaction(Platform& os, Journal& journal, RecoveryReport* report);
+// (LeftOver when one of them stays). `helpers` as for RollBack.
+RecoveryOutcome FinishTransaction(Platform& os, Journal& journal, RecoveryReport* report, unsigned helpers = 0);
 
 }  // namespace zv

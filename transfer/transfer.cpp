@@ -262,7 +262,7 @@ struct Transfer {
     void Finish() {
         RecoveryReport report;
         RecoveryOutcome finished = RecoveryOutcome::NoJournal;
-        if (FinishCommit(*run.os, commit, &finished, &report) && observer != nullptr) {
+        if (FinishCommit(run, commit, &finished, &report) && observer != nullptr) {
             observer->Finished(finished, report.failedPath);
         }
     }
@@ -296,7 +296,7 @@ TransferResult TransferEntries(RunContext& run, Transfer& t, StageSession& sessi
             t.Finish();
         } else {
             t.Begin(TransferStage::RollBack);
-            RollBackCommit(*run.os, t.commit);
+            RollBackCommit(run, t.commit);
         }
     }
     run.transferView->DestroyProgressPage(run.progressPage);
