@@ -22,6 +22,7 @@
 // Too large for the test suite, it is run by hand. Without zip or unzip on
 // the PATH the unzip comparison is skipped, and the bench says so.
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -286,6 +287,8 @@ struct Machine {
         if (image.size() < headerAt + zv::PACKAGE_HEADER_SIZE) Die("the package is not there");
         const zv::PackageHeader header = zv::DecodePackageHeader(image.data() + headerAt);
 
+        rusage usageBefore{};
+        ::getrusage(RUSAGE_SELF, &usageBefore);
         const Clock::time_point start = Clock::now();
         zv::PackageTable table;
         if (zv::LoadPackageTable(os, run.programPath, header, &table) != zv::TableStatus::Loaded) {
@@ -298,15 +301,22 @@ struct Machine {
         zv::RunTransfer(run, table, &product, &stages);
         zv::FreePackageTable(os, &table);
         const Clock::time_point end = Clock::now();
+        rusage usageAfter{};
+        ::getrusage(RUSAGE_SELF, &usageAfter);
         const double seconds = std::chrono::duration<double>(end - start).count();
         using zv::TransferStage;
         if (stages.seen[0] && stages.seen[1] && stages.seen[2]) {
             auto between = [](Clock::time_point a, Clock::time_point b) {
                 return std::chrono::duration<double>(b - a).count();
             };
-            std::printf("  (update: plan %.2f s, stage %.2f s, commit %.2f s, finish %.2f s)\n",
+            auto cpu = [](const timeval& a, const timeval& b) {
+                return static_cast<double>(b.tv_sec - a.tv_sec) + static_cast<double>(b.tv_usec - a.tv_usec) / 1e6;
+            };
+            std::printf("  (update: plan %.2f s, stage %.2f s, commit %.2f s, finish %.2f s; processor time %.2f s "
+                        "in the program, %.2f s in the system)\n",
                         between(start, stages.began[0]), between(stages.began[0], stages.began[1]),
-                        between(stages.began[1], stages.began[2]), between(stages.began[2], end));
+                        between(stages.began[1], stages.began[2]), between(stages.began[2], end),
+                        cpu(usageBefore.ru_utime, usageAfter.ru_utime), cpu(usageBefore.ru_stime, usageAfter.ru_stime));
         }
         if (!ui.messages.empty()) Die("the update showed a message: " + ui.messages.front().text);
         CheckInstalled(files, root + "/ZARVEL", "the update");

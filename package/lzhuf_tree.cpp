@@ -1,6 +1,7 @@
 #include "package/lzhuf_tree.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 namespace zv {
@@ -69,23 +70,37 @@ namespace {
 
 // The last index whose frequency is less than k, looking from n + 2 on (the
 // order of frequencies makes it the end of the run that node n has just left;
-// freq[n + 1] is known to be less than k). Runs are short, so the first four
-// candidates are tested at once, as four 16-bit lanes of one word: a lane's
-// top bit in ((x | 0x8000) - k) | x is set exactly when x >= k, and no lane
-// borrows from the next, because k is at most 0x7FFF for any node but the
-// root. The guard freq[T] ends the scan.
-inline unsigned LastBelow(const uint16_t* freq, unsigned n, unsigned k) {
-    unsigned l = n + 2;
-    if (l + 3 <= T) {
-        constexpr uint64_t kTops = 0x8000800080008000u;
-        uint64_t lanes;
+// freq[n + 1] is known to be less than k). Four candidates are tested at a
+// time, as four 16-bit lanes of one word: a lane's top bit in
+// ((x | 0x8000) - k) | x is set exactly when x >= k, and no lane borrows from
+// the next, because k is at most 0x7FFF for any node but the root. The guard
+// freq[T] ends the scan. The last word may reach up to three lanes past the
+// guard, into son[] (read through the tree's bytes, so never outside it): the
+// lowest lane that counts is taken, and the guard's comes before them.
+constexpr size_t kFreqAt = offsetof(LzhufTree, freq);
+static_assert(kFreqAt + 2 * (T + 4) <= sizeof(LzhufTree), "a word read at the guard stays inside the tree");
+
+inline uint64_t FourLanes(const unsigned char* at) {
+    uint64_t lanes;
 #if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
-        std::memcpy(&lanes, &freq[l], sizeof lanes);  // the same four lanes, in one load
+    std::memcpy(&lanes, at, sizeof lanes);  // the four lanes in order, in one load
 #else
-        lanes = static_cast<uint64_t>(freq[l]) | static_cast<uint64_t>(freq[l + 1]) << 16 |
-                static_cast<uint64_t>(freq[l + 2]) << 32 | static_cast<uint64_t>(freq[l + 3]) << 48;
+    uint16_t v[4];
+    std::memcpy(v, at, sizeof v);
+    lanes = static_cast<uint64_t>(v[0]) | static_cast<uint64_t>(v[1]) << 16 | static_cast<uint64_t>(v[2]) << 32 |
+            static_cast<uint64_t>(v[3]) << 48;
 #endif
-        const uint64_t atLeast = (((lanes | kTops) - k * 0x0001000100010001u) | lanes) & kTops;
+    return lanes;
+}
+
+inline unsigned LastBelow(const LzhufTree& tree, unsigned n, unsigned k) {
+    constexpr uint64_t kTops = 0x8000800080008000u;
+    const unsigned char* const bytes = reinterpret_cast<const unsigned char*>(&tree) + kFreqAt;
+    const uint64_t ks = k * 0x0001000100010001u;
+    unsigned l = n + 2;
+    for (;;) {
+        const uint64_t lanes = FourLanes(bytes + 2 * static_cast<size_t>(l));
+        const uint64_t atLeast = (((lanes | kTops) - ks) | lanes) & kTops;
         if (atLeast != 0) {
 #if defined(__GNUC__)
             return l + static_cast<unsigned>(__builtin_ctzll(atLeast)) / 16 - 1;
@@ -97,8 +112,6 @@ inline unsigned LastBelow(const uint16_t* freq, unsigned n, unsigned k) {
         }
         l += 4;
     }
-    while (k > freq[l]) ++l;
-    return l - 1;
 }
 
 }  // namespace
@@ -108,7 +121,7 @@ unsigned ExchangeNode(LzhufTree* tree, unsigned n, unsigned k) {
     uint16_t* const son = tree->son;
     uint16_t* const prnt = tree->prnt;
 
-    const unsigned l = LastBelow(freq, n, k);
+    const unsigned l = LastBelow(*tree, n, k);
     // Nodes n + 1 to l all count k - 1, as node n did before.
     freq[n] = static_cast<uint16_t>(k - 1);
     freq[l] = static_cast<uint16_t>(k);
