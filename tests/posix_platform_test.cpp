@@ -2,10 +2,15 @@
 // case, the read-only attribute, and the fault-injecting wrapper.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/posix_platform.h"
+#include "platform/threads.h"
 #include "tests/support/host_layout.h"
 #include "tests/support/fault_platform.h"
 #include "tests/support/temp_dir.h"
@@ -233,4 +238,39 @@ TEST(GlobalBlocks, AllocatedZeroedAndFreedOnce) {
     EXPECT_EQ(AllocGlobalBlock(os, 10, &handle), nullptr);
     EXPECT_EQ(handle, 0u);
     EXPECT_EQ(os.liveBlocks, 0) << "a block that cannot be locked is freed";
+}
+
+// Every index is handed out exactly once, whatever the number of helpers and
+// of indexes (none, fewer than the helpers, many); with no helpers, in order
+// on the calling thread.
+TEST(Threads, ForEachIndexCallsEveryIndexOnce) {
+    struct Seen {
+        std::vector<std::atomic<int>> calls;
+        std::thread::id caller = std::this_thread::get_id();
+        std::atomic<bool> offThread{false};
+        explicit Seen(uint32_t count) : calls(count) {}
+    };
+    for (uint32_t count : {0u, 1u, 2u, 5u, 1000u}) {
+        for (unsigned helpers : {0u, 1u, 4u, 40u}) {
+            SCOPED_TRACE(std::to_string(count) + " indexes, " + std::to_string(helpers) + " helpers");
+            Seen seen(count);
+            zv::ForEachIndex(
+                count, helpers,
+                [](void* arg, uint32_t i) {
+                    Seen& s = *static_cast<Seen*>(arg);
+                    ++s.calls[i];
+                    if (std::this_thread::get_id() != s.caller) s.offThread = true;
+                },
+                &seen);
+            for (uint32_t i = 0; i < count; ++i) ASSERT_EQ(seen.calls[i].load(), 1) << i;
+            if (helpers == 0) {
+                EXPECT_FALSE(seen.offThread.load());
+            }
+        }
+    }
+    // Without helpers the calls come in order.
+    std::vector<uint32_t> order;
+    zv::ForEachIndex(
+        6, 0, [](void* arg, uint32_t i) { static_cast<std::vector<uint32_t>*>(arg)->push_back(i); }, &order);
+    EXPECT_EQ(order, (std::vector<uint32_t>{0, 1, 2, 3, 4, 5}));
 }
