@@ -44,6 +44,22 @@ std::string MatchName(const std::string& directory, const std::string& name) {
     return found;
 }
 
+// Whether an absolute host path is made of plain names only (no empty, "."
+// or ".." component, no slash at the end): its components resolved one by
+// one give the path itself back.
+bool IsPlainPath(const std::string& p) {
+    if (p.size() < 2 || p[0] != '/' || p.back() == '/') return false;
+    size_t start = 1;
+    while (start <= p.size()) {
+        size_t end = p.find('/', start);
+        if (end == std::string::npos) end = p.size();
+        const size_t length = end - start;
+        if (length == 0 || (p[start] == '.' && (length == 1 || (length == 2 && p[start + 1] == '.')))) return false;
+        start = end + 1;
+    }
+    return true;
+}
+
 // A file whose write bits are all clear carries the read-only attribute.
 bool IsReadOnlyFile(const std::string& path) {
     struct stat st;
@@ -125,6 +141,17 @@ std::string PosixPlatform::HostPath(const char* path) const {
         p = root + (rest.empty() || rest[0] != '/' ? "/" : "") + rest;
     } else if (p.empty() || p[0] != '/') {
         p = workingDir_ + "/" + p;
+    }
+    // Most paths exist as written, or all but their last component do: one
+    // look at the path, or at its folder, then says what matching each
+    // component below would find, without listing every folder on the way.
+    if (IsPlainPath(p)) {
+        if (Exists(p)) return p;
+        const size_t slash = p.rfind('/');
+        if (slash != 0) {
+            const std::string folder = p.substr(0, slash);
+            if (Exists(folder)) return folder + "/" + MatchName(folder, p.substr(slash + 1));
+        }
     }
     // Match each existing component without regard to case; once one is
     // missing, the rest are taken as written.

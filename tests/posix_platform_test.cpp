@@ -42,6 +42,29 @@ TEST_F(PosixPlatformTest, WindowsPathsMapOntoTheHostWithoutRegardToCase) {
     EXPECT_FALSE(os.EnterDirectory("C:\\missing"));
 }
 
+// A path that exists as written, or whose folder does, is resolved without
+// matching every component; the result is the same as the matching's.
+TEST_F(PosixPlatformTest, PathsAsWrittenResolveAsTheyWouldComponentByComponent) {
+    zvtest::MakeDirs(dir / "Zarvel/Sub");
+    zvtest::WriteFileText(dir / "Zarvel/Sub/Data.bin", "x");
+    const struct {
+        const char* path;
+        std::string host;
+    } cases[] = {
+        {"C:\\Zarvel\\ZvAct.exe", dir / "Zarvel/ZvAct.exe"},           // every component as it is
+        {"C:\\Zarvel\\zvact.EXE", dir / "Zarvel/ZvAct.exe"},           // the folder as it is, not the name
+        {"C:\\Zarvel\\Sub\\DATA.BIN", dir / "Zarvel/Sub/Data.bin"},
+        {"C:\\Zarvel\\missing.txt", dir / "Zarvel/missing.txt"},       // the folder as it is, no such name
+        {"C:\\ZARVEL\\missing.txt", dir / "Zarvel/missing.txt"},
+        {"C:\\Zarvel\\gone\\missing.txt", dir / "Zarvel/gone/missing.txt"},
+        {"C:\\Zarvel\\.\\ZvAct.exe", dir / "Zarvel/ZvAct.exe"},      // "." and empty components go
+        {"C:\\Zarvel\\\\ZvAct.exe", dir / "Zarvel/ZvAct.exe"},
+        {"C:\\Zarvel\\", dir / "Zarvel"},                              // so does the last slash
+        {"C:\\Zarvel\\Sub\\..\\zvact.exe", dir / "Zarvel/Sub/../ZvAct.exe"},  // ".." stays
+    };
+    for (const auto& c : cases) EXPECT_EQ(os.HostPath(c.path), c.host) << c.path;
+}
+
 TEST_F(PosixPlatformTest, FilesReadWriteSeekAndReplace) {
     FileHandle f = os.Create("C:\\Zarvel\\new.bin");
     ASSERT_NE(f, kNoFile);
