@@ -166,7 +166,7 @@ public:
         return found;
     }
 
-    // The file names of Leftovers(), in order.
+    // The file names of Leftovers(), sorted.
     std::vector<std::string> LeftNames() {
         std::vector<std::string> names;
         for (const std::string& path : Leftovers()) names.push_back(std::filesystem::path(path).filename().string());
@@ -1691,7 +1691,8 @@ TEST_F(TransferWorkersTest, WorkersChangeNothingTheUserSeesOrTheRunLeaves) {
              t.os.Add(Fault{FaultOp::Remove, "~zvo0005", 0, -1});
              t.os.Add(Fault{FaultOp::Remove, "~zvo000C", 0, -1});
          },
-         0, {}, {"~zvo0005.tmp", "~zvo000C.tmp", "~zvupd.jnl"}, Finished(RecoveryOutcome::LeftOver, "C:\\ZARVEL\\file4.txt")},
+         0, {}, {"~zvo0005.tmp", "~zvo000C.tmp", "~zvupd.jnl"},
+         Finished(RecoveryOutcome::LeftOver, "C:\\ZARVEL\\file4.txt")},
         {"a backup that cannot be read at the end is not removed unchecked", nullptr,
          [](TransferWorkersTest& t) { t.os.Add(Fault{FaultOp::Read, "~zvo0012", 0, -1}); },
          0, {}, {"~zvo0012.tmp", "~zvupd.jnl"}, Finished(RecoveryOutcome::LeftOver, "C:\\ZARVEL\\~zvo0012.tmp")},
