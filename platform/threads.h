@@ -68,4 +68,10 @@ private:
 constexpr unsigned kMostHelpers = 16;
 void ForEachIndex(uint32_t count, unsigned helpers, void (*work)(void* arg, uint32_t index), void* arg);
 
+// The same with a callable, work(i), which every thread calls.
+template <typename Work>
+void ForEachIndex(uint32_t count, unsigned helpers, Work& work) {
+    ForEachIndex(count, helpers, [](void* arg, uint32_t index) { (*static_cast<Work*>(arg))(index); }, &work);
+}
+
 }  // namespace zv

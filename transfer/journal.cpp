@@ -522,18 +522,6 @@ void RecordEntry(Platform& os, const Journal& journal, uint32_t i, const Written
     }
 }
 
-struct SharedRecords {
-    Platform* os;
-    const Journal* journal;
-    const WrittenCopies* written;
-    EntryRecord* records;
-};
-
-void RecordEntryOf(void* arg, uint32_t i) {
-    const SharedRecords& s = *static_cast<SharedRecords*>(arg);
-    if (!s.journal->entries[i].recorded) RecordEntry(*s.os, *s.journal, i, s.written, &s.records[i]);
-}
-
 }  // namespace
 
 JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPath, const WrittenCopies* written,
@@ -547,10 +535,10 @@ JournalResult RecordJournalFiles(Platform& os, Journal& journal, char* failedPat
     if (helpers != 0 && journal.count > 1) {
         records = static_cast<EntryRecord*>(
             AllocGlobalBlock(os, journal.count * static_cast<uint32_t>(sizeof(EntryRecord)), &block));
-        if (records != nullptr) {
-            SharedRecords shared{&os, &journal, written, records};
-            ForEachIndex(journal.count, helpers, RecordEntryOf, &shared);
-        }
+        auto record = [&](uint32_t i) {
+            if (!journal.entries[i].recorded) RecordEntry(os, journal, i, written, &records[i]);
+        };
+        if (records != nullptr) ForEachIndex(journal.count, helpers, record);
     }
     JournalResult result = JournalResult::Ok;
     for (uint32_t i = 0; i < journal.count && result == JournalResult::Ok; ++i) {

@@ -107,7 +107,6 @@ enum class Unreadable : uint8_t { None, Staged, Backup, Target };
 // One entry's removal of its leftovers: what was decided and what came of
 // it, kept so that it can be done on any thread and reported in entry order.
 struct Leftovers {
-    bool composed = false;
     uint32_t actions = 0;
     Unreadable unreadable = Unreadable::None;
     Removal backup = Removal::NotTried;
@@ -122,7 +121,6 @@ void RemoveEntryLeftovers(Platform& os, const Journal& journal, const JournalEnt
     char unreadable[kMaxPath] = {};
     *done = Leftovers();
     if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return;
-    done->composed = true;
     done->actions = DecideSettlement(os, journal, entry, unreadable);
     if (done->actions & SETTLE_UNREADABLE) {
         done->unreadable = std::strcmp(unreadable, staged) == 0   ? Unreadable::Staged
@@ -138,7 +136,7 @@ void RemoveEntryLeftovers(Platform& os, const Journal& journal, const JournalEnt
 void ReportLeftovers(const JournalEntry& entry, const Leftovers& done, RecoveryReport* report) {
     char staged[kMaxPath];
     char backup[kMaxPath];
-    if (!done.composed || !ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return;
+    if (!ComposeTransactionPaths(entry.target, entry.index, staged, backup)) return;
     switch (done.unreadable) {
     case Unreadable::None: break;
     case Unreadable::Staged: NoteFailure(report, staged); return;
@@ -157,17 +155,6 @@ void ReportLeftovers(const JournalEntry& entry, const Leftovers& done, RecoveryR
     }
     if (done.staged == Removal::Removed) ++report->stagedRemoved;
     if (done.staged == Removal::Stays) NoteFailure(report, staged);
-}
-
-struct SharedLeftovers {
-    Platform* os;
-    const Journal* journal;
-    Leftovers* done;
-};
-
-void RemoveLeftoversOf(void* arg, uint32_t i) {
-    const SharedLeftovers& s = *static_cast<SharedLeftovers*>(arg);
-    RemoveEntryLeftovers(*s.os, *s.journal, s.journal->entries[i], &s.done[i]);
 }
 
 // Removes every file that settling decided to remove, counting what is left
@@ -190,8 +177,8 @@ void RemoveLeftovers(Platform& os, const Journal& journal, RecoveryReport* repor
         }
         return;
     }
-    SharedLeftovers shared{&os, &journal, done};
-    ForEachIndex(journal.count, helpers, RemoveLeftoversOf, &shared);
+    auto remove = [&](uint32_t i) { RemoveEntryLeftovers(os, journal, journal.entries[i], &done[i]); };
+    ForEachIndex(journal.count, helpers, remove);
     for (uint32_t i = 0; i < journal.count; ++i) ReportLeftovers(journal.entries[i], done[i], report);
     FreeGlobalBlock(os, &block);
 }
