@@ -1522,6 +1522,7 @@ public:
         std::vector<unsigned> messages;  // the string ids shown, in order
         std::vector<std::string> left = {};  // the update's own files it leaves, by name
         std::string finished = {};           // how the end is told (Finished), when it comes
+        std::function<void(TransferWorkersTest&)> beforeFinish = {};  // once the commit is done
     };
 
     static std::string Finished(RecoveryOutcome outcome, const char* leftPath) {
@@ -1560,12 +1561,17 @@ public:
             }
             void StageBegins(TransferStage stage) override {
                 lines->push_back(std::string("stage ") + TransferStageName(stage));
+                if (stage == TransferStage::Finish && scenario->beforeFinish) scenario->beforeFinish(*test);
             }
             void Finished(RecoveryOutcome outcome, const char* leftPath) override {
                 lines->push_back(TransferWorkersTest::Finished(outcome, leftPath));
             }
+            const Scenario* scenario;
+            TransferWorkersTest* test;
         } reports;
         reports.lines = &lines;
+        reports.scenario = &s;
+        reports.test = this;
         run.stageWorkers = workers;
         const int32_t result = TransferResultNumber(RunTransfer(run, table, &product, &reports));
         run.stageWorkers = 0;
@@ -1696,6 +1702,25 @@ TEST_F(TransferWorkersTest, WorkersChangeNothingTheUserSeesOrTheRunLeaves) {
         {"a backup that cannot be read at the end is not removed unchecked", nullptr,
          [](TransferWorkersTest& t) { t.os.Add(Fault{FaultOp::Read, "~zvo0012", 0, -1}); },
          0, {}, {"~zvo0012.tmp", "~zvupd.jnl"}, Finished(RecoveryOutcome::LeftOver, "C:\\ZARVEL\\~zvo0012.tmp")},
+        // Between the commit and the end someone puts another file at one
+        // backup's name and a link to a file outside at another's: neither is
+        // the installed copy moved aside, so neither is removed, and the file
+        // outside is not touched.
+        {"backups swapped for someone else's file and a link before the end: both left alone", nullptr, nullptr, 0,
+         {}, {"~zvo0005.tmp", "~zvo000C.tmp"}, Finished(RecoveryOutcome::NotOurs, ""),
+         [](TransferWorkersTest& t) {
+             namespace fs = std::filesystem;
+             zvtest::MakeDirs(t.dir / "OUTSIDE");
+             zvtest::WriteFileBytes(t.Host("OUTSIDE/victim.dll"), Bytes(77, 900));
+             zvtest::WriteFileBytes(t.Host("ZARVEL/~zvo0005.tmp"), Bytes(78, 900));
+             for (const auto& item : fs::recursive_directory_iterator(t.Host("ZARVEL"))) {
+                 if (item.path().filename() != "~zvo000C.tmp") continue;
+                 const fs::path backup = item.path();
+                 fs::remove(backup);
+                 fs::create_symlink(t.Host("OUTSIDE/victim.dll"), backup);
+                 break;
+             }
+         }},
     };
     for (const Scenario& s : scenarios) {
         SCOPED_TRACE(s.what);
@@ -1713,6 +1738,9 @@ TEST_F(TransferWorkersTest, WorkersChangeNothingTheUserSeesOrTheRunLeaves) {
                 for (const std::string& l : alone) told += l.rfind("finished", 0) == 0 ? l + "\n" : "";
                 return told;
             }();
+        }
+        if (s.beforeFinish) {
+            EXPECT_EQ(Read("OUTSIDE/victim.dll"), Bytes(77, 900));
         }
         for (unsigned workers : {1u, 4u}) {
             SCOPED_TRACE(workers);
